@@ -1,0 +1,158 @@
+/*
+ * The administration server's library calls used by the page and the plug-in
+ * registration. platform/qzhttpd holds our implementation; a test may link
+ * another in its place. All strings are NUL-terminated; the caller never
+ * frees what a call returns.
+ *
+ * Environment read by the library (never by its callers):
+ *   KELMRIX_ROOT        the server root
+ *   KELMRIX_CONF_DIR    configuration directory (default $KELMRIX_ROOT/config)
+ *   KELMRIX_COMMIT_DIR  commit directory (default: the configuration directory)
+ *   KELMRIX_HTML_DIR    template directory (default $KELMRIX_ROOT/admin/html)
+ *   KELMRIX_LOG_DIR     admin log directory, holding change.log
+ *                       (default $KELMRIX_ROOT/admin/logs)
+ */
+#ifndef ADMINLIB_H
+#define ADMINLIB_H
+
+#include <cstddef>
+#include <cstdio>
+
+extern "C" {
+
+/* ---- Start of a run ---------------------------------------------------- */
+
+/* First call of every run. 0 when ready, nonzero when the setting is incomplete. */
+int ADM_Init(void);
+
+/* ---- CGI input --------------------------------------------------------- */
+
+/*
+ * Reads the posted form from in: an application/x-www-form-urlencoded body of
+ * CONTENT_LENGTH bytes, decoded for get_cgi_var. On a bad request (no or a
+ * short body, over 64 KiB, another content type, a bad %-escape, a control
+ * character in a value, a cross-site origin) writes an error page and ends
+ * the process with status 0, so nothing after it runs.
+ */
+void post_begin(FILE *in);
+/* The submitted value of the field name, or null when the form lacks it. The other arguments are unused. */
+char *get_cgi_var(const char *name, const char *unused1, const char *unused2);
+/* Nonzero when s holds digits only (the empty string included). */
+int all_numbers(const char *s);
+/* Nonzero when path names an existing file or directory. */
+int file_exists(const char *path);
+
+/* ---- Templates ----------------------------------------------------------- */
+
+typedef struct adm_template adm_template;
+typedef struct adm_config adm_config;
+
+/*
+ * Opens the template name in the template directory. Never null: a missing or
+ * unreadable template gets an error page naming it, and the process ends
+ * with status 0.
+ */
+adm_template *open_html_file(const char *name);
+/* The configuration handle for parse_line and set_referer. */
+adm_config *get_adm_config(void);
+/*
+ * Puts the next template line, line end included, into line (1024 bytes,
+ * terminated; a longer line comes in pieces). Nonzero with a line, 0 at the end.
+ */
+int next_html_line(adm_template *t, char *line);
+/*
+ * A directive line holds only, blanks aside, "<!-- NAME -->" with NAME made of
+ * capitals, digits and "_". Writes an ordinary line, or a directive of the
+ * library's own, and returns 0; returns nonzero for any other directive.
+ */
+int parse_line(char *line, adm_config *cfg);
+/* Nonzero when the line's directive is exactly name. */
+int directive_is(const char *line, const char *name);
+/* Remembers the page a later error page of this form should lead back to. */
+void set_referer(adm_config *cfg);
+
+/* ---- Output -------------------------------------------------------------- */
+
+/* Writes one <input> element: type, name, the value HTML-escaped, and other (may be null) verbatim. */
+void output_input(const char *type, const char *name, const char *value, const char *other);
+/* Writes the success page of a POST with msg and a way back to the form. */
+void return_success(const char *msg);
+/* Lets the next error page lead back to the form that was posted. */
+void js_open_referer(void);
+/* Writes the run's error page: the category in words, the subject and the message. */
+void report_warning(int category, const char *subject, const char *msg);
+/*
+ * Reports a failure: an error page within a CGI request, a line on standard
+ * error outside one. Returns to its caller.
+ */
+void report_error(int category, const char *subject, const char *msg);
+
+/* ---- Change log, labels, directories -------------------------------------- */
+
+/*
+ * Appends one record to change.log in the admin log directory, with a single
+ * write: time, user (REMOTE_USER or "-"), file and the formatted message.
+ * 0 when written, -1 otherwise.
+ */
+int log_change(const char *file, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+/* The language of the administration pages, such as "en". */
+const char *GetAdminLanguage(void);
+/* The text numbered id of the string database db in language lang; "" when unknown. */
+const char *XP_GetStringFromDatabase(const char *db, const char *lang, int id);
+/* The script text for the Help button's click handler. */
+const char *helpJavaScript(void);
+/*
+ * The configuration directory, ending in exactly one "/". Never null: when
+ * none is known the problem is reported (an error page and status 0 within a
+ * CGI request, a line on standard error and status 1 outside one) and the
+ * process ends.
+ */
+char *get_conf_dir(int unused);
+/* The commit directory, ending in exactly one "/"; never null, as get_conf_dir. */
+char *get_commit_dest(int unused);
+
+int INTutil_sprintf(char *buf, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+int INTutil_snprintf(char *buf, size_t size, const char *fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+
+/* ---- The web server's configuration ----------------------------------------
+ *
+ * init.conf in the configuration directory holds init directives, one a line:
+ *   Init fn="F" name="value" ...
+ * obj.conf holds objects, <Object name="NAME"> (selector 1) or
+ * <Object ppath="PATTERN"> (selector 2) ... </Object>, one directive a line:
+ *   Type fn="F" name="value" ...
+ * Values are double-quoted with '"' and '\' escaped by a backslash. Comments
+ * and blank lines survive an edit; a missing file is created; a file that
+ * cannot be parsed is never overwritten (the call fails through report_error);
+ * every write replaces the file atomically.
+ *
+ * Parameters are passed as a count of the strings that follow, then name,
+ * value, name, value, ... Results: nonzero for success or "found".
+ */
+
+typedef struct zrv_pblock zrv_pblock;
+
+/* Afterwards one init directive with fn carries the pairs; with a key, the one whose key parameter has that value. */
+int set_zrv_init(const char *fn, const char *keyname, const char *keyvalue, int count, ...);
+int get_zrv_init(const char *fn);
+int get_specific_zrv_init(const char *fn, const char *name, const char *value);
+int delete_zrv_init(const char *fn);
+int delete_specific_zrv_init(const char *fn, const char *name, const char *value);
+
+int add_object(int selector, const char *id);
+int grab_object(int selector, const char *id);
+int delete_object(int selector, const char *id);
+
+int add_pblock(int selector, const char *id, const char *type, const char *fn, int count, ...);
+/* A handle on the first directive whose parameter name has value (null name and value: fn alone), or null. */
+zrv_pblock *grab_pblock(int selector, const char *id, const char *type, const char *fn,
+                        const char *name, const char *value);
+int delete_pblock(int selector, const char *id, const char *type, const char *fn, const char *name,
+                  const char *value);
+/* Removes the directive of a handle from grab_pblock and frees the handle. */
+int delete_pblock_byptr(int selector, const char *id, const char *type, zrv_pblock *handle);
+
+} /* extern "C" */
+
+#endif

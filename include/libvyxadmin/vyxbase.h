@@ -1,0 +1,82 @@
+/* Base of the publishing subsystem's administration pages. */
+#ifndef VYXBASE_H
+#define VYXBASE_H
+
+#include "qzbase.h"
+#include "qzcfgn.h"
+
+#include <fstream>
+
+/*
+ * What every page shares: its configuration file, opened and closed on
+ * demand; the first error of the run, kept and reported once at the end; its
+ * own log file; the OK, Reset and Help button row; messages for error codes.
+ *
+ * Error categories (first argument of StoreError):
+ *   0  a file could not be opened, read, written or locked
+ *   3  a submitted value is not acceptable
+ *   4  a value is missing from the submitted form
+ *   7  any other failure
+ * Error codes: 10 item table full, 13 a field's value missing or not
+ * acceptable, 42 configuration file locked, or the configuration file's own
+ * code (42 open failed, 44 write-back failed, ...).
+ */
+class VYXbase : public QZbase {
+  public:
+    VYXbase();
+    /* Closes the configuration file (writing back what was set) and the log. */
+    ~VYXbase() override;
+
+    /* Closes what is still open, without storing errors. */
+    virtual void Cleanup();
+    /* Writes the centred one-row table of the OK, Reset and Help buttons. */
+    virtual void OutputSubmitTable();
+    virtual void OutputHelp();
+    virtual void OutputOK();
+    virtual void OutputReset();
+
+    /*
+     * Opens configFile on configFilePath, for update when mode is 1, read-only
+     * otherwise; does nothing when it is open already. Failure: category 0,
+     * the file's code, configFileName, "open failed".
+     */
+    void OpenConfigFile(int mode);
+    /* Closes (and so writes back) configFile. Failure: "close failed". */
+    void CloseConfigFile();
+    /*
+     * Opens <VYX-admin-log-dir of section VYX-admin>/<Name()>.log for
+     * appending and writes its banner. A missing key stores category 0,
+     * subject "configFile", "problem with Get of VYX-admin-log-dir".
+     */
+    void OpenLogfile();
+
+    /*
+     * Keeps the first error of the run: does nothing once a nonzero code is
+     * stored. Texts are cut to 200 characters. Code 0 stores the texts but
+     * leaves no error pending.
+     */
+    void StoreError(const int category, const int code, const char *subject, const char *message);
+    /* Hands the stored error to report_warning. */
+    void ReportError();
+    /* Writes the message for code into buffer (at least 101 bytes). */
+    void GetErrMsg(int code, char *buffer);
+
+    int ChangeCount() const { return changeCount; }
+    int ErrorCategory() const { return errorCategory; }
+    const char *ErrorSubject() const { return errorSubject; }
+    const char *ErrorMessage() const { return errorMessage; }
+
+  protected:
+    std::ofstream logFile;
+    int changeCount;
+    QZcfgn configFile;
+    char configFileName[31];
+    char configFilePath[257];
+    int configFileOpen;
+    int logFileOpen;
+    int errorCategory;
+    char errorSubject[201];
+    char errorMessage[201];
+};
+
+#endif

@@ -1,0 +1,137 @@
+/* One INI-like configuration file held in memory, line by line. */
+#ifndef QZCFGN_H
+#define QZCFGN_H
+
+#include "qzbase.h"
+
+#include <cstdio>
+
+/* One stored line of the file. */
+struct QZcfgnNode {
+    char *text;       /* the line as stored, without its newline; owned by QZcfgn */
+    char type;        /* 'S' section header, 'V' entry, 'C' comment, 'B' blank */
+    QZcfgnNode *next; /* the following line, or null */
+};
+
+/*
+ * Lines are classed by their first non-blank character (blanks are space and
+ * tab only): none = 'B', '#' or ';' = 'C', '[' = 'S', otherwise 'V' when the
+ * line holds a '=' and 'C' when not. Every line is stored without leading and
+ * trailing blanks, entries as key=value with no blank around the '='.
+ * Section names and keys are compared case-sensitively; the first match in
+ * file order wins. Lines before the first header are kept but never reached.
+ *
+ * Failures are stored in the error code (5 memory, 42 open, 44 write-back at
+ * Close, 47 a line not written) and are never reset by this class.
+ */
+class QZcfgn : public QZbase {
+  public:
+    enum Filemode { ReadOnly = 0, ReadWrite = 1 };
+
+    /* A closed object in ReadOnly mode. */
+    QZcfgn();
+    /* The same, then Open(file, mode). */
+    QZcfgn(const char *file, Filemode mode);
+    /* The same, then Open(file, list, mode). */
+    QZcfgn(const char *file, const char **list, Filemode mode);
+    /* Close() (writing back a changed file), then frees everything. */
+    ~QZcfgn() override;
+
+    /*
+     * Loads file. An open object is closed first (and nothing is loaded when
+     * its error is then nonzero). ReadWrite creates a missing file empty;
+     * ReadOnly stores 42 for it. A path over 255 characters stores 42.
+     * Returns the object: test Error().
+     */
+    QZcfgn &Open(const char *file, Filemode mode);
+    /*
+     * An absolute file is opened as it is; otherwise each directory of list
+     * (ended by a null entry) is tried in order, the first file that opens
+     * wins, and none opening stores 42. An empty list stores nothing.
+     */
+    QZcfgn &Open(const char *file, const char **list, Filemode mode);
+    /*
+     * Writes a changed object back (Flush; a failure stores 44) and drops the
+     * lines, leaving the object closed and clean. A closed object is left as
+     * it is. Returns the object.
+     */
+    QZcfgn &Close();
+    /* The parser, run by Open on the open file: 1, or 0 with error 5. */
+    int Init();
+
+    /* Lookups; each needs the object open, in either mode. */
+
+    /* The leading decimal number of the entry's value: 1 found, 0 not (value 0). */
+    int Get(const char *section, const char *key, int &value);
+    /*
+     * Points value at the stored text after the entry's first '=': 1 found,
+     * 0 not (value null). Valid until the entry changes or the object closes.
+     * A value set by Put begins with the blank after the '='.
+     */
+    int Get(const char *section, const char *key, char *&value);
+    /*
+     * Calls func(key, value, arg) for each entry of the section in order; a
+     * func result of 0 ends the walk with 0. 0 when closed or the section is
+     * missing (or memory ran out), else 1.
+     */
+    int Get(const char *section, int (*func)(const char *key, const char *value, void *arg),
+            void *arg);
+    /*
+     * Walks the section headers: pos is null before the first call. Copies
+     * the next header's name, cut to max characters, into name (max + 1
+     * bytes) and returns 1; after the last one sets pos to null and returns 0.
+     */
+    int Section(char *name, int max, void *&pos);
+    /* The first matching header or null; node gets the line before it (the final line when none). */
+    QZcfgnNode *Find(const char *section, QZcfgnNode *&node);
+    /* The first matching entry of the section or null; node gets the line before it. */
+    QZcfgnNode *Find(const char *section, const char *key, QZcfgnNode *&node);
+
+    /* Changes: Put and Delete need the object open in ReadWrite mode and return 0 otherwise. */
+
+    /* Appends the header "[section]" when the section is missing: 1, or 0. */
+    int Put(const char *section);
+    /*
+     * Sets key to value ("key = value"): replaced in place, added right after
+     * the section header, or appended with a new header at the end: 1, or 0.
+     */
+    int Put(const char *section, const char *key, const char *value);
+    /* Removes the first such section with all its lines; 1 even when missing (still written back). */
+    int Delete(const char *section);
+    /* Removes the first such entry; 1 when removed or missing. */
+    int Delete(const char *section, const char *key);
+    /* Links a new entry "key = value" after node and returns it, or null. No checks. */
+    QZcfgnNode *PutEntry(const char *key, const char *value, QZcfgnNode *node);
+    /* Appends a header "[section]" at the end: 1, or 0. No checks. */
+    int PutSection(const char *section);
+    /*
+     * Writes every line to a temporary file beside the path, flushes it to
+     * disk, keeps the previous file as "<path>.backup" and renames the new
+     * one over the path, with the old file's permissions. 1, or 0 with 42
+     * (file not made, path over 248 characters) or 47 (a line not written);
+     * on failure the file at the path is left as it was.
+     */
+    int Flush();
+    /* Moves back from p over blanks and returns the last non-blank position. */
+    char *RTB(char *p);
+
+    void Dump(std::ostream &os) const override; /* "  type=X, text" per line */
+    const char *Name() const override;          /* "QZcfgn" */
+
+  private:
+    QZcfgn(const QZcfgn &) = delete;
+    QZcfgn &operator=(const QZcfgn &) = delete;
+
+    void Setup();
+    void FreeLines();
+
+    FILE *fp;           /* open only inside Open and Flush */
+    Filemode mode;
+    char path[256];
+    int dirty;
+    int open;
+    QZcfgnNode *last;
+    QZcfgnNode *head;   /* sentinel; the file's lines follow it */
+};
+
+#endif

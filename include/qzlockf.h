@@ -1,0 +1,34 @@
+/* The lock file that keeps two processes from changing one configuration file at once. */
+#ifndef QZLOCKF_H
+#define QZLOCKF_H
+
+#include "qzpr.h"
+
+/*
+ * The lock is the existence of the file; it holds one line,
+ * "Host=<host>, PID=<pid>" and, when a message is given, " msg=<msg>",
+ * ended by a newline. The object deletes the file it took when it ends.
+ */
+class QZlockfile {
+  public:
+    QZlockfile();
+    /* Deletes the lock file this object took; never one another process holds. */
+    ~QZlockfile();
+
+    /*
+     * Takes the lock on file, with msg (or null) in its record. Returns 1 when
+     * taken; 0 when file is null, this object holds a lock already, the file
+     * exists, or it cannot be made and locked (then nothing is left behind).
+     */
+    int Init(const char *file, const char *msg);
+
+  private:
+    QZlockfile(const QZlockfile &) = delete;
+    QZlockfile &operator=(const QZlockfile &) = delete;
+
+    int locked;
+    char path[512];
+    QZPRFile *file;
+};
+
+#endif
