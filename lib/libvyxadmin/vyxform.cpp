@@ -1,1 +1,159 @@
-// placeholder
+/* The form item table and its connection to the configuration file. */
+#include "vyxform.h"
+
+#include "adminlib.h"
+#include "qzlockf.h"
+#include "qzstr.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+VYXform::VYXform() : itemCount(0), lockFileName(), lockFilePath() {}
+
+VYXform::~VYXform() {}
+
+void VYXform::EnterItem(int numericCode, const char *sectionName, const char *configFileFieldName,
+                        const char *origFieldName, const char *newFieldName,
+                        const char *fieldType, const char *extraAttributeString,
+                        int processDataAs) {
+    if (itemCount == MaxItems) {
+        StoreError(7, 10, "Configuration Items", "Too Many Configuration Items");
+        return;
+    }
+    VYXformItem &it = items[itemCount];
+    it.numericCode = numericCode;
+    QZcopy(it.sectionName, sectionName);
+    QZcopy(it.configFileFieldName, configFileFieldName);
+    QZcopy(it.origFieldName, origFieldName);
+    QZcopy(it.newFieldName, newFieldName);
+    QZcopy(it.fieldType, fieldType);
+    QZcopy(it.extraAttributeString, extraAttributeString);
+    it.origValue[0] = '\0';
+    it.newValue[0] = '\0';
+    it.processDataAs = processDataAs;
+    itemCount++;
+}
+
+void VYXform::OutputItemToForm(int numericCode) {
+    int row = 0;
+    while (row < itemCount && items[row].numericCode != numericCode)
+        row++;
+    if (row == itemCount)
+        return;
+
+    const int kind = items[row].processDataAs;
+    switch (kind) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+        OutputTextItem(row);
+        return;
+    case 4:
+        OutputTwoRadioItem(row, "on", "off", " On", " Off");
+        return;
+    case 5:
+        OutputTwoRadioItem(row, "Y", "N", " Yes", " No");
+        return;
+    }
+    std::ostringstream subject;
+    subject << "ProcessDataAs = " << kind;
+    StoreError(7, 13, subject.str().c_str(), "Value not recognized");
+}
+
+void VYXform::OutputTextItem(int row) {
+    const VYXformItem &it = items[row];
+    output_input(it.fieldType, it.newFieldName, it.origValue, it.extraAttributeString);
+    output_input("hidden", it.origFieldName, it.origValue, it.extraAttributeString);
+}
+
+void VYXform::OutputTwoRadioItem(int row, const char *firstValue, const char *secondValue,
+                                 const char *firstLabel, const char *secondLabel) {
+    const VYXformItem &it = items[row];
+    const char *firstMark = strcmp(it.origValue, firstValue) == 0 ? "checked" : nullptr;
+    const char *secondMark = strcmp(it.origValue, secondValue) == 0 ? "checked" : nullptr;
+    fputs("\n     ", stdout);
+    output_input(it.fieldType, it.newFieldName, firstValue, firstMark);
+    fputs(firstLabel, stdout);
+    fputs("\n     ", stdout);
+    output_input(it.fieldType, it.newFieldName, secondValue, secondMark);
+    fputs(secondLabel, stdout);
+    // The hidden field carries the stored text back even when it is neither choice.
+    output_input("hidden", it.origFieldName, it.origValue, nullptr);
+}
+
+void VYXform::GetValuesFromForm() {
+    for (int row = 0; row < itemCount && error == 0; row++) {
+        VYXformItem &it = items[row];
+        const char *orig = get_cgi_var(it.origFieldName, nullptr, nullptr);
+        const char *value = get_cgi_var(it.newFieldName, nullptr, nullptr);
+        if (value == nullptr)
+            StoreError(4, 13, it.newFieldName, "Please enter a value for the named field.");
+        else if (it.processDataAs == 3 && all_numbers(value) == 0)
+            StoreError(3, 13, it.newFieldName, "The named field should be numbers only");
+        else if (it.processDataAs == 0 && file_exists(value) == 0)
+            StoreError(3, 13, value, "Path and/or file does not exsit");
+        if (error != 0)
+            return;
+        // A form without the hidden field counts as shown with an empty value.
+        QZcopy(it.origValue, orig);
+        QZcopy(it.newValue, value);
+    }
+}
+
+char *VYXform::GetOrigValue(int row) { return items[row].origValue; }
+
+char *VYXform::GetNewValue(int row) { return items[row].newValue; }
+
+void VYXform::SetNewValue(int row, const char *value) { QZcopy(items[row].newValue, value); }
+
+void VYXform::GetValuesFromConfigFile() {
+    OpenConfigFile(0);
+    for (int row = 0; row < itemCount && error == 0; row++) {
+        VYXformItem &it = items[row];
+        char *value = nullptr;
+        if (configFile.Get(it.sectionName, it.configFileFieldName, value) == 0) {
+            std::ostringstream msg;
+            msg << "Get Failed in Section " << it.sectionName << ", Field "
+                << it.configFileFieldName;
+            StoreError(0, configFile.Error(), configFileName, msg.str().c_str());
+        }
+        if (error != 0)
+            break;
+        if (value == nullptr) {
+            std::ostringstream msg;
+            msg << "Field " << it.configFileFieldName << " has no value";
+            StoreError(7, 13, configFileName, msg.str().c_str());
+            break;
+        }
+        // The text belongs to the configuration file and goes when it closes.
+        QZcopy(it.origValue, value);
+    }
+    CloseConfigFile();
+}
+
+void VYXform::WriteValuesToConfigFile() {
+    OpenConfigFile(1);
+    for (int row = 0; row < itemCount && error == 0; row++) {
+        const VYXformItem &it = items[row];
+        // One lock per changed value, released before the next item is looked at.
+        QZlockfile lock;
+        if (strcmp(it.origValue, it.newValue) == 0)
+            continue;
+        if (lock.Init(lockFilePath, nullptr) == 0) {
+            StoreError(0, 42, configFileName,
+                       "Configuration file is locked. Please try again later.");
+            continue;
+        }
+        if (configFile.Put(it.sectionName, it.configFileFieldName, it.newValue) == 0) {
+            std::ostringstream msg;
+            msg << "Set " << it.configFileFieldName << " to " << it.newValue << " failed";
+            StoreError(0, configFile.Error(), configFileName, msg.str().c_str());
+            continue;
+        }
+        log_change(configFileName, "%s set to %s", it.configFileFieldName, it.newValue);
+        changeCount++;
+    }
+    CloseConfigFile();
+}

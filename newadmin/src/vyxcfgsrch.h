@@ -1,0 +1,50 @@
+/* The search settings page of the publishing subsystem's administration. */
+#ifndef VYXCFGSRCH_H
+#define VYXCFGSRCH_H
+
+#include "vyxform.h"
+
+#include <ostream>
+
+/*
+ * The page object. Its items are entered by the caller; the two checks read
+ * rows 0 (maximum records) and 1 (largest set) by position, so those two
+ * items must be entered first and in that order.
+ */
+class VYXsrch : public VYXform {
+  public:
+    /* The largest set a search may ask for. */
+    enum { LargestSetLimit = 5000 };
+
+    /*
+     * Binds the page to dir + fileName and dir + lockName; dir must end with
+     * "/". A path that would not fit its field stores category 0, code 42,
+     * subject fileName, rather than work on a cut path.
+     */
+    VYXsrch(const char *dir, const char *fileName, const char *lockName);
+    ~VYXsrch() override;
+
+    /*
+     * Maximum records must be at least 1 and at most the submitted largest
+     * set; a failure stores category 3, code 13, subject "Max Records".
+     */
+    void ValidateMaxRecords();
+    /*
+     * The largest set must lie between 1 and 5000; a failure stores category
+     * 3, code 13, subject "Largest Set".
+     */
+    void ValidateLargestSet();
+
+    /* The configuration file name, the item count and nine lines per item. */
+    void Dump(std::ostream &os) const override;
+    const char *Name() const override; /* "VYXsrch" */
+};
+
+/*
+ * Reads a submitted number as decimal; digits beyond the range of an int give
+ * the largest (or smallest) int, so an oversized value fails the range checks
+ * instead of wrapping.
+ */
+int VYXsrchNumber(const char *text);
+
+#endif
