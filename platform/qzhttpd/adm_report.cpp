@@ -1,0 +1,30 @@
+/* Error and success answers of a run. */
+#include "adminlib.h"
+
+#include "adm_page.h"
+#include "adm_util.h"
+
+#include <cstdio>
+
+void report_error(int category, const char *subject, const char *msg) {
+    if (!adm_in_cgi()) {
+        fprintf(stderr, "%s: %s\n", subject ? subject : "", msg ? msg : "");
+        return;
+    }
+    adm_write_answer(ADM_ANSWER_ERROR, adm_category_words(category), subject, msg,
+                     adm_run_config().backLink);
+}
+
+void report_warning(int category, const char *subject, const char *msg) {
+    adm_write_answer(ADM_ANSWER_ERROR, adm_category_words(category), subject, msg,
+                     adm_run_config().backLink);
+}
+
+void return_success(const char *msg) { adm_write_answer(ADM_ANSWER_SUCCESS, msg, "", "", true); }
+
+void set_referer(adm_config *cfg) {
+    if (cfg)
+        cfg->backLink = true;
+}
+
+void js_open_referer(void) { adm_run_config().backLink = true; }
