@@ -117,40 +117,73 @@ int INTutil_snprintf(char *buf, size_t size, const char *fmt, ...)
 
 /* ---- The web server's configuration ----------------------------------------
  *
- * init.conf in the configuration directory holds init directives, one a line:
- *   Init fn="F" name="value" ...
- * obj.conf holds objects, <Object name="NAME"> (selector 1) or
- * <Object ppath="PATTERN"> (selector 2) ... </Object>, one directive a line:
- *   Type fn="F" name="value" ...
- * Values are double-quoted with '"' and '\' escaped by a backslash. Comments
- * and blank lines survive an edit; a missing file is created; a file that
- * cannot be parsed is never overwritten (the call fails through report_error);
- * every write replaces the file atomically.
+ * Two files of the configuration directory (get_conf_dir):
+ *   init.conf  init directives, one a line:  Init fn="F" name="value" ...
+ *   obj.conf   objects, <Object name="NAME"> (selector 1) or
+ *              <Object ppath="PATTERN"> (selector 2), closed by </Object>,
+ *              holding one directive a line:   Type fn="F" name="value" ...
+ * Values are double-quoted with '"' and '\' escaped by a backslash; lines
+ * whose first non-blank is '#' are comments. Comments, blank lines and every
+ * directive a call does not touch survive an edit byte for byte. A missing
+ * file reads as empty and is created by the first change. A file that cannot
+ * be read, parsed or written is reported through report_error (subject: the
+ * file's path; message: what failed, for a syntax error "line N: ...") and
+ * left as it was, and the call returns 0 (null for grab_pblock). Every write
+ * replaces the file atomically. A call that changes nothing writes nothing.
  *
  * Parameters are passed as a count of the strings that follow, then name,
- * value, name, value, ... Results: nonzero for success or "found".
+ * value, name, value, ...; a null string counts as "". Other results:
+ * nonzero for success or "found", 0 for "not found".
  */
 
+/* A directive found by grab_pblock; owned by the library. */
 typedef struct zrv_pblock zrv_pblock;
 
-/* Afterwards one init directive with fn carries the pairs; with a key, the one whose key parameter has that value. */
+/*
+ * Afterwards exactly one init directive with fn (with a key: whose keyname
+ * parameter has keyvalue) carries exactly the pairs given: the first match is
+ * replaced in place, later matches are removed, and without a match the
+ * directive is appended.
+ */
 int set_zrv_init(const char *fn, const char *keyname, const char *keyvalue, int count, ...);
+/* Nonzero when an init directive with fn exists. */
 int get_zrv_init(const char *fn);
+/* Nonzero when an init directive with fn whose parameter name has value exists. */
 int get_specific_zrv_init(const char *fn, const char *name, const char *value);
+/* Removes every init directive with fn; 1 also when there is none. */
 int delete_zrv_init(const char *fn);
+/* Removes every init directive with fn whose parameter name has value; 1 also when none. */
 int delete_specific_zrv_init(const char *fn, const char *name, const char *value);
 
+/* Appends an empty object at the end of obj.conf; 1 without a change when it exists. */
 int add_object(int selector, const char *id);
+/* Nonzero when the object exists. */
 int grab_object(int selector, const char *id);
+/* Removes every such object with all its lines; 1 also when there is none. */
 int delete_object(int selector, const char *id);
 
+/*
+ * Appends the directive "type fn=... pairs" at the end of the first such
+ * object, which is appended first when missing.
+ */
 int add_pblock(int selector, const char *id, const char *type, const char *fn, int count, ...);
-/* A handle on the first directive whose parameter name has value (null name and value: fn alone), or null. */
+/*
+ * A handle on the first directive of the first such object with that type
+ * and fn whose parameter name has value (null name and value: fn alone), or
+ * null. The handle stays valid across later calls; it is freed by
+ * delete_pblock_byptr, or at exit.
+ */
 zrv_pblock *grab_pblock(int selector, const char *id, const char *type, const char *fn,
                         const char *name, const char *value);
+/* Removes the directive grab_pblock would find; 1 also when there is none. */
 int delete_pblock(int selector, const char *id, const char *type, const char *fn, const char *name,
                   const char *value);
-/* Removes the directive of a handle from grab_pblock and frees the handle. */
+/*
+ * Removes the directive of handle (verified against the re-read file: the
+ * same directive at its old place, else its first copy in that object) and
+ * frees the handle. 0 when the handle is unknown, was grabbed for another
+ * object or type, or its directive is gone.
+ */
 int delete_pblock_byptr(int selector, const char *id, const char *type, zrv_pblock *handle);
 
 } /* extern "C" */

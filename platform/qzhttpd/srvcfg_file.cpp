@@ -1,0 +1,324 @@
+/* Reading, rendering and atomically writing the server's configuration files. */
+#include "srvcfg.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace srvcfg {
+
+const std::string *Directive::Get(const std::string &name) const {
+    for (const Param &p : params)
+        if (p.name == name)
+            return &p.value;
+    return nullptr;
+}
+
+bool Directive::operator==(const Directive &other) const {
+    if (type != other.type || fn != other.fn || params.size() != other.params.size())
+        return false;
+    for (size_t i = 0; i < params.size(); ++i)
+        if (params[i].name != other.params[i].name || params[i].value != other.params[i].value)
+            return false;
+    return true;
+}
+
+std::string Quote(const std::string &s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+Line MakeEntry(const Directive &d) {
+    Line line;
+    line.kind = Line::Entry;
+    line.dir = d;
+    line.text = d.type + " fn=" + Quote(d.fn);
+    for (const Param &p : d.params)
+        line.text += " " + p.name + "=" + Quote(p.value);
+    return line;
+}
+
+Line MakeObjectOpen(int selector, const std::string &id) {
+    Line line;
+    line.kind = Line::ObjectOpen;
+    line.selector = selector;
+    line.id = id;
+    line.text =
+        std::string("<Object ") + (selector == ByPath ? "ppath=" : "name=") + Quote(id) + ">";
+    return line;
+}
+
+Line MakeObjectClose() {
+    Line line;
+    line.kind = Line::ObjectClose;
+    line.text = "</Object>";
+    return line;
+}
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+/* Walks one line; each step that fails leaves why set to what was expected. */
+struct Cursor {
+    const std::string &s;
+    size_t i = 0;
+    std::string why;
+
+    explicit Cursor(const std::string &line) : s(line) {}
+    void SkipBlanks() {
+        while (i < s.size() && IsBlank(s[i]))
+            ++i;
+    }
+    bool AtEnd() {
+        SkipBlanks();
+        return i >= s.size();
+    }
+    bool Take(char c) {
+        if (i >= s.size() || s[i] != c)
+            return false;
+        ++i;
+        return true;
+    }
+    /* A run of characters other than blanks, '=', '"', '<' and '>'. */
+    std::string Word() {
+        size_t start = i;
+        while (i < s.size() && !IsBlank(s[i]) && !strchr("=\"<>", s[i]))
+            ++i;
+        return s.substr(start, i - start);
+    }
+    bool Quoted(std::string &out) {
+        if (!Take('"'))
+            return Fail("expected a double-quoted value");
+        out.clear();
+        while (i < s.size() && s[i] != '"') {
+            if (s[i] == '\\') {
+                if (i + 1 >= s.size() || (s[i + 1] != '"' && s[i + 1] != '\\'))
+                    return Fail("bad backslash sequence in a value");
+                ++i;
+            }
+            out += s[i++];
+        }
+        if (!Take('"'))
+            return Fail("value has no closing quote");
+        return true;
+    }
+    /* name="value", at least one blank before it. */
+    bool Pair(Param &p) {
+        if (!IsBlank(s[i - 1]))
+            return Fail("expected a blank between parameters");
+        p.name = Word();
+        if (p.name.empty() || !Take('='))
+            return Fail("expected name=\"value\"");
+        return Quoted(p.value);
+    }
+    bool Fail(const char *what) {
+        why = what;
+        return false;
+    }
+};
+
+bool ParseDirective(Cursor &c, Layout layout, Directive &d) {
+    d.type = c.Word();
+    if (d.type.empty())
+        return c.Fail("expected a directive");
+    if (layout == Layout::Init && d.type != "Init")
+        return c.Fail("expected an Init directive");
+    std::vector<Param> pairs;
+    while (!c.AtEnd()) {
+        Param p;
+        if (!c.Pair(p))
+            return false;
+        pairs.push_back(p);
+    }
+    if (pairs.empty() || pairs[0].name != "fn")
+        return c.Fail("directive does not start with fn=\"...\"");
+    d.fn = pairs[0].value;
+    d.params.assign(pairs.begin() + 1, pairs.end());
+    return true;
+}
+
+/* After "<": "Object name=\"X\">", "Object ppath=\"P\">" or "/Object>". */
+bool ParseTag(Cursor &c, Line &line) {
+    bool closing = c.Take('/');
+    if (c.Word() != "Object")
+        return c.Fail("expected <Object ...> or </Object>");
+    line.kind = closing ? Line::ObjectClose : Line::ObjectOpen;
+    if (!closing) {
+        c.SkipBlanks();
+        std::string attr = c.Word();
+        if (attr == "name")
+            line.selector = ByName;
+        else if (attr == "ppath")
+            line.selector = ByPath;
+        else
+            return c.Fail("an object needs name=\"...\" or ppath=\"...\"");
+        if (!c.Take('=') || !c.Quoted(line.id))
+            return c.Fail("expected a double-quoted object name or pattern");
+    }
+    c.SkipBlanks();
+    if (!c.Take('>') || !c.AtEnd())
+        return c.Fail("object tag does not end with '>'");
+    return true;
+}
+
+bool ParseLine(Line &line, Layout layout, std::string &why) {
+    Cursor c{line.text};
+    bool ok = true;
+    if (c.AtEnd() || c.s[c.i] == '#')
+        return true;
+    if (layout == Layout::Objects && c.Take('<')) {
+        ok = ParseTag(c, line);
+    } else {
+        line.kind = Line::Entry;
+        ok = ParseDirective(c, layout, line.dir);
+    }
+    why = c.why;
+    return ok;
+}
+
+/* Objects must be closed, must not nest, and hold every directive of obj.conf. */
+const char *CheckNesting(const Line &line, bool &inObject) {
+    if (line.kind == Line::ObjectOpen) {
+        if (inObject)
+            return "object opened inside another object";
+        inObject = true;
+    } else if (line.kind == Line::ObjectClose) {
+        if (!inObject)
+            return "</Object> without an open object";
+        inObject = false;
+    } else if (line.kind == Line::Entry && !inObject) {
+        return "directive outside an object";
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool Parse(const std::string &text, Layout layout, File &out, std::string &why) {
+    out.lines.clear();
+    bool inObject = false;
+    size_t openedAt = 0;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t end = text.find('\n', pos);
+        Line line;
+        line.newline = end != std::string::npos;
+        if (!line.newline)
+            end = text.size();
+        line.text = text.substr(pos, end - pos);
+        pos = end + 1;
+        std::string lineno = "line " + std::to_string(out.lines.size() + 1) + ": ";
+        if (!ParseLine(line, layout, why)) {
+            why = lineno + why;
+            return false;
+        }
+        const char *bad = layout == Layout::Objects ? CheckNesting(line, inObject) : nullptr;
+        if (bad) {
+            why = lineno + bad;
+            return false;
+        }
+        if (line.kind == Line::ObjectOpen)
+            openedAt = out.lines.size() + 1;
+        out.lines.push_back(line);
+    }
+    if (inObject) {
+        why = "line " + std::to_string(openedAt) + ": object is never closed";
+        return false;
+    }
+    return true;
+}
+
+std::string Render(const File &f) {
+    std::string out;
+    for (size_t i = 0; i < f.lines.size(); ++i) {
+        out += f.lines[i].text;
+        if (f.lines[i].newline || i + 1 < f.lines.size())
+            out += '\n';
+    }
+    return out;
+}
+
+bool Load(const std::string &path, Layout layout, File &out, std::string &why) {
+    out.lines.clear();
+    FILE *fp = fopen(path.c_str(), "rb");
+    if (!fp && errno == ENOENT)
+        return true;
+    if (!fp) {
+        why = std::string("cannot read: ") + strerror(errno);
+        return false;
+    }
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, fp)) > 0)
+        text.append(buf, n);
+    bool failed = ferror(fp);
+    fclose(fp);
+    if (failed) {
+        why = "cannot read the file";
+        return false;
+    }
+    return Parse(text, layout, out, why);
+}
+
+namespace {
+
+bool WriteAll(int fd, const std::string &text) {
+    for (size_t done = 0; done < text.size();) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+/* Makes the rename itself durable; a failure here loses nothing already renamed. */
+void SyncDirectory(const std::string &path) {
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return;
+    fsync(fd);
+    close(fd);
+}
+
+} // namespace
+
+bool Store(const std::string &path, const std::string &text, std::string &why) {
+    std::string tmp = path + ".tmpXXXXXX";
+    int fd = mkstemp(&tmp[0]);
+    if (fd < 0) {
+        why = std::string("cannot create a temporary file: ") + strerror(errno);
+        return false;
+    }
+    struct stat old;
+    mode_t mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
+    int err = errno;
+    ok = close(fd) == 0 && ok;
+    if (ok && rename(tmp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        unlink(tmp.c_str());
+        why = std::string("cannot write: ") + strerror(err);
+        return false;
+    }
+    SyncDirectory(path);
+    return true;
+}
+
+} // namespace srvcfg
