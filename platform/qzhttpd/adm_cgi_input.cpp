@@ -1,0 +1,70 @@
+/* The posted form of a request, and the small value tests the form reader uses. */
+#include "adminlib.h"
+
+#include "adm_form.h"
+#include "adm_messages.h"
+#include "adm_origin.h"
+#include "adm_page.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+static adm_fields postedFields;
+
+/* A forged cross-site post is refused before its body is even read. */
+static void check_origin() {
+    if (adm_check_origin(getenv("HTTP_ORIGIN"), getenv("HTTP_REFERER"), getenv("HTTP_HOST")) ==
+        ADM_ORIGIN_CROSS)
+        adm_refuse(adm_msg::kOriginSubject, adm_msg::kCrossSite);
+}
+
+static size_t checked_length() {
+    if (!adm_is_form_type(getenv("CONTENT_TYPE")))
+        adm_refuse(adm_msg::kFormSubject, adm_msg::kBadContentType);
+    size_t n = 0;
+    switch (adm_parse_length(getenv("CONTENT_LENGTH"), n)) {
+    case ADM_LENGTH_OK: return n;
+    case ADM_LENGTH_MISSING: adm_refuse(adm_msg::kFormSubject, adm_msg::kNoContentLength);
+    case ADM_LENGTH_BAD: adm_refuse(adm_msg::kFormSubject, adm_msg::kBadContentLength);
+    case ADM_LENGTH_TOO_LONG: adm_refuse(adm_msg::kFormSubject, adm_msg::kTooLong);
+    }
+    adm_refuse(adm_msg::kFormSubject, adm_msg::kBadContentLength);
+}
+
+void post_begin(FILE *in) {
+    check_origin();
+    size_t length = checked_length();
+    std::string body(length, '\0');
+    if (length > 0 && (!in || fread(&body[0], 1, length, in) != length))
+        adm_refuse(adm_msg::kFormSubject, adm_msg::kShortBody);
+    switch (adm_decode_form(body, postedFields)) {
+    case ADM_DECODE_OK: return;
+    case ADM_DECODE_BAD_ESCAPE: adm_refuse(adm_msg::kFormSubject, adm_msg::kBadEscape);
+    case ADM_DECODE_CONTROL: adm_refuse(adm_msg::kFormSubject, adm_msg::kControlChar);
+    }
+}
+
+char *get_cgi_var(const char *name, const char *, const char *) {
+    if (!name)
+        return nullptr;
+    for (auto &field : postedFields)
+        if (field.first == name)
+            return &field.second[0];
+    return nullptr;
+}
+
+int all_numbers(const char *s) {
+    if (!s)
+        return 0;
+    for (; *s; ++s)
+        if (!isdigit(static_cast<unsigned char>(*s)))
+            return 0;
+    return 1;
+}
+
+int file_exists(const char *path) {
+    struct stat st;
+    return path && stat(path, &st) == 0 ? 1 : 0;
+}

@@ -1,0 +1,36 @@
+/* Reading a posted form: the checks on the request and the decoding of its body. */
+#ifndef ADM_FORM_H
+#define ADM_FORM_H
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+/* The largest body a form may have. */
+inline constexpr size_t kAdmMaxFormBytes = 65536;
+
+using adm_fields = std::vector<std::pair<std::string, std::string>>;
+
+/*
+ * True for "application/x-www-form-urlencoded", in any case, optionally
+ * followed by "; charset=..." parameters.
+ */
+bool adm_is_form_type(const char *content_type);
+
+enum adm_length_verdict { ADM_LENGTH_OK, ADM_LENGTH_MISSING, ADM_LENGTH_BAD, ADM_LENGTH_TOO_LONG };
+
+/* Reads a Content-Length: digits only, at most kAdmMaxFormBytes, into n. */
+adm_length_verdict adm_parse_length(const char *text, size_t &n);
+
+enum adm_decode_verdict { ADM_DECODE_OK, ADM_DECODE_BAD_ESCAPE, ADM_DECODE_CONTROL };
+
+/*
+ * Splits body at "&" into name=value pairs (a pair without "=" has an empty
+ * value; empty pairs are skipped) and decodes "+" and %XX in both. A bad or
+ * cut-off escape, or a control character in a decoded name or value, fails
+ * the whole body and leaves fields empty.
+ */
+adm_decode_verdict adm_decode_form(const std::string &body, adm_fields &fields);
+
+#endif

@@ -1,0 +1,63 @@
+/* Page templates: reading them line by line and the library's own directives. */
+#include "adminlib.h"
+
+#include "adm_directive.h"
+#include "adm_messages.h"
+#include "adm_page.h"
+#include "adm_util.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+struct adm_template {
+    FILE *file;
+};
+
+/* Writes the shared style block, so a template page looks like the library's own pages. */
+static const char kStyleDirective[] = "ADMIN_STYLE";
+
+adm_template *open_html_file(const char *name) {
+    static adm_template tmpl{nullptr};
+    std::string dir = adm_env_dir("KELMRIX_HTML_DIR", "admin/html");
+    // A name is a plain file name: nothing outside the template directory can be reached.
+    bool plain = name && *name && !strchr(name, '/') && strcmp(name, "..") != 0;
+    if (!dir.empty() && plain)
+        tmpl.file = fopen((dir + name).c_str(), "r");
+    if (!tmpl.file) {
+        adm_write_answer(ADM_ANSWER_ERROR, adm_msg::kCategoryFile, name ? name : "",
+                         adm_msg::kTemplateUnreadable, false);
+        exit(0);
+    }
+    return &tmpl;
+}
+
+adm_config *get_adm_config(void) { return &adm_run_config(); }
+
+int next_html_line(adm_template *t, char *line) {
+    if (!t || !t->file)
+        return 0;
+    if (fgets(line, 1024, t->file))
+        return 1;
+    fclose(t->file);
+    t->file = nullptr;
+    return 0;
+}
+
+int parse_line(char *line, adm_config *) {
+    std::string name = adm_directive_name(line);
+    if (!name.empty() && name != kStyleDirective)
+        return 1;
+    adm_note_document_started();
+    if (name == kStyleDirective)
+        adm_write_style();
+    else
+        fputs(line, stdout);
+    return 0;
+}
+
+int directive_is(const char *line, const char *name) {
+    std::string found = adm_directive_name(line);
+    return name && !found.empty() && found == name ? 1 : 0;
+}
