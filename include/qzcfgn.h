@@ -56,7 +56,11 @@ class QZcfgn : public QZbase {
      * it is. Returns the object.
      */
     QZcfgn &Close();
-    /* The parser, run by Open on the open file: 1, or 0 with error 5. */
+    /*
+     * The parser, run by Open on the open file: 1, or 0 with error 5 (0 and
+     * no error when no file is open). A NUL byte ends the stored text of its
+     * line; the rest of that line up to the newline is dropped.
+     */
     int Init();
 
     /* Lookups; each needs the object open, in either mode. */
@@ -112,7 +116,10 @@ class QZcfgn : public QZbase {
      * on failure the file at the path is left as it was.
      */
     int Flush();
-    /* Moves back from p over blanks and returns the last non-blank position. */
+    /*
+     * Moves back from p over blanks and returns the last non-blank position.
+     * The text must hold a non-blank character at or before p.
+     */
     char *RTB(char *p);
 
     void Dump(std::ostream &os) const override; /* "  type=X, text" per line */
@@ -124,14 +131,20 @@ class QZcfgn : public QZbase {
 
     void Setup();
     void FreeLines();
+    /* Opens file in the current mode and loads it: true when opened; stores no 42 itself. */
+    bool Load(const char *file);
+    /* Writes every line to out: true when all were written and flushed to disk. */
+    bool WriteLines(FILE *out) const;
+    /* The node after which Find starts, or null without a sentinel. */
+    QZcfgnNode *First() const { return head != nullptr ? head->next : nullptr; }
 
-    FILE *fp;           /* open only inside Open and Flush */
+    FILE *fp; /* open only inside Open */
     Filemode mode;
     char path[256];
     int dirty;
     int open;
     QZcfgnNode *last;
-    QZcfgnNode *head;   /* sentinel; the file's lines follow it */
+    QZcfgnNode *head; /* sentinel; the file's lines follow it */
 };
 
 #endif

@@ -1,1 +1,581 @@
-// placeholder
+#include "qzcfgn.h"
+
+#include "qzfname.h"
+#include "qzstr.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+/* Only the space and the tab count as blanks; a carriage return is text. */
+static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+/* Whether c may follow a matched name: the closer (']' or '='), a space or a tab. */
+static bool EndsName(char c, char closer) { return c == closer || IsBlank(c); }
+
+static char *TrimBack(char *p) {
+    while (IsBlank(*p))
+        --p;
+    return p;
+}
+
+/* a, b and c joined in a fresh heap string, or null when memory ran out. */
+static char *Concat(const char *a, const char *b, const char *c) {
+    size_t la = strlen(a), lb = strlen(b), lc = strlen(c);
+    char *s = static_cast<char *>(malloc(la + lb + lc + 1));
+    if (s == nullptr)
+        return nullptr;
+    memcpy(s, a, la);
+    memcpy(s + la, b, lb);
+    memcpy(s + la + lb, c, lc + 1);
+    return s;
+}
+
+static QZcfgnNode *MakeNode(char *text, char type) {
+    if (text == nullptr)
+        return nullptr;
+    QZcfgnNode *node = new (std::nothrow) QZcfgnNode{text, type, nullptr};
+    if (node == nullptr)
+        free(text);
+    return node;
+}
+
+static void FreeNode(QZcfgnNode *node) {
+    free(node->text);
+    delete node;
+}
+
+/* The kind of a line whose leading blanks are gone. */
+static char Classify(const char *line, size_t n) {
+    if (n == 0)
+        return 'B';
+    if (line[0] == '#' || line[0] == ';')
+        return 'C';
+    if (line[0] == '[')
+        return 'S';
+    return memchr(line, '=', n) != nullptr ? 'V' : 'C';
+}
+
+/* Turns "key <blanks>=<blanks> value" into "key=value" in place. */
+static void CloseUpEquals(char *text) {
+    char *eq = strchr(text, '=');
+    char *keyEnd = eq == text ? text : TrimBack(eq - 1) + 1;
+    const char *value = eq + 1;
+    while (IsBlank(*value))
+        ++value;
+    *keyEnd = '=';
+    memmove(keyEnd + 1, value, strlen(value) + 1);
+}
+
+/*
+ * The stored form of the n bytes of line (no newline, no NUL among them):
+ * without leading and trailing blanks, entries closed up around the '='.
+ */
+static char *Normalise(const char *line, size_t n, char &type) {
+    while (n > 0 && IsBlank(*line)) {
+        ++line;
+        --n;
+    }
+    type = Classify(line, n);
+    char *text = static_cast<char *>(malloc(n + 1));
+    if (text == nullptr)
+        return nullptr;
+    memcpy(text, line, n);
+    text[n] = '\0';
+    if (type == 'B')
+        return text;
+    if (type == 'V')
+        CloseUpEquals(text);
+    /* The text starts with a non-blank character, so the walk back stops inside it. */
+    TrimBack(text + strlen(text) - 1)[1] = '\0';
+    return text;
+}
+
+/* The leading decimal number of s after blanks, held within the range of int. */
+static int LeadingNumber(const char *s) {
+    while (IsBlank(*s))
+        ++s;
+    bool negative = *s == '-';
+    if (*s == '-' || *s == '+')
+        ++s;
+    long long v = 0;
+    for (; *s >= '0' && *s <= '9'; ++s) {
+        if (v <= INT_MAX)
+            v = v * 10 + (*s - '0');
+    }
+    if (negative)
+        return v > -static_cast<long long>(INT_MIN) ? INT_MIN : static_cast<int>(-v);
+    return v > INT_MAX ? INT_MAX : static_cast<int>(v);
+}
+
+QZcfgn::QZcfgn() { Setup(); }
+
+QZcfgn::QZcfgn(const char *file, Filemode mode) {
+    Setup();
+    if (head != nullptr)
+        Open(file, mode);
+}
+
+QZcfgn::QZcfgn(const char *file, const char **list, Filemode mode) {
+    Setup();
+    if (head != nullptr)
+        Open(file, list, mode);
+}
+
+QZcfgn::~QZcfgn() {
+    Close();
+    delete head;
+}
+
+void QZcfgn::Setup() {
+    fp = nullptr;
+    mode = ReadOnly;
+    path[0] = '\0';
+    dirty = 0;
+    open = 0;
+    head = new (std::nothrow) QZcfgnNode{nullptr, 'V', nullptr};
+    last = head;
+    if (head == nullptr)
+        SetError(5);
+}
+
+void QZcfgn::FreeLines() {
+    if (head == nullptr)
+        return;
+    QZcfgnNode *node = head->next;
+    while (node != nullptr) {
+        QZcfgnNode *next = node->next;
+        FreeNode(node);
+        node = next;
+    }
+    head->next = nullptr;
+    last = head;
+}
+
+QZcfgn &QZcfgn::Open(const char *file, Filemode mode) {
+    this->mode = mode;
+    if (open) {
+        Close();
+        if (error != 0)
+            return *this;
+    }
+    if (head != nullptr && !Load(file))
+        SetError(42);
+    return *this;
+}
+
+QZcfgn &QZcfgn::Open(const char *file, const char **list, Filemode mode) {
+    if (file != nullptr && file[0] == '/')
+        return Open(file, mode);
+    this->mode = mode;
+    if (open) {
+        Close();
+        if (error != 0)
+            return *this;
+    }
+    if (head == nullptr || list == nullptr || list[0] == nullptr)
+        return *this;
+    /* A directory whose file does not open leaves no mark; only all of them failing does. */
+    for (; file != nullptr && *list != nullptr; ++list) {
+        QZfname name(file, *list);
+        if (name.name == nullptr) {
+            SetError(5);
+            return *this;
+        }
+        if (Load(name.name))
+            return *this;
+    }
+    SetError(42);
+    return *this;
+}
+
+bool QZcfgn::Load(const char *file) {
+    /* A name that does not fit the path member is refused rather than cut. */
+    if (file == nullptr || strlen(file) >= sizeof path)
+        return false;
+    int fd = mode != ReadOnly ? ::open(file, O_RDWR | O_CREAT | O_CLOEXEC, 0644)
+                              : ::open(file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (fp = fdopen(fd, "r")) == nullptr) {
+        close(fd);
+        return false;
+    }
+    QZcopy(path, file);
+    open = 1;
+    dirty = 0;
+    Init();
+    fclose(fp);
+    fp = nullptr;
+    return true;
+}
+
+QZcfgn &QZcfgn::Close() {
+    if (!open)
+        return *this;
+    if (dirty && !Flush())
+        SetError(44);
+    FreeLines();
+    open = 0;
+    dirty = 0;
+    return *this;
+}
+
+int QZcfgn::Init() {
+    if (fp == nullptr || head == nullptr)
+        return 0;
+    char *line = nullptr;
+    size_t cap = 0;
+    for (;;) {
+        errno = 0;
+        ssize_t n = getline(&line, &cap, fp);
+        if (n < 0)
+            break;
+        /* A NUL ends the text; the newline then lies beyond it and is dropped with the rest. */
+        size_t len = strnlen(line, static_cast<size_t>(n));
+        if (len > 0 && line[len - 1] == '\n')
+            --len;
+        char type = 'B';
+        char *text = Normalise(line, len, type);
+        QZcfgnNode *node = MakeNode(text, type);
+        if (node == nullptr) {
+            free(line);
+            SetError(5);
+            return 0;
+        }
+        last->next = node;
+        last = node;
+    }
+    bool outOfMemory = errno == ENOMEM;
+    free(line);
+    if (!outOfMemory)
+        return 1;
+    SetError(5);
+    return 0;
+}
+
+char *QZcfgn::RTB(char *p) { return TrimBack(p); }
+
+QZcfgnNode *QZcfgn::Find(const char *section, QZcfgnNode *&node) {
+    node = last;
+    if (section == nullptr || head == nullptr)
+        return nullptr;
+    size_t len = strlen(section);
+    for (QZcfgnNode *prev = head; prev->next != nullptr; prev = prev->next) {
+        const char *text = prev->next->text;
+        if (prev->next->type == 'S' && strncmp(text + 1, section, len) == 0 &&
+            EndsName(text[1 + len], ']')) {
+            node = prev;
+            return prev->next;
+        }
+    }
+    return nullptr;
+}
+
+QZcfgnNode *QZcfgn::Find(const char *section, const char *key, QZcfgnNode *&node) {
+    QZcfgnNode *header = Find(section, node);
+    node = last;
+    if (header == nullptr || key == nullptr)
+        return nullptr;
+    size_t len = strlen(key);
+    for (QZcfgnNode *prev = header; prev->next != nullptr && prev->next->type != 'S';
+         prev = prev->next) {
+        const char *text = prev->next->text;
+        if (prev->next->type == 'V' && strncmp(text, key, len) == 0 && EndsName(text[len], '=')) {
+            node = prev;
+            return prev->next;
+        }
+    }
+    return nullptr;
+}
+
+int QZcfgn::Get(const char *section, const char *key, int &value) {
+    char *text;
+    value = 0;
+    if (!Get(section, key, text))
+        return 0;
+    value = LeadingNumber(text);
+    return 1;
+}
+
+int QZcfgn::Get(const char *section, const char *key, char *&value) {
+    value = nullptr;
+    QZcfgnNode *prev;
+    QZcfgnNode *entry = open ? Find(section, key, prev) : nullptr;
+    if (entry == nullptr)
+        return 0;
+    value = strchr(entry->text, '=') + 1;
+    return 1;
+}
+
+int QZcfgn::Get(const char *section, int (*func)(const char *key, const char *value, void *arg),
+                void *arg) {
+    QZcfgnNode *prev;
+    QZcfgnNode *header = open ? Find(section, prev) : nullptr;
+    if (header == nullptr || func == nullptr)
+        return 0;
+    /* The caller sees a copy, so it cannot change the stored line through key or value. */
+    size_t cap = 256;
+    char *buf = static_cast<char *>(malloc(cap));
+    int result = buf != nullptr ? 1 : 0;
+    for (QZcfgnNode *n = header->next; result && n != nullptr && n->type != 'S'; n = n->next) {
+        if (n->type != 'V')
+            continue;
+        size_t need = strlen(n->text) + 1;
+        if (need > cap) {
+            free(buf);
+            buf = static_cast<char *>(malloc(need));
+            cap = need;
+            if (buf == nullptr)
+                return 0;
+        }
+        memcpy(buf, n->text, need);
+        char *eq = strchr(buf, '=');
+        *eq = '\0';
+        result = func(buf, eq + 1, arg) != 0 ? 1 : 0;
+    }
+    free(buf);
+    return result;
+}
+
+int QZcfgn::Section(char *name, int max, void *&pos) {
+    if (!open)
+        return 0;
+    name[0] = '\0';
+    if (pos == head) {
+        pos = nullptr;
+        return 0;
+    }
+    QZcfgnNode *node = pos != nullptr ? static_cast<QZcfgnNode *>(pos) : First();
+    while (node != nullptr && node->type != 'S')
+        node = node->next;
+    if (node == nullptr) {
+        pos = nullptr;
+        return 0;
+    }
+    size_t len = strcspn(node->text + 1, "]");
+    size_t room = max > 0 ? static_cast<size_t>(max) : 0;
+    QZcopy(name, (len < room ? len : room) + 1, node->text + 1);
+    pos = node->next;
+    /* A header that ends the file leaves no node to resume from; mark the end itself. */
+    if (pos == nullptr)
+        pos = head;
+    return 1;
+}
+
+int QZcfgn::Put(const char *section) {
+    QZcfgnNode *prev;
+    if (!open || mode == ReadOnly || section == nullptr)
+        return 0;
+    if (Find(section, prev) != nullptr)
+        return 1;
+    if (!PutSection(section))
+        return 0;
+    dirty = 1;
+    return 1;
+}
+
+int QZcfgn::Put(const char *section, const char *key, const char *value) {
+    if (!open || mode == ReadOnly || section == nullptr || key == nullptr || value == nullptr)
+        return 0;
+    QZcfgnNode *prev;
+    QZcfgnNode *header = Find(section, prev);
+    QZcfgnNode *entry = header != nullptr ? Find(section, key, prev) : nullptr;
+    if (entry != nullptr) {
+        char *text = Concat(key, " = ", value);
+        if (text == nullptr)
+            return 0;
+        free(entry->text);
+        entry->text = text;
+    } else if (header != nullptr) {
+        if (PutEntry(key, value, header) == nullptr)
+            return 0;
+    } else if (!PutSection(section) || PutEntry(key, value, last) == nullptr) {
+        return 0;
+    }
+    dirty = 1;
+    return 1;
+}
+
+int QZcfgn::Delete(const char *section) {
+    if (!open || mode == ReadOnly || section == nullptr)
+        return 0;
+    QZcfgnNode *prev;
+    QZcfgnNode *node = Find(section, prev);
+    /* Even a missing section counts as a change, so Close still writes the file back. */
+    dirty = 1;
+    if (node == nullptr)
+        return 1;
+    do {
+        QZcfgnNode *next = node->next;
+        FreeNode(node);
+        node = next;
+    } while (node != nullptr && node->type != 'S');
+    prev->next = node;
+    if (node == nullptr)
+        last = prev;
+    return 1;
+}
+
+int QZcfgn::Delete(const char *section, const char *key) {
+    if (!open || mode == ReadOnly || section == nullptr || key == nullptr)
+        return 0;
+    QZcfgnNode *prev;
+    QZcfgnNode *entry = Find(section, key, prev);
+    if (entry == nullptr)
+        return 1;
+    prev->next = entry->next;
+    if (last == entry)
+        last = prev;
+    FreeNode(entry);
+    dirty = 1;
+    return 1;
+}
+
+QZcfgnNode *QZcfgn::PutEntry(const char *key, const char *value, QZcfgnNode *node) {
+    if (key == nullptr || value == nullptr || node == nullptr)
+        return nullptr;
+    QZcfgnNode *entry = MakeNode(Concat(key, " = ", value), 'V');
+    if (entry == nullptr)
+        return nullptr;
+    entry->next = node->next;
+    node->next = entry;
+    if (last == node)
+        last = entry;
+    return entry;
+}
+
+int QZcfgn::PutSection(const char *section) {
+    if (section == nullptr || last == nullptr)
+        return 0;
+    QZcfgnNode *header = MakeNode(Concat("[", section, "]"), 'S');
+    if (header == nullptr)
+        return 0;
+    last->next = header;
+    last = header;
+    return 1;
+}
+
+/* Gives the new file the owner and permission bits of the one it replaces (0644 for none). */
+static void TakeOverMode(int fd, const char *path) {
+    struct stat st;
+    if (stat(path, &st) != 0) {
+        fchmod(fd, 0644);
+        return;
+    }
+    if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+        /* Only a privileged writer can keep another owner; the bits below still apply. */
+    }
+    fchmod(fd, st.st_mode & 07777);
+}
+
+/* A byte-for-byte copy of from as to, for where a hard link cannot be made. */
+static bool CopyFile(const char *from, const char *to) {
+    int in = ::open(from, O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    struct stat st;
+    int out = fstat(in, &st) == 0
+                  ? ::open(to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777)
+                  : -1;
+    bool copied = out >= 0;
+    char buf[65536];
+    ssize_t n;
+    while (copied && (n = read(in, buf, sizeof buf)) != 0)
+        copied = n > 0 && write(out, buf, static_cast<size_t>(n)) == n;
+    close(in);
+    if (out >= 0 && close(out) != 0)
+        copied = false;
+    return copied;
+}
+
+/* Makes backup name the current version of path; a failure leaves no backup but stops nothing. */
+static void KeepBackup(const char *path, const char *backup) {
+    unlink(backup);
+    if (link(path, backup) == 0)
+        return;
+    if (!CopyFile(path, backup))
+        unlink(backup);
+}
+
+/* Makes the rename that replaced path last across a crash. */
+static void SyncDirectory(const char *path) {
+    char dir[256];
+    const char *slash = strrchr(path, '/');
+    if (slash == nullptr)
+        QZcopy(dir, ".");
+    else
+        QZcopy(dir, static_cast<size_t>(slash - path) + (slash == path ? 2 : 1), path);
+    int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    fsync(fd);
+    close(fd);
+}
+
+bool QZcfgn::WriteLines(FILE *out) const {
+    for (const QZcfgnNode *n = First(); n != nullptr; n = n->next) {
+        if (fputs(n->text, out) == EOF || putc('\n', out) == EOF)
+            return false;
+    }
+    return fflush(out) == 0 && fsync(fileno(out)) == 0;
+}
+
+/*
+ * The new version is written in full beside the file and renamed over it, so
+ * the file at path is always a whole version: the old one until the rename,
+ * the new one after. A failure before the rename leaves it untouched.
+ */
+int QZcfgn::Flush() {
+    if (!open)
+        return 0;
+    /* Room for ".backup" in a name of sizeof path bytes. */
+    if (strlen(path) > sizeof path - sizeof ".backup") {
+        SetError(42);
+        return 0;
+    }
+    char temp[sizeof path + 8];
+    snprintf(temp, sizeof temp, "%s.XXXXXX", path);
+    int fd = mkostemp(temp, O_CLOEXEC);
+    if (fd < 0) {
+        SetError(42);
+        return 0;
+    }
+    FILE *out = fdopen(fd, "w");
+    if (out == nullptr) {
+        close(fd);
+        unlink(temp);
+        SetError(42);
+        return 0;
+    }
+    TakeOverMode(fd, path);
+    bool written = WriteLines(out);
+    if (fclose(out) != 0 || !written) {
+        unlink(temp);
+        SetError(47);
+        return 0;
+    }
+    char backup[sizeof path];
+    snprintf(backup, sizeof backup, "%s.backup", path);
+    KeepBackup(path, backup);
+    if (rename(temp, path) != 0) {
+        unlink(temp);
+        SetError(42);
+        return 0;
+    }
+    SyncDirectory(path);
+    return 1;
+}
+
+void QZcfgn::Dump(std::ostream &os) const {
+    for (const QZcfgnNode *n = First(); n != nullptr; n = n->next)
+        os << "  type=" << n->type << ", " << n->text << "\n";
+}
+
+const char *QZcfgn::Name() const { return "QZcfgn"; }
