@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Lays out a server root for the search settings page and runs the
+# administration server (lighttpd) on it in the foreground, on 127.0.0.1.
+# scripts/run.sh calls it after installing and building; the browser tests
+# call it with a temporary root and a free port.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd -P)
+
+usage() {
+  cat <<EOF
+Usage: scripts/serve.sh [--root DIR] [--port N] [--build DIR] [--quiet]
+
+  --root DIR   server root to lay out and serve (default: $repo/demo)
+  --port N     port on 127.0.0.1 (default: 8080)
+  --build DIR  build directory holding bin/vyxcfgsrch (default: $repo/build)
+  --quiet      do not print the login banner
+
+The root keeps config/plomex.conf (made from server/sample/plomex.conf only
+when absent), admin/html (the page template), admin/logs (change.log),
+admin/auth (the login) and admin/run (the generated lighttpd.conf).
+The program and its template are refreshed from the build on every start.
+Exit status 3 means the port is already in use.
+EOF
+}
+
+root=$repo/demo
+port=8080
+build=$repo/build
+quiet=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --root) root=${2:?--root needs a directory}; shift 2 ;;
+    --port) port=${2:?--port needs a number}; shift 2 ;;
+    --build) build=${2:?--build needs a directory}; shift 2 ;;
+    --quiet) quiet=1; shift ;;
+    -h | --help) usage; exit 0 ;;
+    *) echo "error: unknown option: $1 (see --help)" >&2; exit 2 ;;
+  esac
+done
+
+die() { echo "error: $*" >&2; exit 1; }
+
+case $port in '' | *[!0-9]*) die "--port must be a number from 1 to 65535" ;; esac
+[ "$port" -ge 1 ] && [ "$port" -le 65535 ] || die "--port must be a number from 1 to 65535"
+
+lighttpd=$(command -v lighttpd || true)
+[ -z "$lighttpd" ] && [ -x /usr/sbin/lighttpd ] && lighttpd=/usr/sbin/lighttpd
+[ -n "$lighttpd" ] || die "lighttpd is not installed (scripts/run.sh installs it, or: apt-get install lighttpd)"
+command -v openssl >/dev/null || die "openssl is not installed (apt-get install openssl)"
+
+program=$build/bin/vyxcfgsrch
+[ -x "$program" ] || die "$program is missing: build first (cmake -S . -B build && cmake --build build)"
+template=$repo/templates/vyxcfgsrch.html
+[ -f "$template" ] || die "$template is missing"
+
+# The root goes into lighttpd's configuration as quoted strings.
+case $root in *'"'* | *'\'* | *$'\n'*) die "--root must not hold quotes, backslashes or line breaks" ;; esac
+
+# A new root belongs to the owner of the directory it is made in, so that
+# "sudo scripts/run.sh" in a user's checkout still gives the user a root.
+if [ ! -d "$root" ]; then
+  parent=$(dirname "$root")
+  [ -d "$parent" ] || die "$parent does not exist"
+  mkdir "$root"
+  [ "$(id -u)" -eq 0 ] && chown "$(stat -c %u:%g "$parent")" "$root"
+fi
+root=$(cd "$root" && pwd -P)
+
+# The server, and so the page, runs as the owner of the root: everything the
+# page writes (plomex.conf, its backup and lock, change.log) stays with the
+# account that owns the rest of the root.  Started by root for a root owned
+# by root, lighttpd keeps running as root (it refuses to switch to uid 0).
+owner_uid=$(stat -c %u "$root")
+server_user="# runs as the user who started it"
+if [ "$(id -u)" -eq 0 ] && [ "$owner_uid" -ne 0 ]; then
+  server_user="server.username = \"$(stat -c %U "$root")\"
+server.groupname = \"$(stat -c %G "$root")\""
+elif [ "$(id -u)" -ne 0 ] && [ "$owner_uid" -ne "$(id -u)" ]; then
+  die "$root belongs to another user"
+fi
+
+umask 022
+mkdir -p "$root/config" "$root/admin/html" "$root/admin/logs" "$root/admin/cgi-bin" \
+  "$root/admin/www" "$root/admin/run" "$root/admin/auth"
+chmod 700 "$root/admin/auth"
+
+# Fill @SERVER_ROOT@ and friends into a template file.
+fill() {
+  local text
+  text=$(<"$1")
+  text=${text//@SERVER_ROOT@/"$root"}
+  text=${text//@PORT@/"$port"}
+  text=${text//@SERVER_USER@/"$server_user"}
+  printf '%s\n' "$text"
+}
+
+conf=$root/config/plomex.conf
+if [ ! -e "$conf" ]; then
+  fill "$repo/server/sample/plomex.conf" >"$conf.new"
+  mv "$conf.new" "$conf"
+fi
+
+install -m 644 "$template" "$root/admin/html/vyxcfgsrch.html"
+install -m 755 "$program" "$root/admin/cgi-bin/vyxcfgsrch"
+
+# The login: a random password made on the first start.  lighttpd reads only
+# the salted SHA-512 hash in htpasswd; the password itself is kept for the
+# banner in a file only the owner can read.
+user=admin
+passfile=$root/admin/auth/password
+htpasswd=$root/admin/auth/htpasswd
+if [ ! -s "$htpasswd" ]; then
+  password=$(openssl rand -base64 18 | tr '+/' '-_')
+  hash=$(printf '%s\n' "$password" | openssl passwd -6 -stdin)
+  (
+    umask 077
+    printf '%s\n' "$password" >"$passfile"
+    printf '%s:%s\n' "$user" "$hash" >"$htpasswd.new"
+    mv "$htpasswd.new" "$htpasswd"
+  )
+fi
+
+fill "$repo/server/lighttpd.conf.in" >"$root/admin/run/lighttpd.conf"
+
+[ "$(id -u)" -eq 0 ] && [ "$owner_uid" -ne 0 ] && chown -R "$(stat -c %u:%g "$root")" "$root"
+
+if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+  echo "error: port $port on 127.0.0.1 is already in use (is the server already running?" \
+    "Stop it, or choose another port with --port)" >&2
+  exit 3
+fi
+"$lighttpd" -tt -f "$root/admin/run/lighttpd.conf" >/dev/null ||
+  die "lighttpd rejected $root/admin/run/lighttpd.conf"
+
+if [ "$quiet" = 0 ]; then
+  if [ -r "$passfile" ]; then shown=$(<"$passfile"); else shown="(the one printed on the first start)"; fi
+  cat <<EOF
+
+  Search settings page: http://127.0.0.1:$port/admin/vyxcfgsrch
+  User name:            $user
+  Password:             $shown
+  Server root:          $root
+  Settings file:        $conf
+  Change log:           $root/admin/logs/change.log
+
+  Press Ctrl-C to stop the server.
+
+EOF
+fi
+
+exec "$lighttpd" -D -f "$root/admin/run/lighttpd.conf"
