@@ -1,0 +1,212 @@
+'use strict';
+// The search settings page as an administrator uses it: Debian's chromium
+// against lighttpd running the page as a CGI program, on a server root of
+// the test's own made from the sample plomex.conf.
+
+const { after, before, describe, test } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const { spawnSync } = require('node:child_process');
+const {
+  startServer, removeRoot, launchBrowser, screenshotDir, buildDir, repo, PORT_IN_USE,
+} = require('./server');
+
+const SAMPLE = {
+  new_QZ_max_records: '500',
+  new_QZ_largest_set: '1000',
+  new_QZ_date_time: '%m/%d/%Y %H:%M',
+  new_QZ_default_html_title: 'Search Results',
+};
+
+let server;
+let browser;
+let page;
+
+before(async () => {
+  server = await startServer();
+  browser = await launchBrowser({ username: server.user, password: server.password });
+  page = browser.context.pages()[0] || (await browser.context.newPage());
+  fs.mkdirSync(screenshotDir, { recursive: true });
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (server) {
+    await server.stop();
+    removeRoot(server.root);
+  }
+});
+
+const read = (file) => (fs.existsSync(file) ? fs.readFileSync(file, 'utf8') : null);
+
+async function openForm() {
+  const response = await page.goto(server.url);
+  assert.equal(response.status(), 200);
+  return response;
+}
+
+// Clicks the form's submit button and waits for the answer page.
+async function save() {
+  const [response] = await Promise.all([
+    page.waitForNavigation(),
+    page.locator('form [type=submit]').first().click(),
+  ]);
+  assert.equal(response.request().method(), 'POST');
+  assert.equal(response.status(), 200, `answer: ${await page.content()}`);
+  return page.locator('body').innerText();
+}
+
+async function formValues() {
+  const values = {};
+  for (const name of Object.keys(SAMPLE)) {
+    values[name] = await page.locator(`input[name="${name}"]`).inputValue();
+  }
+  for (const name of ['new_QZ_collection-acl-check', 'new_QZ_toc-acl-check']) {
+    values[name] = await page.locator(`input[name="${name}"]:checked`).getAttribute('value');
+  }
+  return values;
+}
+
+describe('administration server', () => {
+  test('refuses requests without a valid login, with the page headers set', async () => {
+    const anonymous = await fetch(server.url);
+    assert.equal(anonymous.status, 401);
+    assert.match(anonymous.headers.get('www-authenticate'), /^Basic /);
+
+    const wrong = await fetch(server.url, {
+      headers: { Authorization: `Basic ${Buffer.from(`${server.user}:not-it`).toString('base64')}` },
+    });
+    assert.equal(wrong.status, 401);
+
+    const response = await openForm();
+    const headers = await response.allHeaders();
+    assert.equal(headers['cache-control'], 'no-store');
+    assert.equal(headers['x-content-type-options'], 'nosniff');
+    assert.match(headers['content-security-policy'], /frame-ancestors 'none'/);
+    assert.match(headers['content-security-policy'], /default-src 'none'/);
+  });
+
+  test('refuses a request body over 64 KiB before the page sees it', async () => {
+    const before = read(server.confPath);
+    const body = `new_QZ_max_records=${'9'.repeat(70 * 1024)}`;
+    const response = await page.request.post(server.url, {
+      headers: { 'Content-Type': 'application/x-www-form-urlencoded', Origin: new URL(server.url).origin },
+      data: body,
+    });
+    assert.equal(response.status(), 413);
+    assert.equal(read(server.confPath), before);
+  });
+});
+
+describe('search settings page', () => {
+  test('shows the six settings of plomex.conf', async () => {
+    await openForm();
+    assert.deepEqual(await formValues(), {
+      ...SAMPLE,
+      'new_QZ_collection-acl-check': 'Y',
+      'new_QZ_toc-acl-check': 'N',
+    });
+    assert.equal(await page.locator('input[name="orig_QZ_max_records"]').inputValue(), '500');
+    // Every text field has a visible label.
+    for (const name of Object.keys(SAMPLE)) {
+      const id = await page.locator(`input[name="${name}"]`).getAttribute('id');
+      assert.ok(id, `${name} has an id`);
+      assert.equal(await page.locator(`label[for="${id}"]`).count(), 1, `${name} has a label`);
+    }
+    await page.screenshot({ path: path.join(screenshotDir, 'search-settings-form.png'), fullPage: true });
+  });
+
+  test('refuses a maximum of 0 with the Max Records error and changes nothing', async () => {
+    const conf = read(server.confPath);
+    const log = read(server.changeLogPath);
+    await openForm();
+    await page.fill('input[name="new_QZ_max_records"]', '0');
+    const text = await save();
+    assert.match(text, /Max Records/);
+    assert.match(text, /Value must be greater than 0/);
+    assert.doesNotMatch(text, /Congratulations/);
+    assert.equal(read(server.confPath), conf);
+    assert.equal(read(server.changeLogPath), log);
+    await page.screenshot({ path: path.join(screenshotDir, 'search-settings-error.png'), fullPage: true });
+  });
+
+  test('answers "No changes were made" to an unchanged form', async () => {
+    const conf = read(server.confPath);
+    await openForm();
+    const text = await save();
+    assert.match(text, /No changes were made/);
+    assert.equal(read(server.confPath), conf);
+  });
+
+  test('saves a changed maximum and title to plomex.conf, its backup and the change log', async () => {
+    const old = read(server.confPath);
+    const logBefore = read(server.changeLogPath) || '';
+    await openForm();
+    await page.fill('input[name="new_QZ_max_records"]', '800');
+    await page.fill('input[name="new_QZ_default_html_title"]', 'Recent documents');
+    const text = await save();
+    assert.match(text, /Congratulations/);
+    await page.screenshot({ path: path.join(screenshotDir, 'search-settings-saved.png'), fullPage: true });
+
+    await openForm();
+    const values = await formValues();
+    assert.equal(values.new_QZ_max_records, '800');
+    assert.equal(values.new_QZ_default_html_title, 'Recent documents');
+    assert.equal(values.new_QZ_largest_set, '1000');
+
+    const conf = read(server.confPath);
+    assert.match(conf, /^QZ-max-records = 800$/m);
+    assert.match(conf, /^QZ-default-html-title = Recent documents$/m);
+    assert.doesNotMatch(conf, /^QZ-max-records\s*=\s*500$/m);
+    // The rest of the file is still there: other sections and comments.
+    assert.match(conf, /^\[QZ-loader\]$/m);
+    assert.match(conf, /^VYX-content-store-state\s*=\s*on$/m);
+    assert.match(conf, /^# Largest result set/m);
+    assert.equal(read(`${server.confPath}.backup`) !== null, true, 'plomex.conf.backup exists');
+    assert.match(read(`${server.confPath}.backup`), /^QZ-default-html-title\s*=\s*Search Results$/m);
+    assert.equal(old.split('\n').length, conf.split('\n').length);
+
+    const added = read(server.changeLogPath).slice(logBefore.length).trim().split('\n');
+    assert.equal(added.length, 2, added.join('\n'));
+    assert.match(added[0], /\badmin\b.*QZ-max-records set to 800/);
+    assert.match(added[1], /\badmin\b.*QZ-default-html-title set to Recent documents/);
+  });
+
+  test('shows a title holding markup as text and never runs it', async () => {
+    const title = '"><script>window.__x=1</script>';
+    await openForm();
+    await page.fill('input[name="new_QZ_default_html_title"]', title);
+    assert.match(await save(), /Congratulations/);
+    assert.equal(await page.evaluate(() => window.__x), undefined);
+
+    await openForm();
+    assert.equal(await page.locator('input[name="new_QZ_default_html_title"]').inputValue(), title);
+    assert.equal(await page.locator('input[name="orig_QZ_default_html_title"]').inputValue(), title);
+    assert.equal(await page.evaluate(() => window.__x), undefined);
+    const injected = await page.evaluate(
+      () => [...document.scripts].filter((s) => s.textContent.includes('__x')).length,
+    );
+    assert.equal(injected, 0, 'no script element made from the title');
+    assert.match(read(server.confPath), /^QZ-default-html-title = "><script>window.__x=1<\/script>$/m);
+  });
+});
+
+describe('server root', () => {
+  test('a restart keeps the saved settings and the login; a second server on its port says so', async () => {
+    const { root, password } = server;
+    await server.stop();
+    server = await startServer(root);
+    assert.equal(server.password, password);
+    await openForm();
+    assert.equal(await page.locator('input[name="new_QZ_max_records"]').inputValue(), '800');
+
+    const clash = spawnSync(
+      path.join(repo, 'scripts', 'serve.sh'),
+      ['--root', root, '--port', String(server.port), '--build', buildDir, '--quiet'],
+      { encoding: 'utf8', timeout: 20000 },
+    );
+    assert.equal(clash.status, PORT_IN_USE, clash.stderr);
+    assert.match(clash.stderr, new RegExp(`port ${server.port} .*already in use`));
+  });
+});
