@@ -25,10 +25,14 @@ static size_t checked_length() {
         adm_refuse(adm_msg::kFormSubject, adm_msg::kBadContentType);
     size_t n = 0;
     switch (adm_parse_length(getenv("CONTENT_LENGTH"), n)) {
-    case ADM_LENGTH_OK: return n;
-    case ADM_LENGTH_MISSING: adm_refuse(adm_msg::kFormSubject, adm_msg::kNoContentLength);
-    case ADM_LENGTH_BAD: adm_refuse(adm_msg::kFormSubject, adm_msg::kBadContentLength);
-    case ADM_LENGTH_TOO_LONG: adm_refuse(adm_msg::kFormSubject, adm_msg::kTooLong);
+    case ADM_LENGTH_OK:
+        return n;
+    case ADM_LENGTH_MISSING:
+        adm_refuse(adm_msg::kFormSubject, adm_msg::kNoContentLength);
+    case ADM_LENGTH_BAD:
+        adm_refuse(adm_msg::kFormSubject, adm_msg::kBadContentLength);
+    case ADM_LENGTH_TOO_LONG:
+        adm_refuse(adm_msg::kFormSubject, adm_msg::kTooLong);
     }
     adm_refuse(adm_msg::kFormSubject, adm_msg::kBadContentLength);
 }
@@ -40,9 +44,12 @@ void post_begin(FILE *in) {
     if (length > 0 && (!in || fread(&body[0], 1, length, in) != length))
         adm_refuse(adm_msg::kFormSubject, adm_msg::kShortBody);
     switch (adm_decode_form(body, postedFields)) {
-    case ADM_DECODE_OK: return;
-    case ADM_DECODE_BAD_ESCAPE: adm_refuse(adm_msg::kFormSubject, adm_msg::kBadEscape);
-    case ADM_DECODE_CONTROL: adm_refuse(adm_msg::kFormSubject, adm_msg::kControlChar);
+    case ADM_DECODE_OK:
+        return;
+    case ADM_DECODE_BAD_ESCAPE:
+        adm_refuse(adm_msg::kFormSubject, adm_msg::kBadEscape);
+    case ADM_DECODE_CONTROL:
+        adm_refuse(adm_msg::kFormSubject, adm_msg::kControlChar);
     }
 }
 

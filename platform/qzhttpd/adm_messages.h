@@ -32,16 +32,18 @@ inline constexpr const char kFormSubject[] = "Form data";
 inline constexpr const char kOriginSubject[] = "Origin of the request";
 inline constexpr const char kBadContentType[] =
     "The form data must be sent as application/x-www-form-urlencoded.";
-inline constexpr const char kNoContentLength[] = "The request does not say how long its form data is.";
-inline constexpr const char kBadContentLength[] = "The length of the form data is not a plain number.";
+inline constexpr const char kNoContentLength[] =
+    "The request does not say how long its form data is.";
+inline constexpr const char kBadContentLength[] =
+    "The length of the form data is not a plain number.";
 inline constexpr const char kTooLong[] = "The form data is larger than 65536 bytes.";
 inline constexpr const char kShortBody[] =
     "The form data ended before the length the request announced.";
 inline constexpr const char kBadEscape[] = "The form data holds a malformed %-escape.";
 inline constexpr const char kControlChar[] =
     "A field holds a line break or another control character, which no setting may contain.";
-inline constexpr const char kCrossSite[] =
-    "The form was sent from another site. Nothing was read or saved; open the page and send it again.";
+inline constexpr const char kCrossSite[] = "The form was sent from another site. Nothing was read "
+                                           "or saved; open the page and send it again.";
 
 } // namespace adm_msg
 

@@ -30,7 +30,8 @@ std::string without_default_port(std::string hostport, const std::string &scheme
     if (!port)
         return hostport;
     std::string p(port);
-    if (hostport.size() > p.size() && hostport.compare(hostport.size() - p.size(), p.size(), p) == 0)
+    if (hostport.size() > p.size() &&
+        hostport.compare(hostport.size() - p.size(), p.size(), p) == 0)
         hostport.erase(hostport.size() - p.size());
     return hostport;
 }

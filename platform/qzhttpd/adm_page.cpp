@@ -44,9 +44,8 @@ void adm_write_style() { fputs(kStyle, stdout); }
 const char *adm_back_target() {
     static std::string target;
     target = adm_env("SCRIPT_NAME");
-    if (target.empty() &&
-        adm_check_origin(nullptr, std::getenv("HTTP_REFERER"), std::getenv("HTTP_HOST")) ==
-            ADM_ORIGIN_SAME)
+    if (target.empty() && adm_check_origin(nullptr, std::getenv("HTTP_REFERER"),
+                                           std::getenv("HTTP_HOST")) == ADM_ORIGIN_SAME)
         target = adm_env("HTTP_REFERER");
     return target.c_str();
 }
@@ -95,9 +94,13 @@ void adm_refuse(const char *subject, const char *message) {
 
 const char *adm_category_words(int category) {
     switch (category) {
-    case 0: return adm_msg::kCategoryFile;
-    case 3: return adm_msg::kCategoryValue;
-    case 4: return adm_msg::kCategoryMissing;
-    default: return adm_msg::kCategoryOther;
+    case 0:
+        return adm_msg::kCategoryFile;
+    case 3:
+        return adm_msg::kCategoryValue;
+    case 4:
+        return adm_msg::kCategoryMissing;
+    default:
+        return adm_msg::kCategoryOther;
     }
 }

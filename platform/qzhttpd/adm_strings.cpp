@@ -13,7 +13,9 @@ struct Entry {
 
 /* The "libadmin" database: 1 Help, 2 OK, 3 Reset. */
 const Entry kLibadmin[] = {
-    {"en", 1, "Help"}, {"en", 2, "OK"}, {"en", 3, "Reset"},
+    {"en", 1, "Help"},
+    {"en", 2, "OK"},
+    {"en", 3, "Reset"},
 };
 
 /* "en-GB" reads the "en" texts: the region is ignored. */

@@ -1,12 +1,11 @@
 /*
  * Runs a piece of the library in a child process with a clean CGI
- * environment, so calls that end the process or write to standard output can
- * be checked by their exit status and their output.
+ * environment, so calls that end the process or write a page can be checked
+ * by their exit status and output.
  */
 #ifndef ADM_CHILD_H
 #define ADM_CHILD_H
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -16,10 +15,17 @@
 #include <unistd.h>
 
 struct ChildResult {
-    int status = -1; /* exit status; -1 when the child did not exit normally */
+    int status = -1;       /* exit status; -1 when the child did not exit */
     bool returned = false; /* the code ran to its end instead of ending the process */
     std::string out, err;
 };
+
+inline std::string ReadWhole(const std::string &path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
 
 inline void ClearCgiEnv() {
     for (const char *v :
@@ -29,51 +35,28 @@ inline void ClearCgiEnv() {
         unsetenv(v);
 }
 
-inline std::string ReadWhole(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-/* The exit status 99 marks a child whose code returned. */
 inline ChildResult RunChild(const std::function<void()> &code) {
-    char outPath[] = "/tmp/adm_outXXXXXX", errPath[] = "/tmp/adm_errXXXXXX";
-    int outFd = mkstemp(outPath), errFd = mkstemp(errPath);
+    std::string out = "/tmp/adm_out." + std::to_string(getpid()), err = out + ".err";
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(outFd, 1);
-        dup2(errFd, 2);
+        if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr))
+            _exit(98);
         ClearCgiEnv();
         code();
         fflush(nullptr);
-        _exit(99);
+        _exit(99); // marks a child whose code returned
     }
     int raw = 0;
     waitpid(pid, &raw, 0);
     ChildResult r;
-    if (WIFEXITED(raw)) {
-        r.status = WEXITSTATUS(raw);
-        r.returned = r.status == 99;
-    }
-    r.out = ReadWhole(outPath);
-    r.err = ReadWhole(errPath);
-    close(outFd);
-    close(errFd);
-    unlink(outPath);
-    unlink(errPath);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.returned = r.status == 99;
+    r.out = ReadWhole(out);
+    r.err = ReadWhole(err);
+    unlink(out.c_str());
+    unlink(err.c_str());
     return r;
 }
-
-/* A fresh directory under /tmp, removed with its files when the object ends. */
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/adm_rootXXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
-};
 
 #endif

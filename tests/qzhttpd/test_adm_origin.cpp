@@ -22,7 +22,8 @@ TEST(AdmOrigin, SameSiteVerdicts) {
         {"https://admin.example", nullptr, nullptr, ADM_ORIGIN_CROSS},
         // The Origin decides even when the Referer would pass.
         {"https://evil.example", "https://admin.example/x", "admin.example", ADM_ORIGIN_CROSS},
-        {nullptr, "https://admin.example:8443/bin/vyxcfgsrch?x=1", "admin.example:8443", ADM_ORIGIN_SAME},
+        {nullptr, "https://admin.example:8443/bin/vyxcfgsrch?x=1", "admin.example:8443",
+         ADM_ORIGIN_SAME},
         {nullptr, "https://user@admin.example/bin", "admin.example", ADM_ORIGIN_SAME},
         {nullptr, "https://evil.example/admin.example", "admin.example", ADM_ORIGIN_CROSS},
         {nullptr, "https://admin.example@evil.example/", "admin.example", ADM_ORIGIN_CROSS},
