@@ -86,8 +86,7 @@ class QZcfgn : public QZbase {
      * bytes) and returns 1; after the last one sets pos to null and returns 0.
      */
     int Section(char *name, int max, void *&pos);
-    /* The first matching header or null; node gets the line before it (the final line when none).
-     */
+    /* The first matching header or null; node gets the line before it (the final line if none). */
     QZcfgnNode *Find(const char *section, QZcfgnNode *&node);
     /* The first matching entry of the section or null; node gets the line before it. */
     QZcfgnNode *Find(const char *section, const char *key, QZcfgnNode *&node);
@@ -101,7 +100,7 @@ class QZcfgn : public QZbase {
      * the section header, or appended with a new header at the end: 1, or 0.
      */
     int Put(const char *section, const char *key, const char *value);
-    /* Removes the first such section with all its lines; 1 even when missing (still written back).
+    /* Removes the first such section and all its lines; 1 also when missing (still written back).
      */
     int Delete(const char *section);
     /* Removes the first such entry; 1 when removed or missing. */
