@@ -1,16 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, then configures, builds and runs every test.
+# Installs what is missing, then configures, builds and runs every test:
+# the unit and CGI-level tests (ctest), then the browser tests of the page
+# behind the administration server (lighttpd, Debian's chromium).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v g++ >/dev/null || need+=(g++)
-[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-if [ ${#need[@]} -gt 0 ]; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
-fi
+scripts/install-missing.sh cmake:cmake g++:g++ /usr/include/gtest/gtest.h:libgtest-dev \
+  /usr/sbin/lighttpd:lighttpd openssl:openssl /usr/bin/chromium:chromium \
+  /usr/share/fonts/truetype/liberation:fonts-liberation node:nodejs npm:npm
 
 build=${BUILD_DIR:-build}
 werror=OFF
@@ -18,3 +15,12 @@ werror=OFF
 cmake -S . -B "$build" -DPLOMEX_WERROR="$werror" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+
+node_major=$(node -p 'process.versions.node.split(".")[0]')
+if [ "$node_major" -lt 20 ]; then
+  echo "error: the browser tests need Node.js 20 or later; this is $(node --version)" >&2
+  exit 1
+fi
+npm ci --no-audit --no-fund --loglevel=error
+BUILD_DIR=$build node --test tests/browser/
+echo "Screenshots: $build/screenshots/"
