@@ -22,9 +22,12 @@ void report_warning(int category, const char *subject, const char *msg) {
 
 void return_success(const char *msg) { adm_write_answer(ADM_ANSWER_SUCCESS, msg, "", "", true); }
 
-void set_referer(adm_config *cfg) {
-    if (cfg)
-        cfg->backLink = true;
-}
+/*
+ * Each request is a process of its own, so nothing shown on a GET survives to
+ * the POST: the POST's error page finds its way back from its own request
+ * (see adm_back_target). A GET's own error page offers no link, since the form
+ * was never shown.
+ */
+void set_referer(adm_config *) {}
 
 void js_open_referer(void) { adm_run_config().backLink = true; }
