@@ -1,0 +1,58 @@
+/* Shared helpers of the plug-in registration tests: a scratch server root and file access. */
+#ifndef PLUGINS_FIXTURE_H
+#define PLUGINS_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+inline std::string ReadText(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline void WriteText(const std::string &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string Fixture(const std::string &name) {
+    return ReadText(std::string(PLOMEX_TEST_DATA) + "/plugins/" + name);
+}
+
+/*
+ * A fresh server root per test, with the library's default layout:
+ * <root>/config is the configuration (and commit) directory and
+ * <root>/admin/logs holds change.log. Runs as a command, not a CGI request.
+ */
+class ServerRootTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/plugins-test-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root = tmpl;
+        std::filesystem::create_directories(root + "/config");
+        std::filesystem::create_directories(root + "/admin/logs");
+        setenv("KELMRIX_ROOT", root.c_str(), 1);
+        for (const char *var : {"KELMRIX_CONF_DIR", "KELMRIX_COMMIT_DIR", "KELMRIX_LOG_DIR",
+                                "REQUEST_METHOD", "GATEWAY_INTERFACE", "REMOTE_USER"})
+            unsetenv(var);
+    }
+    void TearDown() override { std::filesystem::remove_all(root); }
+
+    std::string ConfPath(const std::string &name) const { return root + "/config/" + name; }
+    std::string Conf(const std::string &name) const { return ReadText(ConfPath(name)); }
+    bool ConfExists(const std::string &name) const {
+        return std::filesystem::exists(ConfPath(name));
+    }
+    std::string ChangeLog() const { return ReadText(root + "/admin/logs/change.log"); }
+
+    std::string root;
+};
+
+#endif
