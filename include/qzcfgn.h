@@ -114,7 +114,8 @@ class QZcfgn : public QZbase {
      * disk, keeps the previous file as "<path>.backup" and renames the new
      * one over the path, with the old file's permissions. 1, or 0 with 42
      * (file not made, path over 248 characters) or 47 (a line not written);
-     * on failure the file at the path is left as it was.
+     * on failure the file at the path is left as it was. A ReadOnly or
+     * closed object writes nothing and returns 0.
      */
     int Flush();
     /*

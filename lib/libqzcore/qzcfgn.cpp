@@ -533,7 +533,8 @@ bool QZcfgn::WriteLines(FILE *out) const {
  * the new one after. A failure before the rename leaves it untouched.
  */
 int QZcfgn::Flush() {
-    if (!open)
+    /* A read-only object never writes, even when asked directly. */
+    if (!open || mode == ReadOnly)
         return 0;
     /* Room for ".backup" in a name of sizeof path bytes. */
     if (strlen(path) > sizeof path - sizeof ".backup") {
