@@ -88,14 +88,43 @@ describe('administration server', () => {
   });
 
   test('refuses a request body over 64 KiB before the page sees it', async () => {
-    const before = read(server.confPath);
+    const unchanged = read(server.confPath);
     const body = `new_QZ_max_records=${'9'.repeat(70 * 1024)}`;
     const response = await page.request.post(server.url, {
       headers: { 'Content-Type': 'application/x-www-form-urlencoded', Origin: new URL(server.url).origin },
       data: body,
     });
     assert.equal(response.status(), 413);
-    assert.equal(read(server.confPath), before);
+    assert.equal(read(server.confPath), unchanged);
+  });
+});
+
+describe('the page\'s own error pages reach the browser', () => {
+  test('a form sent from another site is refused by the page, nothing saved', async () => {
+    const unchanged = read(server.confPath);
+    const response = await page.request.post(server.url, {
+      headers: { Origin: 'http://elsewhere.example' },
+      form: { orig_QZ_max_records: '500', new_QZ_max_records: '600' },
+    });
+    assert.equal(response.status(), 200);
+    assert.match(response.headers()['content-type'], /^text\/html/i);
+    const html = await response.text();
+    assert.match(html, /<body[\s>]/);
+    assert.doesNotMatch(html, /Congratulations|<form/);
+    assert.equal(read(server.confPath), unchanged);
+  });
+
+  test('a missing template gives an error page naming it, not a blank page', async () => {
+    const template = path.join(server.root, 'admin', 'html', 'vyxcfgsrch.html');
+    const aside = `${template}.aside`;
+    fs.renameSync(template, aside);
+    try {
+      const response = await page.goto(server.url);
+      assert.equal(response.status(), 200);
+      assert.match(await page.locator('body').innerText(), /vyxcfgsrch\.html/);
+    } finally {
+      fs.renameSync(aside, template);
+    }
   });
 });
 
