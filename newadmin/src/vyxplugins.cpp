@@ -18,8 +18,9 @@ const char *const USAGE =
     "Registers (add) or removes (delete) a server plug-in in init.conf and\n"
     "obj.conf of the server's configuration directory, or tells whether the\n"
     "content store is on (1 on, 0 off, 2 unknown). Prints the result; an add\n"
-    "or delete prints 0 when KELMRIX_ROOT is not set. --log records the change\n"
-    "in change.log; fqw always records it.\n";
+    "or delete prints 0 when KELMRIX_ROOT is not set (delete agents and delete\n"
+    "fqw do not need it). --log records the change in change.log; fqw always\n"
+    "records it.\n";
 
 const int EXIT_USAGE = 2;
 
@@ -59,7 +60,7 @@ int Run(int argc, char **argv) {
         return 0;
     }
     if (argc < 3 || argc > 4)
-        return UsageError("wrong number of arguments");
+        return UsageError("expected add or delete and a plug-in, or verify-cm");
     const Command *c = FindCommand(argv[1], argv[2]);
     if (!c)
         return UsageError("unknown action or plug-in");
