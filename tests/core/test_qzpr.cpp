@@ -40,16 +40,4 @@ TEST(QZpr, ExclusiveCreateFailsOnExistingFile) {
     EXPECT_NE(PR_Access(name.c_str(), QZPR_ACCESS_EXISTS), 0);
 }
 
-TEST(QZpr, HostNameIsTerminatedAndCut) {
-    char full[128], cut[3];
-    char expected[128] = "";
-    gethostname(expected, sizeof expected - 1);
-    EXPECT_EQ(PR_GetSystemInfo(QZPR_SI_HOSTNAME, full, sizeof full), 0);
-    EXPECT_STREQ(full, expected);
-    PR_GetSystemInfo(QZPR_SI_HOSTNAME, cut, sizeof cut);
-    EXPECT_LE(strlen(cut), 2u);
-    EXPECT_EQ(PR_GetSystemInfo(99, full, sizeof full), -1);
-    EXPECT_STREQ(full, "");
-}
-
 } // namespace
