@@ -3,6 +3,7 @@
 # is missing, builds, lays out a demo server root and runs the administration
 # server on 127.0.0.1 in the foreground until Ctrl-C.
 set -euo pipefail
+here=$PWD
 cd "$(dirname "$0")/.."
 
 usage() {
@@ -25,9 +26,14 @@ EOF
 args=()
 while [ $# -gt 0 ]; do
   case $1 in
-    --port | --root)
-      [ $# -ge 2 ] || { echo "error: $1 needs a value" >&2; exit 2; }
-      args+=("$1" "$2"); shift 2 ;;
+    --port)
+      [ $# -ge 2 ] || { echo "error: --port needs a number" >&2; exit 2; }
+      args+=(--port "$2"); shift 2 ;;
+    --root)
+      [ $# -ge 2 ] && [ -n "$2" ] || { echo "error: --root needs a directory" >&2; exit 2; }
+      # A relative root is taken from where the command was given.
+      case $2 in /*) root=$2 ;; *) root=$here/$2 ;; esac
+      args+=(--root "$root"); shift 2 ;;
     -h | --help) usage; exit 0 ;;
     *) echo "error: unknown option: $1 (see --help)" >&2; exit 2 ;;
   esac
@@ -39,4 +45,4 @@ scripts/install-missing.sh cmake:cmake g++:g++ /usr/include/gtest/gtest.h:libgte
 cmake -S . -B build >/dev/null
 cmake --build build --target vyxcfgsrch -j "$(nproc)"
 
-exec scripts/serve.sh --build build "${args[@]}"
+exec scripts/serve.sh --build build ${args[@]+"${args[@]}"}
