@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cstdarg>
 #include <ctime>
+#include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 
@@ -60,5 +62,10 @@ int log_change(const char *file, const char *fmt, ...) {
     // Controls are replaced so that no part of a record can start a line of its own.
     std::string line = "[" + timestamp() + "] " + adm_no_controls(user) + " " +
                        adm_no_controls(file ? file : "-") + ": " + adm_no_controls(message) + "\n";
-    return append_line(dir + "change.log", line);
+    // A fresh server root may not have its log directory yet; a lost record must not pass unseen.
+    mkdir(dir.c_str(), 0755);
+    if (append_line(dir + "change.log", line) == 0)
+        return 0;
+    fprintf(stderr, "change log %schange.log: %s", dir.c_str(), line.c_str());
+    return -1;
 }

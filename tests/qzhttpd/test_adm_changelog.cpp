@@ -54,8 +54,11 @@ TEST_F(ChangeLog, OneStampedLinePerCallWithControlsReplaced) {
     }
 }
 
-TEST_F(ChangeLog, FailsWithoutAUsableDirectory) {
-    setenv("KELMRIX_LOG_DIR", (dir + "/missing").c_str(), 1);
+TEST_F(ChangeLog, MakesItsDirectoryButNoMoreThanThat) {
+    setenv("KELMRIX_LOG_DIR", (dir + "/fresh").c_str(), 1);
+    EXPECT_EQ(log_change("plomex.conf", "x"), 0);
+    EXPECT_EQ(access((dir + "/fresh/change.log").c_str(), F_OK), 0);
+    setenv("KELMRIX_LOG_DIR", (dir + "/missing/deeper").c_str(), 1);
     EXPECT_EQ(log_change("plomex.conf", "x"), -1);
     unsetenv("KELMRIX_LOG_DIR");
     EXPECT_EQ(log_change("plomex.conf", "x"), -1);
