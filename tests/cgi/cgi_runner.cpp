@@ -1,21 +1,13 @@
 #include "cgi_runner.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-const char *const header = "Content-type: text/html\n\n";
-
-/* The fields of the page with the values of the sample plomex.conf. */
+/* The page's fields with the values of the sample plomex.conf. */
 const std::vector<std::pair<std::string, std::string>> sampleForm = {
     {"orig_QZ_max_records", "500"},
     {"new_QZ_max_records", "500"},
@@ -37,95 +29,39 @@ std::string UrlEncode(const std::string &s) {
     for (unsigned char c : s) {
         if (isalnum(c) || c == '-' || c == '_' || c == '.') {
             out += static_cast<char>(c);
-        } else if (c == ' ') {
-            out += '+';
         } else {
             snprintf(hex, sizeof hex, "%%%02X", c);
-            out += hex;
+            out += c == ' ' ? "+" : hex;
         }
     }
     return out;
 }
 
-std::string TempFile(const std::string &text) {
-    char tmpl[] = "/tmp/vyxcgiXXXXXX";
-    int fd = mkstemp(tmpl);
-    if (fd >= 0) {
-        if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-            ADD_FAILURE() << "short write to " << tmpl;
-        close(fd);
-    }
-    return tmpl;
-}
-
-void MakeDir(const std::string &path) {
-    if (mkdir(path.c_str(), 0755) != 0)
-        ADD_FAILURE() << "mkdir " << path;
-}
-
 } // namespace
 
 std::string CgiResult::body() const {
-    const std::string h = header;
-    return out.compare(0, h.size(), h) == 0 ? out.substr(h.size()) : out;
+    const std::string header = "Content-type: text/html\n\n";
+    return out.compare(0, header.size(), header) == 0 ? out.substr(header.size()) : out;
 }
 
-std::string ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteFile(const std::string &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-bool Exists(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-std::vector<std::string> Lines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-ServerRoot::ServerRoot(const std::string &templateFile) {
-    char tmpl[] = "/tmp/vyxrootXXXXXX";
-    root = mkdtemp(tmpl);
-    confDir = root + "/config/";
-    htmlDir = root + "/admin/html/";
-    logDir = root + "/admin/logs/";
-    MakeDir(confDir);
-    MakeDir(root + "/admin");
-    MakeDir(htmlDir);
-    MakeDir(logDir);
+ServerRoot::ServerRoot(const std::string &templateFile)
+    : confDir(dir.path + "config/"), htmlDir(dir.path + "admin/html/"),
+      logDir(dir.path + "admin/logs/") {
+    for (const std::string &d : {confDir, dir.path + "admin", htmlDir, logDir})
+        mkdir(d.c_str(), 0755);
     WriteFile(Conf(), ReadFile(PLOMEX_TEST_DATA "/cgi/plomex.conf"));
     WriteFile(htmlDir + "vyxcfgsrch.html", ReadFile(templateFile));
 }
 
-ServerRoot::~ServerRoot() {
-    std::string cmd = "chmod -R u+rwx '" + root + "' && rm -rf '" + root + "'";
-    if (system(cmd.c_str()) != 0)
-        ADD_FAILURE() << "could not remove " << root;
+Vars ServerRoot::Env(const std::string &method) const {
+    return {{"REQUEST_METHOD", method}, {"GATEWAY_INTERFACE", "CGI/1.1"},
+            {"KELMRIX_ROOT", dir.path},  {"SCRIPT_NAME", "/admin/vyxcfgsrch"},
+            {"HTTP_HOST", "127.0.0.1:8080"}, {"REMOTE_USER", "admin"}};
 }
 
-std::map<std::string, std::string> ServerRoot::Env(const std::string &method) const {
-    return {{"REQUEST_METHOD", method},
-            {"GATEWAY_INTERFACE", "CGI/1.1"},
-            {"KELMRIX_ROOT", root},
-            {"SCRIPT_NAME", "/admin/vyxcfgsrch"},
-            {"HTTP_HOST", "127.0.0.1:8080"},
-            {"REMOTE_USER", "admin"},
-            {"PATH", "/usr/bin:/bin"}};
-}
-
-CgiResult RunCgi(const std::map<std::string, std::string> &env, const std::string &body) {
-    const std::string in = TempFile(body), out = TempFile(""), err = TempFile("");
+CgiResult RunCgi(const Vars &env, const std::string &body) {
+    TempDir io;
+    WriteFile(io.path + "in", body);
     std::vector<std::string> envText;
     for (const auto &kv : env)
         envText.push_back(kv.first + "=" + kv.second);
@@ -134,14 +70,12 @@ CgiResult RunCgi(const std::map<std::string, std::string> &env, const std::strin
         envp.push_back(&e[0]);
     envp.push_back(nullptr);
 
-    CgiResult result;
     pid_t pid = fork();
     if (pid == 0) {
-        int fdIn = open(in.c_str(), O_RDONLY), fdOut = open(out.c_str(), O_WRONLY);
-        int fdErr = open(err.c_str(), O_WRONLY);
-        dup2(fdIn, 0);
-        dup2(fdOut, 1);
-        dup2(fdErr, 2);
+        const char *files[] = {"in", "out", "err"};
+        for (int fd = 0; fd < 3; fd++)
+            dup2(open((io.path + files[fd]).c_str(), fd ? O_WRONLY | O_CREAT : O_RDONLY, 0600),
+                 fd);
         char prog[] = VYXCFGSRCH_BIN;
         char *argv[] = {prog, nullptr};
         execve(prog, argv, envp.data());
@@ -149,37 +83,34 @@ CgiResult RunCgi(const std::map<std::string, std::string> &env, const std::strin
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    if (WIFEXITED(status))
-        result.status = WEXITSTATUS(status);
-    result.out = ReadFile(out);
-    result.err = ReadFile(err);
-    unlink(in.c_str());
-    unlink(out.c_str());
-    unlink(err.c_str());
+    CgiResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = ReadFile(io.path + "out");
+    result.err = ReadFile(io.path + "err");
     return result;
 }
 
-CgiResult Get(const ServerRoot &root) { return RunCgi(root.Env("GET"), ""); }
-
-std::string FormBody(const std::map<std::string, std::string> &overrides) {
+std::string FormBody(const Vars &overrides) {
     std::string body;
     for (const auto &field : sampleForm) {
         auto it = overrides.find(field.first);
         const std::string value = it == overrides.end() ? field.second : it->second;
         if (value == "\x01")
             continue;
-        if (!body.empty())
-            body += '&';
-        body += UrlEncode(field.first) + "=" + UrlEncode(value);
+        body += (body.empty() ? "" : "&") + UrlEncode(field.first) + "=" + UrlEncode(value);
     }
     return body;
 }
 
-CgiResult Post(const ServerRoot &root, const std::map<std::string, std::string> &overrides) {
-    const std::string body = FormBody(overrides);
-    auto env = root.Env("POST");
+Vars PostEnv(const ServerRoot &root, size_t length) {
+    Vars env = root.Env("POST");
     env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
-    env["CONTENT_LENGTH"] = std::to_string(body.size());
+    env["CONTENT_LENGTH"] = std::to_string(length);
     env["HTTP_ORIGIN"] = "http://127.0.0.1:8080";
-    return RunCgi(env, body);
+    return env;
+}
+
+CgiResult Post(const ServerRoot &root, const Vars &overrides) {
+    const std::string body = FormBody(overrides);
+    return RunCgi(PostEnv(root, body.size()), body);
 }

@@ -2,53 +2,47 @@
 #ifndef CGI_RUNNER_H
 #define CGI_RUNNER_H
 
+#include "testfs.h"
+
 #include <map>
 #include <string>
-#include <vector>
+
+typedef std::map<std::string, std::string> Vars;
 
 struct CgiResult {
-    int status = -1;     /* exit status, or -1 when the program did not exit normally */
-    std::string out;     /* everything written to standard output */
-    std::string err;     /* everything written to standard error */
-    std::string body() const; /* out without the response header */
+    int status = -1;  /* exit status; -1 when the program did not exit normally */
+    std::string out;  /* standard output */
+    std::string err;  /* standard error */
+    std::string body() const; /* out after the response header */
 };
 
-/* A server root laid out as the administration server has it, removed at the end. */
+/* A server root laid out as the administration server has it, with the sample plomex.conf. */
 class ServerRoot {
   public:
-    /* Copies the sample plomex.conf and the given template into a fresh root. */
-    explicit ServerRoot(const std::string &templateFile);
-    ~ServerRoot();
+    explicit ServerRoot(const std::string &templateFile = PLOMEX_TEMPLATES "/vyxcfgsrch.html");
 
-    std::string root, confDir, htmlDir, logDir;
+    TempDir dir;
+    std::string confDir, htmlDir, logDir;
 
     std::string Conf() const { return confDir + "plomex.conf"; }
     std::string Backup() const { return confDir + "plomex.conf.backup"; }
     std::string Lock() const { return confDir + "plomex.lock"; }
     std::string ChangeLog() const { return logDir + "change.log"; }
 
-    /* The CGI environment of a request; extra entries override or add. */
-    std::map<std::string, std::string> Env(const std::string &method) const;
+    /* The CGI environment of a request by this server. */
+    Vars Env(const std::string &method) const;
 };
 
-/* Runs the program with exactly env and body on standard input. */
-CgiResult RunCgi(const std::map<std::string, std::string> &env, const std::string &body);
+/* Runs the program with exactly env, and body on standard input. */
+CgiResult RunCgi(const Vars &env, const std::string &body);
 
-/* A GET of the page. */
-CgiResult Get(const ServerRoot &root);
+/* The url-encoded form of the sample values, changed by overrides ("\x01" drops a field). */
+std::string FormBody(const Vars &overrides);
 
-/*
- * A POST of the form with the sample file's values, changed by overrides
- * (a value of "\x01" drops the field), as a browser on the same host sends it.
- */
-CgiResult Post(const ServerRoot &root, const std::map<std::string, std::string> &overrides);
+/* The environment of a form POST of length bytes from a browser on the same host. */
+Vars PostEnv(const ServerRoot &root, size_t length);
 
-/* The form body of the sample values with overrides, url-encoded. */
-std::string FormBody(const std::map<std::string, std::string> &overrides);
-
-std::string ReadFile(const std::string &path);
-void WriteFile(const std::string &path, const std::string &text);
-bool Exists(const std::string &path);
-std::vector<std::string> Lines(const std::string &text);
+/* A POST of FormBody(overrides). */
+CgiResult Post(const ServerRoot &root, const Vars &overrides);
 
 #endif

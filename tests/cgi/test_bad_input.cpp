@@ -1,11 +1,7 @@
 /* Malformed or forged posts: a clear answer, status 0, and nothing read or written. */
 #include "cgi_runner.h"
 
-#include <gtest/gtest.h>
-
 namespace {
-
-const std::string shippedTemplate = PLOMEX_TEMPLATES "/vyxcfgsrch.html";
 
 TEST(CgiBadInputTest, RefusedRequestsLeaveEverythingAsItWas) {
     const std::string changed = FormBody({{"new_QZ_max_records", "800"}});
@@ -13,7 +9,7 @@ TEST(CgiBadInputTest, RefusedRequestsLeaveEverythingAsItWas) {
                                   "&new_QZ_date_time=";
     const struct {
         const char *name;
-        std::map<std::string, std::string> env; // "" removes the variable
+        Vars env; // "" removes the variable
         std::string body;
         const char *expected;
     } cases[] = {
@@ -41,12 +37,9 @@ TEST(CgiBadInputTest, RefusedRequestsLeaveEverythingAsItWas) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        ServerRoot root(shippedTemplate);
+        ServerRoot root;
         const std::string before = ReadFile(root.Conf());
-        auto env = root.Env("POST");
-        env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
-        env["CONTENT_LENGTH"] = std::to_string(c.body.size());
-        env["HTTP_ORIGIN"] = "http://127.0.0.1:8080";
+        Vars env = PostEnv(root, c.body.size());
         for (const auto &kv : c.env) {
             if (kv.second.empty())
                 env.erase(kv.first);
@@ -65,17 +58,17 @@ TEST(CgiBadInputTest, RefusedRequestsLeaveEverythingAsItWas) {
 }
 
 TEST(CgiBadInputTest, SameOriginAndRefererOnlyAreAccepted) {
-    const std::map<std::string, std::string> cases[] = {
+    const Vars cases[] = {
         {{"HTTP_ORIGIN", "http://127.0.0.1:8080"}},
         {{"HTTP_REFERER", "http://127.0.0.1:8080/admin/vyxcfgsrch"}},
         {},
     };
     for (const auto &extra : cases) {
-        ServerRoot root(shippedTemplate);
+        ServerRoot root;
         const std::string body = FormBody({{"new_QZ_max_records", "800"}});
-        auto env = root.Env("POST");
+        Vars env = PostEnv(root, body.size());
+        env.erase("HTTP_ORIGIN");
         env["CONTENT_TYPE"] = "application/x-www-form-urlencoded; charset=UTF-8";
-        env["CONTENT_LENGTH"] = std::to_string(body.size());
         for (const auto &kv : extra)
             env[kv.first] = kv.second;
         EXPECT_NE(std::string::npos, RunCgi(env, body).body().find("Congratulations"));

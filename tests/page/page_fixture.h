@@ -3,15 +3,13 @@
 #define PAGE_FIXTURE_H
 
 #include "fake_adminlib.h"
+#include "testfs.h"
 #include "vyxcfgsrch.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
-#include <string>
 #include <unistd.h>
 
 /* The search page with its item table readable. */
@@ -20,7 +18,6 @@ class TestPage : public VYXsrch {
     using VYXsrch::VYXsrch;
     const VYXformItem &Item(int row) const { return items[row]; }
     int Count() const { return itemCount; }
-    const char *LockPath() const { return lockFilePath; }
     const char *ConfigPath() const { return configFilePath; }
     int ConfigOpen() const { return configFileOpen; }
 
@@ -40,33 +37,6 @@ class TestPage : public VYXsrch {
                   "new_QZ_toc-acl-check", "radio", "", 5);
     }
 };
-
-/* A fresh directory under /tmp, ending in "/", removed with its files at the end. */
-class TempDir {
-  public:
-    TempDir() {
-        char tmpl[] = "/tmp/vyxpageXXXXXX";
-        path = mkdtemp(tmpl);
-        path += "/";
-    }
-    ~TempDir() {
-        std::string cmd = "rm -rf '" + path + "'";
-        if (system(cmd.c_str()) != 0)
-            ADD_FAILURE() << "could not remove " << path;
-    }
-    std::string path;
-};
-
-inline void WriteFile(const std::string &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-inline std::string ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 /* Runs f with standard output sent to a file and returns what it wrote. */
 template <class F> std::string CaptureStdout(F f) {
