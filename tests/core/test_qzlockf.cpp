@@ -1,66 +1,51 @@
 #include "qzlockf.h"
 
 #include "core_test_util.h"
-#include "fake_qzpr.h"
 
 #include <gtest/gtest.h>
 #include <regex>
 #include <unistd.h>
 
-namespace {
+extern bool fakeAccessMissesFile, fakeLockRefused; /* fake_qzpr.cpp */
 
-TEST(QZlockfile, TakesLockAndRecordsHolder) {
+TEST(QZlockfile, TakesLockRecordsHolderAndRemovesItAtEnd) {
     TempDir dir;
-    const std::string lock = dir.File("x.lock");
-    const std::string pid = std::to_string(getpid());
-    struct Row {
-        const char *msg;
-        std::string record;
-    } rows[] = {
-        {nullptr, "Host=[^\n]*, PID=" + pid + "\n"},
-        {"saving", "Host=[^\n]*, PID=" + pid + " msg=saving\n"},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.msg ? row.msg : "(none)");
+    const std::string lock = dir.File("x.lock"), pid = std::to_string(getpid());
+    for (const char *msg : {static_cast<const char *>(nullptr), "saving"}) {
+        SCOPED_TRACE(msg ? msg : "(no msg)");
         {
             QZlockfile lf;
-            EXPECT_EQ(lf.Init(lock.c_str(), row.msg), 1);
-            EXPECT_EQ(lf.Init(lock.c_str(), row.msg), 0); /* held already */
-            EXPECT_TRUE(std::regex_match(ReadAll(lock), std::regex(row.record)));
+            EXPECT_EQ(lf.Init(lock.c_str(), msg), 1);
+            EXPECT_EQ(lf.Init(lock.c_str(), msg), 0); /* held already */
+            std::string record = "Host=[^\n,]*, PID=" + pid + (msg ? " msg=saving\n" : "\n");
+            EXPECT_TRUE(std::regex_match(ReadAll(lock), std::regex(record))) << ReadAll(lock);
         }
         EXPECT_FALSE(fs::exists(lock));
     }
 }
 
-TEST(QZlockfile, NeverRemovesAnotherHoldersFile) {
-    TempDir dir;
-    const std::string lock = dir.File("x.lock");
-    WriteAll(lock, "Host=other, PID=1\n");
+/* A failed Init never deletes another holder's file, and leaves none of its own behind. */
+TEST(QZlockfile, FailedInitLeavesOnlyAnotherHoldersFile) {
     struct Row {
         const char *name;
-        bool accessMisses; /* the file appears between the check and the creation */
-    } rows[] = {{"present at check", false}, {"created after check", true}};
+        bool heldByOther, accessMisses, lockRefused;
+    } rows[] = {{"held, seen by the check", true, false, false},
+                {"held, made just after the check", true, true, false},
+                {"made but its lock refused", false, false, true}};
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        fakeAccessMissesFile = row.accessMisses;
+        TempDir dir;
+        const std::string lock = dir.File("x.lock"), other = "Host=other, PID=1\n";
+        if (row.heldByOther)
+            WriteAll(lock, other);
         {
             QZlockfile lf;
+            fakeAccessMissesFile = row.accessMisses, fakeLockRefused = row.lockRefused;
             EXPECT_EQ(lf.Init(lock.c_str(), nullptr), 0);
+            fakeAccessMissesFile = fakeLockRefused = false;
+            EXPECT_EQ(fs::exists(lock), row.heldByOther);
+            EXPECT_EQ(lf.Init(lock.c_str(), nullptr), !row.heldByOther); /* nothing stuck */
         }
-        fakeAccessMissesFile = false;
-        EXPECT_EQ(ReadAll(lock), "Host=other, PID=1\n");
+        EXPECT_EQ(fs::exists(lock) ? ReadAll(lock) : "(none)", row.heldByOther ? other : "(none)");
     }
 }
-
-TEST(QZlockfile, RefusedLockLeavesNoFile) {
-    TempDir dir;
-    const std::string lock = dir.File("x.lock");
-    fakeLockRefused = true;
-    QZlockfile lf;
-    EXPECT_EQ(lf.Init(lock.c_str(), nullptr), 0);
-    fakeLockRefused = false;
-    EXPECT_FALSE(fs::exists(lock));
-    EXPECT_EQ(lf.Init(lock.c_str(), nullptr), 1); /* nothing blocks a later try */
-}
-
-} // namespace
