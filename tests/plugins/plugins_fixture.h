@@ -7,29 +7,22 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
 inline std::string ReadText(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
 inline void WriteText(const std::string &path, const std::string &text) {
     std::ofstream(path, std::ios::binary) << text;
 }
-
 inline std::string Fixture(const std::string &name) {
     return ReadText(std::string(PLOMEX_TEST_DATA) + "/plugins/" + name);
 }
 
-/*
- * A fresh server root per test, with the library's default layout:
- * <root>/config is the configuration (and commit) directory and
- * <root>/admin/logs holds change.log. Runs as a command, not a CGI request.
- */
+/* A fresh server root per test: <root>/config for the files, <root>/admin/logs for change.log. */
 class ServerRootTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -44,12 +37,8 @@ class ServerRootTest : public ::testing::Test {
             unsetenv(var);
     }
     void TearDown() override { std::filesystem::remove_all(root); }
-
     std::string ConfPath(const std::string &name) const { return root + "/config/" + name; }
     std::string Conf(const std::string &name) const { return ReadText(ConfPath(name)); }
-    bool ConfExists(const std::string &name) const {
-        return std::filesystem::exists(ConfPath(name));
-    }
     std::string ChangeLog() const { return ReadText(root + "/admin/logs/change.log"); }
 
     std::string root;

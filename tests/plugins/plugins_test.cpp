@@ -3,282 +3,143 @@
 #include "plugins.h"
 #include "plugins_fixture.h"
 
-#include <functional>
+#include <map>
 #include <vector>
-
-namespace {
-
-/* One scenario: calls made in order, then the files and change log expected. */
-struct Case {
-    const char *name;
-    std::function<void()> calls;
-    const char *initFixture; /* expected init.conf, "@ROOT@" standing for the server root */
-    const char *objFixture;  /* expected obj.conf, likewise */
-    std::vector<std::string> logged;
-};
-
-const char *const EMPTY_DEFAULT = "obj_empty_default.conf";
-
-} // namespace
 
 class Plugins : public ServerRootTest {
   protected:
-    std::string Expected(const char *fixture) const {
+    /*
+     * Runs blank-separated steps in order: "<pair>+<log>" adds and "<pair>-<log>" deletes
+     * (agents, search, fqw, cm; fqw takes no log flag), "get" adds a second CM_Get Service,
+     * "<file>=<fixture>" writes a configuration file. Returns what the last call returned.
+     */
+    int Run(const std::string &steps) {
+        const std::map<std::string, int (*)(int)> calls = {
+            {"agents+", AddAgentDirectives},
+            {"agents-", DeleteAgentDirectives},
+            {"search+", AddSearchDirectives},
+            {"search-", DeleteSearchDirectives},
+            {"cm+", AddCMDirectives},
+            {"cm-", DeleteCMDirectives},
+            {"fqw+", [](int) { return AddFQWDirectives(); }},
+            {"fqw-", [](int) { return DeleteFQWDirectives(); }},
+            {"get", [](int) {
+                 return add_pblock(1, "default", "Service", "CM_Get", 2, "method", "(GET|HEAD)");
+             }}};
+        int result = 0;
+        std::istringstream in(steps);
+        for (std::string step; in >> step;) {
+            size_t eq = step.find('=');
+            bool flagged = isdigit(static_cast<unsigned char>(step.back()));
+            if (eq != std::string::npos)
+                WriteText(ConfPath(step.substr(0, eq)), Fixture(step.substr(eq + 1) + ".conf"));
+            else
+                result = calls.at(step.substr(0, step.size() - flagged))(flagged ? step.back() - '0'
+                                                                                 : 0);
+        }
+        return result;
+    }
+    /* A fixture with "@ROOT@" standing for the server root. */
+    std::string Expected(const std::string &fixture) const {
         std::string text = Fixture(fixture);
         for (size_t at; (at = text.find("@ROOT@")) != std::string::npos;)
             text.replace(at, 6, root);
         return text;
     }
-    /* The messages of change.log, each checked to name obj.conf. */
-    std::vector<std::string> Logged() const {
-        std::vector<std::string> out;
-        std::istringstream in(ChangeLog());
-        for (std::string line; std::getline(in, line);) {
-            size_t at = line.find(" obj.conf: ");
-            EXPECT_NE(at, std::string::npos) << line;
-            if (at != std::string::npos)
-                out.push_back(line.substr(at + 11));
-        }
-        return out;
-    }
-    void Check(const Case &c) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        testing::internal::CaptureStderr(); // the missing plomex.conf is reported
-        c.calls();
-        testing::internal::GetCapturedStderr();
-        EXPECT_EQ(Conf("init.conf"), Expected(c.initFixture));
-        EXPECT_EQ(Conf("obj.conf"), Expected(c.objFixture));
-        EXPECT_EQ(Logged(), c.logged);
-    }
 };
 
-TEST_F(Plugins, AgentDirectives) {
-    const Case cases[] = {
-        {"add logs with 1",
-         [] { EXPECT_EQ(AddAgentDirectives(1), 1); },
-         "agents_init.conf",
-         "agents_obj.conf",
-         {"Agent directives added"}},
-        {"add twice doubles obj.conf, flag 2 logs nothing",
-         [] {
-             AddAgentDirectives(0);
-             EXPECT_EQ(AddAgentDirectives(2), 1);
-         },
-         "agents_init.conf",
-         "agents_twice_obj.conf",
-         {}},
-        {"delete removes all",
-         [] {
-             AddAgentDirectives(0);
-             EXPECT_EQ(DeleteAgentDirectives(1), 1);
-         },
-         "empty.conf",
-         EMPTY_DEFAULT,
-         {"Agent directives deleted"}},
+/* Steps on a fresh root; then init.conf, obj.conf and the change.log messages compared. */
+TEST_F(Plugins, AddAndDeleteWriteTheExpectedFiles) {
+    const struct {
+        const char *steps, *init, *obj, *logged;
+    } cases[] = {
+        {"agents+1", "agents_init", "agents_obj", "Agent directives added\n"},
+        {"agents+0 agents+2", "agents_init", "agents_twice_obj", ""},
+        {"agents+0 agents-1", "empty", "obj_empty_default", "Agent directives deleted\n"},
+        {"search+1", "search_init", "search_obj", "Search plugin directives added\n"},
+        {"plomex.conf=plomex_custom search+0", "search_custom_init", "search_custom_obj", ""},
+        {"search+0 search+2", "search_init", "search_obj", ""},
+        {"search+0 search-1", "empty", "obj_empty_default", "Search plugin directives deleted\n"},
+        {"fqw+", "fqw_init", "fqw_obj", "FQW directives added\n"},
+        {"fqw+ fqw+", "fqw_init", "fqw_twice_obj", "FQW directives added\nFQW directives added\n"},
+        {"fqw+ fqw-", "empty", "obj_empty_default",
+         "FQW directives added\nFQW directives deleted\n"},
+        {"cm+1", "cm_init", "cm_obj", "Content manager directives added\n"},
+        {"cm+0 cm+0", "cm_init", "cm_obj", ""},
+        {"plomex.conf=plomex_custom cm+0", "cm_init", "cm_custom_obj", ""},
+        {"cm+0 get cm-1", "empty", "cm_one_get_left_obj", "Content manager directives deleted\n"},
+        {"obj.conf=obj_mixed init.conf=init_mixed search+0 cm+0 cm-0 search-0", "init_mixed",
+         "obj_mixed", ""},
     };
-    for (const Case &c : cases)
-        Check(c);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.steps);
+        TearDown();
+        SetUp();
+        testing::internal::CaptureStderr(); // a missing plomex.conf is reported
+        EXPECT_EQ(Run(c.steps), 1);
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(Conf("init.conf"), Expected(c.init + std::string(".conf")));
+        EXPECT_EQ(Conf("obj.conf"), Expected(c.obj + std::string(".conf")));
+        std::string logged;
+        std::istringstream log(ChangeLog());
+        for (std::string line; std::getline(log, line);)
+            logged += line.substr(line.find(" obj.conf: ") + 11) + "\n";
+        EXPECT_EQ(logged, c.logged);
+    }
 }
 
-TEST_F(Plugins, SearchDirectives) {
-    const Case cases[] = {
-        {"defaults without plomex.conf",
-         [] { EXPECT_EQ(AddSearchDirectives(1), 1); },
-         "search_init.conf",
-         "search_obj.conf",
-         {"Search plugin directives added"}},
-        {"settings of plomex.conf",
-         [this] {
-             WriteText(ConfPath("plomex.conf"), Fixture("plomex_custom.conf"));
-             AddSearchDirectives(0);
-         },
-         "search_custom_init.conf",
-         "search_custom_obj.conf",
-         {}},
-        {"add twice is add once",
-         [] {
-             AddSearchDirectives(0);
-             AddSearchDirectives(0);
-         },
-         "search_init.conf",
-         "search_obj.conf",
-         {}},
-        {"delete removes all",
-         [] {
-             AddSearchDirectives(0);
-             EXPECT_EQ(DeleteSearchDirectives(1), 1);
-         },
-         "empty.conf",
-         EMPTY_DEFAULT,
-         {"Search plugin directives deleted"}},
-    };
-    for (const Case &c : cases)
-        Check(c);
-}
-
-TEST_F(Plugins, FQWDirectivesAlwaysLog) {
-    const Case cases[] = {
-        {"add",
-         [] { EXPECT_EQ(AddFQWDirectives(), 1); },
-         "fqw_init.conf",
-         "fqw_obj.conf",
-         {"FQW directives added"}},
-        {"add twice doubles obj.conf",
-         [] {
-             AddFQWDirectives();
-             AddFQWDirectives();
-         },
-         "fqw_init.conf",
-         "fqw_twice_obj.conf",
-         {"FQW directives added", "FQW directives added"}},
-        {"delete removes all",
-         [] {
-             AddFQWDirectives();
-             EXPECT_EQ(DeleteFQWDirectives(), 1);
-         },
-         "empty.conf",
-         EMPTY_DEFAULT,
-         {"FQW directives added", "FQW directives deleted"}},
-    };
-    for (const Case &c : cases)
-        Check(c);
-}
-
-TEST_F(Plugins, ContentManagerDirectives) {
-    const Case cases[] = {
-        {"defaults without plomex.conf",
-         [] { EXPECT_EQ(AddCMDirectives(1), 1); },
-         "cm_init.conf",
-         "cm_obj.conf",
-         {"Content manager directives added"}},
-        {"add twice is add once",
-         [] {
-             AddCMDirectives(0);
-             AddCMDirectives(0);
-         },
-         "cm_init.conf",
-         "cm_obj.conf",
-         {}},
-        {"UI directory of plomex.conf",
-         [this] {
-             WriteText(ConfPath("plomex.conf"), Fixture("plomex_custom.conf"));
-             AddCMDirectives(0);
-         },
-         "cm_init.conf",
-         "cm_custom_obj.conf",
-         {}},
-        {"delete removes one Service per row",
-         [] {
-             AddCMDirectives(0);
-             add_pblock(1, "default", "Service", "CM_Get", 2, "method", "(GET|HEAD)");
-             EXPECT_EQ(DeleteCMDirectives(1), 1);
-         },
-         "empty.conf",
-         "cm_one_get_left_obj.conf",
-         {"Content manager directives deleted"}},
-    };
-    for (const Case &c : cases)
-        Check(c);
-}
-
-TEST_F(Plugins, HandEditedLinesSurviveAddAndDelete) {
-    WriteText(ConfPath("obj.conf"), Fixture("obj_mixed.conf"));
-    WriteText(ConfPath("init.conf"), Fixture("init_mixed.conf"));
-    testing::internal::CaptureStderr();
-    AddSearchDirectives(0);
-    AddCMDirectives(0);
-    testing::internal::GetCapturedStderr();
-    DeleteCMDirectives(0);
-    DeleteSearchDirectives(0);
-    EXPECT_EQ(Conf("obj.conf"), Fixture("obj_mixed.conf"));
-    EXPECT_EQ(Conf("init.conf"), Fixture("init_mixed.conf"));
-}
-
-TEST_F(Plugins, RootUnsetChangesNothing) {
+TEST_F(Plugins, RootUnsetReturnsZeroAndWritesNothing) {
     setenv("KELMRIX_CONF_DIR", (root + "/config").c_str(), 1);
     setenv("KELMRIX_LOG_DIR", (root + "/admin/logs").c_str(), 1);
     unsetenv("KELMRIX_ROOT");
-    WriteText(ConfPath("obj.conf"), Fixture("obj_mixed.conf"));
-    const struct {
-        const char *name;
-        std::function<int()> call;
-    } cases[] = {
-        {"AddAgentDirectives", [] { return AddAgentDirectives(1); }},
-        {"AddSearchDirectives", [] { return AddSearchDirectives(1); }},
-        {"DeleteSearchDirectives", [] { return DeleteSearchDirectives(1); }},
-        {"AddFQWDirectives", [] { return AddFQWDirectives(); }},
-        {"AddCMDirectives", [] { return AddCMDirectives(1); }},
-        {"DeleteCMDirectives", [] { return DeleteCMDirectives(1); }},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.call(), 0);
+    Run("obj.conf=obj_mixed");
+    for (const char *step : {"agents+1", "fqw+", "search+1", "search-1", "cm+1", "cm-1"}) {
+        SCOPED_TRACE(step);
+        EXPECT_EQ(Run(step), 0);
         EXPECT_EQ(Conf("obj.conf"), Fixture("obj_mixed.conf"));
-        EXPECT_FALSE(ConfExists("init.conf"));
+        EXPECT_FALSE(std::filesystem::exists(ConfPath("init.conf")));
         EXPECT_EQ(ChangeLog(), "");
     }
 }
 
 TEST_F(Plugins, MissingPlomexConfIsReportedOnStderr) {
-    const struct {
-        const char *name;
-        std::function<int()> call;
-    } cases[] = {
-        {"AddSearchDirectives", [] { return AddSearchDirectives(0); }},
-        {"AddCMDirectives", [] { return AddCMDirectives(0); }},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const char *step : {"search+0", "cm+0"}) {
         testing::internal::CaptureStderr();
-        EXPECT_EQ(c.call(), 1);
+        EXPECT_EQ(Run(step), 1);
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
                   root + "/config//plomex.conf: Error opening config file\n");
     }
 }
 
 TEST_F(Plugins, UnparseableObjConfIsLeftAsItWas) {
-    WriteText(ConfPath("obj.conf"), Fixture("obj_unclosed.conf"));
     testing::internal::CaptureStderr();
-    EXPECT_EQ(AddSearchDirectives(0), 1);
+    EXPECT_EQ(Run("plomex.conf=plomex_custom obj.conf=obj_unclosed search+0"), 1);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find(ConfPath("obj.conf") + ": line 2: object is never closed"),
-              std::string::npos)
-        << err;
+    EXPECT_EQ(err.find(ConfPath("obj.conf") + ": line 2: object is never closed\n"), 0u) << err;
     EXPECT_EQ(Conf("obj.conf"), Fixture("obj_unclosed.conf"));
-    EXPECT_EQ(Conf("init.conf"), Expected("search_init.conf"));
+    EXPECT_EQ(Conf("init.conf"), Expected("search_custom_init.conf"));
 }
 
 TEST_F(Plugins, VerifyCMOnReadsTheCommitDirectory) {
     std::string commit = root + "/commit";
     std::filesystem::create_directories(commit);
     setenv("KELMRIX_COMMIT_DIR", commit.c_str(), 1);
-    WriteText(ConfPath("plomex.conf"), "[QZ-content-store]\nVYX-content-store-state=on\n");
-    const struct {
-        const char *file;
-        int expected;
-    } cases[] = {
-        {"[QZ-content-store]\nVYX-content-store-state=on\n", 1},
-        {"[QZ-content-store]\nVYX-content-store-state = ON\n", 1},
-        {"[QZ-content-store]\nVYX-content-store-state=On", 1},
-        {"[QZ-content-store]\nVYX-content-store-state=off\n", 0},
-        {"[QZ-content-store]\nVYX-content-store-state=OFF\n", 0},
-        {"[QZ-content-store]\nVYX-content-store-state=Off\n", 0},
-        {"[QZ-content-store]\nVYX-content-store-state=oN\n", 2},
-        {"[QZ-content-store]\nVYX-content-store-state=yes\n", 2},
-        {"[QZ-content-store]\nVYX-content-store-state=\n", 2},
-        {"[QZ-content-store]\nVYX-other=on\n", 2},
-        {"[QZ-search]\nVYX-content-store-state=on\n", 2},
-        {nullptr, 2},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.file ? c.file : "missing file");
-        std::filesystem::remove(commit + "/plomex.conf");
-        if (c.file)
-            WriteText(commit + "/plomex.conf", c.file);
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(VerifyCMOn(), c.expected);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    }
+    const std::string key = "[QZ-content-store]\nVYX-content-store-state";
+    WriteText(ConfPath("plomex.conf"), key + "=on\n"); // not the file read
+    const std::pair<int, std::vector<std::string>> cases[] = {
+        {1, {key + "=on\n", key + " = ON\n", key + "=On"}},
+        {0, {key + "=off\n", key + "=OFF\n", key + "=Off\n"}},
+        {2,
+         {key + "=oN\n", key + "=yes\n", key + "=\n", "[QZ-content-store]\nVYX-other=on\n",
+          "[QZ-search]\nVYX-content-store-state=on\n", "" /* no file */}}};
+    for (const auto &[expected, files] : cases)
+        for (const std::string &file : files) {
+            SCOPED_TRACE(file);
+            std::filesystem::remove(commit + "/plomex.conf");
+            if (!file.empty())
+                WriteText(commit + "/plomex.conf", file);
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(VerifyCMOn(), expected);
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        }
 }

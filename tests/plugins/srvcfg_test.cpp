@@ -1,0 +1,102 @@
+/* The reader and writer of the server's configuration files, on their own and through the calls. */
+#include "adminlib.h"
+#include "plugins_fixture.h"
+#include "srvcfg.h"
+
+using srvcfg::Layout;
+
+TEST(SrvcfgFile, UntouchedFilesRenderByteForByte) {
+    const std::pair<const char *, Layout> cases[] = {
+        {"obj_mixed.conf", Layout::Objects},
+        {"obj_crlf_no_final_newline.conf", Layout::Objects},
+        {"init_mixed.conf", Layout::Init}};
+    for (const auto &[fixture, layout] : cases) {
+        SCOPED_TRACE(fixture);
+        std::string text = Fixture(fixture), why;
+        srvcfg::File f;
+        ASSERT_TRUE(srvcfg::Parse(text, layout, f, why)) << why;
+        EXPECT_EQ(srvcfg::Render(f), text);
+        f.lines.push_back(srvcfg::MakeObjectOpen(srvcfg::ByPath, "/a/*")); // on a line of its own
+        EXPECT_EQ(srvcfg::Render(f).substr(text.size()),
+                  (text.back() == '\n' ? "" : "\n") + std::string("<Object ppath=\"/a/*\">\n"));
+    }
+}
+
+TEST(SrvcfgFile, WrittenValuesReadBackUnchanged) {
+    const struct {
+        const char *value, *quoted;
+    } cases[] = {{"", "\"\""},
+                 {"/srv/a b", "\"/srv/a b\""},
+                 {"say \"x\"", "\"say \\\"x\\\"\""},
+                 {"C:\\dir\\", "\"C:\\\\dir\\\\\""}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(srvcfg::Quote(c.value), c.quoted);
+        srvcfg::Directive d{"Init", "f", {{"v", c.value}}};
+        srvcfg::File f;
+        std::string why;
+        ASSERT_TRUE(srvcfg::Parse(srvcfg::MakeEntry(d).text, Layout::Init, f, why)) << why;
+        ASSERT_EQ(f.lines.size(), 1u);
+        EXPECT_TRUE(f.lines[0].dir == d);
+    }
+}
+
+TEST(SrvcfgFile, NamesTheBadLine) {
+    const struct {
+        Layout layout;
+        std::string text;
+        const char *why;
+    } cases[] = {
+        {Layout::Init, "# ok\nNameTrans fn=\"b\"\n", "line 2: expected an Init directive"},
+        {Layout::Init, "Init x=\"1\" fn=\"a\"", "line 1: directive does not start with fn=\"...\""},
+        {Layout::Init, "Init fn=\"a\" b=\"open", "line 1: value has no closing quote"},
+        {Layout::Init, "Init fn=\"a\" b=\"x\\n\"", "line 1: bad backslash sequence in a value"},
+        {Layout::Init, "Init fn=\"a\" b=c", "line 1: expected a double-quoted value"},
+        {Layout::Init, "Init fn=\"a\"b=\"c\"", "line 1: expected a blank between parameters"},
+        {Layout::Init, "Init fn=\"a\" =\"c\"", "line 1: expected name=\"value\""},
+        {Layout::Objects, "Service fn=\"x\"", "line 1: directive outside an object"},
+        {Layout::Objects, "<Object name=\"a\">\n<Object name=\"b\">",
+         "line 2: object opened inside another object"},
+        {Layout::Objects, "</Object>", "line 1: </Object> without an open object"},
+        {Layout::Objects, "<Object id=\"a\">",
+         "line 1: an object needs name=\"...\" or ppath=\"...\""},
+        {Layout::Objects, "<Object name=\"a\">\n</Object> x",
+         "line 2: object tag does not end with '>'"},
+        {Layout::Objects, Fixture("obj_unclosed.conf"), "line 2: object is never closed"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        srvcfg::File f;
+        std::string why;
+        EXPECT_FALSE(srvcfg::Parse(c.text, c.layout, f, why));
+        EXPECT_EQ(why, c.why);
+    }
+}
+
+class SrvcfgCalls : public ServerRootTest {};
+
+TEST_F(SrvcfgCalls, HandleFindsItsDirectiveAfterTheFileChangedAndIsRejectedWhenStale) {
+    add_pblock(1, "default", "Service", "a", 0);
+    add_pblock(1, "default", "Service", "b", 2, "m", "1");
+    add_pblock(1, "default", "Service", "b", 2, "m", "2");
+    zrv_pblock *second = grab_pblock(1, "default", "Service", "b", "m", "2");
+    zrv_pblock *first = grab_pblock(1, "default", "Service", "b", nullptr, nullptr);
+    delete_pblock(1, "default", "Service", "a", nullptr, nullptr);
+    EXPECT_EQ(delete_pblock_byptr(1, "default", "Service", second), 1);
+    EXPECT_EQ(Conf("obj.conf"), "<Object name=\"default\">\nService fn=\"b\" m=\"1\"\n</Object>\n");
+    EXPECT_EQ(delete_pblock_byptr(1, "default", "Service", second), 0) << "handle already used";
+    EXPECT_EQ(delete_pblock_byptr(1, "default", "NameTrans", first), 0) << "other type";
+    delete_object(1, "default");
+    EXPECT_EQ(delete_pblock_byptr(1, "default", "Service", first), 0) << "object gone";
+}
+
+TEST_F(SrvcfgCalls, WriteFailureIsReportedAndLeavesNothing) {
+    setenv("KELMRIX_CONF_DIR", (root + "/missing").c_str(), 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(add_object(1, "default"), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(root + "/missing/obj.conf: cannot create a temporary file"),
+              std::string::npos)
+        << err;
+    EXPECT_FALSE(std::filesystem::exists(root + "/missing"));
+}
