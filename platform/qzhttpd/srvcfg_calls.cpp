@@ -9,6 +9,7 @@
 
 #include <cstdarg>
 #include <memory>
+#include <set>
 
 using namespace srvcfg;
 
@@ -33,6 +34,16 @@ const size_t NONE = static_cast<size_t>(-1);
 /* Handles not yet given back through delete_pblock_byptr; freed at exit. */
 std::vector<std::unique_ptr<zrv_pblock>> handles;
 
+/*
+ * Every call re-reads its file, so one broken file would be reported by each
+ * call of a registration; the administrator needs to read it once.
+ */
+void ReportOnce(const std::string &path, const std::string &why) {
+    static std::set<std::string> reported;
+    if (reported.insert(path + '\n' + why).second)
+        report_error(0, path.c_str(), why.c_str());
+}
+
 /* One file of the configuration directory, loaded for one call. */
 struct Edit {
     std::string path;
@@ -43,13 +54,13 @@ struct Edit {
         std::string why;
         loaded = Load(path, layout, file, why);
         if (!loaded)
-            report_error(0, path.c_str(), why.c_str());
+            ReportOnce(path, why);
     }
     int Save() {
         std::string why;
         if (Store(path, Render(file), why))
             return 1;
-        report_error(0, path.c_str(), why.c_str());
+        ReportOnce(path, why);
         return 0;
     }
     std::vector<Line> &Lines() { return file.lines; }
