@@ -107,6 +107,14 @@ void DeleteNameTrans(const char *fn, const char *from) {
         delete_pblock_byptr(BY_NAME, "default", "NameTrans", handle);
 }
 
+/* Removes the load-modules directive of library and the init directive of fn, each when there. */
+void DeleteInits(const char *library, const char *fn) {
+    if (get_specific_zrv_init("load-modules", "shlib", library))
+        delete_specific_zrv_init("load-modules", "shlib", library);
+    if (get_zrv_init(fn))
+        delete_zrv_init(fn);
+}
+
 } // namespace
 
 int AddAgentDirectives(int log) {
@@ -191,10 +199,7 @@ int DeleteSearchDirectives(int log) {
         return 0;
     char library[TEXT_MAX];
     INTutil_snprintf(library, TEXT_MAX, "%s/plugins/search/bin/qzir%s", root, LIB_EXT);
-    if (get_specific_zrv_init("load-modules", "shlib", library))
-        delete_specific_zrv_init("load-modules", "shlib", library);
-    if (get_zrv_init("jx-search-init"))
-        delete_zrv_init("jx-search-init");
+    DeleteInits(library, "jx-search-init");
     DeleteNameTrans("jx-search-nametrans", "/search");
     DeleteNameTrans("pfx2dir", "/search-ui");
     if (grab_object(BY_NAME, "search"))
@@ -286,10 +291,7 @@ int DeleteCMDirectives(int log) {
         return 0;
     char library[TEXT_MAX];
     INTutil_snprintf(library, TEXT_MAX, "%s/plugins/content_mgr/bin/content_mgr%s", root, LIB_EXT);
-    if (get_specific_zrv_init("load-modules", "shlib", library))
-        delete_specific_zrv_init("load-modules", "shlib", library);
-    if (get_zrv_init("CM_Init"))
-        delete_zrv_init("CM_Init");
+    DeleteInits(library, "CM_Init");
     DeleteNameTrans("pfx2dir", "/publisher");
     DeleteNameTrans("pfx2dir", "/plomex-ui");
 
