@@ -31,9 +31,12 @@ template <size_t N> bool JoinPath(char (&path)[N], const char *dir, const char *
     return false;
 }
 
-} // namespace
-
-int VYXsrchNumber(const char *text) {
+/*
+ * Reads a submitted number as decimal; digits beyond the range of an int give
+ * the largest (or smallest) int, so an oversized value fails the range checks
+ * instead of wrapping.
+ */
+int ReadNumber(const char *text) {
     const char *p = text;
     while (*p == ' ' || *p == '\t')
         p++;
@@ -49,6 +52,8 @@ int VYXsrchNumber(const char *text) {
     return static_cast<int>(negative ? -value : value);
 }
 
+} // namespace
+
 VYXsrch::VYXsrch(const char *dir, const char *fileName, const char *lockName) {
     QZcopy(configFileName, fileName);
     const bool configFits = JoinPath(configFilePath, dir, configFileName);
@@ -61,8 +66,8 @@ VYXsrch::VYXsrch(const char *dir, const char *fileName, const char *lockName) {
 VYXsrch::~VYXsrch() {}
 
 void VYXsrch::ValidateMaxRecords() {
-    const int maxRecords = VYXsrchNumber(items[0].newValue);
-    const int largestSet = VYXsrchNumber(items[1].newValue);
+    const int maxRecords = ReadNumber(items[0].newValue);
+    const int largestSet = ReadNumber(items[1].newValue);
     if (maxRecords < 1)
         StoreError(3, 13, maxRecordsSubject, notPositive);
     if (maxRecords > largestSet)
@@ -70,7 +75,7 @@ void VYXsrch::ValidateMaxRecords() {
 }
 
 void VYXsrch::ValidateLargestSet() {
-    const int largestSet = VYXsrchNumber(items[1].newValue);
+    const int largestSet = ReadNumber(items[1].newValue);
     if (largestSet < 1)
         StoreError(3, 13, largestSetSubject, notPositive);
     if (largestSet > LargestSetLimit) {

@@ -40,11 +40,4 @@ class VYXsrch : public VYXform {
     const char *Name() const override; /* "VYXsrch" */
 };
 
-/*
- * Reads a submitted number as decimal; digits beyond the range of an int give
- * the largest (or smallest) int, so an oversized value fails the range checks
- * instead of wrapping.
- */
-int VYXsrchNumber(const char *text);
-
 #endif
