@@ -35,7 +35,8 @@ int ADM_Init(void);
  * the process with status 0, so nothing after it runs.
  */
 void post_begin(FILE *in);
-/* The submitted value of the field name, or null when the form lacks it. The other arguments are unused. */
+/* The submitted value of the field name, or null when the form lacks it. The other arguments are
+ * unused. */
 char *get_cgi_var(const char *name, const char *unused1, const char *unused2);
 /* Nonzero when s holds digits only (the empty string included). */
 int all_numbers(const char *s);
@@ -73,7 +74,8 @@ void set_referer(adm_config *cfg);
 
 /* ---- Output -------------------------------------------------------------- */
 
-/* Writes one <input> element: type, name, the value HTML-escaped, and other (may be null) verbatim. */
+/* Writes one <input> element: type, name, the value HTML-escaped, and other (may be null) verbatim.
+ */
 void output_input(const char *type, const char *name, const char *value, const char *other);
 /* Writes the success page of a POST with msg and a way back to the form. */
 void return_success(const char *msg);

@@ -6,11 +6,11 @@
 
 /* One item: a key of a section, shown in a visible field and carried back in a hidden one. */
 struct VYXformItem {
-    int numericCode;                /* the code a page renders the item by */
+    int numericCode; /* the code a page renders the item by */
     char sectionName[31];
-    char configFileFieldName[31];   /* the key */
-    char origFieldName[31];         /* hidden field: the value the page was shown with */
-    char newFieldName[31];          /* visible field: the value submitted */
+    char configFileFieldName[31]; /* the key */
+    char origFieldName[31];       /* hidden field: the value the page was shown with */
+    char newFieldName[31];        /* visible field: the value submitted */
     char origValue[101];
     char newValue[101];
     char fieldType[16];             /* HTML input type: "text", "radio" */

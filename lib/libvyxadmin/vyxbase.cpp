@@ -17,9 +17,7 @@ namespace {
 /* Label numbers of the "libadmin" string database. */
 enum { LabelHelp = 1, LabelOK = 2, LabelReset = 3 };
 
-const char *Label(int id) {
-    return XP_GetStringFromDatabase("libadmin", GetAdminLanguage(), id);
-}
+const char *Label(int id) { return XP_GetStringFromDatabase("libadmin", GetAdminLanguage(), id); }
 
 struct ErrText {
     int code;

@@ -14,9 +14,8 @@ VYXform::VYXform() : itemCount(0), lockFileName(), lockFilePath() {}
 VYXform::~VYXform() {}
 
 void VYXform::EnterItem(int numericCode, const char *sectionName, const char *configFileFieldName,
-                        const char *origFieldName, const char *newFieldName,
-                        const char *fieldType, const char *extraAttributeString,
-                        int processDataAs) {
+                        const char *origFieldName, const char *newFieldName, const char *fieldType,
+                        const char *extraAttributeString, int processDataAs) {
     if (itemCount == MaxItems) {
         StoreError(7, 10, "Configuration Items", "Too Many Configuration Items");
         return;

@@ -117,9 +117,8 @@ struct Directive {
 };
 
 const Directive directives[] = {
-    {"QZ_MAX_RECORDS", 0},          {"QZ_LARGEST_SET", 1},
-    {"QZ_DATE_TIME", 2},            {"QZ_DEFAULT_HTML_TITLE", 3},
-    {"QZ_COLLECTION_ACL_CHECK", 4}, {"QZ_TOC_ACL_CHECK", 5},
+    {"QZ_MAX_RECORDS", 0},        {"QZ_LARGEST_SET", 1},          {"QZ_DATE_TIME", 2},
+    {"QZ_DEFAULT_HTML_TITLE", 3}, {"QZ_COLLECTION_ACL_CHECK", 4}, {"QZ_TOC_ACL_CHECK", 5},
 };
 
 struct Item {

@@ -54,8 +54,8 @@ ServerRoot::ServerRoot(const std::string &templateFile)
 }
 
 Vars ServerRoot::Env(const std::string &method) const {
-    return {{"REQUEST_METHOD", method}, {"GATEWAY_INTERFACE", "CGI/1.1"},
-            {"KELMRIX_ROOT", dir.path},  {"SCRIPT_NAME", "/admin/vyxcfgsrch"},
+    return {{"REQUEST_METHOD", method},      {"GATEWAY_INTERFACE", "CGI/1.1"},
+            {"KELMRIX_ROOT", dir.path},      {"SCRIPT_NAME", "/admin/vyxcfgsrch"},
             {"HTTP_HOST", "127.0.0.1:8080"}, {"REMOTE_USER", "admin"}};
 }
 
@@ -74,8 +74,7 @@ CgiResult RunCgi(const Vars &env, const std::string &body) {
     if (pid == 0) {
         const char *files[] = {"in", "out", "err"};
         for (int fd = 0; fd < 3; fd++)
-            dup2(open((io.path + files[fd]).c_str(), fd ? O_WRONLY | O_CREAT : O_RDONLY, 0600),
-                 fd);
+            dup2(open((io.path + files[fd]).c_str(), fd ? O_WRONLY | O_CREAT : O_RDONLY, 0600), fd);
         char prog[] = VYXCFGSRCH_BIN;
         char *argv[] = {prog, nullptr};
         execve(prog, argv, envp.data());

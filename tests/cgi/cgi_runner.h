@@ -10,9 +10,9 @@
 typedef std::map<std::string, std::string> Vars;
 
 struct CgiResult {
-    int status = -1;  /* exit status; -1 when the program did not exit normally */
-    std::string out;  /* standard output */
-    std::string err;  /* standard error */
+    int status = -1;          /* exit status; -1 when the program did not exit normally */
+    std::string out;          /* standard output */
+    std::string err;          /* standard error */
     std::string body() const; /* out after the response header */
 };
 

@@ -5,8 +5,7 @@ namespace {
 
 TEST(CgiBadInputTest, RefusedRequestsLeaveEverythingAsItWas) {
     const std::string changed = FormBody({{"new_QZ_max_records", "800"}});
-    const std::string withValue = FormBody({{"new_QZ_max_records", "800"}}) +
-                                  "&new_QZ_date_time=";
+    const std::string withValue = FormBody({{"new_QZ_max_records", "800"}}) + "&new_QZ_date_time=";
     const struct {
         const char *name;
         Vars env; // "" removes the variable
@@ -17,23 +16,31 @@ TEST(CgiBadInputTest, RefusedRequestsLeaveEverythingAsItWas) {
         {"short body", {{"CONTENT_LENGTH", std::to_string(changed.size() + 10)}}, changed, "ended"},
         {"over 64 KiB", {{"CONTENT_LENGTH", "70000"}}, changed + std::string(70000, 'x'), "65536"},
         {"other content type", {{"CONTENT_TYPE", "text/plain"}}, changed, "x-www-form-urlencoded"},
-        {"multipart", {{"CONTENT_TYPE", "multipart/form-data; boundary=x"}}, changed,
+        {"multipart",
+         {{"CONTENT_TYPE", "multipart/form-data; boundary=x"}},
+         changed,
          "x-www-form-urlencoded"},
         {"bad escape", {}, changed + "&x=%G1", "%-escape"},
         {"cut escape", {}, changed + "&x=%4", "%-escape"},
-        {"line break in a value", {}, FormBody({{"new_QZ_max_records", "800"},
-                                                {"new_QZ_date_time", "a\nQZ-x=1"}}),
+        {"line break in a value",
+         {},
+         FormBody({{"new_QZ_max_records", "800"}, {"new_QZ_date_time", "a\nQZ-x=1"}}),
          "control character"},
         {"NUL in a value", {}, withValue + "%00", "control character"},
         {"tab in a value", {}, withValue + "%09", "control character"},
-        {"origin of another host", {{"HTTP_ORIGIN", "http://evil.example"}}, changed,
+        {"origin of another host",
+         {{"HTTP_ORIGIN", "http://evil.example"}},
+         changed,
          "another site"},
-        {"origin on another port", {{"HTTP_ORIGIN", "http://127.0.0.1:9999"}}, changed,
+        {"origin on another port",
+         {{"HTTP_ORIGIN", "http://127.0.0.1:9999"}},
+         changed,
          "another site"},
         {"null origin", {{"HTTP_ORIGIN", "null"}}, changed, "another site"},
         {"referer of another host",
          {{"HTTP_ORIGIN", ""}, {"HTTP_REFERER", "http://evil.example/admin/vyxcfgsrch"}},
-         changed, "another site"},
+         changed,
+         "another site"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

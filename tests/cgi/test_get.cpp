@@ -68,8 +68,8 @@ TEST(CgiGetTest, TemplateLoopReplacesKnownDirectivesAndCopiesOthers) {
 TEST(CgiGetTest, ProblemsGetAnErrorPageAndNoForm) {
     const struct {
         const char *name;
-        const char *conf;       // null: no plomex.conf
-        const char *unset;      // variable left out of the environment
+        const char *conf;  // null: no plomex.conf
+        const char *unset; // variable left out of the environment
         bool dropTemplate;
         const char *expected;
     } cases[] = {
@@ -118,7 +118,8 @@ TEST(CgiGetTest, ValuesAreShownEscaped) {
     EXPECT_EQ(std::string::npos, page.find("<script>"));
     EXPECT_NE(std::string::npos, page.find("&lt;script&gt;&quot;x&quot; &amp; &#39;y&#39;"));
     // A stored text that is neither choice checks neither button and travels back unchanged.
-    EXPECT_EQ(std::string::npos, InputTag(page, "new_QZ_collection-acl-check", "Y").find("checked"));
+    EXPECT_EQ(std::string::npos,
+              InputTag(page, "new_QZ_collection-acl-check", "Y").find("checked"));
     EXPECT_NE("", InputTag(page, "orig_QZ_collection-acl-check", "y"));
 }
 

@@ -27,8 +27,8 @@ class TestPage : public VYXsrch {
                   "text", "size=5", 3);
         EnterItem(1, "QZ-search", "QZ-largest-set", "orig_QZ_largest_set", "new_QZ_largest_set",
                   "text", "size=5", 3);
-        EnterItem(2, "QZ-search", "QZ-date-time", "orig_QZ_date_time", "new_QZ_date_time",
-                  "text", "size=20", 1);
+        EnterItem(2, "QZ-search", "QZ-date-time", "orig_QZ_date_time", "new_QZ_date_time", "text",
+                  "size=20", 1);
         EnterItem(3, "QZ-search", "QZ-default-html-title", "orig_QZ_default_html_title",
                   "new_QZ_default_html_title", "text", "size=20", 1);
         EnterItem(4, "QZ-search", "QZ-collection-acl-check", "orig_QZ_collection-acl-check",

@@ -9,8 +9,8 @@ TEST(VYXformTest, EnterItemHoldsFiftyItemsAndCutsTexts) {
     TestPage page("/d/", "plomex.conf", "plomex.lock");
     const std::string longer(250, 'x');
     for (int i = 0; i < 51; i++)
-        page.EnterItem(i, longer.c_str(), "k", "o", longer.c_str(), longer.c_str(),
-                       longer.c_str(), 1);
+        page.EnterItem(i, longer.c_str(), "k", "o", longer.c_str(), longer.c_str(), longer.c_str(),
+                       1);
     EXPECT_EQ(50, page.Count());
     EXPECT_EQ(10, page.Error());
     EXPECT_EQ(7, page.ErrorCategory());
@@ -31,16 +31,20 @@ TEST(VYXformTest, OutputItemToFormRendersByKind) {
         {"text", 3, "500", "[text new_k 500 size=5][hidden orig_k 500 size=5]", ""},
         {"radio", 4, "on",
          "\n     [radio new_k on checked] On\n     [radio new_k off (null)] Off"
-         "[hidden orig_k on (null)]", ""},
+         "[hidden orig_k on (null)]",
+         ""},
         {"radio", 4, "off",
          "\n     [radio new_k on (null)] On\n     [radio new_k off checked] Off"
-         "[hidden orig_k off (null)]", ""},
+         "[hidden orig_k off (null)]",
+         ""},
         {"radio", 4, "ON",
          "\n     [radio new_k on (null)] On\n     [radio new_k off (null)] Off"
-         "[hidden orig_k ON (null)]", ""},
+         "[hidden orig_k ON (null)]",
+         ""},
         {"radio", 5, "N",
          "\n     [radio new_k Y (null)] Yes\n     [radio new_k N checked] No"
-         "[hidden orig_k N (null)]", ""},
+         "[hidden orig_k N (null)]",
+         ""},
         {"text", 7, "1", "", "ProcessDataAs = 7"},
         {"text", -1, "1", "", "ProcessDataAs = -1"},
     };
