@@ -43,13 +43,15 @@ void post_begin(FILE *in) {
     std::string body(length, '\0');
     if (length > 0 && (!in || fread(&body[0], 1, length, in) != length))
         adm_refuse(adm_msg::kFormSubject, adm_msg::kShortBody);
-    switch (adm_decode_form(body, postedFields)) {
+    switch (adm_decode_form(body.data(), body.size(), postedFields)) {
     case ADM_DECODE_OK:
         return;
     case ADM_DECODE_BAD_ESCAPE:
         adm_refuse(adm_msg::kFormSubject, adm_msg::kBadEscape);
     case ADM_DECODE_CONTROL:
         adm_refuse(adm_msg::kFormSubject, adm_msg::kControlChar);
+    case ADM_DECODE_NOT_UTF8:
+        adm_refuse(adm_msg::kFormSubject, adm_msg::kNotUtf8);
     }
 }
 

@@ -5,11 +5,11 @@
 
 #include <cerrno>
 #include <cstdarg>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static std::string vformat(const char *fmt, va_list ap) {

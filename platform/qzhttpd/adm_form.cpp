@@ -3,6 +3,7 @@
 #include "adm_util.h"
 
 #include <cctype>
+#include <cstring>
 #include <strings.h>
 
 static const char kFormType[] = "application/x-www-form-urlencoded";
@@ -54,48 +55,62 @@ static int hex_value(char c) {
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-static adm_decode_verdict decode_part(const std::string &in, std::string &out) {
+/* Whether every character of a decoded part is valid UTF-8 and allowed in a setting. */
+static adm_decode_verdict check_text(const std::string &text) {
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(text.data());
+    size_t left = text.size(), len = 0;
+    for (; left > 0; p += len, left -= len) {
+        long cp = adm_utf8_decode(p, left, &len);
+        if (cp < 0)
+            return ADM_DECODE_NOT_UTF8;
+        if (adm_is_forbidden(cp))
+            return ADM_DECODE_CONTROL;
+    }
+    return ADM_DECODE_OK;
+}
+
+/* Decodes the n bytes at in into out. */
+static adm_decode_verdict decode_part(const char *in, size_t n, std::string &out) {
     out.clear();
-    for (size_t i = 0; i < in.size(); ++i) {
+    for (size_t i = 0; i < n; ++i) {
         char c = in[i];
         if (c == '+') {
             c = ' ';
         } else if (c == '%') {
-            int hi = i + 1 < in.size() ? hex_value(in[i + 1]) : -1;
-            int lo = i + 2 < in.size() ? hex_value(in[i + 2]) : -1;
+            int hi = i + 1 < n ? hex_value(in[i + 1]) : -1;
+            int lo = i + 2 < n ? hex_value(in[i + 2]) : -1;
             if (hi < 0 || lo < 0)
                 return ADM_DECODE_BAD_ESCAPE;
             c = static_cast<char>(hi * 16 + lo);
             i += 2;
         }
-        if (adm_is_control(static_cast<unsigned char>(c)))
-            return ADM_DECODE_CONTROL;
         out += c;
     }
-    return ADM_DECODE_OK;
+    return check_text(out);
 }
 
-adm_decode_verdict adm_decode_form(const std::string &body, adm_fields &fields) {
+adm_decode_verdict adm_decode_form(const char *body, size_t length, adm_fields &fields) {
     fields.clear();
-    size_t start = 0;
-    while (start <= body.size()) {
-        size_t end = body.find('&', start);
-        if (end == std::string::npos)
-            end = body.size();
-        std::string pair = body.substr(start, end - start);
-        start = end + 1;
-        if (pair.empty())
-            continue;
-        size_t eq = pair.find('=');
+    const char *end = body + length;
+    for (const char *pair = body; pair < end;) {
+        const char *stop = static_cast<const char *>(memchr(pair, '&', end - pair));
+        if (stop == nullptr)
+            stop = end;
+        const char *eq = static_cast<const char *>(memchr(pair, '=', stop - pair));
         std::string name, value;
-        adm_decode_verdict v = decode_part(pair.substr(0, eq), name);
-        if (v == ADM_DECODE_OK && eq != std::string::npos)
-            v = decode_part(pair.substr(eq + 1), value);
+        adm_decode_verdict v = ADM_DECODE_OK;
+        if (stop != pair) {
+            v = decode_part(pair, (eq ? eq : stop) - pair, name);
+            if (v == ADM_DECODE_OK && eq != nullptr)
+                v = decode_part(eq + 1, stop - eq - 1, value);
+            if (v == ADM_DECODE_OK)
+                fields.emplace_back(std::move(name), std::move(value));
+        }
         if (v != ADM_DECODE_OK) {
             fields.clear();
             return v;
         }
-        fields.emplace_back(name, value);
+        pair = stop + 1;
     }
     return ADM_DECODE_OK;
 }

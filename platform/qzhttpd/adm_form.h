@@ -23,14 +23,20 @@ enum adm_length_verdict { ADM_LENGTH_OK, ADM_LENGTH_MISSING, ADM_LENGTH_BAD, ADM
 /* Reads a Content-Length: digits only, at most kAdmMaxFormBytes, into n. */
 adm_length_verdict adm_parse_length(const char *text, size_t &n);
 
-enum adm_decode_verdict { ADM_DECODE_OK, ADM_DECODE_BAD_ESCAPE, ADM_DECODE_CONTROL };
+enum adm_decode_verdict {
+    ADM_DECODE_OK,
+    ADM_DECODE_BAD_ESCAPE, /* a bad or cut-off %-escape */
+    ADM_DECODE_CONTROL,    /* a control character, C1 control or line/paragraph separator */
+    ADM_DECODE_NOT_UTF8,   /* a decoded name or value that is not valid UTF-8 */
+};
 
 /*
- * Splits body at "&" into name=value pairs (a pair without "=" has an empty
- * value; empty pairs are skipped) and decodes "+" and %XX in both. A bad or
- * cut-off escape, or a control character in a decoded name or value, fails
- * the whole body and leaves fields empty.
+ * Splits the length bytes at body (never reading beyond them) at "&" into
+ * name=value pairs (a pair without "=" has an empty value; empty pairs are
+ * skipped) and decodes "+" and %XX in both. A bad escape, invalid UTF-8, or
+ * a character no setting may hold (adm_is_forbidden) in a decoded name or
+ * value fails the whole body and leaves fields empty.
  */
-adm_decode_verdict adm_decode_form(const std::string &body, adm_fields &fields);
+adm_decode_verdict adm_decode_form(const char *body, size_t length, adm_fields &fields);
 
 #endif

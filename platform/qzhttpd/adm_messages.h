@@ -42,6 +42,8 @@ inline constexpr const char kShortBody[] =
 inline constexpr const char kBadEscape[] = "The form data holds a malformed %-escape.";
 inline constexpr const char kControlChar[] =
     "A field holds a line break or another control character, which no setting may contain.";
+inline constexpr const char kNotUtf8[] =
+    "A field holds text that is not valid UTF-8; send the form from the page in a browser.";
 inline constexpr const char kCrossSite[] = "The form was sent from another site. Nothing was read "
                                            "or saved; open the page and send it again.";
 

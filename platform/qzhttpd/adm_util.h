@@ -21,13 +21,26 @@ std::string adm_env_dir(const char *var, const char *below_root);
 /* s with & < > " ' turned into character references; null gives "". */
 std::string adm_html_escape(const char *s);
 
-/* Writes s to out, escaped as adm_html_escape does. */
-void adm_put_escaped(const char *s, FILE *out);
-
 /* s with every control character (below 0x20, and 0x7f) replaced by '?'. */
 std::string adm_no_controls(const std::string &s);
 
 /* True when c is a control character: below 0x20, or 0x7f. */
 inline bool adm_is_control(unsigned char c) { return c < 0x20 || c == 0x7f; }
+
+/*
+ * The code point of the UTF-8 character at s[0..n) and its length in *len;
+ * -1 (with *len 1) for a byte that does not begin a valid, shortest-form
+ * sequence of a scalar value (no surrogates, nothing above U+10FFFF).
+ */
+long adm_utf8_decode(const unsigned char *s, size_t n, size_t *len);
+
+/*
+ * True for a character that would let a value break a line or hide text:
+ * the C0 controls, DEL, the C1 controls (U+0080 to U+009F), and the line and
+ * paragraph separators U+2028 and U+2029.
+ */
+inline bool adm_is_forbidden(long cp) {
+    return cp < 0x20 || (cp >= 0x7f && cp <= 0x9f) || cp == 0x2028 || cp == 0x2029;
+}
 
 #endif

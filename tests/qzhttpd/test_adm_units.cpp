@@ -18,9 +18,44 @@ TEST(AdmUnits, FormBodyDecoding) {
     for (const auto &[body, want] : rows) {
         SCOPED_TRACE(body);
         adm_fields got{{"stale", "x"}};
-        EXPECT_EQ(adm_decode_form(body, got), ADM_DECODE_OK);
+        EXPECT_EQ(adm_decode_form(body, strlen(body), got), ADM_DECODE_OK);
         EXPECT_EQ(got, want);
     }
+}
+
+TEST(AdmUnits, FormBodyRefusesWhatNoSettingMayHold) {
+    const std::pair<const char *, adm_decode_verdict> rows[] = {
+        {"t=caf%C3%A9+%E2%82%AC+%F0%9F%98%80", ADM_DECODE_OK},
+        {"t=%C2%A0%EF%BF%BD", ADM_DECODE_OK},    // no-break space, replacement character
+        {"t=a%0Ab", ADM_DECODE_CONTROL},         // line feed
+        {"t=%7F", ADM_DECODE_CONTROL},           // DEL
+        {"t=%C2%85", ADM_DECODE_CONTROL},        // next line, a C1 control
+        {"t=%C2%9F", ADM_DECODE_CONTROL},        // last C1 control
+        {"t=%E2%80%A8", ADM_DECODE_CONTROL},     // line separator
+        {"t=%E2%80%A9", ADM_DECODE_CONTROL},     // paragraph separator
+        {"t%0A=1", ADM_DECODE_CONTROL},          // in a name too
+        {"t=%FF", ADM_DECODE_NOT_UTF8},          // never valid
+        {"t=%C3", ADM_DECODE_NOT_UTF8},          // cut sequence
+        {"t=%C3%A9%A9", ADM_DECODE_NOT_UTF8},    // stray continuation byte
+        {"t=%C0%AF", ADM_DECODE_NOT_UTF8},       // overlong "/"
+        {"t=%ED%A0%80", ADM_DECODE_NOT_UTF8},    // surrogate
+        {"t=%F4%90%80%80", ADM_DECODE_NOT_UTF8}, // above U+10FFFF
+        {"t=%E2%82", ADM_DECODE_NOT_UTF8},
+        {"t=%4", ADM_DECODE_BAD_ESCAPE},
+    };
+    for (const auto &[body, want] : rows) {
+        SCOPED_TRACE(body);
+        adm_fields got;
+        EXPECT_EQ(adm_decode_form(body, strlen(body), got), want);
+        EXPECT_EQ(want == ADM_DECODE_OK, !got.empty());
+    }
+    // A raw byte that is not UTF-8 is refused as well as an escaped one.
+    adm_fields got;
+    const char rawByte[] = {'t', '=', 'a', static_cast<char>(0xff)};
+    EXPECT_EQ(adm_decode_form(rawByte, sizeof rawByte, got), ADM_DECODE_NOT_UTF8);
+    // Nothing beyond the given length is read: the "&x=%4" after it is not seen.
+    EXPECT_EQ(adm_decode_form("a=1&x=%4", 3, got), ADM_DECODE_OK);
+    EXPECT_EQ(got, (adm_fields{{"a", "1"}}));
 }
 
 TEST(AdmUnits, SameSiteComparesHostsWithoutCaseAndDefaultPorts) {
