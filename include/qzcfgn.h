@@ -38,8 +38,9 @@ class QZcfgn : public QZbase {
     ~QZcfgn() override;
 
     /*
-     * Loads file. An open object is closed first (and nothing is loaded when
-     * its error is then nonzero). ReadWrite creates a missing file empty;
+     * Loads file. An open object is closed first, a changed one written back
+     * under the mode it was opened in (and nothing is loaded when the error
+     * is then nonzero). ReadWrite creates a missing file empty;
      * ReadOnly stores 42 for it. A path over 255 characters stores 42.
      * Returns the object: test Error().
      */
@@ -110,12 +111,13 @@ class QZcfgn : public QZbase {
     /* Appends a header "[section]" at the end: 1, or 0. No checks. */
     int PutSection(const char *section);
     /*
-     * Writes every line to a temporary file beside the path, flushes it to
-     * disk, keeps the previous file as "<path>.backup" and renames the new
-     * one over the path, with the old file's permissions. 1, or 0 with 42
-     * (file not made, path over 248 characters) or 47 (a line not written);
-     * on failure the file at the path is left as it was. A ReadOnly or
-     * closed object writes nothing and returns 0.
+     * Writes every line back through PR_ReplaceFile: the path always holds a
+     * whole version, the previous one is kept as "<path>.backup", and the
+     * new file keeps the old one's owner (where allowed) and permissions.
+     * 1, or 0 with 42 (file not made or not put in place, path over 248
+     * characters) or 47 (a line not written); on failure the file at the
+     * path is left as it was. A ReadOnly or closed object writes nothing
+     * and returns 0.
      */
     int Flush();
     /*
@@ -135,8 +137,10 @@ class QZcfgn : public QZbase {
     void FreeLines();
     /* Opens file in the current mode and loads it: true when opened; stores no 42 itself. */
     bool Load(const char *file);
-    /* Writes every line to out: true when all were written and flushed to disk. */
-    bool WriteLines(FILE *out) const;
+    /* Records mode for the next load, closing (and writing back) an open object first. */
+    bool SetModeClosing(Filemode newMode);
+    /* Writes every line of the QZcfgn at self to fd, for PR_ReplaceFile: 0, or -1. */
+    static int WriteLines(int fd, void *self);
     /* The node after which Find starts, or null without a sentinel. */
     QZcfgnNode *First() const { return head != nullptr ? head->next : nullptr; }
 

@@ -1,6 +1,7 @@
 #include "qzcfgn.h"
 
 #include "qzfname.h"
+#include "qzpr.h"
 #include "qzstr.h"
 
 #include <cerrno>
@@ -158,12 +159,8 @@ void QZcfgn::FreeLines() {
 }
 
 QZcfgn &QZcfgn::Open(const char *file, Filemode mode) {
-    this->mode = mode;
-    if (open) {
-        Close();
-        if (error != 0)
-            return *this;
-    }
+    if (!SetModeClosing(mode))
+        return *this;
     if (head != nullptr && !Load(file))
         SetError(42);
     return *this;
@@ -172,12 +169,8 @@ QZcfgn &QZcfgn::Open(const char *file, Filemode mode) {
 QZcfgn &QZcfgn::Open(const char *file, const char **list, Filemode mode) {
     if (file != nullptr && file[0] == '/')
         return Open(file, mode);
-    this->mode = mode;
-    if (open) {
-        Close();
-        if (error != 0)
-            return *this;
-    }
+    if (!SetModeClosing(mode))
+        return *this;
     if (head == nullptr || list == nullptr || list[0] == nullptr)
         return *this;
     /* A directory whose file does not open leaves no mark; only all of them failing does. */
@@ -192,6 +185,22 @@ QZcfgn &QZcfgn::Open(const char *file, const char **list, Filemode mode) {
     }
     SetError(42);
     return *this;
+}
+
+/*
+ * Records the new mode and closes an open object first. The close writes
+ * pending changes back under the mode they were made in: only a ReadWrite
+ * object can have them, and the new mode must not make Close drop them.
+ * False when an error is stored afterwards: nothing is to be loaded then.
+ */
+bool QZcfgn::SetModeClosing(Filemode newMode) {
+    if (open) {
+        Close();
+        mode = newMode;
+        return error == 0;
+    }
+    mode = newMode;
+    return true;
 }
 
 bool QZcfgn::Load(const char *file) {
@@ -462,76 +471,55 @@ int QZcfgn::PutSection(const char *section) {
     return 1;
 }
 
-/* Gives the new file the owner and permission bits of the one it replaces (0644 for none). */
-static void TakeOverMode(int fd, const char *path) {
-    struct stat st;
-    if (stat(path, &st) != 0) {
-        fchmod(fd, 0644);
-        return;
-    }
-    if (fchown(fd, st.st_uid, st.st_gid) != 0) {
-        /* Only a privileged writer can keep another owner; the bits below still apply. */
-    }
-    fchmod(fd, st.st_mode & 07777);
-}
+namespace {
 
-/* A byte-for-byte copy of from as to, for where a hard link cannot be made. */
-static bool CopyFile(const char *from, const char *to) {
-    int in = ::open(from, O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return false;
-    struct stat st;
-    int out = fstat(in, &st) == 0
-                  ? ::open(to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777)
-                  : -1;
-    bool copied = out >= 0;
+/* Collects the text of the lines in a buffer and hands it to the file in large writes. */
+class LineWriter {
+  public:
+    explicit LineWriter(int fd) : fd(fd), used(0), failed(false) {}
+    void Put(const char *text, size_t n) {
+        while (!failed && n > 0) {
+            size_t room = sizeof buf - used;
+            if (room == 0) {
+                Drain();
+                continue;
+            }
+            size_t take = n < room ? n : room;
+            memcpy(buf + used, text, take);
+            used += take;
+            text += take;
+            n -= take;
+        }
+    }
+    /* Writes what is left: true when every byte reached the file. */
+    bool Finish() {
+        Drain();
+        return !failed;
+    }
+
+  private:
+    void Drain() {
+        if (!failed && used > 0 && PR_WriteAll(fd, buf, used) != 0)
+            failed = true;
+        used = 0;
+    }
+    int fd;
+    size_t used;
+    bool failed;
     char buf[65536];
-    ssize_t n;
-    while (copied && (n = read(in, buf, sizeof buf)) != 0)
-        copied = n > 0 && write(out, buf, static_cast<size_t>(n)) == n;
-    close(in);
-    if (out >= 0 && close(out) != 0)
-        copied = false;
-    return copied;
-}
+};
 
-/* Makes backup name the current version of path; a failure leaves no backup but stops nothing. */
-static void KeepBackup(const char *path, const char *backup) {
-    unlink(backup);
-    if (link(path, backup) == 0)
-        return;
-    if (!CopyFile(path, backup))
-        unlink(backup);
-}
+} // namespace
 
-/* Makes the rename that replaced path last across a crash. */
-static void SyncDirectory(const char *path) {
-    char dir[256];
-    const char *slash = strrchr(path, '/');
-    if (slash == nullptr)
-        QZcopy(dir, ".");
-    else
-        QZcopy(dir, static_cast<size_t>(slash - path) + (slash == path ? 2 : 1), path);
-    int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    fsync(fd);
-    close(fd);
-}
-
-bool QZcfgn::WriteLines(FILE *out) const {
-    for (const QZcfgnNode *n = First(); n != nullptr; n = n->next) {
-        if (fputs(n->text, out) == EOF || putc('\n', out) == EOF)
-            return false;
+int QZcfgn::WriteLines(int fd, void *self) {
+    LineWriter out(fd);
+    for (const QZcfgnNode *n = static_cast<QZcfgn *>(self)->First(); n != nullptr; n = n->next) {
+        out.Put(n->text, strlen(n->text));
+        out.Put("\n", 1);
     }
-    return fflush(out) == 0 && fsync(fileno(out)) == 0;
+    return out.Finish() ? 0 : -1;
 }
 
-/*
- * The new version is written in full beside the file and renamed over it, so
- * the file at path is always a whole version: the old one until the rename,
- * the new one after. A failure before the rename leaves it untouched.
- */
 int QZcfgn::Flush() {
     /* A read-only object never writes, even when asked directly. */
     if (!open || mode == ReadOnly)
@@ -541,37 +529,18 @@ int QZcfgn::Flush() {
         SetError(42);
         return 0;
     }
-    char temp[sizeof path + 8];
-    snprintf(temp, sizeof temp, "%s.XXXXXX", path);
-    int fd = mkostemp(temp, O_CLOEXEC);
-    if (fd < 0) {
-        SetError(42);
-        return 0;
-    }
-    FILE *out = fdopen(fd, "w");
-    if (out == nullptr) {
-        close(fd);
-        unlink(temp);
-        SetError(42);
-        return 0;
-    }
-    TakeOverMode(fd, path);
-    bool written = WriteLines(out);
-    if (fclose(out) != 0 || !written) {
-        unlink(temp);
-        SetError(47);
-        return 0;
-    }
     char backup[sizeof path];
     snprintf(backup, sizeof backup, "%s.backup", path);
-    KeepBackup(path, backup);
-    if (rename(temp, path) != 0) {
-        unlink(temp);
+    switch (PR_ReplaceFile(path, WriteLines, this, backup)) {
+    case QZPR_REPLACE_OK:
+        return 1;
+    case QZPR_REPLACE_WRITE:
+        SetError(47);
+        return 0;
+    default:
         SetError(42);
         return 0;
     }
-    SyncDirectory(path);
-    return 1;
 }
 
 void QZcfgn::Dump(std::ostream &os) const {

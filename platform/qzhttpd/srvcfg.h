@@ -81,10 +81,9 @@ std::string Render(const File &f);
  */
 bool Load(const std::string &path, Layout layout, File &out, std::string &why);
 /*
- * Replaces path with text atomically: a temporary file beside it is written,
- * flushed to disk and renamed over it, keeping the old file's permissions
- * (0644 for a new file). On failure returns false with why set, and the file
- * at path is left as it was.
+ * Replaces path with text atomically (PR_ReplaceFile), keeping the old
+ * file's owner where allowed and its permissions (0644 for a new file). On
+ * failure returns false with why set, and the file at path is left as it was.
  */
 bool Store(const std::string &path, const std::string &text, std::string &why);
 

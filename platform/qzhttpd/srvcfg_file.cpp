@@ -1,12 +1,11 @@
 /* Reading, rendering and atomically writing the server's configuration files. */
 #include "srvcfg.h"
 
+#include "qzpr.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace srvcfg {
 
@@ -271,54 +270,25 @@ bool Load(const std::string &path, Layout layout, File &out, std::string &why) {
 
 namespace {
 
-bool WriteAll(int fd, const std::string &text) {
-    for (size_t done = 0; done < text.size();) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-/* Makes the rename itself durable; a failure here loses nothing already renamed. */
-void SyncDirectory(const std::string &path) {
-    size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return;
-    fsync(fd);
-    close(fd);
+int FillText(int fd, void *text) {
+    const std::string &s = *static_cast<const std::string *>(text);
+    return PR_WriteAll(fd, s.data(), s.size());
 }
 
 } // namespace
 
 bool Store(const std::string &path, const std::string &text, std::string &why) {
-    std::string tmp = path + ".tmpXXXXXX";
-    int fd = mkstemp(&tmp[0]);
-    if (fd < 0) {
+    void *arg = const_cast<std::string *>(&text); /* only read by FillText */
+    switch (PR_ReplaceFile(path.c_str(), FillText, arg, nullptr)) {
+    case QZPR_REPLACE_OK:
+        return true;
+    case QZPR_REPLACE_CREATE:
         why = std::string("cannot create a temporary file: ") + strerror(errno);
         return false;
-    }
-    struct stat old;
-    mode_t mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
-    int err = errno;
-    ok = close(fd) == 0 && ok;
-    if (ok && rename(tmp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        unlink(tmp.c_str());
-        why = std::string("cannot write: ") + strerror(err);
+    default:
+        why = std::string("cannot write: ") + strerror(errno);
         return false;
     }
-    SyncDirectory(path);
-    return true;
 }
 
 } // namespace srvcfg

@@ -144,6 +144,22 @@ TEST(QZcfgn, OpenModeDecidesCreationAndChanges) {
     }
 }
 
+/* Opening a changed object again first writes its changes back, whatever the new mode. */
+TEST(QZcfgn, ReopeningWritesPendingChangesFirst) {
+    for (QZcfgn::Filemode mode : {QZcfgn::ReadOnly, QZcfgn::ReadWrite}) {
+        SCOPED_TRACE(mode);
+        ConfigFile file("[s]\nk=1\n");
+        QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
+        ASSERT_EQ(cfg.Put("s", "k", "2"), 1);
+        EXPECT_EQ(cfg.Open(file.path.c_str(), mode).Error(), 0);
+        EXPECT_EQ(ReadAll(file.path), "[s]\nk = 2\n");
+        char *value = nullptr;
+        EXPECT_EQ(cfg.Get("s", "k", value), 1);
+        EXPECT_STREQ(value, "2");
+        EXPECT_EQ(cfg.Put("s", "k", "3"), mode == QZcfgn::ReadWrite);
+    }
+}
+
 /* A failed write-back leaves the file whole, any backup the previous version, no temporary file. */
 TEST(QZcfgn, FailedWriteBackLeavesFileWhole) {
     struct Row {
