@@ -25,14 +25,33 @@ extern "C" {
 /* First call of every run. 0 when ready, nonzero when the setting is incomplete. */
 int ADM_Init(void);
 
+/* ---- The run lock ------------------------------------------------------ */
+
+/* The file in the configuration directory whose flock the run lock is; it is never deleted. */
+#define ADM_RUN_LOCK_NAME "admin.runlock"
+
+/*
+ * Makes this run the only one changing the configuration directory until
+ * the process ends: an exclusive flock on ADM_RUN_LOCK_NAME there, waited
+ * for up to about 10 s, then the directory's leftover temporary files of
+ * killed writers are removed. Returns 1 when this process holds it (at once
+ * when it already did), 0 when the lock file can be neither opened nor
+ * created (the run goes on without it). When another run holds it past the
+ * wait, writes an error page (in a CGI request; status 0) or a line on
+ * standard error (status 1) and ends the process. post_begin takes it.
+ */
+int take_run_lock(void);
+
 /* ---- CGI input --------------------------------------------------------- */
 
 /*
  * Reads the posted form from in: an application/x-www-form-urlencoded body of
  * CONTENT_LENGTH bytes, decoded for get_cgi_var. On a bad request (no or a
- * short body, over 64 KiB, another content type, a bad %-escape, a control
- * character in a value, a cross-site origin) writes an error page and ends
- * the process with status 0, so nothing after it runs.
+ * short body, over 64 KiB, another content type, a bad %-escape, invalid
+ * UTF-8 or a control character in a name or value, a cross-site origin)
+ * writes an error page and ends the process with status 0, so nothing after
+ * it runs. Takes the run lock (take_run_lock) once the request's origin and
+ * length have passed, before the body is read.
  */
 void post_begin(FILE *in);
 /* The submitted value of the field name, or null when the form lacks it. The other arguments are
@@ -92,9 +111,12 @@ void report_error(int category, const char *subject, const char *msg);
 /* ---- Change log, labels, directories -------------------------------------- */
 
 /*
- * Appends one record to change.log in the admin log directory, with a single
- * write: time, user (REMOTE_USER or "-"), file and the formatted message.
- * 0 when written, -1 otherwise.
+ * Records one change of file (a name in the configuration directory) for
+ * change.log in the admin log directory: time, user (REMOTE_USER or "-"),
+ * file and the formatted message. The run's records are appended together,
+ * in one write, when the run ends (its success or error page, or its exit);
+ * a record whose change did not reach its file is marked "(not saved)" after
+ * the file name. A run that is killed writes none. 0, or -1 without a format.
  */
 int log_change(const char *file, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 /* The language of the administration pages, such as "en". */

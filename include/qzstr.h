@@ -6,17 +6,39 @@
 #include <cstring>
 
 /*
- * Copies at most size - 1 bytes of src into dst and always terminates it.
- * A null src gives an empty dst. Does nothing when size is 0.
- * Returns the number of bytes copied (not counting the terminator).
+ * Where to cut the text at s so that at most n bytes remain and no UTF-8
+ * character is split: n itself, or the start of the character that n would
+ * cut through. Bytes that do not form a valid sequence count as characters
+ * of their own, so text in another encoding is cut at n.
+ */
+inline size_t QZutf8Cut(const char *s, size_t n) {
+    const unsigned char *u = reinterpret_cast<const unsigned char *>(s);
+    size_t lead = n;
+    while (lead > 0 && n - lead < 3 && (u[lead] & 0xc0) == 0x80)
+        --lead;
+    if (lead == n || (u[lead] & 0xc0) == 0x80)
+        return n;
+    size_t len = u[lead] >= 0xf0 && u[lead] < 0xf8   ? 4
+                 : u[lead] >= 0xe0 && u[lead] < 0xf0 ? 3
+                 : u[lead] >= 0xc0 && u[lead] < 0xe0 ? 2
+                                                     : 1;
+    return lead + len > n ? lead : n;
+}
+
+/*
+ * Copies at most size - 1 bytes of src into dst and always terminates it; a
+ * longer text is cut where no UTF-8 character is split. A null src gives an
+ * empty dst. Does nothing when size is 0. Returns the number of bytes copied
+ * (not counting the terminator).
  */
 inline size_t QZcopy(char *dst, size_t size, const char *src) {
     if (size == 0)
         return 0;
     size_t n = 0;
     if (src != nullptr) {
-        const void *end = memchr(src, '\0', size - 1);
-        n = end ? static_cast<size_t>(static_cast<const char *>(end) - src) : size - 1;
+        const void *end = memchr(src, '\0', size);
+        n = end ? static_cast<size_t>(static_cast<const char *>(end) - src)
+                : QZutf8Cut(src, size - 1);
         memcpy(dst, src, n);
     }
     dst[n] = '\0';

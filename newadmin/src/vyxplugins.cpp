@@ -6,6 +6,8 @@
  */
 #include "plugins.h"
 
+#include "adminlib.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -66,6 +68,8 @@ int Run(int argc, char **argv) {
         return UsageError("unknown action or plug-in");
     if (argc == 4 && strcmp(argv[3], "--log") != 0)
         return UsageError("unknown option");
+    /* Runs that change the configuration directory take turns, page saves included. */
+    take_run_lock();
     int result = c->withLog ? c->withLog(argc == 4 ? 1 : 0) : c->always();
     printf("%d\n", result);
     return 0;

@@ -40,6 +40,7 @@ static size_t checked_length() {
 void post_begin(FILE *in) {
     check_origin();
     size_t length = checked_length();
+    take_run_lock();
     std::string body(length, '\0');
     if (length > 0 && (!in || fread(&body[0], 1, length, in) != length))
         adm_refuse(adm_msg::kFormSubject, adm_msg::kShortBody);

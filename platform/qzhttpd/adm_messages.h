@@ -23,6 +23,12 @@ inline constexpr const char kCommitDirSubject[] = "Commit directory";
 inline constexpr const char kDirUnknown[] =
     "No directory is known: set KELMRIX_ROOT (or KELMRIX_CONF_DIR) for the administration server.";
 
+/* The run lock. */
+inline constexpr const char kBusyHeading[] = "Please try again";
+inline constexpr const char kBusy[] =
+    "Another change to the configuration is still being saved. Nothing was read or saved; "
+    "wait a moment and send the form again.";
+
 /* Templates. */
 inline constexpr const char kTemplateUnreadable[] =
     "The page template cannot be read from the template directory (KELMRIX_HTML_DIR).";

@@ -1,6 +1,7 @@
 /* Error and success answers of a run. */
 #include "adminlib.h"
 
+#include "adm_changelog.h"
 #include "adm_page.h"
 #include "adm_util.h"
 
@@ -16,11 +17,15 @@ void report_error(int category, const char *subject, const char *msg) {
 }
 
 void report_warning(int category, const char *subject, const char *msg) {
+    adm_flush_change_log();
     adm_write_answer(ADM_ANSWER_ERROR, adm_category_words(category), subject, msg,
                      adm_run_config().backLink);
 }
 
-void return_success(const char *msg) { adm_write_answer(ADM_ANSWER_SUCCESS, msg, "", "", true); }
+void return_success(const char *msg) {
+    adm_flush_change_log();
+    adm_write_answer(ADM_ANSWER_SUCCESS, msg, "", "", true);
+}
 
 /*
  * Each request is a process of its own, so nothing shown on a GET survives to

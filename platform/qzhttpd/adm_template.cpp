@@ -10,26 +10,44 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 struct adm_template {
     FILE *file;
+    std::string name;
 };
 
 /* Writes the shared style block, so a template page looks like the library's own pages. */
 static const char kStyleDirective[] = "ADMIN_STYLE";
 
+/* The page cannot be made without its template: the person is told which one, and the run ends. */
+[[noreturn]] static void unreadable(const std::string &name) {
+    adm_write_answer(ADM_ANSWER_ERROR, adm_msg::kCategoryFile, name.c_str(),
+                     adm_msg::kTemplateUnreadable, false);
+    exit(0);
+}
+
+/* A regular file only: a directory in the template's place opens, but yields no lines. */
+static FILE *open_regular(const std::string &path) {
+    FILE *file = fopen(path.c_str(), "re");
+    struct stat st;
+    if (file && (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode))) {
+        fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
 adm_template *open_html_file(const char *name) {
-    static adm_template tmpl{nullptr};
+    static adm_template tmpl{nullptr, ""};
+    tmpl.name = name ? name : "";
     std::string dir = adm_env_dir("KELMRIX_HTML_DIR", "admin/html");
     // A name is a plain file name: nothing outside the template directory can be reached.
-    bool plain = name && *name && !strchr(name, '/') && strcmp(name, "..") != 0;
+    bool plain = !tmpl.name.empty() && !strchr(name, '/') && tmpl.name != "..";
     if (!dir.empty() && plain)
-        tmpl.file = fopen((dir + name).c_str(), "r");
-    if (!tmpl.file) {
-        adm_write_answer(ADM_ANSWER_ERROR, adm_msg::kCategoryFile, name ? name : "",
-                         adm_msg::kTemplateUnreadable, false);
-        exit(0);
-    }
+        tmpl.file = open_regular(dir + name);
+    if (!tmpl.file)
+        unreadable(tmpl.name);
     return &tmpl;
 }
 
@@ -40,8 +58,11 @@ int next_html_line(adm_template *t, char *line) {
         return 0;
     if (fgets(line, 1024, t->file))
         return 1;
+    bool failed = ferror(t->file);
     fclose(t->file);
     t->file = nullptr;
+    if (failed)
+        unreadable(t->name);
     return 0;
 }
 

@@ -5,6 +5,8 @@
  * reported and left alone.
  */
 #include "adminlib.h"
+
+#include "adm_changelog.h"
 #include "srvcfg.h"
 
 #include <cstdarg>
@@ -40,6 +42,7 @@ std::vector<std::unique_ptr<zrv_pblock>> handles;
  */
 void ReportOnce(const std::string &path, const std::string &why) {
     static std::set<std::string> reported;
+    adm_note_edit_failed();
     if (reported.insert(path + '\n' + why).second)
         report_error(0, path.c_str(), why.c_str());
 }

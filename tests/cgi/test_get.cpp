@@ -66,19 +66,21 @@ TEST(CgiGetTest, TemplateLoopReplacesKnownDirectivesAndCopiesOthers) {
 }
 
 TEST(CgiGetTest, ProblemsGetAnErrorPageAndNoForm) {
+    enum Template { Kept, Missing, Directory };
     const struct {
         const char *name;
         const char *conf;  // null: no plomex.conf
         const char *unset; // variable left out of the environment
-        bool dropTemplate;
+        Template tmpl;
         const char *expected;
     } cases[] = {
-        {"missing key", "[QZ-search]\nQZ-max-records=5\nQZ-largest-set=9\n", nullptr, false,
+        {"missing key", "[QZ-search]\nQZ-max-records=5\nQZ-largest-set=9\n", nullptr, Kept,
          "Field QZ-date-time has no value"},
-        {"missing section", "[QZ-other]\n", nullptr, false, "Field QZ-max-records has no value"},
-        {"missing file", nullptr, nullptr, false, "open failed"},
-        {"no configuration directory", "", "KELMRIX_ROOT", false, "KELMRIX_ROOT"},
-        {"missing template", "", nullptr, true, "vyxcfgsrch.html"},
+        {"missing section", "[QZ-other]\n", nullptr, Kept, "Field QZ-max-records has no value"},
+        {"missing file", nullptr, nullptr, Kept, "open failed"},
+        {"no configuration directory", "", "KELMRIX_ROOT", Kept, "KELMRIX_ROOT"},
+        {"missing template", "", nullptr, Missing, "vyxcfgsrch.html"},
+        {"directory in the template's place", "", nullptr, Directory, "vyxcfgsrch.html"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -87,8 +89,11 @@ TEST(CgiGetTest, ProblemsGetAnErrorPageAndNoForm) {
             unlink(root.Conf().c_str());
         else if (*c.conf)
             WriteFile(root.Conf(), c.conf);
-        if (c.dropTemplate)
-            unlink((root.htmlDir + "vyxcfgsrch.html").c_str());
+        const std::string tmpl = root.htmlDir + "vyxcfgsrch.html";
+        if (c.tmpl != Kept)
+            unlink(tmpl.c_str());
+        if (c.tmpl == Directory)
+            mkdir(tmpl.c_str(), 0755);
         Vars env = root.Env("GET");
         if (c.unset)
             env.erase(c.unset);

@@ -63,15 +63,23 @@ TEST(VYXformTest, OutputItemToFormRendersByKind) {
 }
 
 TEST(VYXformTest, GetValuesFromFormChecksPathsAndCutsValues) {
-    const std::string longValue(150, 'v');
+    const std::string a97(97, 'a'), a98(98, 'a'), a99(99, 'a');
     const struct {
         int kind;
-        std::string value;
+        std::string value, kept;
         const char *subject;
     } cases[] = {
-        {0, "/tmp", ""},
-        {0, "/no/such/path", "/no/such/path"},
-        {2, longValue, ""},
+        {0, "/tmp", "/tmp", ""},
+        {0, "/no/such/path", "", "/no/such/path"},
+        {2, std::string(150, 'v'), std::string(100, 'v'), ""},
+        /* Cut where no UTF-8 character is split: never half a character. */
+        {2, a99 + "\u00e9", a99, ""},
+        {2, a98 + "\u00e9x", a98 + "\u00e9", ""},
+        {2, a98 + "\u20ac", a98, ""},
+        {2, a97 + "\u20acx", a97 + "\u20ac", ""},
+        {2, a97 + "\U0001F600", a97, ""},
+        /* A byte of another encoding is a character of its own. */
+        {2, a99 + "\xe9x", a99 + "\xe9", ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.value);
@@ -85,7 +93,7 @@ TEST(VYXformTest, GetValuesFromFormChecksPathsAndCutsValues) {
             EXPECT_STREQ("Path and/or file does not exsit", page.ErrorMessage());
             continue;
         }
-        EXPECT_EQ(c.value.substr(0, 100), page.GetNewValue(0));
+        EXPECT_EQ(c.kept, page.GetNewValue(0));
         EXPECT_STREQ("", page.GetOrigValue(0));
     }
 }

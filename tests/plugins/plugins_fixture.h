@@ -2,6 +2,8 @@
 #ifndef PLUGINS_FIXTURE_H
 #define PLUGINS_FIXTURE_H
 
+#include "adm_changelog.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -39,7 +41,11 @@ class ServerRootTest : public ::testing::Test {
     void TearDown() override { std::filesystem::remove_all(root); }
     std::string ConfPath(const std::string &name) const { return root + "/config/" + name; }
     std::string Conf(const std::string &name) const { return ReadText(ConfPath(name)); }
-    std::string ChangeLog() const { return ReadText(root + "/admin/logs/change.log"); }
+    /* The change log as the run would leave it, once it ended. */
+    std::string ChangeLog() const {
+        adm_flush_change_log();
+        return ReadText(root + "/admin/logs/change.log");
+    }
 
     std::string root;
 };

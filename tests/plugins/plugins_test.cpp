@@ -115,7 +115,8 @@ TEST_F(Plugins, UnparseableObjConfIsLeftAsItWas) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(Run("plomex.conf=plomex_custom obj.conf=obj_unclosed search+0"), 1);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(ConfPath("obj.conf") + ": line 2: object is never closed\n", err); // once, not per call
+    EXPECT_EQ(ConfPath("obj.conf") + ": line 2: object is never closed\n",
+              err); // once, not per call
     EXPECT_EQ(Conf("obj.conf"), Fixture("obj_unclosed.conf"));
     EXPECT_EQ(Conf("init.conf"), Expected("search_custom_init.conf"));
 }

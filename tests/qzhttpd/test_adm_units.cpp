@@ -1,14 +1,22 @@
+#include "adm_changelog.h"
 #include "adm_form.h"
 #include "adm_origin.h"
 #include "adminlib.h"
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
+
+/* Writes a new version of path the way a save does: a new file renamed over it. */
+static void WriteReplacing(const std::string &path, const std::string &text) {
+    std::ofstream(path + ".new", std::ios::binary) << text;
+    std::filesystem::rename(path + ".new", path);
+}
 
 TEST(AdmUnits, FormBodyDecoding) {
     const std::pair<const char *, adm_fields> rows[] = {
@@ -105,28 +113,76 @@ class ChangeLog : public ::testing::Test {
     std::string dir = "/tmp/adm_log." + std::to_string(getpid()), log = dir + "/change.log";
     void SetUp() override {
         std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
         setenv("KELMRIX_LOG_DIR", dir.c_str(), 1);
+        setenv("KELMRIX_CONF_DIR", dir.c_str(), 1);
     }
     void TearDown() override {
         std::filesystem::remove_all(dir);
         unsetenv("KELMRIX_LOG_DIR");
+        unsetenv("KELMRIX_CONF_DIR");
+    }
+    /* What the run's end appends to change.log, without the time stamps. */
+    std::string Flushed() {
+        std::filesystem::remove(log);
+        adm_flush_change_log();
+        std::ifstream in(log);
+        std::string out;
+        for (std::string line; std::getline(in, line);)
+            out += line.substr(line.find("] ") + 2) + "\n";
+        return out;
     }
 };
 
 TEST_F(ChangeLog, ControlCharactersAreReplaced) {
     setenv("REMOTE_USER", "ad\nmin", 1);
     ASSERT_EQ(log_change("plo\rmex.conf", "set to %s", "8\n[x]\t\x7f"), 0);
+    EXPECT_EQ(Flushed(), "ad?min plo?mex.conf (not saved): set to 8?[x]??\n");
     unsetenv("REMOTE_USER");
-    std::string line;
-    std::getline(std::ifstream(log), line, '\0');
-    EXPECT_EQ(line.substr(line.find("] ") + 2), "ad?min plo?mex.conf: set to 8?[x]??\n");
+}
+
+TEST_F(ChangeLog, RecordsSayWhetherTheirChangeReachedTheFile) {
+    const std::string conf = dir + "/plomex.conf";
+    const struct {
+        const char *name;
+        std::function<void()> during; // what the run does between its records and its end
+        const char *flushed;
+    } cases[] = {
+        {"file replaced", [&] { WriteReplacing(conf, "a=2\n"); },
+         "- plomex.conf: a set to 2\n- plomex.conf: b set to 3\n"},
+        {"file left as it was", [] {},
+         "- plomex.conf (not saved): a set to 2\n- plomex.conf (not saved): b set to 3\n"},
+        {"file removed", [&] { std::filesystem::remove(conf); },
+         "- plomex.conf: a set to 2\n- plomex.conf: b set to 3\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteReplacing(conf, "a=1\n");
+        log_change("plomex.conf", "%s set to %s", "a", "2");
+        log_change("plomex.conf", "%s set to %s", "b", "3");
+        c.during();
+        EXPECT_EQ(Flushed(), c.flushed);
+        EXPECT_EQ(Flushed(), ""); // written once
+    }
+    // The server-configuration files follow the library's own edits.
+    log_change("obj.conf", "Search plugin directives added");
+    EXPECT_EQ(Flushed(), "- obj.conf: Search plugin directives added\n");
+    log_change("obj.conf", "Search plugin directives added");
+    adm_note_edit_failed();
+    EXPECT_EQ(Flushed(), "- obj.conf (not saved): Search plugin directives added\n");
 }
 
 TEST_F(ChangeLog, MakesItsOwnDirectoryButNotItsParents) {
-    setenv("KELMRIX_LOG_DIR", (dir + "/deeper").c_str(), 1);
-    EXPECT_EQ(log_change("plomex.conf", "x"), -1);
-    setenv("KELMRIX_LOG_DIR", dir.c_str(), 1);
-    EXPECT_EQ(log_change("plomex.conf", "x"), 0);
+    setenv("KELMRIX_LOG_DIR", (dir + "/deeper/logs").c_str(), 1);
+    log_change("plomex.conf", "x");
+    testing::internal::CaptureStderr();
+    adm_flush_change_log();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("plomex.conf (not saved): x"),
+              std::string::npos);
+    setenv("KELMRIX_LOG_DIR", (dir + "/logs").c_str(), 1);
+    log_change("plomex.conf", "x");
+    adm_flush_change_log();
+    EXPECT_TRUE(std::filesystem::exists(dir + "/logs/change.log"));
 }
 
 TEST_F(ChangeLog, ConcurrentWritersNeverInterleave) {
@@ -135,14 +191,15 @@ TEST_F(ChangeLog, ConcurrentWritersNeverInterleave) {
         pids.push_back(fork());
         if (pids.back() == 0) {
             for (int i = 0; i < 200; ++i)
-                log_change("plomex.conf", "%s", std::string(300, w).c_str());
+                log_change("obj.conf", "%s", std::string(300, w).c_str());
+            adm_flush_change_log();
             _exit(0);
         }
     }
     for (pid_t p : pids)
         waitpid(p, nullptr, 0);
     const std::regex whole(R"(\[[0-9]{2}/[A-Z][a-z]{2}/[0-9]{4}(:[0-9]{2}){3} [+-][0-9]{4}\] )"
-                           R"(- plomex\.conf: (a{300}|b{300}|c{300}|d{300}))");
+                           R"(- obj\.conf: (a{300}|b{300}|c{300}|d{300}))");
     std::ifstream in(log);
     int n = 0;
     for (std::string l; std::getline(in, l); ++n)

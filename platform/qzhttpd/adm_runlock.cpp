@@ -1,0 +1,107 @@
+/*
+ * The run lock: runs that change the configuration directory (a save of a
+ * page, a plug-in registration) take it one at a time, for the whole run,
+ * so that no run reads a file another is about to replace and then writes
+ * its own older copy back over the other's change.
+ */
+#include "adminlib.h"
+
+#include "adm_messages.h"
+#include "adm_page.h"
+#include "adm_util.h"
+#include "qzpr.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+/* How long a run waits for the one before it, and the longest pause between two tries. */
+const long kWaitMillis = 10000;
+const long kMaxPauseMillis = 100;
+
+int held = -1; /* the locked descriptor, kept open until the process ends */
+
+/*
+ * Opens the lock file read-only (flock needs no write access), creating it
+ * when missing so that any account of the server can open it afterwards.
+ */
+int open_lock_file(const std::string &path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0 || errno != ENOENT)
+        return fd;
+    fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd >= 0) {
+        fchmod(fd, 0644);
+        return fd;
+    }
+    return errno == EEXIST ? open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW) : -1;
+}
+
+long millis_since(const struct timespec &start) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+/* 0 when locked, 1 when another run kept it past the wait, -1 when flock itself fails. */
+int wait_for(int fd) {
+    struct timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    long pause = 2;
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return 0;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return -1;
+        if (millis_since(start) >= kWaitMillis)
+            return 1;
+        struct timespec nap = {0, pause * 1000000};
+        nanosleep(&nap, nullptr);
+        pause = pause * 2 > kMaxPauseMillis ? kMaxPauseMillis : pause * 2;
+    }
+}
+
+[[noreturn]] void busy(const std::string &dir) {
+    if (adm_in_cgi()) {
+        adm_write_answer(ADM_ANSWER_ERROR, adm_msg::kBusyHeading, adm_msg::kConfDirSubject,
+                         adm_msg::kBusy, true);
+        exit(0);
+    }
+    fprintf(stderr, "%s: %s\n", dir.c_str(), adm_msg::kBusy);
+    exit(1);
+}
+
+} // namespace
+
+int take_run_lock(void) {
+    if (held >= 0)
+        return 1;
+    std::string dir = adm_env_dir("KELMRIX_CONF_DIR", "config");
+    if (dir.empty())
+        return 0;
+    int fd = open_lock_file(dir + ADM_RUN_LOCK_NAME);
+    if (fd < 0)
+        return 0;
+    switch (wait_for(fd)) {
+    case 0:
+        held = fd;
+        /* No other writer can be in the middle of a replace now: what is left is debris. */
+        PR_RemoveStaleTemps(dir.c_str());
+        return 1;
+    case 1:
+        busy(dir);
+    default:
+        close(fd);
+        return 0;
+    }
+}
