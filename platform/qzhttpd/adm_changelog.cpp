@@ -28,10 +28,12 @@ struct Record {
     std::string message;
 };
 
-/* A file as it was at the run's first record for it. */
+/* A file as it was at the run's first record for it: held open, so that version stays readable. */
 struct Snapshot {
     std::string file;
-    adm_file_state state;
+    int fd; /* -1 when the file did not exist */
+    dev_t dev;
+    ino_t ino;
 };
 
 std::vector<Record> pending;
@@ -73,14 +75,39 @@ const Snapshot *find_snapshot(const std::string &file) {
     return nullptr;
 }
 
-/* Whether the change a record names reached its file. */
+Snapshot take_snapshot(const std::string &file) {
+    Snapshot s{file, open(adm_conf_path(file.c_str()).c_str(), O_RDONLY | O_CLOEXEC), 0, 0};
+    struct stat st;
+    if (s.fd >= 0 && fstat(s.fd, &st) == 0) {
+        s.dev = st.st_dev;
+        s.ino = st.st_ino;
+    }
+    return s;
+}
+
+/*
+ * Whether the change a record names reached its file: a write-back always
+ * puts a new file in place, so the file is another one than at the first record.
+ */
 bool saved(const Record &r) {
     if (edited_by_library(r.file))
         return !editFailed;
     const Snapshot *before = find_snapshot(r.file);
     if (before == nullptr)
         return true;
-    return !adm_same_file(before->state, adm_read_file_state(adm_conf_path(r.file.c_str())));
+    struct stat st;
+    bool exists = stat(adm_conf_path(r.file.c_str()).c_str(), &st) == 0;
+    if (exists != (before->fd >= 0))
+        return true;
+    return exists && (st.st_dev != before->dev || st.st_ino != before->ino);
+}
+
+void forget_snapshots() {
+    for (const Snapshot &s : snapshots)
+        if (s.fd >= 0)
+            close(s.fd);
+    snapshots.clear();
+    editFailed = false;
 }
 
 /* One write on an O_APPEND descriptor is what keeps concurrent runs' lines whole. */
@@ -106,40 +133,23 @@ std::string adm_conf_path(const char *file) {
     return adm_env_dir("KELMRIX_CONF_DIR", "config") + (file ? file : "");
 }
 
-adm_file_state adm_read_file_state(const std::string &path) {
-    adm_file_state s;
-    struct stat st;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        if (fd >= 0)
-            close(fd);
-        return s;
-    }
-    s.exists = true;
-    s.dev = st.st_dev;
-    s.ino = st.st_ino;
+bool adm_remembered_content(const char *file, std::string &content) {
+    content.clear();
+    const Snapshot *s = find_snapshot(file ? file : "-");
+    if (s == nullptr || s->fd < 0)
+        return false;
     char buf[65536];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) != 0) {
-        if (n < 0 && errno == EINTR)
+    off_t at = 0;
+    for (ssize_t n; (n = pread(s->fd, buf, sizeof buf, at)) != 0; at += n) {
+        if (n < 0 && errno == EINTR) {
+            n = 0;
             continue;
+        }
         if (n < 0)
             break;
-        s.content.append(buf, static_cast<size_t>(n));
+        content.append(buf, static_cast<size_t>(n));
     }
-    close(fd);
-    return s;
-}
-
-bool adm_same_file(const adm_file_state &a, const adm_file_state &b) {
-    if (a.exists != b.exists)
-        return false;
-    return !a.exists || (a.dev == b.dev && a.ino == b.ino && a.content == b.content);
-}
-
-const adm_file_state *adm_remembered_file(const char *file) {
-    const Snapshot *s = find_snapshot(file ? file : "-");
-    return s ? &s->state : nullptr;
+    return true;
 }
 
 void adm_note_edit_failed() { editFailed = true; }
@@ -156,15 +166,14 @@ int log_change(const char *file, const char *fmt, ...) {
         atexit(flush_at_exit);
     /* The file cannot change under the run lock but by this run's own write-back. */
     if (!edited_by_library(name) && find_snapshot(name) == nullptr)
-        snapshots.push_back({name, adm_read_file_state(adm_conf_path(name.c_str()))});
+        snapshots.push_back(take_snapshot(name));
     pending.push_back({name, timestamp(), message});
     return 0;
 }
 
 void adm_flush_change_log() {
     if (pending.empty()) {
-        snapshots.clear();
-        editFailed = false;
+        forget_snapshots();
         return;
     }
     std::string user = adm_env("REMOTE_USER");
@@ -177,8 +186,7 @@ void adm_flush_change_log() {
                 (saved(r) ? "" : " (not saved)") + ": " + adm_no_controls(r.message) + "\n";
     }
     pending.clear();
-    snapshots.clear();
-    editFailed = false;
+    forget_snapshots();
     std::string dir = adm_env_dir("KELMRIX_LOG_DIR", "admin/logs");
     if (!dir.empty()) {
         /* A fresh server root may not have its log directory yet. */

@@ -9,23 +9,16 @@
 #include <string>
 #include <sys/types.h>
 
-/* A file's identity and content at one moment; exists is false when it could not be read. */
-struct adm_file_state {
-    bool exists = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    std::string content;
-};
-
 /* A file of the configuration directory: file itself when absolute, else the directory + file. */
 std::string adm_conf_path(const char *file);
-/* The state of the file at path now. */
-adm_file_state adm_read_file_state(const std::string &path);
-/* Whether two states are one version: the same inode holding the same bytes (or both missing). */
-bool adm_same_file(const adm_file_state &a, const adm_file_state &b);
 
-/* The file as it was at the run's first log_change for it, or null when none was made. */
-const adm_file_state *adm_remembered_file(const char *file);
+/*
+ * The content of file as it was at the run's first log_change for it, into
+ * content: true when it existed then. Writers replace a file by renaming a
+ * new one over it and never write into it, so the version is kept by holding
+ * it open, which costs nothing until it is read.
+ */
+bool adm_remembered_content(const char *file, std::string &content);
 
 /* Notes that an edit of init.conf or obj.conf failed: this run's records for them are not saved. */
 void adm_note_edit_failed();

@@ -113,7 +113,8 @@ int Settle(char (&pending)[PATH_MAX], const char *to) {
     BlockEndSignals block;
     int rc = to != nullptr ? rename(pending, to) : unlink(pending);
     int err = errno;
-    if (rc != 0 && to != nullptr)
+    /* A rename between two links of one file succeeds without removing the old name. */
+    if (to != nullptr)
         unlink(pending);
     pending[0] = '\0';
     errno = err;
@@ -192,7 +193,11 @@ bool LinkTemp(const char *name) {
  * and does not stop the replace: the new version matters more.
  */
 void KeepBackup(const char *name, const char *backup, const struct stat *old) {
+    struct stat st;
     if (old == nullptr)
+        return;
+    /* A replace that ended between its two renames left the backup holding this version. */
+    if (stat(backup, &st) == 0 && st.st_dev == old->st_dev && st.st_ino == old->st_ino)
         return;
     if (!LinkTemp(backup)) {
         int fd = MakeTemp(pendingBackup, backup);

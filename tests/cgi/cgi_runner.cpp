@@ -1,6 +1,9 @@
 #include "cgi_runner.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -59,8 +62,20 @@ Vars ServerRoot::Env(const std::string &method) const {
             {"HTTP_HOST", "127.0.0.1:8080"}, {"REMOTE_USER", "admin"}};
 }
 
-CgiResult RunCgi(const Vars &env, const std::string &body) {
-    TempDir io;
+namespace {
+
+/* Gives up root for "nobody"; false when that account is missing or the switch fails. */
+bool DropToNobody() {
+    if (geteuid() != 0)
+        return true;
+    const struct passwd *pw = getpwnam("nobody");
+    return pw != nullptr && setgroups(0, nullptr) == 0 && setgid(pw->pw_gid) == 0 &&
+           setuid(pw->pw_uid) == 0;
+}
+
+} // namespace
+
+CgiProcess::CgiProcess(const Vars &env, const std::string &body, const RunLimits &limits) {
     WriteFile(io.path + "in", body);
     std::vector<std::string> envText;
     for (const auto &kv : env)
@@ -70,16 +85,25 @@ CgiResult RunCgi(const Vars &env, const std::string &body) {
         envp.push_back(&e[0]);
     envp.push_back(nullptr);
 
-    pid_t pid = fork();
-    if (pid == 0) {
-        const char *files[] = {"in", "out", "err"};
-        for (int fd = 0; fd < 3; fd++)
-            dup2(open((io.path + files[fd]).c_str(), fd ? O_WRONLY | O_CREAT : O_RDONLY, 0600), fd);
-        char prog[] = VYXCFGSRCH_BIN;
-        char *argv[] = {prog, nullptr};
-        execve(prog, argv, envp.data());
-        _exit(127);
+    pid = fork();
+    if (pid != 0)
+        return;
+    const char *files[] = {"in", "out", "err"};
+    for (int fd = 0; fd < 3; fd++)
+        dup2(open((io.path + files[fd]).c_str(), fd ? O_WRONLY | O_CREAT : O_RDONLY, 0600), fd);
+    if (limits.fileSizeLimit >= 0) {
+        struct rlimit limit = {static_cast<rlim_t>(limits.fileSizeLimit), RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (limits.unprivileged && !DropToNobody())
+        _exit(126);
+    char prog[] = VYXCFGSRCH_BIN;
+    char *argv[] = {prog, nullptr};
+    execve(prog, argv, envp.data());
+    _exit(127);
+}
+
+CgiResult CgiProcess::Wait() {
     int status = 0;
     waitpid(pid, &status, 0);
     CgiResult result;
@@ -87,6 +111,23 @@ CgiResult RunCgi(const Vars &env, const std::string &body) {
     result.out = ReadFile(io.path + "out");
     result.err = ReadFile(io.path + "err");
     return result;
+}
+
+CgiResult RunCgi(const Vars &env, const std::string &body, const RunLimits &limits) {
+    return CgiProcess(env, body, limits).Wait();
+}
+
+std::string UnprivilegedUnavailable() {
+    if (geteuid() != 0)
+        return "";
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(DropToNobody() && access(VYXCFGSRCH_BIN, X_OK) == 0 ? 0 : 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return "";
+    return "the tests run as root, and the account \"nobody\" cannot run " VYXCFGSRCH_BIN;
 }
 
 std::string FormBody(const Vars &overrides) {

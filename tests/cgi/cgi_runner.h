@@ -33,8 +33,32 @@ class ServerRoot {
     Vars Env(const std::string &method) const;
 };
 
-/* Runs the program with exactly env, and body on standard input. */
-CgiResult RunCgi(const Vars &env, const std::string &body);
+/* How the program is run beyond its environment and input. */
+struct RunLimits {
+    bool unprivileged = false; /* as "nobody" when the tests run as root */
+    long fileSizeLimit = -1;   /* RLIMIT_FSIZE in bytes; -1 leaves it */
+};
+
+/* The program started with exactly env and body on standard input; its output goes to files. */
+class CgiProcess {
+  public:
+    CgiProcess(const Vars &env, const std::string &body, const RunLimits &limits = {});
+    /* Waits for the end and gives what the program wrote. */
+    CgiResult Wait();
+    pid_t pid;
+
+  private:
+    TempDir io;
+};
+
+/* Runs the program with exactly env, and body on standard input, to its end. */
+CgiResult RunCgi(const Vars &env, const std::string &body, const RunLimits &limits = {});
+
+/*
+ * Why the program cannot be run unprivileged here, or "" when it can: as the
+ * tests' own account when that is not root, else as "nobody".
+ */
+std::string UnprivilegedUnavailable();
 
 /* The url-encoded form of the sample values, changed by overrides ("\x01" drops a field). */
 std::string FormBody(const Vars &overrides);
