@@ -5,11 +5,11 @@
 #   scripts/fuzz.sh [SECONDS]
 #
 # The build goes to ${FUZZ_BUILD_DIR:-build-fuzz} (a relative one lies in the
-# repository). Each harness starts from a
-# scratch copy of its seeds in tests/data/fuzz/<name>/, so new inputs never
-# land in the repository; crashing inputs are kept as <build>/artifacts/<harness>/.
-# Ends with one line per harness (executions, executions per second, result)
-# and fails when any of them failed.
+# repository). Each harness starts from a scratch copy of its seeds in
+# tests/data/fuzz/<name>/, so new inputs never land in the repository;
+# crashing inputs are kept in <build>/artifacts/<harness>/. Ends with one line
+# per harness (executions, executions per second, result) and fails when any
+# of them failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
