@@ -55,7 +55,6 @@ REPS = {
     # lines: (pairs of ours and inih, rounds with configparser) for full and quick
     "parse": {1000: ((40, 40), (3, 3)), 10000: ((25, 25), (3, 3)),
               100000: ((12, 6), (3, 2)), 1000000: ((5, 1), (2, 1))},
-    "empty_runs": (7, 2),
     "wrk_pairs": (5, 1),
     "wrk_seconds": (3, 1),
     "writer_rounds": (5, 1),
@@ -427,30 +426,32 @@ def row_parse(ws, quick, table):
         ("inih", [os.path.join(ws.bin, "parse_inih")]),
         ("configparser", [PYTHON, os.path.join(HERE, "parse_configparser.py")]),
     ]
+    names = [n for n, _ in readers]
     lookup = ["QZ-bench-last", "QZ-bench-target"]
     empty = ws.write("empty.ini", "")
-    runs = REPS["empty_runs"][quick]
-    res = run_plan(ws, "parse-empty", runs, 1,
-                   [{"name": n, "argv": argv + [empty] + lookup} for n, argv in readers],
-                   report=True)
-    base_rss = {n: median_of(res, n, lambda r: int(r[2]["rss_kb"])) for n, _ in readers}
-    table.note("4", "peak RSS on an empty file: " + ", ".join(
-        "%s %s" % (n, fmt_bytes(base_rss[n] * 1024)) for n, _ in readers))
+    ns = lambda r: int(r[2]["ns"])  # noqa: E731
+    rss = lambda r: int(r[2]["rss_kb"]) * 1024  # noqa: E731
 
     for lines, reps in REPS["parse"].items():
         pairs, cp_rounds = reps[quick]
         path = ws.path("gen-%d.ini" % lines)
         subprocess.run([PYTHON, os.path.join(HERE, "gen_ini.py"), str(lines), path], check=True)
         size = os.path.getsize(path)
-        variants = [{"name": n, "argv": argv + [path] + lookup} for n, argv in readers[:2]]
-        variants.append({"name": "configparser", "argv": readers[2][1] + [path] + lookup,
-                         "only": cp_rounds, "warmup": 1 if lines <= 100000 else 0})
+        # Each reader also runs on an empty file in every round it takes part in: its own
+        # size at that moment, taken beside the real run (a process's RSS moves with the
+        # state of the page cache, so an empty run made minutes earlier would not do).
+        variants = []
+        for n, argv in readers:
+            only = cp_rounds if n == "configparser" else None
+            warm = 0 if n == "configparser" and lines > 100000 else None
+            variants.append({"name": n, "argv": argv + [path] + lookup, "only": only,
+                             "warmup": warm})
+            variants.append({"name": n + "-empty", "argv": argv + [empty] + lookup,
+                             "only": only})
         res = run_plan(ws, "parse-%d" % lines, pairs, 1, variants, report=True)
-        values = {r[2].get("value") for runs_ in res.values() for r in runs_}
+        values = {r[2].get("value") for n in names for r in res[n]}
         if len(values) != 1 or "none" in values:
             fail("the readers disagree on the looked-up value at %d lines: %s" % (lines, values))
-        ns = lambda r: int(r[2]["ns"])  # noqa: E731
-        rss = lambda r: int(r[2]["rss_kb"])  # noqa: E731
         label = "%dk lines" % (lines // 1000) if lines < 1000000 else "%dM lines" % (
             lines // 1000000)
         ours = median_of(res, "ours", ns)
@@ -466,14 +467,20 @@ def row_parse(ws, quick, table):
             fmt_time(ours), fmt_time(median_of(res, "configparser", ns)) + " configparser",
             "%.1fx" % r_cp, "configparser/ours (faster)", ">= 10x", r_cp >= 10)
         limit = size + 32 * lines
-        above = {n: (median_of(res, n, rss) - base_rss[n]) * 1024 for n in res}
+        # Peak RSS above the empty run of the same round, median over the rounds.
+        above = {}
+        for n in names:
+            empty_rss = {r[0]: rss(r) for r in res[n + "-empty"]}
+            above[n] = statistics.median(rss(r) - empty_rss[r[0]] for r in res[n])
         table.add("4", "memory above empty, %s" % label, fmt_bytes(above["ours"]),
                   fmt_bytes(limit) + " limit", "%.2fx" % (above["ours"] / limit),
                   "ours/(file+32B/line)", "<= 1.0x", above["ours"] <= limit)
         table.note("4", "%s: memory above empty per line: ours %.0f B, inih %.0f B, "
-                   "configparser %.0f B (file %.1f B/line)" % (
+                   "configparser %.0f B (file %.1f B/line); peak RSS on the empty file: %s" % (
                        label, above["ours"] / lines, above["inih"] / lines,
-                       above["configparser"] / lines, size / lines))
+                       above["configparser"] / lines, size / lines, ", ".join(
+                           "%s %s" % (n, fmt_bytes(median_of(res, n + "-empty", rss)))
+                           for n in names)))
 
 
 # ---------------------------------------------------------------- row 5
@@ -732,6 +739,9 @@ def main():
     args = ap.parse_args()
     rows = parse_rows(args.rows)
     quick = 1 if args.quick else 0
+    # Ctrl-C, a kill or a closed terminal all end in the cleanup below, which stops
+    # the servers; SIGINT is set explicitly since a background start may ignore it.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     signal.signal(signal.SIGHUP, lambda *_: sys.exit(129))
 
