@@ -694,9 +694,10 @@ def row_writers(ws, quick, table):
     kept = sum(1 for key, value in lasts if final.get(key) == value)
     table.note("6", "after the page's last round plomex.conf holds %s" % (
         "all six keys" if not missing else "NOT all six keys: missing " + ", ".join(missing)))
-    table.note("6", "%d of the %d settings with a single writer still hold that writer's "
-               "last saved value (fewer means a save that was answered Congratulations was "
-               "lost); %d posts were refused as locked, %d runs failed" % (
+    table.note("6", "%d of the %d settings with a single writer (and a save in the last round) "
+               "still hold that writer's last saved value (fewer means a save that was "
+               "answered Congratulations was lost); %d posts were refused as locked, "
+               "%d runs failed" % (
                    kept, len(lasts), refused, other))
 
 
