@@ -210,6 +210,35 @@ int delete_pblock(int selector, const char *id, const char *type, const char *fn
  */
 int delete_pblock_byptr(int selector, const char *id, const char *type, zrv_pblock *handle);
 
+/* ---- Command-line runs of the server-configuration calls ----------------- */
+
+/*
+ * 1 when init.conf and obj.conf of the configuration directory can each be
+ * read and parsed (or do not exist yet) and the directory can take their new
+ * versions (not asked in a dry run); else 0 with the file's path and what is
+ * wrong (for a syntax error "line N: ...") in why, cut to size bytes.
+ */
+int zrv_check_files(char *why, size_t size);
+/* Nonzero once a server-configuration call of this run failed to read, parse or write its file. */
+int zrv_failed(void);
+/*
+ * Starts a dry run: from now on the server-configuration calls read and
+ * write versions kept in memory instead of the files, and log_change records
+ * nothing.
+ */
+void zrv_dry_run(void);
+/*
+ * The text of the configuration directory's file name (init.conf, obj.conf)
+ * as the calls now see it, a dry run's version included; "" when it is
+ * missing or unreadable. Valid until the next call.
+ */
+const char *zrv_file_text(const char *name);
+/*
+ * The unified diff (three lines of context, "--- a/<name>", "+++ b/<name>")
+ * from before to after; "" when they are the same. Valid until the next call.
+ */
+const char *adm_unified_diff_text(const char *name, const char *before, const char *after);
+
 } /* extern "C" */
 
 #endif

@@ -8,6 +8,7 @@
 
 #include "adm_changelog.h"
 #include "adm_util.h"
+#include "srvcfg.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -154,6 +155,8 @@ bool adm_remembered_content(const char *file, std::string &content) {
 
 void adm_note_edit_failed() { editFailed = true; }
 
+bool adm_edit_failed() { return editFailed; }
+
 int log_change(const char *file, const char *fmt, ...) {
     if (fmt == nullptr)
         return -1;
@@ -161,6 +164,9 @@ int log_change(const char *file, const char *fmt, ...) {
     va_start(ap, fmt);
     std::string message = vformat(fmt, ap);
     va_end(ap);
+    /* A dry run changes nothing, so it has nothing to record. */
+    if (srvcfg::InDryRun())
+        return 0;
     std::string name = file ? file : "-";
     if (pending.empty() && snapshots.empty())
         atexit(flush_at_exit);

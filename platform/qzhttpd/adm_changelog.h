@@ -22,6 +22,8 @@ bool adm_remembered_content(const char *file, std::string &content);
 
 /* Notes that an edit of init.conf or obj.conf failed: this run's records for them are not saved. */
 void adm_note_edit_failed();
+/* Whether an edit of init.conf or obj.conf failed in this run. */
+bool adm_edit_failed();
 
 /*
  * Appends the run's records to change.log in one write, each marked

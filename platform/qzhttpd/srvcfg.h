@@ -76,14 +76,30 @@ bool Parse(const std::string &text, Layout layout, File &out, std::string &why);
 std::string Render(const File &f);
 
 /*
- * Reads and parses path. A missing file is an empty one. On failure returns
- * false with why set (an I/O error, or a syntax error as Parse gives it).
+ * Starts a dry run: from now on Store keeps each new version in memory
+ * instead of writing the file, and ReadText and Load read those versions.
+ */
+void StartDryRun();
+bool InDryRun();
+
+/*
+ * The text of path as the calls see it now: a dry run's version, else the
+ * file's. exists is false (and text empty) for a missing file. On failure
+ * returns false with why set.
+ */
+bool ReadText(const std::string &path, bool &exists, std::string &text, std::string &why);
+
+/*
+ * Reads (ReadText) and parses path. A missing file is an empty one. On
+ * failure returns false with why set (an I/O error, or a syntax error as
+ * Parse gives it).
  */
 bool Load(const std::string &path, Layout layout, File &out, std::string &why);
 /*
  * Replaces path with text atomically (PR_ReplaceFile), keeping the old
- * file's owner where allowed and its permissions (0644 for a new file). On
- * failure returns false with why set, and the file at path is left as it was.
+ * file's owner where allowed and its permissions (0644 for a new file), or
+ * in a dry run keeps text in memory. On failure returns false with why set,
+ * and the file at path is left as it was.
  */
 bool Store(const std::string &path, const std::string &text, std::string &why);
 

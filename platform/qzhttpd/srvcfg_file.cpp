@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 namespace srvcfg {
 
@@ -245,16 +246,34 @@ std::string Render(const File &f) {
     return out;
 }
 
-bool Load(const std::string &path, Layout layout, File &out, std::string &why) {
-    out.lines.clear();
-    FILE *fp = fopen(path.c_str(), "rb");
+namespace {
+
+/* In a dry run, the versions the calls have written, by path, instead of the files. */
+bool dryRun = false;
+std::map<std::string, std::string> dryCopies;
+
+} // namespace
+
+void StartDryRun() { dryRun = true; }
+
+bool InDryRun() { return dryRun; }
+
+bool ReadText(const std::string &path, bool &exists, std::string &text, std::string &why) {
+    text.clear();
+    auto copy = dryCopies.find(path);
+    if (copy != dryCopies.end()) {
+        exists = true;
+        text = copy->second;
+        return true;
+    }
+    exists = false;
+    FILE *fp = fopen(path.c_str(), "rbe");
     if (!fp && errno == ENOENT)
         return true;
     if (!fp) {
         why = std::string("cannot read: ") + strerror(errno);
         return false;
     }
-    std::string text;
     char buf[4096];
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, fp)) > 0)
@@ -265,7 +284,15 @@ bool Load(const std::string &path, Layout layout, File &out, std::string &why) {
         why = "cannot read the file";
         return false;
     }
-    return Parse(text, layout, out, why);
+    exists = true;
+    return true;
+}
+
+bool Load(const std::string &path, Layout layout, File &out, std::string &why) {
+    out.lines.clear();
+    bool exists = false;
+    std::string text;
+    return ReadText(path, exists, text, why) && Parse(text, layout, out, why);
 }
 
 namespace {
@@ -278,6 +305,10 @@ int FillText(int fd, void *text) {
 } // namespace
 
 bool Store(const std::string &path, const std::string &text, std::string &why) {
+    if (dryRun) {
+        dryCopies[path] = text;
+        return true;
+    }
     void *arg = const_cast<std::string *>(&text); /* only read by FillText */
     switch (PR_ReplaceFile(path.c_str(), FillText, arg, nullptr)) {
     case QZPR_REPLACE_OK:

@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -26,7 +28,7 @@ inline std::string Fixture(const std::string &name) {
 
 /* A fresh server root per test: <root>/config for the files, <root>/admin/logs for change.log. */
 class ServerRootTest : public ::testing::Test {
-  protected:
+  public:
     void SetUp() override {
         char tmpl[] = "/tmp/plugins-test-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -41,6 +43,9 @@ class ServerRootTest : public ::testing::Test {
     void TearDown() override { std::filesystem::remove_all(root); }
     std::string ConfPath(const std::string &name) const { return root + "/config/" + name; }
     std::string Conf(const std::string &name) const { return ReadText(ConfPath(name)); }
+    void Write(const std::string &name, const std::string &text) const {
+        WriteText(ConfPath(name), text);
+    }
     /* The change log as the run would leave it, once it ended. */
     std::string ChangeLog() const {
         adm_flush_change_log();

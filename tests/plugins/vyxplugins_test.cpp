@@ -1,4 +1,4 @@
-/* The vyxplugins command, run as a user would run it. */
+/* The vyxplugins command, run as a shell user or a configuration-management run would. */
 #include "plugins_fixture.h"
 
 #include <sys/wait.h>
@@ -12,31 +12,103 @@ class Vyxplugins : public ServerRootTest {
         int status = std::system((VYXPLUGINS_BIN " " + args + " >" + out + " 2>" + err).c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
     }
+    std::string Files() const { return Conf("init.conf") + "\n--\n" + Conf("obj.conf"); }
 };
 
-TEST_F(Vyxplugins, UsageErrorsExitWithTwoAndHelpWithZero) {
-    const std::string usage = "usage: vyxplugins add|delete";
-    for (const char *args : {"", "add", "add web", "remove search", "add search --verbose",
-                             "add search --log extra", "verify-cm now"}) {
-        SCOPED_TRACE(args);
-        auto [status, out, err] = Run(args);
-        EXPECT_EQ(status, 2);
-        EXPECT_EQ(out, "");
-        EXPECT_EQ(err.rfind("vyxplugins: ", 0), 0u) << err;
-        EXPECT_NE(err.find(usage), std::string::npos) << err;
+TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
+    const struct {
+        const char *name, *args;
+        std::function<void(Vyxplugins &)> setup;
+        int status;
+        const char *out, *err; /* err: a part of standard error, "" for none at all */
+    } cases[] = {
+        {"normal run", "add search", [](Vyxplugins &t) { t.Write("plomex.conf", "[QZ-search]\n"); },
+         0, "1\n", ""},
+        {"plomex.conf missing: a warning", "add cm", [](Vyxplugins &) {}, 0, "1\n", "warning: "},
+        {"root unset", "add search", [](Vyxplugins &) { unsetenv("KELMRIX_ROOT"); }, 1, "0\n",
+         "KELMRIX_ROOT is not set"},
+        {"root unset, not needed", "delete agents",
+         [](Vyxplugins &t) {
+             setenv("KELMRIX_CONF_DIR", t.ConfPath("").c_str(), 1);
+             unsetenv("KELMRIX_ROOT");
+         },
+         0, "1\n", ""},
+        {"root missing", "add search",
+         [](Vyxplugins &t) { setenv("KELMRIX_ROOT", (t.root + "/gone").c_str(), 1); }, 1, "",
+         "gone (KELMRIX_ROOT) is not a directory"},
+        {"obj.conf cannot be parsed", "add cm",
+         [](Vyxplugins &t) { t.Write("obj.conf", Fixture("obj_unclosed.conf")); }, 1, "",
+         "obj.conf: line 2: object is never closed; nothing was changed"},
+        {"verify-cm answers 2", "verify-cm", [](Vyxplugins &) {}, 0, "2\n", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        Write("init.conf", Fixture("init_mixed.conf"));
+        c.setup(*this);
+        const std::string before = Files();
+        auto [status, out, err] = Run(c.args);
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(out, c.out);
+        if (*c.err == '\0') {
+            EXPECT_EQ(err, "");
+        } else {
+            EXPECT_NE(err.find(c.err), std::string::npos) << err;
+        }
+        if (c.status != 0) { /* a failing run changes neither file */
+            EXPECT_EQ(Files(), before);
+        }
     }
-    auto [status, out, err] = Run("--help");
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(out.rfind(usage, 0), 0u) << out;
 }
 
-TEST_F(Vyxplugins, AddSearchWithLogThenDelete) {
-    auto [status, out, err] = Run("add search --log"); // err reports the missing plomex.conf
-    EXPECT_EQ(std::tie(status, out), std::make_tuple(0, std::string("1\n")));
-    EXPECT_NE(Conf("obj.conf").find("<Object name=\"search\">"), std::string::npos);
-    EXPECT_EQ(Run("delete search"), std::make_tuple(0, std::string("1\n"), std::string()));
-    EXPECT_EQ(Conf("obj.conf").find("search"), std::string::npos);
-    EXPECT_EQ(Conf("init.conf"), "");
-    std::string log = ChangeLog(), added = "obj.conf: Search plugin directives added\n";
-    EXPECT_EQ(log.find(added), log.size() - added.size()) << "one record, the add: " << log;
+TEST_F(Vyxplugins, DryRunDiffShowsWhatTheRunThenDoes) {
+    for (const char *command : {"add search --log", "add cm", "add agents", "add fqw",
+                                "delete agents", "delete search --log"}) {
+        SCOPED_TRACE(command);
+        const std::string before = Files(), log = ChangeLog();
+        auto [dryStatus, dryOut, dryErr] = Run(std::string("--dry-run --diff ") + command);
+        EXPECT_EQ(dryStatus, 0) << dryErr;
+        EXPECT_EQ(Files(), before);
+        EXPECT_EQ(ChangeLog(), log);
+        auto [status, out, err] = Run(std::string("--diff ") + command);
+        EXPECT_EQ(status, 0) << err;
+        EXPECT_EQ(out, dryOut);
+        EXPECT_EQ(out.empty(), Files() == before);
+        EXPECT_EQ(out.substr(out.size() - 2), "1\n");
+    }
+    /* Nothing left to change: only the result. */
+    EXPECT_EQ(std::get<1>(Run("--diff delete search")), "1\n");
+    EXPECT_NE(std::get<1>(Run("--diff add search")).find("+<Object name=\"search\">\n"),
+              std::string::npos);
+    EXPECT_EQ(std::get<1>(Run("--diff add search")), "1\n");
+}
+
+TEST_F(Vyxplugins, UsageErrorsNameTheRefusedWord) {
+    const struct {
+        const char *args, *message;
+    } cases[] = {
+        {"", "missing command"},
+        {"add", "missing plug-in (agents, search, cm or fqw) after 'add'"},
+        {"add web", "unknown plug-in 'web'"},
+        {"remove search", "unknown command 'remove'"},
+        {"add search --verbose", "unknown option '--verbose'"},
+        {"add search now", "unexpected word 'now'"},
+        {"verify-cm --diff", "takes no option '--diff'"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args);
+        auto [status, out, err] = Run(c.args);
+        EXPECT_EQ(status, 2);
+        EXPECT_EQ(out, "");
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
+        EXPECT_NE(err.find("see 'vyxplugins --help'"), std::string::npos);
+    }
+    auto [status, help, err] = Run("--help");
+    EXPECT_EQ(status, 0);
+    for (const char *part : {"add PLUGIN", "delete PLUGIN", "verify-cm", "--dry-run", "--diff",
+                             "--log", "--version", "KELMRIX_LOG_DIR", "Exit status"})
+        EXPECT_NE(help.find(part), std::string::npos) << part;
+    EXPECT_EQ(std::get<1>(Run("--version")).rfind("vyxplugins ", 0), 0u);
 }

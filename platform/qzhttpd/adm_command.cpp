@@ -1,0 +1,61 @@
+/* What a command-line run of the server-configuration calls needs around them. */
+#include "adminlib.h"
+
+#include "adm_changelog.h"
+#include "adm_diff.h"
+#include "qzstr.h"
+#include "srvcfg.h"
+
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+struct ConfigFile {
+    const char *name;
+    srvcfg::Layout layout;
+};
+
+const ConfigFile kFiles[] = {{"init.conf", srvcfg::Layout::Init},
+                             {"obj.conf", srvcfg::Layout::Objects}};
+
+bool Fail(char *why, size_t size, const std::string &text) {
+    QZcopy(why, size, text.c_str());
+    return false;
+}
+
+} // namespace
+
+int zrv_check_files(char *why, size_t size) {
+    const std::string dir = get_conf_dir(0);
+    for (const ConfigFile &f : kFiles) {
+        const std::string path = dir + f.name;
+        srvcfg::File parsed;
+        std::string problem;
+        if (!srvcfg::Load(path, f.layout, parsed, problem))
+            return Fail(why, size, path + ": " + problem);
+    }
+    /* New versions are made beside the files and renamed over them. */
+    if (!srvcfg::InDryRun() && access(dir.c_str(), W_OK | X_OK) != 0)
+        return Fail(why, size, dir + ": the directory cannot take new versions of its files");
+    return 1;
+}
+
+int zrv_failed(void) { return adm_edit_failed() ? 1 : 0; }
+
+void zrv_dry_run(void) { srvcfg::StartDryRun(); }
+
+const char *zrv_file_text(const char *name) {
+    static std::string text;
+    bool exists = false;
+    std::string why;
+    if (!srvcfg::ReadText(std::string(get_conf_dir(0)) + (name ? name : ""), exists, text, why))
+        text.clear();
+    return text.c_str();
+}
+
+const char *adm_unified_diff_text(const char *name, const char *before, const char *after) {
+    static std::string diff;
+    diff = adm_unified_diff(name ? name : "", before ? before : "", after ? after : "");
+    return diff.c_str();
+}
