@@ -4,15 +4,32 @@
 # scripts/run.sh calls it after installing and building; the browser tests
 # call it with a temporary root and a free port.
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/.." && pwd -P)
+here=$(cd "$(dirname "$0")" && pwd -P)
+
+# Run from a checkout (scripts/serve.sh) or installed (bin/vyxadmin-serve).
+if [ -f "$here/../server/lighttpd.conf.in" ]; then
+  repo=$(cd "$here/.." && pwd -P)
+  server_dir=$repo/server
+  sample=$repo/server/sample/plomex.conf
+  templates=$repo/templates
+  programs=$repo/build/bin
+  default_root=$repo/demo
+else
+  prefix=$(cd "$here/.." && pwd -P)
+  server_dir=$prefix/share/plomex/server
+  sample=$prefix/share/plomex/sample/plomex.conf
+  templates=$prefix/share/plomex/html
+  programs=$prefix/libexec/plomex
+  default_root=
+fi
 
 usage() {
   cat <<EOF
-Usage: scripts/serve.sh [--root DIR] [--port N] [--build DIR] [--quiet]
+Usage: $(basename "$0") [--root DIR] [--port N] [--build DIR] [--quiet]
 
-  --root DIR   server root to lay out and serve (default: $repo/demo)
+  --root DIR   server root to lay out and serve (default: ${default_root:-none, give one})
   --port N     port on 127.0.0.1 (default: 8080)
-  --build DIR  build directory holding bin/vyxcfgsrch (default: $repo/build)
+  --build DIR  build directory holding bin/vyxcfgsrch (default: ${programs%/bin})
   --quiet      do not print the login banner
 
 The root keeps config/plomex.conf (made from server/sample/plomex.conf only
@@ -23,15 +40,14 @@ Exit status 3 means the port is already in use.
 EOF
 }
 
-root=$repo/demo
+root=$default_root
 port=8080
-build=$repo/build
 quiet=0
 while [ $# -gt 0 ]; do
   case $1 in
     --root) root=${2:?--root needs a directory}; shift 2 ;;
     --port) port=${2:?--port needs a number}; shift 2 ;;
-    --build) build=${2:?--build needs a directory}; shift 2 ;;
+    --build) programs=${2:?--build needs a directory}/bin; shift 2 ;;
     --quiet) quiet=1; shift ;;
     -h | --help) usage; exit 0 ;;
     *) echo "error: unknown option: $1 (see --help)" >&2; exit 2 ;;
@@ -48,9 +64,10 @@ lighttpd=$(command -v lighttpd || true)
 [ -n "$lighttpd" ] || die "lighttpd is not installed (scripts/run.sh installs it, or: apt-get install lighttpd)"
 command -v openssl >/dev/null || die "openssl is not installed (apt-get install openssl)"
 
-program=$build/bin/vyxcfgsrch
+[ -n "$root" ] || die "no server root: give one with --root DIR"
+program=$programs/vyxcfgsrch
 [ -x "$program" ] || die "$program is missing: build first (cmake -S . -B build && cmake --build build)"
-template=$repo/templates/vyxcfgsrch.html
+template=$templates/vyxcfgsrch.html
 [ -f "$template" ] || die "$template is missing"
 
 # The root goes into lighttpd's configuration as quoted strings.
@@ -96,7 +113,7 @@ fill() {
 
 conf=$root/config/plomex.conf
 if [ ! -e "$conf" ]; then
-  fill "$repo/server/sample/plomex.conf" >"$conf.new"
+  fill "$sample" >"$conf.new"
   mv "$conf.new" "$conf"
 fi
 
@@ -120,7 +137,7 @@ if [ ! -s "$htpasswd" ]; then
   )
 fi
 
-fill "$repo/server/lighttpd.conf.in" >"$root/admin/run/lighttpd.conf"
+fill "$server_dir/lighttpd.conf.in" >"$root/admin/run/lighttpd.conf"
 
 [ "$(id -u)" -eq 0 ] && [ "$owner_uid" -ne 0 ] && chown -R "$(stat -c %u:%g "$root")" "$root"
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the unit and
-# CGI-level tests (ctest), the same again built with AddressSanitizer and
-# UndefinedBehaviorSanitizer, a short run of each fuzzing harness, a save
-# storm through the administration server (lighttpd), and the browser tests
-# (Debian's chromium). Compiler output is kept in a log and shown only when a
-# build fails; the last line says how it all went.
+# CGI-level tests (ctest), an installation and the Debian package, the
+# tests again built with AddressSanitizer and UndefinedBehaviorSanitizer, a
+# short run of each fuzzing harness, a save storm through the administration
+# server (lighttpd), and the browser tests (Debian's chromium). Compiler
+# output is kept in a log and shown only when a build fails; the last line
+# says how it all went.
 #
 #   scripts/test.sh            everything (what CI runs)
 #   FUZZ_SECONDS=N             seconds per fuzzing harness (default 30; 0 skips)
@@ -15,7 +16,8 @@ started=$SECONDS
 
 scripts/install-missing.sh cmake:cmake g++:g++ /usr/include/gtest/gtest.h:libgtest-dev \
   /usr/sbin/lighttpd:lighttpd openssl:openssl /usr/bin/chromium:chromium \
-  /usr/share/fonts/truetype/liberation:fonts-liberation node:nodejs npm:npm
+  /usr/share/fonts/truetype/liberation:fonts-liberation node:nodejs npm:npm \
+  dpkg-shlibdeps:dpkg-dev man:man-db nroff:groff-base
 
 build=${BUILD_DIR:-build}
 asan_build=${ASAN_BUILD_DIR:-$build-asan}
@@ -59,6 +61,9 @@ quietly cmake -S . -B "$build" -DPLOMEX_WERROR="$werror"
 quietly cmake --build "$build" -j "$jobs"
 step "unit and CGI-level tests"
 run_ctest "$build"
+
+step "installation and the Debian package"
+tests/package/check-package.sh "$build"
 
 step "the same, with AddressSanitizer and UndefinedBehaviorSanitizer ($asan_build)"
 quietly cmake -S . -B "$asan_build" -DPLOMEX_WERROR="$werror" -DPLOMEX_SANITIZE=ON

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and checks that it works there,
+# then builds the Debian package and installs and removes it in a throwaway
+# root with its own dpkg database.
+#
+#   tests/package/check-package.sh [BUILD_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build}
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "package check: $*" >&2; exit 1; }
+
+expected=(
+  bin/vyxplugins
+  bin/vyxadmin-serve
+  libexec/plomex/vyxcfgsrch
+  share/plomex/html/vyxcfgsrch.html
+  share/plomex/sample/plomex.conf
+  share/plomex/server/lighttpd.conf.in
+  share/man/man1/vyxplugins.1
+  share/doc/plomex-admin/README.md
+)
+
+# 1. cmake --install into a prefix: the files, and the programs working from there.
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+for f in "${expected[@]}"; do [ -e "$prefix/$f" ] || fail "cmake --install did not install $f"; done
+[ "$("$prefix/bin/vyxplugins" --version)" = "vyxplugins $version" ] || fail "installed vyxplugins --version"
+MANWIDTH=80 man -l "$prefix/share/man/man1/vyxplugins.1" 2>/dev/null | grep -q 'EXIT STATUS' ||
+  fail "the manual page does not render"
+root=$work/root
+mkdir -p "$root/config" "$root/admin/html" "$root/admin/logs"
+sed "s|@SERVER_ROOT@|$root|g" "$prefix/share/plomex/sample/plomex.conf" >"$root/config/plomex.conf"
+cp "$prefix/share/plomex/html/vyxcfgsrch.html" "$root/admin/html/"
+page=$(env -i REQUEST_METHOD=GET GATEWAY_INTERFACE=CGI/1.1 KELMRIX_ROOT="$root" \
+  "$prefix/libexec/plomex/vyxcfgsrch")
+grep -q 'name="new_QZ_max_records" value="500"' <<<"$page" || fail "the installed page shows no form"
+out=$(KELMRIX_ROOT=$root "$prefix/bin/vyxplugins" --diff add search) || fail "installed vyxplugins add search"
+grep -q '^+<Object name="search">$' <<<"$out" || fail "installed vyxplugins changed nothing"
+
+# 2. The Debian package: its contents, then an install and a removal in a throwaway root.
+(cd "$build" && cpack -G DEB) >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
+deb=$build/package/plomex-admin_${version}_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || fail "cpack made no $deb"
+contents=$(dpkg-deb --contents "$deb")
+for f in "${expected[@]}"; do
+  grep -q " \./usr/$f\$" <<<"$contents" || fail "the package lacks /usr/$f"
+done
+throwaway=$work/dpkg-root
+mkdir -p "$throwaway/var/lib/dpkg/info" "$throwaway/var/lib/dpkg/updates"
+touch "$throwaway/var/lib/dpkg/status"
+# The throwaway database knows no other package, so the dependencies cannot be met there.
+dpkg=(dpkg --root="$throwaway" --force-depends --force-script-chrootless --force-not-root)
+"${dpkg[@]}" -i "$deb" >/dev/null 2>&1 || fail "dpkg -i failed"
+for f in "${expected[@]}"; do [ -e "$throwaway/usr/$f" ] || fail "dpkg -i did not install /usr/$f"; done
+"$throwaway/usr/bin/vyxplugins" --version >/dev/null || fail "the packaged vyxplugins does not run"
+"${dpkg[@]}" -r plomex-admin >/dev/null 2>&1 || fail "dpkg -r failed"
+left=$(find "$throwaway" -path "$throwaway/var" -prune -o -type f -print)
+[ -z "$left" ] || fail "dpkg -r left files behind: $left"
+echo "package check: cmake --install and $(basename "$deb") install, run and remove cleanly"
