@@ -2,6 +2,7 @@
 #ifndef QZSTR_H
 #define QZSTR_H
 
+#include <climits>
 #include <cstddef>
 #include <cstring>
 
@@ -48,6 +49,27 @@ inline size_t QZcopy(char *dst, size_t size, const char *src) {
 /* The same for a char array: the capacity is the array's size less the terminator. */
 template <size_t N> inline size_t QZcopy(char (&dst)[N], const char *src) {
     return QZcopy(dst, N, src);
+}
+
+/*
+ * The decimal number at the start of s, after spaces and tabs, with an
+ * optional sign; 0 when there is none. A number beyond the range of an int
+ * gives INT_MAX (INT_MIN when negative) rather than wrap, so an oversized
+ * value fails range checks instead of passing them.
+ */
+inline int QZleadingInt(const char *s) {
+    while (*s == ' ' || *s == '\t')
+        ++s;
+    const bool negative = *s == '-';
+    if (*s == '-' || *s == '+')
+        ++s;
+    long long v = 0;
+    for (; *s >= '0' && *s <= '9'; ++s) {
+        v = v * 10 + (*s - '0');
+        if (v > INT_MAX)
+            return negative ? INT_MIN : INT_MAX;
+    }
+    return static_cast<int>(negative ? -v : v);
 }
 
 #endif

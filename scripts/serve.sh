@@ -12,7 +12,9 @@ if [ -f "$here/../server/lighttpd.conf.in" ]; then
   server_dir=$repo/server
   sample=$repo/server/sample/plomex.conf
   templates=$repo/templates
-  programs=$repo/build/bin
+  build=$repo/build
+  programs=$build/bin
+  pages_file=$build/pages
   default_root=$repo/demo
 else
   prefix=$(cd "$here/.." && pwd -P)
@@ -20,6 +22,7 @@ else
   sample=$prefix/share/plomex/sample/plomex.conf
   templates=$prefix/share/plomex/html
   programs=$prefix/libexec/plomex
+  pages_file=$prefix/share/plomex/pages
   default_root=
 fi
 
@@ -29,13 +32,14 @@ Usage: $(basename "$0") [--root DIR] [--port N] [--build DIR] [--quiet]
 
   --root DIR   server root to lay out and serve (default: ${default_root:-none, give one})
   --port N     port on 127.0.0.1 (default: 8080)
-  --build DIR  build directory holding bin/vyxcfgsrch (default: ${programs%/bin})
+  --build DIR  build directory holding bin/ and the list of pages (default: ${build:-none})
   --quiet      do not print the login banner
 
 The root keeps config/plomex.conf (made from server/sample/plomex.conf only
-when absent), admin/html (the page template), admin/logs (change.log),
+when absent), admin/html (the page templates), admin/logs (change.log),
 admin/auth (the login) and admin/run (the generated lighttpd.conf).
-The program and its template are refreshed from the build on every start.
+The page programs and their templates are refreshed from the build on every
+start; every page of the build's list is served at /admin/<page>.
 Exit status 3 means the port is already in use.
 EOF
 }
@@ -47,7 +51,10 @@ while [ $# -gt 0 ]; do
   case $1 in
     --root) root=${2:?--root needs a directory}; shift 2 ;;
     --port) port=${2:?--port needs a number}; shift 2 ;;
-    --build) programs=${2:?--build needs a directory}/bin; shift 2 ;;
+    --build)
+      build=${2:?--build needs a directory}
+      programs=$build/bin pages_file=$build/pages
+      shift 2 ;;
     --quiet) quiet=1; shift ;;
     -h | --help) usage; exit 0 ;;
     *) echo "error: unknown option: $1 (see --help)" >&2; exit 2 ;;
@@ -65,10 +72,13 @@ lighttpd=$(command -v lighttpd || true)
 command -v openssl >/dev/null || die "openssl is not installed (apt-get install openssl)"
 
 [ -n "$root" ] || die "no server root: give one with --root DIR"
-program=$programs/vyxcfgsrch
-[ -x "$program" ] || die "$program is missing: build first (cmake -S . -B build && cmake --build build)"
-template=$templates/vyxcfgsrch.html
-[ -f "$template" ] || die "$template is missing"
+[ -f "$pages_file" ] || die "$pages_file is missing: build first (cmake -S . -B build && cmake --build build)"
+mapfile -t pages < <(grep -E '^[A-Za-z0-9_-]+$' "$pages_file")
+[ ${#pages[@]} -gt 0 ] || die "$pages_file names no page"
+for page in "${pages[@]}"; do
+  [ -x "$programs/$page" ] || die "$programs/$page is missing: build first (cmake --build build)"
+  [ -f "$templates/$page.html" ] || die "$templates/$page.html is missing"
+done
 
 # The root goes into lighttpd's configuration as quoted strings.
 case $root in *'"'* | *'\'* | *$'\n'*) die "--root must not hold quotes, backslashes or line breaks" ;; esac
@@ -101,10 +111,21 @@ mkdir -p "$root/config" "$root/admin/html" "$root/admin/logs" "$root/admin/cgi-b
   "$root/admin/www" "$root/admin/run" "$root/admin/auth"
 chmod 700 "$root/admin/auth"
 
+# Every page at /admin/<page>, and the pattern of their URLs.
+page_aliases=""
+for page in "${pages[@]}"; do
+  page_aliases+="  \"/admin/$page\" => \"@SERVER_ROOT@/admin/cgi-bin/$page\",
+"
+done
+page_pattern=$(IFS='|'; echo "${pages[*]}")
+
 # Fill @SERVER_ROOT@ and friends into a template file.
 fill() {
   local text
   text=$(<"$1")
+  text=${text//@PAGE_ALIASES@/"$page_aliases"}
+  text=${text//@PAGE_PATTERN@/"$page_pattern"}
+  text=${text//@FIRST_PAGE@/"${pages[0]}"}
   text=${text//@SERVER_ROOT@/"$root"}
   text=${text//@PORT@/"$port"}
   text=${text//@SERVER_USER@/"$server_user"}
@@ -117,8 +138,10 @@ if [ ! -e "$conf" ]; then
   mv "$conf.new" "$conf"
 fi
 
-install -m 644 "$template" "$root/admin/html/vyxcfgsrch.html"
-install -m 755 "$program" "$root/admin/cgi-bin/vyxcfgsrch"
+for page in "${pages[@]}"; do
+  install -m 644 "$templates/$page.html" "$root/admin/html/$page.html"
+  install -m 755 "$programs/$page" "$root/admin/cgi-bin/$page"
+done
 
 # The login: a random password made on the first start.  lighttpd reads only
 # the salted SHA-512 hash in htpasswd; the password itself is kept for the
@@ -153,7 +176,7 @@ if [ "$quiet" = 0 ]; then
   if [ -r "$passfile" ]; then shown=$(<"$passfile"); else shown="(the one printed on the first start)"; fi
   cat <<EOF
 
-  Search settings page: http://127.0.0.1:$port/admin/vyxcfgsrch
+  Administration pages: $(printf 'http://127.0.0.1:%s/admin/%s  ' "$port" "${pages[@]}")
   User name:            $user
   Password:             $shown
   Server root:          $root

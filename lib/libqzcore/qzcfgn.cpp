@@ -97,23 +97,6 @@ static char *Normalise(const char *line, size_t n, char &type) {
     return text;
 }
 
-/* The leading decimal number of s after blanks, held within the range of int. */
-static int LeadingNumber(const char *s) {
-    while (IsBlank(*s))
-        ++s;
-    bool negative = *s == '-';
-    if (*s == '-' || *s == '+')
-        ++s;
-    long long v = 0;
-    for (; *s >= '0' && *s <= '9'; ++s) {
-        if (v <= INT_MAX)
-            v = v * 10 + (*s - '0');
-    }
-    if (negative)
-        return v > -static_cast<long long>(INT_MIN) ? INT_MIN : static_cast<int>(-v);
-    return v > INT_MAX ? INT_MAX : static_cast<int>(v);
-}
-
 QZcfgn::QZcfgn() { Setup(); }
 
 QZcfgn::QZcfgn(const char *file, Filemode mode) {
@@ -309,7 +292,7 @@ int QZcfgn::Get(const char *section, const char *key, int &value) {
     value = 0;
     if (!Get(section, key, text))
         return 0;
-    value = LeadingNumber(text);
+    value = QZleadingInt(text);
     return 1;
 }
 

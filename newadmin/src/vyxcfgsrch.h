@@ -7,6 +7,31 @@
 #include <ostream>
 
 /*
+ * One setting of the page: the template directive that stands for it, the
+ * section and key that hold it in plomex.conf, its two form fields, and how
+ * it is shown and checked (VYXform's input type, extra attributes and
+ * processing kind). Everything about a setting is in its row.
+ */
+struct VYXsrchSetting {
+    const char *directive;
+    const char *sectionName;
+    const char *configFileFieldName;
+    const char *origFieldName;
+    const char *newFieldName;
+    const char *fieldType;
+    const char *extraAttributeString;
+    int processDataAs;
+};
+
+/*
+ * The page's settings in the order they are entered and their directives
+ * tested; a row's numeric code is its index. The checks read rows 0
+ * (maximum records) and 1 (largest set).
+ */
+extern const VYXsrchSetting VYXsrchSettings[];
+extern const int VYXsrchSettingCount;
+
+/*
  * The page object. Its items are entered by the caller; the two checks read
  * rows 0 (maximum records) and 1 (largest set) by position, so those two
  * items must be entered first and in that order.
@@ -39,5 +64,8 @@ class VYXsrch : public VYXform {
     void Dump(std::ostream &os) const override;
     const char *Name() const override; /* "VYXsrch" */
 };
+
+/* Enters every row of VYXsrchSettings into page, in order, while no error is stored. */
+void EnterSearchSettings(VYXsrch &page);
 
 #endif

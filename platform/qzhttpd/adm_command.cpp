@@ -3,9 +3,9 @@
 
 #include "adm_changelog.h"
 #include "adm_diff.h"
-#include "qzstr.h"
 #include "srvcfg.h"
 
+#include <cstdio>
 #include <string>
 #include <unistd.h>
 
@@ -20,7 +20,8 @@ const ConfigFile kFiles[] = {{"init.conf", srvcfg::Layout::Init},
                              {"obj.conf", srvcfg::Layout::Objects}};
 
 bool Fail(char *why, size_t size, const std::string &text) {
-    QZcopy(why, size, text.c_str());
+    if (size > 0)
+        snprintf(why, size, "%s", text.c_str());
     return false;
 }
 

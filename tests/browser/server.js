@@ -14,6 +14,21 @@ const buildDir = path.resolve(repo, process.env.BUILD_DIR || 'build');
 const screenshotDir = path.join(buildDir, 'screenshots');
 const PORT_IN_USE = 3;
 
+// The search settings page's settings, as the build wrote them from the page's own table.
+function pageSettings() {
+  return JSON.parse(fs.readFileSync(path.join(buildDir, 'page-settings.json'), 'utf8'));
+}
+
+// The values of the settings in a plomex.conf text, by key (the first entry of a key wins).
+function settingValues(text) {
+  const values = {};
+  for (const line of text.split('\n')) {
+    const m = /^([^=#;[\s][^=]*?)\s*=\s*(.*)$/.exec(line);
+    if (m && !(m[1] in values)) values[m[1]] = m[2];
+  }
+  return values;
+}
+
 function freePort() {
   return new Promise((resolve, reject) => {
     const probe = net.createServer();
@@ -80,6 +95,7 @@ async function startServer(root) {
         root,
         port,
         url: `http://127.0.0.1:${port}/admin/vyxcfgsrch`,
+        pageUrl: (page) => `http://127.0.0.1:${port}/admin/${page}`,
         user: 'admin',
         password: fs.readFileSync(auth, 'utf8').trim(),
         output: proc.output,
@@ -131,5 +147,6 @@ async function launchBrowser(credentials) {
 }
 
 module.exports = {
-  startServer, removeRoot, launchBrowser, screenshotDir, buildDir, repo, PORT_IN_USE,
+  startServer, removeRoot, launchBrowser, pageSettings, settingValues, screenshotDir, buildDir,
+  repo, PORT_IN_USE,
 };

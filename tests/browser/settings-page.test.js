@@ -9,15 +9,13 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const {
-  startServer, removeRoot, launchBrowser, screenshotDir, buildDir, repo, PORT_IN_USE,
+  startServer, removeRoot, launchBrowser, pageSettings, settingValues, screenshotDir, buildDir, repo,
+  PORT_IN_USE,
 } = require('./server');
 
-const SAMPLE = {
-  new_QZ_max_records: '500',
-  new_QZ_largest_set: '1000',
-  new_QZ_date_time: '%m/%d/%Y %H:%M',
-  new_QZ_default_html_title: 'Search Results',
-};
+const SETTINGS = pageSettings();
+const TEXT_SETTINGS = SETTINGS.filter((s) => s.type === 'text');
+const RADIO_SETTINGS = SETTINGS.filter((s) => s.type === 'radio');
 
 let server;
 let browser;
@@ -57,13 +55,14 @@ async function save() {
   return page.locator('body').innerText();
 }
 
+// The value each setting shows, by key.
 async function formValues() {
   const values = {};
-  for (const name of Object.keys(SAMPLE)) {
-    values[name] = await page.locator(`input[name="${name}"]`).inputValue();
+  for (const s of TEXT_SETTINGS) {
+    values[s.key] = await page.locator(`input[name="${s.newField}"]`).inputValue();
   }
-  for (const name of ['new_QZ_collection-acl-check', 'new_QZ_toc-acl-check']) {
-    values[name] = await page.locator(`input[name="${name}"]:checked`).getAttribute('value');
+  for (const s of RADIO_SETTINGS) {
+    values[s.key] = await page.locator(`input[name="${s.newField}"]:checked`).getAttribute('value');
   }
   return values;
 }
@@ -129,19 +128,17 @@ describe('the page\'s own error pages reach the browser', () => {
 });
 
 describe('search settings page', () => {
-  test('shows the six settings of plomex.conf', async () => {
+  test('shows every setting of plomex.conf', async () => {
     await openForm();
-    assert.deepEqual(await formValues(), {
-      ...SAMPLE,
-      'new_QZ_collection-acl-check': 'Y',
-      'new_QZ_toc-acl-check': 'N',
-    });
+    const inFile = settingValues(read(server.confPath));
+    const expected = Object.fromEntries(SETTINGS.map((s) => [s.key, inFile[s.key]]));
+    assert.deepEqual(await formValues(), expected);
     assert.equal(await page.locator('input[name="orig_QZ_max_records"]').inputValue(), '500');
     // Every text field has a visible label.
-    for (const name of Object.keys(SAMPLE)) {
-      const id = await page.locator(`input[name="${name}"]`).getAttribute('id');
-      assert.ok(id, `${name} has an id`);
-      assert.equal(await page.locator(`label[for="${id}"]`).count(), 1, `${name} has a label`);
+    for (const s of TEXT_SETTINGS) {
+      const id = await page.locator(`input[name="${s.newField}"]`).getAttribute('id');
+      assert.ok(id, `${s.newField} has an id`);
+      assert.equal(await page.locator(`label[for="${id}"]`).count(), 1, `${s.newField} has a label`);
     }
     await page.screenshot({ path: path.join(screenshotDir, 'search-settings-form.png'), fullPage: true });
   });
@@ -180,9 +177,9 @@ describe('search settings page', () => {
 
     await openForm();
     const values = await formValues();
-    assert.equal(values.new_QZ_max_records, '800');
-    assert.equal(values.new_QZ_default_html_title, 'Recent documents');
-    assert.equal(values.new_QZ_largest_set, '1000');
+    assert.equal(values['QZ-max-records'], '800');
+    assert.equal(values['QZ-default-html-title'], 'Recent documents');
+    assert.equal(values['QZ-largest-set'], '1000');
 
     // Exactly the two saved lines differ; the previous version is the backup.
     const expected = old

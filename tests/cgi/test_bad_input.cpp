@@ -8,7 +8,7 @@ TEST(CgiBadInputTest, RefusedRequestsLeaveEverythingAsItWas) {
     const std::string withValue = FormBody({{"new_QZ_max_records", "800"}}) + "&new_QZ_date_time=";
     const struct {
         const char *name;
-        Vars env; // "" removes the variable
+        Environment env; // "" removes the variable
         std::string body;
         const char *expected;
     } cases[] = {
@@ -44,19 +44,19 @@ TEST(CgiBadInputTest, RefusedRequestsLeaveEverythingAsItWas) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        ServerRoot root;
+        PageRoot root;
         const std::string before = ReadFile(root.Conf());
-        Vars env = PostEnv(root, c.body.size());
+        Environment env = PostEnv(root, c.body.size());
         for (const auto &kv : c.env) {
             if (kv.second.empty())
                 env.erase(kv.first);
             else
                 env[kv.first] = kv.second;
         }
-        const CgiResult r = RunCgi(env, c.body);
+        const ProgramResult r = RunCgi(env, c.body);
         EXPECT_EQ(0, r.status);
-        EXPECT_NE(std::string::npos, r.body().find(c.expected)) << r.body();
-        EXPECT_EQ(std::string::npos, r.body().find("Congratulations"));
+        EXPECT_NE(std::string::npos, Body(r).find(c.expected)) << Body(r);
+        EXPECT_EQ(std::string::npos, Body(r).find("Congratulations"));
         EXPECT_EQ(before, ReadFile(root.Conf()));
         EXPECT_FALSE(Exists(root.Backup()));
         EXPECT_FALSE(Exists(root.ChangeLog()));
@@ -65,20 +65,20 @@ TEST(CgiBadInputTest, RefusedRequestsLeaveEverythingAsItWas) {
 }
 
 TEST(CgiBadInputTest, SameOriginAndRefererOnlyAreAccepted) {
-    const Vars cases[] = {
+    const Environment cases[] = {
         {{"HTTP_ORIGIN", "http://127.0.0.1:8080"}},
         {{"HTTP_REFERER", "http://127.0.0.1:8080/admin/vyxcfgsrch"}},
         {},
     };
     for (const auto &extra : cases) {
-        ServerRoot root;
+        PageRoot root;
         const std::string body = FormBody({{"new_QZ_max_records", "800"}});
-        Vars env = PostEnv(root, body.size());
+        Environment env = PostEnv(root, body.size());
         env.erase("HTTP_ORIGIN");
         env["CONTENT_TYPE"] = "application/x-www-form-urlencoded; charset=UTF-8";
         for (const auto &kv : extra)
             env[kv.first] = kv.second;
-        EXPECT_NE(std::string::npos, RunCgi(env, body).body().find("Congratulations"));
+        EXPECT_NE(std::string::npos, Body(RunCgi(env, body)).find("Congratulations"));
     }
 }
 

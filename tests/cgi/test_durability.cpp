@@ -28,7 +28,7 @@ std::vector<std::string> Leftovers(const std::string &dir) {
 }
 
 /* Posts a change of the maximum records from from to to. */
-CgiResult SaveMaxRecords(const ServerRoot &root, int from, int to, const RunLimits &limits = {}) {
+ProgramResult SaveMaxRecords(const PageRoot &root, int from, int to, const RunLimits &limits = {}) {
     const std::string body = FormBody({{"orig_QZ_max_records", std::to_string(from)},
                                        {"new_QZ_max_records", std::to_string(to)}});
     return RunCgi(PostEnv(root, body.size()), body, limits);
@@ -48,7 +48,7 @@ double Seconds() {
 }
 
 TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
-    ServerRoot root;
+    PageRoot root;
     std::string big = ReadFile(root.Conf());
     for (int i = 0; i < 5000; i++) {
         big += "[bulk-" + std::to_string(i) + "]\n";
@@ -59,7 +59,7 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
     WriteFile(root.Conf(), big);
     /* One save first, so the file is in its stored form and a save changes one line only. */
     double start = Seconds();
-    ASSERT_NE(std::string::npos, SaveMaxRecords(root, 500, 501).body().find("Congratulations"));
+    ASSERT_NE(std::string::npos, Body(SaveMaxRecords(root, 500, 501)).find("Congratulations"));
     const long saveMicros = static_cast<long>((Seconds() - start) * 1e6);
 
     std::mt19937 rng(20261205);
@@ -72,7 +72,7 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
         const int sig = round % 5 == 4 ? SIGTERM : SIGKILL;
         const std::string body = FormBody({{"orig_QZ_max_records", std::to_string(value)},
                                            {"new_QZ_max_records", std::to_string(next)}});
-        CgiProcess save(PostEnv(root, body.size()), body);
+        Child save = StartCgi(PostEnv(root, body.size()), body);
         usleep(static_cast<useconds_t>(rng() % (saveMicros * 3 / 2 + 1)));
         kill(save.pid, sig);
         save.Wait();
@@ -93,8 +93,8 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
             EXPECT_TRUE(left.empty() || left == std::vector<std::string>{"plomex.lock"});
         }
 
-        CgiResult next2 = SaveMaxRecords(root, value, next + 1);
-        if (next2.body().find("locked") != std::string::npos) {
+        ProgramResult next2 = SaveMaxRecords(root, value, next + 1);
+        if (Body(next2).find("locked") != std::string::npos) {
             /*
              * The stale lock is told apart and cleared as the README says: its
              * record names a process that no longer runs, or is empty when the
@@ -110,7 +110,7 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
             unlink(root.Lock().c_str());
             next2 = SaveMaxRecords(root, value, next + 1);
         }
-        EXPECT_NE(std::string::npos, next2.body().find("Congratulations")) << next2.body();
+        EXPECT_NE(std::string::npos, Body(next2).find("Congratulations")) << Body(next2);
         value = next + 1;
         EXPECT_EQ(std::vector<std::string>{}, Leftovers(root.confDir));
     }
@@ -120,7 +120,7 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
 }
 
 TEST(CgiDurabilityTest, FailedSavesAnswerClearlyAndChangeNothing) {
-    const std::string unavailable = UnprivilegedUnavailable();
+    const std::string unavailable = UnprivilegedUnavailable(VYXCFGSRCH_BIN);
     const struct {
         const char *name;
         bool unprivileged;
@@ -140,11 +140,11 @@ TEST(CgiDurabilityTest, FailedSavesAnswerClearlyAndChangeNothing) {
             std::cout << "skipped \"" << c.name << "\": " << unavailable << "\n";
             continue;
         }
-        ServerRoot root;
+        PageRoot root;
         /* Larger than the page and the log records, so only the write-back meets the size limit. */
         WriteFile(root.Conf(), ReadFile(root.Conf()) + std::string(100, '#') + "\n" +
                                    std::string(4000, ';') + "\n");
-        ASSERT_NE(std::string::npos, SaveMaxRecords(root, 500, 600).body().find("Congratulations"));
+        ASSERT_NE(std::string::npos, Body(SaveMaxRecords(root, 500, 600)).find("Congratulations"));
         const std::string conf = ReadFile(root.Conf()), backup = ReadFile(root.Backup());
         const std::string log = ReadFile(root.ChangeLog());
         chmod(root.dir.path.c_str(), 0755);
@@ -156,10 +156,10 @@ TEST(CgiDurabilityTest, FailedSavesAnswerClearlyAndChangeNothing) {
         RunLimits limits;
         limits.unprivileged = c.unprivileged;
         limits.fileSizeLimit = c.sizeLimit;
-        const CgiResult r = SaveMaxRecords(root, 600, 700, limits);
+        const ProgramResult r = SaveMaxRecords(root, 600, 700, limits);
         chmod(root.confDir.c_str(), 0755);
         EXPECT_EQ(0, r.status);
-        EXPECT_NE(std::string::npos, r.body().find(c.answer)) << r.body();
+        EXPECT_NE(std::string::npos, Body(r).find(c.answer)) << Body(r);
         EXPECT_EQ(conf, ReadFile(root.Conf()));
         EXPECT_EQ(backup, ReadFile(root.Backup()));
         EXPECT_EQ(std::vector<std::string>{}, Leftovers(root.confDir));

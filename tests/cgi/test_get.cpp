@@ -20,8 +20,8 @@ size_t Count(const std::string &text, const std::string &what) {
 }
 
 TEST(CgiGetTest, ShowsEverySettingWithItsCurrentValue) {
-    ServerRoot root;
-    const CgiResult r = RunCgi(root.Env("GET"), "");
+    PageRoot root;
+    const ProgramResult r = RunCgi(root.Env("GET"), "");
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(0u, r.out.find("Content-type: text/html\n\n"));
     const struct {
@@ -45,18 +45,18 @@ TEST(CgiGetTest, ShowsEverySettingWithItsCurrentValue) {
     };
     for (const auto &f : fields) {
         SCOPED_TRACE(std::string(f.name) + "=" + f.value);
-        const std::string tag = InputTag(r.body(), f.name, f.value);
+        const std::string tag = InputTag(Body(r), f.name, f.value);
         ASSERT_NE("", tag);
         EXPECT_NE(std::string::npos, tag.find(std::string("type=\"") + f.type + "\""));
         EXPECT_EQ(f.checked, tag.find(" checked") != std::string::npos);
     }
-    EXPECT_EQ(std::string::npos, r.body().find("<!-- QZ_"));
+    EXPECT_EQ(std::string::npos, Body(r).find("<!-- QZ_"));
     EXPECT_EQ("", r.err);
 }
 
 TEST(CgiGetTest, TemplateLoopReplacesKnownDirectivesAndCopiesOthers) {
-    ServerRoot root(PLOMEX_TEST_DATA "/cgi/directives.html");
-    const std::string page = RunCgi(root.Env("GET"), "").body();
+    PageRoot root(PLOMEX_TEST_DATA "/cgi/directives.html");
+    const std::string page = Body(RunCgi(root.Env("GET"), ""));
     EXPECT_NE(std::string::npos, page.find("<!-- NOT_A_SETTING -->\n"));
     EXPECT_EQ(2u, Count(page, "name=\"new_QZ_max_records\""));
     EXPECT_EQ(2u, Count(page, "name=\"new_QZ_toc-acl-check\""));
@@ -84,7 +84,7 @@ TEST(CgiGetTest, ProblemsGetAnErrorPageAndNoForm) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        ServerRoot root(PLOMEX_TEST_DATA "/cgi/directives.html");
+        PageRoot root(PLOMEX_TEST_DATA "/cgi/directives.html");
         if (c.conf == nullptr)
             unlink(root.Conf().c_str());
         else if (*c.conf)
@@ -94,32 +94,32 @@ TEST(CgiGetTest, ProblemsGetAnErrorPageAndNoForm) {
             unlink(tmpl.c_str());
         if (c.tmpl == Directory)
             mkdir(tmpl.c_str(), 0755);
-        Vars env = root.Env("GET");
+        Environment env = root.Env("GET");
         if (c.unset)
             env.erase(c.unset);
-        const CgiResult r = RunCgi(env, "");
+        const ProgramResult r = RunCgi(env, "");
         EXPECT_EQ(0, r.status);
-        EXPECT_NE(std::string::npos, r.body().find(c.expected)) << r.body();
+        EXPECT_NE(std::string::npos, Body(r).find(c.expected)) << Body(r);
         // The first template line is read and dropped: no template text reaches the page.
-        EXPECT_EQ(std::string::npos, r.body().find("<p>head</p>"));
-        EXPECT_EQ(std::string::npos, r.body().find("new_QZ_max_records"));
+        EXPECT_EQ(std::string::npos, Body(r).find("<p>head</p>"));
+        EXPECT_EQ(std::string::npos, Body(r).find("new_QZ_max_records"));
     }
 }
 
 TEST(CgiGetTest, OtherMethodsGetTheHeaderAlone) {
     for (const char *method : {"HEAD", "get", "PUT", ""}) {
         SCOPED_TRACE(method);
-        ServerRoot root;
+        PageRoot root;
         EXPECT_EQ("Content-type: text/html\n\n", RunCgi(root.Env(method), "").out);
     }
 }
 
 TEST(CgiGetTest, ValuesAreShownEscaped) {
-    ServerRoot root;
+    PageRoot root;
     WriteFile(root.Conf(), "[QZ-search]\nQZ-max-records=1\nQZ-largest-set=1\nQZ-date-time=d\n"
                            "QZ-default-html-title=<script>\"x\" & 'y'</script>\n"
                            "QZ-collection-acl-check=y\nQZ-toc-acl-check=N\n");
-    const std::string page = RunCgi(root.Env("GET"), "").body();
+    const std::string page = Body(RunCgi(root.Env("GET"), ""));
     EXPECT_EQ(std::string::npos, page.find("<script>"));
     EXPECT_NE(std::string::npos, page.find("&lt;script&gt;&quot;x&quot; &amp; &#39;y&#39;"));
     // A stored text that is neither choice checks neither button and travels back unchanged.

@@ -5,7 +5,7 @@ namespace {
 
 TEST(CgiPostTest, RefusedValuesNameTheFieldAndChangeNothing) {
     const struct {
-        Vars overrides;
+        Environment overrides;
         const char *subject, *message;
         const char *lockRecord; // a lock file left by another run, or null
     } cases[] = {
@@ -38,16 +38,16 @@ TEST(CgiPostTest, RefusedValuesNameTheFieldAndChangeNothing) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.message);
-        ServerRoot root;
+        PageRoot root;
         const std::string before = ReadFile(root.Conf());
         if (c.lockRecord)
             WriteFile(root.Lock(), c.lockRecord);
-        const CgiResult r = Post(root, c.overrides);
+        const ProgramResult r = Post(root, c.overrides);
         EXPECT_EQ(0, r.status);
-        EXPECT_NE(std::string::npos, r.body().find(c.subject));
-        EXPECT_NE(std::string::npos, r.body().find(c.message));
-        EXPECT_NE(std::string::npos, r.body().find("href=\"/admin/vyxcfgsrch\""));
-        EXPECT_EQ(std::string::npos, r.body().find("Congratulations"));
+        EXPECT_NE(std::string::npos, Body(r).find(c.subject));
+        EXPECT_NE(std::string::npos, Body(r).find(c.message));
+        EXPECT_NE(std::string::npos, Body(r).find("href=\"/admin/vyxcfgsrch\""));
+        EXPECT_EQ(std::string::npos, Body(r).find("Congratulations"));
         EXPECT_EQ(before, ReadFile(root.Conf()));
         EXPECT_FALSE(Exists(root.Backup()));
         EXPECT_FALSE(Exists(root.ChangeLog()));
@@ -57,7 +57,7 @@ TEST(CgiPostTest, RefusedValuesNameTheFieldAndChangeNothing) {
 
 TEST(CgiPostTest, AnswerTellsWhetherAnythingChanged) {
     const struct {
-        Vars overrides;
+        Environment overrides;
         const char *answer;
     } cases[] = {
         {{}, "No changes were made"},
@@ -68,20 +68,20 @@ TEST(CgiPostTest, AnswerTellsWhetherAnythingChanged) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(FormBody(c.overrides));
-        ServerRoot root;
-        const CgiResult r = Post(root, c.overrides);
-        EXPECT_NE(std::string::npos, r.body().find(c.answer));
+        PageRoot root;
+        const ProgramResult r = Post(root, c.overrides);
+        EXPECT_NE(std::string::npos, Body(r).find(c.answer));
         EXPECT_EQ(c.overrides.empty(), !Exists(root.Backup()));
         EXPECT_FALSE(Exists(root.Lock()));
     }
 }
 
 TEST(CgiPostTest, ChangedValuesAreSavedWithBackupAndChangeLog) {
-    ServerRoot root;
+    PageRoot root;
     const std::string before = ReadFile(root.Conf());
-    const CgiResult r = Post(root, {{"new_QZ_max_records", "800"},
-                                    {"new_QZ_default_html_title", "Found \"<it>\" & more"}});
-    EXPECT_NE(std::string::npos, r.body().find("Congratulations"));
+    const ProgramResult r = Post(root, {{"new_QZ_max_records", "800"},
+                                        {"new_QZ_default_html_title", "Found \"<it>\" & more"}});
+    EXPECT_NE(std::string::npos, Body(r).find("Congratulations"));
     EXPECT_EQ("", r.err);
 
     // Lines read from the file come back normalised; the ones set as "key = value".
@@ -107,12 +107,12 @@ TEST(CgiPostTest, ChangedValuesAreSavedWithBackupAndChangeLog) {
 }
 
 TEST(CgiPostTest, UnwritableConfigurationIsReported) {
-    ServerRoot root;
+    PageRoot root;
     // A directory in the file's place cannot be opened for update, even by root.
     unlink(root.Conf().c_str());
     ASSERT_EQ(0, mkdir(root.Conf().c_str(), 0755));
-    const CgiResult r = Post(root, {{"new_QZ_max_records", "800"}});
-    EXPECT_NE(std::string::npos, r.body().find("open failed"));
+    const ProgramResult r = Post(root, {{"new_QZ_max_records", "800"}});
+    EXPECT_NE(std::string::npos, Body(r).find("open failed"));
     EXPECT_FALSE(Exists(root.Backup()));
     EXPECT_FALSE(Exists(root.ChangeLog()));
 }

@@ -1,39 +1,39 @@
-/* File helpers shared by the tests that work on a temporary server root. */
+/* Scratch directories and whole-file reads and writes, for every kind of test. */
 #ifndef TESTFS_H
 #define TESTFS_H
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
-/* A fresh directory under /tmp, its path ending in "/", removed with its files at the end. */
+namespace fs = std::filesystem;
+
+/* A fresh directory under /tmp, its path ending in "/", removed with everything in it. */
 class TempDir {
   public:
     TempDir() {
-        char tmpl[] = "/tmp/plomextestXXXXXX";
-        path = mkdtemp(tmpl);
-        path += "/";
+        char pattern[] = "/tmp/plomex-test.XXXXXX";
+        path = std::string(mkdtemp(pattern)) + "/";
     }
     ~TempDir() {
-        const std::string cmd = "rm -rf '" + path + "'";
-        if (system(cmd.c_str()) != 0)
-            ADD_FAILURE() << "could not remove " << path;
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
     }
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
+
+    std::string File(const std::string &name) const { return path + name; }
     std::string path;
 };
 
 inline std::string ReadFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 inline void WriteFile(const std::string &path, const std::string &text) {

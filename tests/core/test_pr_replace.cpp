@@ -2,7 +2,7 @@
  */
 #include "qzpr.h"
 
-#include "core_test_util.h"
+#include "testfs.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -61,7 +61,7 @@ TEST(PRReplaceFile, NewVersionReplacesTheFileAndTheOldOneBecomesTheBackup) {
         TempDir dir;
         const std::string file = dir.File("f"), backup = dir.File("f.backup");
         if (row.old != nullptr) {
-            WriteAll(file, row.old);
+            WriteFile(file, row.old);
             chmod(file.c_str(), row.mode);
         }
         if (row.backupIsLink) {
@@ -69,9 +69,9 @@ TEST(PRReplaceFile, NewVersionReplacesTheFileAndTheOldOneBecomesTheBackup) {
         }
         std::string text = "new\n";
         ASSERT_EQ(PR_ReplaceFile(file.c_str(), Fill, &text, backup.c_str()), QZPR_REPLACE_OK);
-        EXPECT_EQ(ReadAll(file), "new\n");
+        EXPECT_EQ(ReadFile(file), "new\n");
         EXPECT_EQ(Mode(file), row.want);
-        EXPECT_EQ(fs::exists(backup) ? ReadAll(backup) : "(none)", row.old ? row.old : "(none)");
+        EXPECT_EQ(fs::exists(backup) ? ReadFile(backup) : "(none)", row.old ? row.old : "(none)");
         EXPECT_EQ(Others(dir), std::vector<std::string>{});
     }
 }
@@ -82,7 +82,7 @@ TEST(PRReplaceFile, KeepsTheOwnerWhereItMay) {
         GTEST_SKIP() << "only root can give a file to another account";
     TempDir dir;
     const std::string file = dir.File("f");
-    WriteAll(file, "old\n");
+    WriteFile(file, "old\n");
     ASSERT_EQ(chown(file.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
     std::string text = "new\n";
     ASSERT_EQ(PR_ReplaceFile(file.c_str(), Fill, &text, nullptr), QZPR_REPLACE_OK);
@@ -95,8 +95,8 @@ TEST(PRReplaceFile, KeepsTheOwnerWhereItMay) {
 TEST(PRReplaceFile, AFailedOrStoppedReplaceLeavesEverythingAsItWas) {
     TempDir dir;
     const std::string file = dir.File("f"), backup = dir.File("f.backup");
-    WriteAll(file, "current\n");
-    WriteAll(backup, "previous\n");
+    WriteFile(file, "current\n");
+    WriteFile(backup, "previous\n");
     EXPECT_EQ(PR_ReplaceFile(file.c_str(), FailHalfWay, nullptr, backup.c_str()),
               QZPR_REPLACE_WRITE);
     EXPECT_EQ(PR_ReplaceFile(dir.File("no/such/dir").c_str(), FailHalfWay, nullptr, nullptr),
@@ -111,8 +111,8 @@ TEST(PRReplaceFile, AFailedOrStoppedReplaceLeavesEverythingAsItWas) {
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
 
-    EXPECT_EQ(ReadAll(file), "current\n");
-    EXPECT_EQ(ReadAll(backup), "previous\n");
+    EXPECT_EQ(ReadFile(file), "current\n");
+    EXPECT_EQ(ReadFile(backup), "previous\n");
     EXPECT_EQ(Others(dir), std::vector<std::string>{});
 }
 
@@ -120,7 +120,7 @@ TEST(PRReplaceFile, StaleTemporaryFilesAreRemovedAndNothingElse) {
     TempDir dir;
     for (const char *name : {"plomex.conf.tmp-Ab3dE9", "obj.conf.backup.tmp-zzzzzz", "keep.conf",
                              "keep.tmp-short", "keep.tmp-toolong1", "keep.tmp-ab_de9"})
-        WriteAll(dir.File(name), "x");
+        WriteFile(dir.File(name), "x");
     fs::create_directory(dir.File("dir.tmp-Ab3dE9"));
     EXPECT_EQ(PR_RemoveStaleTemps(dir.path.c_str()), 2);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 5);

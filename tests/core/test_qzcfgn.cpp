@@ -1,6 +1,6 @@
 #include "qzcfgn.h"
 
-#include "core_test_util.h"
+#include "testfs.h"
 
 #include <climits>
 #include <csignal>
@@ -19,7 +19,7 @@ struct ConfigFile {
         if (length > 0)
             path = dir.File("") + std::string(length - dir.File("").size(), 'p');
         backup = path + ".backup";
-        WriteAll(path, text);
+        WriteFile(path, text);
     }
     /* Files in the directory: a temporary one left behind adds to the config file and backup. */
     long Files() const { return std::distance(fs::directory_iterator(dir.path), {}); }
@@ -60,7 +60,7 @@ TEST(QZcfgn, GetTakesFirstExactCaseSensitiveMatch) {
 
 /* Also: the longest path that leaves room for ".backup", and the file's permissions kept. */
 TEST(QZcfgn, WriteBackNormalisesEveryLine) {
-    ConfigFile file(ReadAll(MESSY), 248);
+    ConfigFile file(ReadFile(MESSY), 248);
     const auto rw = fs::perms::owner_read | fs::perms::owner_write;
     fs::permissions(file.path, rw);
     QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
@@ -76,8 +76,8 @@ TEST(QZcfgn, WriteBackNormalisesEveryLine) {
     EXPECT_EQ(cfg.Get("QZ-search", "QZ-max-records", number), 1);
     EXPECT_EQ(number, 800);
     EXPECT_EQ(cfg.Close().Error(), 0);
-    EXPECT_EQ(ReadAll(file.path), ReadAll(CORE_TEST_DATA "/messy.expected"));
-    EXPECT_EQ(ReadAll(file.backup), ReadAll(MESSY));
+    EXPECT_EQ(ReadFile(file.path), ReadFile(CORE_TEST_DATA "/messy.expected"));
+    EXPECT_EQ(ReadFile(file.backup), ReadFile(MESSY));
     EXPECT_EQ(file.Files(), 2);
     EXPECT_EQ(fs::status(file.path).permissions(), rw);
 }
@@ -110,7 +110,7 @@ TEST(QZcfgn, DeleteAndPutKeepTheLinesLinked) {
         QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
         row.change(cfg);
         EXPECT_EQ(cfg.Close().Error(), 0);
-        EXPECT_EQ(ReadAll(file.path), row.output.empty() ? row.input : row.output);
+        EXPECT_EQ(ReadFile(file.path), row.output.empty() ? row.input : row.output);
         EXPECT_EQ(fs::exists(file.backup), !row.output.empty());
     }
 }
@@ -139,7 +139,7 @@ TEST(QZcfgn, OpenModeDecidesCreationAndChanges) {
         EXPECT_EQ(cfg.Put("s", "k", "2") + cfg.Delete("s", "k") + cfg.Delete("s") + cfg.Put("t"),
                   4 * takes);
         EXPECT_EQ(cfg.Close().Error(), row.error);
-        EXPECT_EQ(fs::exists(row.path) ? ReadAll(row.path) : "(none)",
+        EXPECT_EQ(fs::exists(row.path) ? ReadFile(row.path) : "(none)",
                   row.after ? row.after : "(none)");
     }
 }
@@ -152,7 +152,7 @@ TEST(QZcfgn, ReopeningWritesPendingChangesFirst) {
         QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
         ASSERT_EQ(cfg.Put("s", "k", "2"), 1);
         EXPECT_EQ(cfg.Open(file.path.c_str(), mode).Error(), 0);
-        EXPECT_EQ(ReadAll(file.path), "[s]\nk = 2\n");
+        EXPECT_EQ(ReadFile(file.path), "[s]\nk = 2\n");
         char *value = nullptr;
         EXPECT_EQ(cfg.Get("s", "k", value), 1);
         EXPECT_STREQ(value, "2");
@@ -182,8 +182,8 @@ TEST(QZcfgn, FailedWriteBackLeavesFileWhole) {
         EXPECT_EQ(cfg.Close().Error(), 44); /* writes back again, failing again */
         limit.rlim_cur = RLIM_INFINITY;
         setrlimit(RLIMIT_FSIZE, &limit);
-        EXPECT_EQ(ReadAll(file.path), "[s]\nk=1\n");
-        EXPECT_EQ(fs::exists(file.backup) ? ReadAll(file.backup) : "[s]\nk=1\n", "[s]\nk=1\n");
+        EXPECT_EQ(ReadFile(file.path), "[s]\nk=1\n");
+        EXPECT_EQ(fs::exists(file.backup) ? ReadFile(file.backup) : "[s]\nk=1\n", "[s]\nk=1\n");
         EXPECT_EQ(file.Files(), 1 + fs::exists(file.backup));
     }
 }

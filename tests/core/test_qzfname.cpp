@@ -1,13 +1,16 @@
+/* File names built from a directory list. */
 #include "qzfname.h"
 
-#include "core_test_util.h"
+#include "testfs.h"
 
 #include <gtest/gtest.h>
 
 TEST(QZfname, SearchesDirectoryList) {
     TempDir a, b;
-    WriteAll(b.File("x.conf"), "");
-    const std::string da = a.path.string(), db = b.path.string();
+    WriteFile(b.File("x.conf"), "");
+    /* The directories as a caller names them, without a final "/". */
+    const std::string da = a.path.substr(0, a.path.size() - 1),
+                      db = b.path.substr(0, b.path.size() - 1);
     const char *list[] = {da.c_str(), db.c_str(), nullptr};
     struct Row {
         const char *name;

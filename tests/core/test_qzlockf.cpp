@@ -1,6 +1,6 @@
 #include "qzlockf.h"
 
-#include "core_test_util.h"
+#include "testfs.h"
 
 #include <gtest/gtest.h>
 #include <regex>
@@ -18,7 +18,7 @@ TEST(QZlockfile, TakesLockRecordsHolderAndRemovesItAtEnd) {
             EXPECT_EQ(lf.Init(lock.c_str(), msg), 1);
             EXPECT_EQ(lf.Init(lock.c_str(), msg), 0); /* held already */
             std::string record = "Host=[^\n,]*, PID=" + pid + (msg ? " msg=saving\n" : "\n");
-            EXPECT_TRUE(std::regex_match(ReadAll(lock), std::regex(record))) << ReadAll(lock);
+            EXPECT_TRUE(std::regex_match(ReadFile(lock), std::regex(record))) << ReadFile(lock);
         }
         EXPECT_FALSE(fs::exists(lock));
     }
@@ -37,7 +37,7 @@ TEST(QZlockfile, FailedInitLeavesOnlyAnotherHoldersFile) {
         TempDir dir;
         const std::string lock = dir.File("x.lock"), other = "Host=other, PID=1\n";
         if (row.heldByOther)
-            WriteAll(lock, other);
+            WriteFile(lock, other);
         {
             QZlockfile lf;
             fakeAccessMissesFile = row.accessMisses, fakeLockRefused = row.lockRefused;
@@ -46,6 +46,6 @@ TEST(QZlockfile, FailedInitLeavesOnlyAnotherHoldersFile) {
             EXPECT_EQ(fs::exists(lock), row.heldByOther);
             EXPECT_EQ(lf.Init(lock.c_str(), nullptr), !row.heldByOther); /* nothing stuck */
         }
-        EXPECT_EQ(fs::exists(lock) ? ReadAll(lock) : "(none)", row.heldByOther ? other : "(none)");
+        EXPECT_EQ(fs::exists(lock) ? ReadFile(lock) : "(none)", row.heldByOther ? other : "(none)");
     }
 }

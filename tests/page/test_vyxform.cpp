@@ -108,7 +108,7 @@ TEST(VYXformTest, EachChangedValueIsRecordedWhileItsLockIsHeld) {
     fake::watchedFile = dir.path + "plomex.lock";
     {
         TestPage page(dir.path.c_str(), "plomex.conf", "plomex.lock");
-        page.EnterSearchItems();
+        EnterSearchSettings(page);
         page.GetValuesFromConfigFile();
         for (int row = 0; row < 6; row++)
             page.SetNewValue(row, page.GetOrigValue(row));

@@ -1,7 +1,73 @@
-/* The search page object: its paths and its dump. Its checks are exercised through the program. */
+/* The search page object: its settings, paths and dump. Its checks are exercised through the
+ * program. */
 #include "page_fixture.h"
 
+#include <tuple>
+
 namespace {
+
+/*
+ * The one place the six settings are written out again, letter for letter:
+ * every other test takes them from the page's table, so a typo there would
+ * otherwise pass unseen.
+ */
+TEST(VYXsrchTest, SettingsAreTheSixOfTheSearchPage) {
+    using Row = std::tuple<std::string, std::string, std::string, std::string, std::string,
+                           std::string, std::string, int>;
+    const Row expected[] = {
+        {"QZ_MAX_RECORDS", "QZ-search", "QZ-max-records", "orig_QZ_max_records",
+         "new_QZ_max_records", "text", "size=5", 3},
+        {"QZ_LARGEST_SET", "QZ-search", "QZ-largest-set", "orig_QZ_largest_set",
+         "new_QZ_largest_set", "text", "size=5", 3},
+        {"QZ_DATE_TIME", "QZ-search", "QZ-date-time", "orig_QZ_date_time", "new_QZ_date_time",
+         "text", "size=20", 1},
+        {"QZ_DEFAULT_HTML_TITLE", "QZ-search", "QZ-default-html-title",
+         "orig_QZ_default_html_title", "new_QZ_default_html_title", "text", "size=20", 1},
+        {"QZ_COLLECTION_ACL_CHECK", "QZ-search", "QZ-collection-acl-check",
+         "orig_QZ_collection-acl-check", "new_QZ_collection-acl-check", "radio", "", 5},
+        {"QZ_TOC_ACL_CHECK", "QZ-search", "QZ-toc-acl-check", "orig_QZ_toc-acl-check",
+         "new_QZ_toc-acl-check", "radio", "", 5},
+    };
+    ASSERT_EQ(VYXsrchSettingCount, 6);
+    for (int row = 0; row < 6; row++) {
+        const VYXsrchSetting &s = VYXsrchSettings[row];
+        EXPECT_EQ(Row(s.directive, s.sectionName, s.configFileFieldName, s.origFieldName,
+                      s.newFieldName, s.fieldType, s.extraAttributeString, s.processDataAs),
+                  expected[row]);
+    }
+    TestPage page("/d/", "plomex.conf", "plomex.lock");
+    EnterSearchSettings(page);
+    EXPECT_EQ(page.Count(), 6);
+    EXPECT_EQ(page.Item(5).numericCode, 5);
+}
+
+/* The error texts of the two checks, as the page's answers show them. */
+TEST(VYXsrchTest, ChecksStoreTheirErrorsWordForWord) {
+    const struct {
+        const char *maxRecords, *largestSet, *subject, *message;
+    } cases[] = {
+        {"0", "10", "Max Records", "Value must be greater than 0"},
+        {"20", "10", "Max Records", "Value must be less than or equal to largest set"},
+        {"1", "0", "Max Records", "Value must be less than or equal to largest set"},
+        {"1", "5001", "Largest Set", "Value must be less than or equal to 5000"},
+        {"1", "5000", "", ""},
+        {"0100", "100", "", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.maxRecords) + " " + c.largestSet);
+        TestPage page("/d/", "plomex.conf", "plomex.lock");
+        EnterSearchSettings(page);
+        page.SetNewValue(0, c.maxRecords);
+        page.SetNewValue(1, c.largestSet);
+        page.ValidateMaxRecords();
+        if (page.Error() == 0)
+            page.ValidateLargestSet();
+        EXPECT_STREQ(page.ErrorSubject(), c.subject);
+        EXPECT_STREQ(page.ErrorMessage(), c.message);
+        EXPECT_EQ(page.Error(), *c.subject ? 13 : 0);
+        EXPECT_EQ(page.ErrorCategory(), *c.subject ? 3 : 0);
+    }
+}
 
 TEST(VYXsrchTest, RefusesADirectoryTooLongForThePaths) {
     const std::string dir = "/" + std::string(250, 'd') + "/";

@@ -8,41 +8,37 @@ const { after, before, test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { startServer, removeRoot } = require('../browser/server');
+const {
+  startServer, removeRoot, pageSettings, settingValues,
+} = require('../browser/server');
 
 const CLIENTS = 8;
 const SAVES = Number(process.env.STORM_SAVES || 50);
-const KEYS = ['QZ-max-records', 'QZ-largest-set', 'QZ-date-time', 'QZ-default-html-title',
-  'QZ-collection-acl-check', 'QZ-toc-acl-check'];
-const FIELDS = {
-  'QZ-max-records': 'QZ_max_records',
-  'QZ-largest-set': 'QZ_largest_set',
-  'QZ-date-time': 'QZ_date_time',
-  'QZ-default-html-title': 'QZ_default_html_title',
-  'QZ-collection-acl-check': 'QZ_collection-acl-check',
-  'QZ-toc-acl-check': 'QZ_toc-acl-check',
-};
-// Values every client submits unchanged; they pass the page's checks together
-// with any value a client sets (max records 1..400, largest set 4000..4999).
-const STEADY = {
-  'QZ-max-records': '1',
-  'QZ-largest-set': '5000',
-  'QZ-date-time': 'd',
-  'QZ-default-html-title': 't',
-  'QZ-collection-acl-check': 'Y',
-  'QZ-toc-acl-check': 'N',
-};
-// The field each client changes, and its i-th value; two fields have two clients.
-const CLIENT_FIELDS = [
-  ['QZ-max-records', (c, i) => String(1 + i)],
-  ['QZ-largest-set', (c, i) => String(4000 + i)],
-  ['QZ-date-time', (c, i) => `client ${c} date ${i}`],
-  ['QZ-default-html-title', (c, i) => `client ${c} title ${i}`],
-  ['QZ-collection-acl-check', (c, i) => (i % 2 ? 'Y' : 'N')],
-  ['QZ-toc-acl-check', (c, i) => (i % 2 ? 'N' : 'Y')],
-  ['QZ-date-time', (c, i) => `client ${c} date ${i}`],
-  ['QZ-default-html-title', (c, i) => `client ${c} title ${i}`],
-];
+const SETTINGS = pageSettings();
+const KEYS = SETTINGS.map((s) => s.key);
+
+// The value every client submits for a setting it does not change, and its
+// client's i-th value for the one it does, by the setting's kind. The page's
+// checks read rows 0 (maximum records) and 1 (largest set): steady values
+// and changing ones must pass them together.
+function steadyValue(s, row) {
+  if (s.kind === 3) return row === 1 ? '5000' : '1';
+  if (s.kind === 4) return 'on';
+  if (s.kind === 5) return 'Y';
+  return 'steady';
+}
+function valueOf(s, row, client, i) {
+  if (s.kind === 3) return String(row === 1 ? 4000 + i : 1 + i);
+  if (s.kind === 4) return i % 2 ? 'on' : 'off';
+  if (s.kind === 5) return i % 2 ? 'Y' : 'N';
+  return `client ${client} value ${i}`;
+}
+const STEADY = Object.fromEntries(SETTINGS.map((s, row) => [s.key, steadyValue(s, row)]));
+// Client c changes setting c (modulo their number): with six settings two have two clients.
+const CLIENT_FIELDS = [...Array(CLIENTS).keys()].map((c) => {
+  const row = c % SETTINGS.length;
+  return [SETTINGS[row].key, (client, i) => valueOf(SETTINGS[row], row, client, i)];
+});
 
 let server;
 
@@ -57,20 +53,13 @@ after(async () => {
   }
 });
 
-function entries(text) {
-  const found = {};
-  for (const line of text.split('\n')) {
-    const m = /^([^=#;[]+?)\s*=\s*(.*)$/.exec(line);
-    if (m && !(m[1] in found)) found[m[1]] = m[2];
-  }
-  return found;
-}
+const entries = settingValues;
 
 function formBody(key, value) {
   const form = new URLSearchParams();
-  for (const k of KEYS) {
-    form.append(`orig_${FIELDS[k]}`, k === key ? '-' : STEADY[k]);
-    form.append(`new_${FIELDS[k]}`, k === key ? value : STEADY[k]);
+  for (const s of SETTINGS) {
+    form.append(s.origField, s.key === key ? '-' : STEADY[s.key]);
+    form.append(s.newField, s.key === key ? value : STEADY[s.key]);
   }
   return form.toString();
 }
@@ -94,10 +83,11 @@ async function post(body) {
 }
 
 test(`${CLIENTS} clients × ${SAVES} saves of different fields, and a reader`, async () => {
-  // Start from values that pass the checks whatever the clients set.
-  const start = fs.readFileSync(server.confPath, 'utf8')
-    .replace(/^QZ-max-records=.*$/m, 'QZ-max-records=1')
-    .replace(/^QZ-largest-set=.*$/m, 'QZ-largest-set=5000');
+  // Start from the steady values, which pass the checks whatever the clients set.
+  let start = fs.readFileSync(server.confPath, 'utf8');
+  for (const key of KEYS) {
+    start = start.replace(new RegExp(`^${key}\\s*=.*$`, 'm'), `${key}=${STEADY[key]}`);
+  }
   fs.writeFileSync(server.confPath, start);
   const tail = start.trimEnd().split('\n').pop();
 

@@ -1,16 +1,20 @@
 /* The vyxplugins command, run as a shell user or a configuration-management run would. */
-#include "plugins_fixture.h"
+#include "config_dir_test.h"
+#include "run_program.h"
 
-#include <sys/wait.h>
+#include <sstream>
 #include <tuple>
 
 class Vyxplugins : public ServerRootTest {
   protected:
-    /* Exit status, standard output and standard error of one run. */
+    /* Exit status, standard output and standard error of one run with blank-separated args. */
     std::tuple<int, std::string, std::string> Run(const std::string &args) const {
-        std::string out = root + "/out", err = root + "/err";
-        int status = std::system((VYXPLUGINS_BIN " " + args + " >" + out + " 2>" + err).c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
+        std::vector<std::string> argv = {VYXPLUGINS_BIN};
+        std::istringstream words(args);
+        for (std::string word; words >> word;)
+            argv.push_back(word);
+        ProgramResult r = RunProgram(argv, CurrentEnvironment());
+        return {r.status, r.out, r.err};
     }
     std::string Files() const { return Conf("init.conf") + "\n--\n" + Conf("obj.conf"); }
 };

@@ -1,6 +1,6 @@
 /* The reader and writer of the server's configuration files, on their own and through the calls. */
 #include "adminlib.h"
-#include "plugins_fixture.h"
+#include "config_dir_test.h"
 #include "srvcfg.h"
 
 using srvcfg::Layout;

@@ -1,7 +1,7 @@
 /* The plug-in registration functions, against a scratch server root and the real library. */
 #include "adminlib.h"
+#include "config_dir_test.h"
 #include "plugins.h"
-#include "plugins_fixture.h"
 
 #include <map>
 #include <vector>
@@ -32,7 +32,7 @@ class Plugins : public ServerRootTest {
             size_t eq = step.find('=');
             bool flagged = isdigit(static_cast<unsigned char>(step.back()));
             if (eq != std::string::npos)
-                WriteText(ConfPath(step.substr(0, eq)), Fixture(step.substr(eq + 1) + ".conf"));
+                WriteFile(ConfPath(step.substr(0, eq)), Fixture(step.substr(eq + 1) + ".conf"));
             else
                 result = calls.at(step.substr(0, step.size() - flagged))(flagged ? step.back() - '0'
                                                                                  : 0);
@@ -126,7 +126,7 @@ TEST_F(Plugins, VerifyCMOnReadsTheCommitDirectory) {
     std::filesystem::create_directories(commit);
     setenv("KELMRIX_COMMIT_DIR", commit.c_str(), 1);
     const std::string key = "[QZ-content-store]\nVYX-content-store-state";
-    WriteText(ConfPath("plomex.conf"), key + "=on\n"); // not the file read
+    WriteFile(ConfPath("plomex.conf"), key + "=on\n"); // not the file read
     const std::pair<int, std::vector<std::string>> cases[] = {
         {1, {key + "=on\n", key + " = ON\n", key + "=On"}},
         {0, {key + "=off\n", key + "=OFF\n", key + "=Off\n"}},
@@ -138,7 +138,7 @@ TEST_F(Plugins, VerifyCMOnReadsTheCommitDirectory) {
             SCOPED_TRACE(file);
             std::filesystem::remove(commit + "/plomex.conf");
             if (!file.empty())
-                WriteText(commit + "/plomex.conf", file);
+                WriteFile(commit + "/plomex.conf", file);
             testing::internal::CaptureStderr();
             EXPECT_EQ(VerifyCMOn(), expected);
             EXPECT_EQ(testing::internal::GetCapturedStderr(), "");

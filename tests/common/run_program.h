@@ -1,0 +1,57 @@
+/* Running a program, or a piece of the test itself, in a child process and collecting its output.
+ */
+#ifndef RUN_PROGRAM_H
+#define RUN_PROGRAM_H
+
+#include "testfs.h"
+
+#include <functional>
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+using Environment = std::map<std::string, std::string>;
+
+struct ProgramResult {
+    int status = -1; /* exit status; -1 when the child was ended by a signal */
+    std::string out; /* standard output */
+    std::string err; /* standard error */
+};
+
+/* How the child runs beyond its input. */
+struct RunLimits {
+    bool unprivileged = false; /* as "nobody" when the tests run as root */
+    long fileSizeLimit = -1;   /* RLIMIT_FSIZE in bytes; -1 leaves it */
+};
+
+/* A child started with input on its standard input; its output goes to files until Wait. */
+class Child {
+  public:
+    /* Runs body in the child; body ends the child itself (exec, _exit) or it exits with 99. */
+    Child(const std::function<void()> &body, const std::string &input, const RunLimits &limits);
+    ProgramResult Wait();
+    pid_t pid;
+
+  private:
+    TempDir io;
+};
+
+/* The program argv[0] with exactly env, input on standard input, started without waiting. */
+Child StartProgram(const std::vector<std::string> &argv, const Environment &env,
+                   const std::string &input, const RunLimits &limits = {});
+/* The same, run to its end. */
+ProgramResult RunProgram(const std::vector<std::string> &argv, const Environment &env,
+                         const std::string &input = "", const RunLimits &limits = {});
+/* Code of the test run in a child process (to its exit), with input on standard input. */
+ProgramResult RunInChild(const std::function<void()> &body, const std::string &input = "");
+
+/* The environment of the test process, to run a command as the shell user would. */
+Environment CurrentEnvironment();
+/*
+ * Why program cannot be run unprivileged here, or "" when it can: as the
+ * tests' own account when that is not root, else as "nobody".
+ */
+std::string UnprivilegedUnavailable(const std::string &program);
+
+#endif

@@ -1,0 +1,26 @@
+/* A scratch server root laid out as the administration server has it. */
+#ifndef SERVER_ROOT_H
+#define SERVER_ROOT_H
+
+#include "testfs.h"
+
+/* <root>/config/ for the configuration files, admin/html/ for templates, admin/logs/ for
+ * change.log. */
+class ServerRoot {
+  public:
+    ServerRoot()
+        : root(dir.path.substr(0, dir.path.size() - 1)), confDir(dir.path + "config/"),
+          htmlDir(dir.path + "admin/html/"), logDir(dir.path + "admin/logs/") {
+        fs::create_directories(confDir);
+        fs::create_directories(htmlDir);
+        fs::create_directories(logDir);
+    }
+    std::string Conf(const std::string &name = "plomex.conf") const { return confDir + name; }
+    std::string ChangeLog() const { return logDir + "change.log"; }
+
+    TempDir dir;
+    std::string root; /* the root without its final "/", as KELMRIX_ROOT names it */
+    std::string confDir, htmlDir, logDir;
+};
+
+#endif
