@@ -39,22 +39,36 @@ const CMdirective CM_directives[24] = {
 
 namespace {
 
-const int BY_NAME = 1;
-const int BY_PATH = 2;
-const char *const LIB_EXT = ".so";
+const int kByName = 1;
+const int kByPath = 2;
+const char *const kLibExt = ".so";
 
 /* Search and content-manager paths and values are cut to fit these buffers. */
-const size_t TEXT_MAX = 1024;
+const size_t kTextMax = 1024;
 /* Agents and FQW paths, likewise. */
-const size_t WIDE_MAX = 1280;
+const size_t kWideMax = 1280;
 
-const char *const AGENT_FUNCS = "qz_agentInit,agent_name_trans,qz_agentCmdHandler,qz_agentType";
-const char *const FQW_FUNCS = "IIOPinit,IIOPexec,IIOPNameService";
+const char *const kAgentFuncs = "qz_agentInit,agent_name_trans,qz_agentCmdHandler,qz_agentType";
+const char *const kFqwFuncs = "IIOPinit,IIOPexec,IIOPNameService";
 
-const char *const ERROR_DB_FIELD = "QZ-error-db";
-const char *const USERDEFS_DB_FIELD = "QZ-userdefs-db";
-const char *const SEARCH_UI_DIR_FIELD = "QZ-ui-dir";
-const char *const CM_UI_DIR_FIELD = "VYX-ui-dir";
+const char *const kErrorDbField = "QZ-error-db";
+const char *const kUserdefsDbField = "QZ-userdefs-db";
+const char *const kSearchUiDirField = "QZ-ui-dir";
+const char *const kCmUiDirField = "VYX-ui-dir";
+
+/*
+ * Where a plug-in lives under the root: one place each, so that Delete
+ * finds exactly what Add wrote.
+ */
+void SearchLibrary(char (&buf)[kTextMax], const char *root) {
+    INTutil_snprintf(buf, kTextMax, "%s/plugins/search/bin/qzir%s", root, kLibExt);
+}
+void CMLibrary(char (&buf)[kTextMax], const char *root) {
+    INTutil_snprintf(buf, kTextMax, "%s/plugins/content_mgr/bin/content_mgr%s", root, kLibExt);
+}
+void CMClientPattern(char (&buf)[kTextMax], const char *root) {
+    INTutil_snprintf(buf, kTextMax, "%s/plugins/content_mgr/client/bin/*.*", root);
+}
 
 /* The server root, or null when it is not set (an empty value counts as not set). */
 const char *ServerRoot() {
@@ -68,19 +82,19 @@ const char *ServerRoot() {
  * and the defaults apply.
  */
 void OpenSettings(QZcfgn &cfg) {
-    char path[TEXT_MAX];
+    char path[kTextMax];
     snprintf(path, sizeof path, "%s/%s", get_conf_dir(0), VYX_AUI_CONFIG_FILE_NAME);
     cfg.Open(path, QZcfgn::ReadOnly);
     if (cfg.Error())
         report_error(0, path, "Error opening config file");
 }
 
-/* Copies the value of key in section into buf (TEXT_MAX bytes); 0 when the key is absent. */
+/* Copies the value of key in section into buf (kTextMax bytes); 0 when the key is absent. */
 int CopySetting(QZcfgn &cfg, const char *section, const char *key, char *buf) {
     char *value = nullptr;
     if (!cfg.Get(section, key, value))
         return 0;
-    INTutil_snprintf(buf, TEXT_MAX, "%s", value);
+    INTutil_snprintf(buf, kTextMax, "%s", value);
     return 1;
 }
 
@@ -92,19 +106,19 @@ void Append(char *buf, size_t size, const char *s) {
 
 /* Adds a NameTrans of fn from "from" (to dir, unless null) to "default" unless one is there. */
 void GuardedNameTrans(const char *fn, const char *from, const char *dir) {
-    if (grab_pblock(BY_NAME, "default", "NameTrans", fn, "from", from))
+    if (grab_pblock(kByName, "default", "NameTrans", fn, "from", from))
         return;
     if (dir)
-        add_pblock(BY_NAME, "default", "NameTrans", fn, 4, "from", from, "dir", dir);
+        add_pblock(kByName, "default", "NameTrans", fn, 4, "from", from, "dir", dir);
     else
-        add_pblock(BY_NAME, "default", "NameTrans", fn, 2, "from", from);
+        add_pblock(kByName, "default", "NameTrans", fn, 2, "from", from);
 }
 
 /* Removes the first NameTrans of fn from "from" in "default", by its handle. */
 void DeleteNameTrans(const char *fn, const char *from) {
-    zrv_pblock *handle = grab_pblock(BY_NAME, "default", "NameTrans", fn, "from", from);
+    zrv_pblock *handle = grab_pblock(kByName, "default", "NameTrans", fn, "from", from);
     if (handle)
-        delete_pblock_byptr(BY_NAME, "default", "NameTrans", handle);
+        delete_pblock_byptr(kByName, "default", "NameTrans", handle);
 }
 
 /* Removes the load-modules directive of library and the init directive of fn, each when there. */
@@ -121,21 +135,21 @@ int AddAgentDirectives(int log) {
     const char *root = ServerRoot();
     if (!root)
         return 0;
-    char library[WIDE_MAX], systemini[WIDE_MAX], uidir[WIDE_MAX];
-    INTutil_snprintf(library, sizeof library, "%s/plugins/agents/bin/agents%s", root, LIB_EXT);
+    char library[kWideMax], systemini[kWideMax], uidir[kWideMax];
+    INTutil_snprintf(library, sizeof library, "%s/plugins/agents/bin/agents%s", root, kLibExt);
     INTutil_snprintf(systemini, sizeof systemini, "%s/plugins/agents/data/agent_system.ini", root);
     INTutil_snprintf(uidir, sizeof uidir, "%s/plugins/agents/data", root);
 
-    set_zrv_init("load-modules", "funcs", AGENT_FUNCS, 6, "funcs", AGENT_FUNCS, "shlib", library,
+    set_zrv_init("load-modules", "funcs", kAgentFuncs, 6, "funcs", kAgentFuncs, "shlib", library,
                  "NativeThread", "no");
     set_zrv_init("qz_agentInit", nullptr, nullptr, 6, "systemini", systemini, "uidir", uidir,
                  "LateInit", "yes");
-    add_pblock(BY_NAME, "default", "NameTrans", "agent_name_trans", 2, "from", "/Agents");
-    add_object(BY_NAME, "agents");
-    add_pblock(BY_NAME, "agents", "PathCheck", "check-acl", 2, "acl", "agents");
-    add_pblock(BY_NAME, "agents", "ObjectType", "qz_agentType", 2, "uidir", uidir);
-    add_pblock(BY_NAME, "agents", "Service", "qz_agentCmdHandler", 2, "type", "jx-agent");
-    add_pblock(BY_NAME, "agents", "Service", "send-file", 4, "type", "*~zarvok-internal/*",
+    add_pblock(kByName, "default", "NameTrans", "agent_name_trans", 2, "from", "/Agents");
+    add_object(kByName, "agents");
+    add_pblock(kByName, "agents", "PathCheck", "check-acl", 2, "acl", "agents");
+    add_pblock(kByName, "agents", "ObjectType", "qz_agentType", 2, "uidir", uidir);
+    add_pblock(kByName, "agents", "Service", "qz_agentCmdHandler", 2, "type", "jx-agent");
+    add_pblock(kByName, "agents", "Service", "send-file", 4, "type", "*~zarvok-internal/*",
                "method", "(GET|HEAD)");
     if (log == 1)
         log_change("obj.conf", "Agent directives added");
@@ -143,10 +157,10 @@ int AddAgentDirectives(int log) {
 }
 
 int DeleteAgentDirectives(int log) {
-    delete_specific_zrv_init("load-modules", "funcs", AGENT_FUNCS);
+    delete_specific_zrv_init("load-modules", "funcs", kAgentFuncs);
     delete_zrv_init("qz_agentInit");
-    delete_pblock(BY_NAME, "default", "NameTrans", "agent_name_trans", "from", "/Agents");
-    delete_object(BY_NAME, "agents");
+    delete_pblock(kByName, "default", "NameTrans", "agent_name_trans", "from", "/Agents");
+    delete_object(kByName, "agents");
     if (log == 1)
         log_change("obj.conf", "Agent directives deleted");
     return 1;
@@ -159,33 +173,33 @@ int AddSearchDirectives(int log) {
     QZcfgn cfg;
     OpenSettings(cfg);
 
-    char funcs[TEXT_MAX], library[TEXT_MAX];
-    INTutil_snprintf(funcs, TEXT_MAX, "%s,%s,%s", "jx-search-init", "jx-search-nametrans",
+    char funcs[kTextMax], library[kTextMax];
+    INTutil_snprintf(funcs, kTextMax, "%s,%s,%s", "jx-search-init", "jx-search-nametrans",
                      "jx-search");
-    INTutil_snprintf(library, TEXT_MAX, "%s/plugins/search/bin/qzir%s", root, LIB_EXT);
+    SearchLibrary(library, root);
     set_zrv_init("load-modules", "funcs", funcs, 6, "funcs", funcs, "shlib", library,
                  "NativeThread", "no");
 
-    char systemini[TEXT_MAX], errordb[TEXT_MAX], userdefsdb[TEXT_MAX];
-    INTutil_snprintf(systemini, TEXT_MAX, "%s%s", get_commit_dest(0), VYX_AUI_CONFIG_FILE_NAME);
-    if (!CopySetting(cfg, VYX_AUI_SEARCH_SECTION, ERROR_DB_FIELD, errordb))
-        INTutil_snprintf(errordb, TEXT_MAX, "%s/plugins/search/admin/qzir.err", root);
-    if (!CopySetting(cfg, VYX_AUI_SEARCH_SECTION, USERDEFS_DB_FIELD, userdefsdb))
-        INTutil_snprintf(userdefsdb, TEXT_MAX, "%s/plugins/search/admin/userdefs.ini", root);
+    char systemini[kTextMax], errordb[kTextMax], userdefsdb[kTextMax];
+    INTutil_snprintf(systemini, kTextMax, "%s%s", get_commit_dest(0), VYX_AUI_CONFIG_FILE_NAME);
+    if (!CopySetting(cfg, VYX_AUI_SEARCH_SECTION, kErrorDbField, errordb))
+        INTutil_snprintf(errordb, kTextMax, "%s/plugins/search/admin/qzir.err", root);
+    if (!CopySetting(cfg, VYX_AUI_SEARCH_SECTION, kUserdefsDbField, userdefsdb))
+        INTutil_snprintf(userdefsdb, kTextMax, "%s/plugins/search/admin/userdefs.ini", root);
     set_zrv_init("jx-search-init", nullptr, nullptr, 6, "systemini", systemini, "errordb", errordb,
                  "userdefsdb", userdefsdb);
 
     GuardedNameTrans("jx-search-nametrans", "/search", nullptr);
-    char uidir[TEXT_MAX];
-    if (!CopySetting(cfg, VYX_AUI_SEARCH_SECTION, SEARCH_UI_DIR_FIELD, uidir))
-        INTutil_snprintf(uidir, TEXT_MAX, "%s/plugins/search/ui", root);
+    char uidir[kTextMax];
+    if (!CopySetting(cfg, VYX_AUI_SEARCH_SECTION, kSearchUiDirField, uidir))
+        INTutil_snprintf(uidir, kTextMax, "%s/plugins/search/ui", root);
     GuardedNameTrans("pfx2dir", "/search-ui", uidir);
 
-    if (!grab_object(BY_NAME, "search")) {
-        add_object(BY_NAME, "search");
-        add_pblock(BY_NAME, "search", "ObjectType", "force-type", 2, "type",
+    if (!grab_object(kByName, "search")) {
+        add_object(kByName, "search");
+        add_pblock(kByName, "search", "ObjectType", "force-type", 2, "type",
                    "zarvok-internal/search");
-        add_pblock(BY_NAME, "search", "Service", "jx-search", 4, "type", "zarvok-internal/search",
+        add_pblock(kByName, "search", "Service", "jx-search", 4, "type", "zarvok-internal/search",
                    "method", "(GET|HEAD|POST)");
     }
     if (log == 1)
@@ -197,13 +211,13 @@ int DeleteSearchDirectives(int log) {
     const char *root = ServerRoot();
     if (!root)
         return 0;
-    char library[TEXT_MAX];
-    INTutil_snprintf(library, TEXT_MAX, "%s/plugins/search/bin/qzir%s", root, LIB_EXT);
+    char library[kTextMax];
+    SearchLibrary(library, root);
     DeleteInits(library, "jx-search-init");
     DeleteNameTrans("jx-search-nametrans", "/search");
     DeleteNameTrans("pfx2dir", "/search-ui");
-    if (grab_object(BY_NAME, "search"))
-        delete_object(BY_NAME, "search");
+    if (grab_object(kByName, "search"))
+        delete_object(kByName, "search");
     if (log == 1)
         log_change("obj.conf", "Search plugin directives deleted");
     return 1;
@@ -213,29 +227,29 @@ int AddFQWDirectives(void) {
     const char *root = ServerRoot();
     if (!root)
         return 0;
-    char library[WIDE_MAX];
+    char library[kWideMax];
     INTutil_snprintf(library, sizeof library, "%s/fqw/lib/%s", root, "libYULiiop.so");
-    set_zrv_init("load-modules", "funcs", FQW_FUNCS, 4, "funcs", FQW_FUNCS, "shlib", library);
+    set_zrv_init("load-modules", "funcs", kFqwFuncs, 4, "funcs", kFqwFuncs, "shlib", library);
     set_zrv_init("IIOPinit", nullptr, nullptr, 2, "LateInit", "yes");
-    add_pblock(BY_NAME, "default", "NameTrans", "pfx2dir", 6, "from", "/iiop", "dir", "/iiop",
+    add_pblock(kByName, "default", "NameTrans", "pfx2dir", 6, "from", "/iiop", "dir", "/iiop",
                "name", "iiopexec");
-    add_pblock(BY_NAME, "default", "NameTrans", "assign-name", 6, "from", "/NameService*", "name",
+    add_pblock(kByName, "default", "NameTrans", "assign-name", 6, "from", "/NameService*", "name",
                "iiopnameservice", "stop", "");
-    add_object(BY_NAME, "iiopexec");
-    add_pblock(BY_NAME, "iiopexec", "Service", "IIOPexec", 0);
-    add_object(BY_NAME, "iiopnameservice");
-    add_pblock(BY_NAME, "iiopnameservice", "Service", "IIOPNameService", 0);
+    add_object(kByName, "iiopexec");
+    add_pblock(kByName, "iiopexec", "Service", "IIOPexec", 0);
+    add_object(kByName, "iiopnameservice");
+    add_pblock(kByName, "iiopnameservice", "Service", "IIOPNameService", 0);
     log_change("obj.conf", "FQW directives added");
     return 1;
 }
 
 int DeleteFQWDirectives(void) {
-    delete_specific_zrv_init("load-modules", "funcs", FQW_FUNCS);
+    delete_specific_zrv_init("load-modules", "funcs", kFqwFuncs);
     delete_zrv_init("IIOPinit");
-    delete_pblock(BY_NAME, "default", "NameTrans", "pfx2dir", "name", "iiopexec");
-    delete_pblock(BY_NAME, "default", "NameTrans", "assign-name", "name", "iiopnameservice");
-    delete_object(BY_NAME, "iiopexec");
-    delete_object(BY_NAME, "iiopnameservice");
+    delete_pblock(kByName, "default", "NameTrans", "pfx2dir", "name", "iiopexec");
+    delete_pblock(kByName, "default", "NameTrans", "assign-name", "name", "iiopnameservice");
+    delete_object(kByName, "iiopexec");
+    delete_object(kByName, "iiopnameservice");
     log_change("obj.conf", "FQW directives deleted");
     return 1;
 }
@@ -247,38 +261,38 @@ int AddCMDirectives(int log) {
     QZcfgn cfg;
     OpenSettings(cfg);
 
-    char funcs[TEXT_MAX], library[TEXT_MAX];
+    char funcs[kTextMax], library[kTextMax];
     QZcopy(funcs, "CM_Init");
     for (const CMdirective *row = CM_directives; row->fn; ++row) {
         Append(funcs, sizeof funcs, ",");
         Append(funcs, sizeof funcs, row->fn);
     }
-    INTutil_snprintf(library, TEXT_MAX, "%s/plugins/content_mgr/bin/content_mgr%s", root, LIB_EXT);
+    CMLibrary(library, root);
     set_zrv_init("load-modules", "funcs", funcs, 6, "funcs", funcs, "shlib", library,
                  "NativeThread", "no");
 
-    char webconfig[TEXT_MAX];
-    INTutil_snprintf(webconfig, TEXT_MAX, "%s%s", get_commit_dest(0), VYX_AUI_CONFIG_FILE_NAME);
+    char webconfig[kTextMax];
+    INTutil_snprintf(webconfig, kTextMax, "%s%s", get_commit_dest(0), VYX_AUI_CONFIG_FILE_NAME);
     set_zrv_init("CM_Init", nullptr, nullptr, 2, "webconfig", webconfig);
 
-    char uidir[TEXT_MAX], client[TEXT_MAX];
-    if (!CopySetting(cfg, VYX_AUI_CONTENT_STORE_SECTION, CM_UI_DIR_FIELD, uidir))
-        INTutil_snprintf(uidir, TEXT_MAX, "%s/plugins/content_mgr/ui", root);
+    char uidir[kTextMax], client[kTextMax];
+    if (!CopySetting(cfg, VYX_AUI_CONTENT_STORE_SECTION, kCmUiDirField, uidir))
+        INTutil_snprintf(uidir, kTextMax, "%s/plugins/content_mgr/ui", root);
     GuardedNameTrans("pfx2dir", "/plomex-ui", uidir);
-    INTutil_snprintf(client, TEXT_MAX, "%s/plugins/content_mgr/client", root);
+    INTutil_snprintf(client, kTextMax, "%s/plugins/content_mgr/client", root);
     GuardedNameTrans("pfx2dir", "/publisher", client);
 
     for (const CMdirective *row = CM_directives; row->fn; ++row)
-        if (!grab_pblock(BY_NAME, "default", "Service", row->fn, nullptr, nullptr))
-            add_pblock(BY_NAME, "default", "Service", row->fn, 2, "method", row->method);
+        if (!grab_pblock(kByName, "default", "Service", row->fn, nullptr, nullptr))
+            add_pblock(kByName, "default", "Service", row->fn, 2, "method", row->method);
 
-    char pattern[TEXT_MAX];
-    INTutil_snprintf(pattern, TEXT_MAX, "%s/plugins/content_mgr/client/bin/*.*", root);
-    if (!grab_object(BY_PATH, pattern)) {
-        add_object(BY_PATH, pattern);
-        add_pblock(BY_PATH, pattern, "ObjectType", "force-type", 2, "type",
+    char pattern[kTextMax];
+    CMClientPattern(pattern, root);
+    if (!grab_object(kByPath, pattern)) {
+        add_object(kByPath, pattern);
+        add_pblock(kByPath, pattern, "ObjectType", "force-type", 2, "type",
                    "application/octet-stream");
-        add_pblock(BY_PATH, pattern, "Service", "send-file", 0);
+        add_pblock(kByPath, pattern, "Service", "send-file", 0);
     }
     if (log == 1)
         log_change("obj.conf", "Content manager directives added");
@@ -289,21 +303,21 @@ int DeleteCMDirectives(int log) {
     const char *root = ServerRoot();
     if (!root)
         return 0;
-    char library[TEXT_MAX];
-    INTutil_snprintf(library, TEXT_MAX, "%s/plugins/content_mgr/bin/content_mgr%s", root, LIB_EXT);
+    char library[kTextMax];
+    CMLibrary(library, root);
     DeleteInits(library, "CM_Init");
     DeleteNameTrans("pfx2dir", "/publisher");
     DeleteNameTrans("pfx2dir", "/plomex-ui");
 
     for (const CMdirective *row = CM_directives; row->fn; ++row) {
-        zrv_pblock *handle = grab_pblock(BY_NAME, "default", "Service", row->fn, nullptr, nullptr);
+        zrv_pblock *handle = grab_pblock(kByName, "default", "Service", row->fn, nullptr, nullptr);
         if (handle)
-            delete_pblock_byptr(BY_NAME, "default", "Service", handle);
+            delete_pblock_byptr(kByName, "default", "Service", handle);
     }
-    char pattern[TEXT_MAX];
-    INTutil_snprintf(pattern, TEXT_MAX, "%s/plugins/content_mgr/client/bin/*.*", root);
-    if (grab_object(BY_PATH, pattern))
-        delete_object(BY_PATH, pattern);
+    char pattern[kTextMax];
+    CMClientPattern(pattern, root);
+    if (grab_object(kByPath, pattern))
+        delete_object(kByPath, pattern);
     if (log == 1)
         log_change("obj.conf", "Content manager directives deleted");
     return 1;

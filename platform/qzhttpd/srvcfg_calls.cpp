@@ -10,6 +10,7 @@
 #include "srvcfg.h"
 
 #include <cstdarg>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -29,9 +30,11 @@ struct zrv_pblock {
 
 namespace {
 
-const char *const INIT_FILE = "init.conf";
-const char *const OBJ_FILE = "obj.conf";
-const size_t NONE = static_cast<size_t>(-1);
+const char *const kInitFile = "init.conf";
+const char *const kObjFile = "obj.conf";
+const size_t kNone = static_cast<size_t>(-1);
+
+using Lines = std::vector<Line>;
 
 /* Handles not yet given back through delete_pblock_byptr; freed at exit. */
 std::vector<std::unique_ptr<zrv_pblock>> handles;
@@ -47,27 +50,68 @@ void ReportOnce(const std::string &path, const std::string &why) {
         report_error(0, path.c_str(), why.c_str());
 }
 
-/* One file of the configuration directory, loaded for one call. */
-struct Edit {
-    std::string path;
-    File file;
-    bool loaded;
+/* What a change did to a file's lines. */
+enum Outcome {
+    Unchanged, /* nothing to write; the call succeeds */
+    Changed,   /* the lines are to be written back */
+    Refused,   /* nothing to write; the call fails */
+};
 
-    Edit(const char *name, Layout layout) : path(std::string(get_conf_dir(0)) + name) {
-        std::string why;
-        loaded = Load(path, layout, file, why);
-        if (!loaded)
-            ReportOnce(path, why);
-    }
-    int Save() {
-        std::string why;
-        if (Store(path, Render(file), why))
-            return 1;
+std::string PathOf(const char *name) { return std::string(get_conf_dir(0)) + name; }
+
+/*
+ * Loads a file of the configuration directory, lets change work on its
+ * lines, and writes it back when they changed. The call's result: 1, or 0
+ * when the file cannot be read, parsed or written (reported) or the change
+ * refused.
+ */
+int Edit(const char *name, Layout layout, const std::function<Outcome(Lines &)> &change) {
+    const std::string path = PathOf(name);
+    File file;
+    std::string why;
+    if (!Load(path, layout, file, why)) {
         ReportOnce(path, why);
         return 0;
     }
-    std::vector<Line> &Lines() { return file.lines; }
-};
+    switch (change(file.lines)) {
+    case Unchanged:
+        return 1;
+    case Refused:
+        return 0;
+    case Changed:
+        break;
+    }
+    if (Store(path, Render(file), why))
+        return 1;
+    ReportOnce(path, why);
+    return 0;
+}
+
+/* Loads a file for a lookup: what look finds, or nothing when the file cannot be loaded (reported).
+ */
+template <class T>
+T Inspect(const char *name, Layout layout, const std::function<T(const Lines &)> &look) {
+    const std::string path = PathOf(name);
+    File file;
+    std::string why;
+    if (Load(path, layout, file, why))
+        return look(file.lines);
+    ReportOnce(path, why);
+    return T();
+}
+
+int EditInit(const std::function<Outcome(Lines &)> &change) {
+    return Edit(kInitFile, Layout::Init, change);
+}
+int EditObjects(const std::function<Outcome(Lines &)> &change) {
+    return Edit(kObjFile, Layout::Objects, change);
+}
+template <class T> T InspectInit(const std::function<T(const Lines &)> &look) {
+    return Inspect<T>(kInitFile, Layout::Init, look);
+}
+template <class T> T InspectObjects(const std::function<T(const Lines &)> &look) {
+    return Inspect<T>(kObjFile, Layout::Objects, look);
+}
 
 std::string Text(const char *s) { return s ? s : ""; }
 
@@ -106,38 +150,35 @@ bool InitMatches(const Line &line, const char *fn, const char *name, const char 
 }
 
 int FindInit(const char *fn, const char *name, const char *value) {
-    Edit e(INIT_FILE, Layout::Init);
-    if (!e.loaded)
+    return InspectInit<int>([&](const Lines &lines) {
+        for (const Line &line : lines)
+            if (InitMatches(line, fn, name, value))
+                return 1;
         return 0;
-    for (const Line &line : e.Lines())
-        if (InitMatches(line, fn, name, value))
-            return 1;
-    return 0;
+    });
 }
 
 /* Init directives are named by fn (and key), so every match goes. */
 int DeleteInit(const char *fn, const char *name, const char *value) {
-    Edit e(INIT_FILE, Layout::Init);
-    if (!e.loaded)
-        return 0;
-    std::vector<Line> &lines = e.Lines();
-    size_t before = lines.size();
-    for (size_t i = lines.size(); i-- > 0;)
-        if (InitMatches(lines[i], fn, name, value))
-            lines.erase(lines.begin() + static_cast<long>(i));
-    return lines.size() == before ? 1 : e.Save();
+    return EditInit([&](Lines &lines) {
+        size_t before = lines.size();
+        for (size_t i = lines.size(); i-- > 0;)
+            if (InitMatches(lines[i], fn, name, value))
+                lines.erase(lines.begin() + static_cast<long>(i));
+        return lines.size() == before ? Unchanged : Changed;
+    });
 }
 
-size_t FindObject(const std::vector<Line> &lines, int selector, const char *id, size_t from = 0) {
+size_t FindObject(const Lines &lines, int selector, const char *id, size_t from = 0) {
     for (size_t i = from; i < lines.size(); ++i)
         if (lines[i].kind == Line::ObjectOpen && lines[i].selector == selector &&
             lines[i].id == Text(id))
             return i;
-    return NONE;
+    return kNone;
 }
 
 /* The closing line of the object opened at open; the parser guarantees one. */
-size_t CloseOf(const std::vector<Line> &lines, size_t open) {
+size_t CloseOf(const Lines &lines, size_t open) {
     size_t i = open + 1;
     while (lines[i].kind != Line::ObjectClose)
         ++i;
@@ -145,11 +186,11 @@ size_t CloseOf(const std::vector<Line> &lines, size_t open) {
 }
 
 /* The line of the first matching directive of the object, and its place among them. */
-size_t FindPblock(const std::vector<Line> &lines, int selector, const char *id, const char *type,
+size_t FindPblock(const Lines &lines, int selector, const char *id, const char *type,
                   const char *fn, const char *name, const char *value, size_t *ordinal = nullptr) {
     size_t open = FindObject(lines, selector, id);
-    if (open == NONE)
-        return NONE;
+    if (open == kNone)
+        return kNone;
     size_t close = CloseOf(lines, open), k = 0;
     for (size_t i = open + 1; i < close; ++i) {
         if (lines[i].kind != Line::Entry)
@@ -161,19 +202,19 @@ size_t FindPblock(const std::vector<Line> &lines, int selector, const char *id, 
         }
         ++k;
     }
-    return NONE;
+    return kNone;
 }
 
 /* The handle's directive: at its old place when it is still there, else its first copy. */
-size_t Locate(const std::vector<Line> &lines, size_t open, const zrv_pblock &h) {
-    size_t close = CloseOf(lines, open), k = 0, first = NONE;
+size_t Locate(const Lines &lines, size_t open, const zrv_pblock &h) {
+    size_t close = CloseOf(lines, open), k = 0, first = kNone;
     for (size_t i = open + 1; i < close; ++i) {
         if (lines[i].kind != Line::Entry)
             continue;
         if (lines[i].dir == h.dir) {
             if (k == h.ordinal)
                 return i;
-            if (first == NONE)
+            if (first == kNone)
                 first = i;
         }
         ++k;
@@ -202,29 +243,27 @@ int set_zrv_init(const char *fn, const char *keyname, const char *keyvalue, int 
     va_start(ap, count);
     Directive d = MakeDirective("Init", fn, Pairs(count, ap));
     va_end(ap);
-    Edit e(INIT_FILE, Layout::Init);
-    if (!e.loaded)
-        return 0;
-    std::vector<Line> &lines = e.Lines();
-    bool found = false, changed = false;
-    for (size_t i = 0; i < lines.size();) {
-        if (!InitMatches(lines[i], fn, keyname, keyvalue)) {
-            ++i;
-        } else if (found) {
-            lines.erase(lines.begin() + static_cast<long>(i));
-            changed = true;
-        } else {
-            found = true;
-            if (!(lines[i].dir == d)) {
-                lines[i] = MakeEntry(d);
+    return EditInit([&](Lines &lines) {
+        bool found = false, changed = false;
+        for (size_t i = 0; i < lines.size();) {
+            if (!InitMatches(lines[i], fn, keyname, keyvalue)) {
+                ++i;
+            } else if (found) {
+                lines.erase(lines.begin() + static_cast<long>(i));
                 changed = true;
+            } else {
+                found = true;
+                if (!(lines[i].dir == d)) {
+                    lines[i] = MakeEntry(d);
+                    changed = true;
+                }
+                ++i;
             }
-            ++i;
         }
-    }
-    if (!found)
-        lines.push_back(MakeEntry(d));
-    return found && !changed ? 1 : e.Save();
+        if (!found)
+            lines.push_back(MakeEntry(d));
+        return found && !changed ? Unchanged : Changed;
+    });
 }
 
 int get_zrv_init(const char *fn) { return FindInit(fn, nullptr, nullptr); }
@@ -242,31 +281,28 @@ int delete_specific_zrv_init(const char *fn, const char *name, const char *value
 int add_object(int selector, const char *id) {
     if (selector != ByName && selector != ByPath)
         return 0;
-    Edit e(OBJ_FILE, Layout::Objects);
-    if (!e.loaded)
-        return 0;
-    if (FindObject(e.Lines(), selector, id) != NONE)
-        return 1;
-    e.Lines().push_back(MakeObjectOpen(selector, Text(id)));
-    e.Lines().push_back(MakeObjectClose());
-    return e.Save();
+    return EditObjects([&](Lines &lines) {
+        if (FindObject(lines, selector, id) != kNone)
+            return Unchanged;
+        lines.push_back(MakeObjectOpen(selector, Text(id)));
+        lines.push_back(MakeObjectClose());
+        return Changed;
+    });
 }
 
 int grab_object(int selector, const char *id) {
-    Edit e(OBJ_FILE, Layout::Objects);
-    return e.loaded && FindObject(e.Lines(), selector, id) != NONE;
+    return InspectObjects<int>(
+        [&](const Lines &lines) { return FindObject(lines, selector, id) != kNone ? 1 : 0; });
 }
 
 int delete_object(int selector, const char *id) {
-    Edit e(OBJ_FILE, Layout::Objects);
-    if (!e.loaded)
-        return 0;
-    std::vector<Line> &lines = e.Lines();
-    size_t before = lines.size();
-    for (size_t open; (open = FindObject(lines, selector, id)) != NONE;)
-        lines.erase(lines.begin() + static_cast<long>(open),
-                    lines.begin() + static_cast<long>(CloseOf(lines, open)) + 1);
-    return lines.size() == before ? 1 : e.Save();
+    return EditObjects([&](Lines &lines) {
+        size_t before = lines.size();
+        for (size_t open; (open = FindObject(lines, selector, id)) != kNone;)
+            lines.erase(lines.begin() + static_cast<long>(open),
+                        lines.begin() + static_cast<long>(CloseOf(lines, open)) + 1);
+        return lines.size() == before ? Unchanged : Changed;
+    });
 }
 
 int add_pblock(int selector, const char *id, const char *type, const char *fn, int count, ...) {
@@ -276,59 +312,54 @@ int add_pblock(int selector, const char *id, const char *type, const char *fn, i
     va_start(ap, count);
     Directive d = MakeDirective(type, fn, Pairs(count, ap));
     va_end(ap);
-    Edit e(OBJ_FILE, Layout::Objects);
-    if (!e.loaded)
-        return 0;
-    std::vector<Line> &lines = e.Lines();
-    size_t open = FindObject(lines, selector, id);
-    if (open == NONE) {
-        open = lines.size();
-        lines.push_back(MakeObjectOpen(selector, Text(id)));
-        lines.push_back(MakeObjectClose());
-    }
-    lines.insert(lines.begin() + static_cast<long>(CloseOf(lines, open)), MakeEntry(d));
-    return e.Save();
+    return EditObjects([&](Lines &lines) {
+        size_t open = FindObject(lines, selector, id);
+        if (open == kNone) {
+            open = lines.size();
+            lines.push_back(MakeObjectOpen(selector, Text(id)));
+            lines.push_back(MakeObjectClose());
+        }
+        lines.insert(lines.begin() + static_cast<long>(CloseOf(lines, open)), MakeEntry(d));
+        return Changed;
+    });
 }
 
 zrv_pblock *grab_pblock(int selector, const char *id, const char *type, const char *fn,
                         const char *name, const char *value) {
-    Edit e(OBJ_FILE, Layout::Objects);
-    if (!e.loaded)
-        return nullptr;
-    size_t ordinal = 0;
-    size_t at = FindPblock(e.Lines(), selector, id, type, fn, name, value, &ordinal);
-    if (at == NONE)
-        return nullptr;
-    handles.push_back(std::unique_ptr<zrv_pblock>(
-        new zrv_pblock{selector, Text(id), ordinal, e.Lines()[at].dir}));
-    return handles.back().get();
+    return InspectObjects<zrv_pblock *>([&](const Lines &lines) -> zrv_pblock * {
+        size_t ordinal = 0;
+        size_t at = FindPblock(lines, selector, id, type, fn, name, value, &ordinal);
+        if (at == kNone)
+            return nullptr;
+        handles.push_back(std::unique_ptr<zrv_pblock>(
+            new zrv_pblock{selector, Text(id), ordinal, lines[at].dir}));
+        return handles.back().get();
+    });
 }
 
 int delete_pblock(int selector, const char *id, const char *type, const char *fn, const char *name,
                   const char *value) {
-    Edit e(OBJ_FILE, Layout::Objects);
-    if (!e.loaded)
-        return 0;
-    size_t at = FindPblock(e.Lines(), selector, id, type, fn, name, value);
-    if (at == NONE)
-        return 1;
-    e.Lines().erase(e.Lines().begin() + static_cast<long>(at));
-    return e.Save();
+    return EditObjects([&](Lines &lines) {
+        size_t at = FindPblock(lines, selector, id, type, fn, name, value);
+        if (at == kNone)
+            return Unchanged;
+        lines.erase(lines.begin() + static_cast<long>(at));
+        return Changed;
+    });
 }
 
 int delete_pblock_byptr(int selector, const char *id, const char *type, zrv_pblock *handle) {
     std::unique_ptr<zrv_pblock> h = Release(handle);
     if (!h || h->selector != selector || h->id != Text(id) || h->dir.type != Text(type))
         return 0;
-    Edit e(OBJ_FILE, Layout::Objects);
-    if (!e.loaded)
-        return 0;
-    size_t open = FindObject(e.Lines(), selector, id);
-    size_t at = open == NONE ? NONE : Locate(e.Lines(), open, *h);
-    if (at == NONE)
-        return 0;
-    e.Lines().erase(e.Lines().begin() + static_cast<long>(at));
-    return e.Save();
+    return EditObjects([&](Lines &lines) {
+        size_t open = FindObject(lines, selector, id);
+        size_t at = open == kNone ? kNone : Locate(lines, open, *h);
+        if (at == kNone)
+            return Refused;
+        lines.erase(lines.begin() + static_cast<long>(at));
+        return Changed;
+    });
 }
 
 } /* extern "C" */
