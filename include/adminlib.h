@@ -15,10 +15,12 @@
 #ifndef ADMINLIB_H
 #define ADMINLIB_H
 
-#include <cstddef>
-#include <cstdio>
+#include <stddef.h>
+#include <stdio.h>
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 /* ---- Start of a run ---------------------------------------------------- */
 
@@ -239,6 +241,8 @@ const char *zrv_file_text(const char *name);
  */
 const char *adm_unified_diff_text(const char *name, const char *before, const char *after);
 
+#ifdef __cplusplus
 } /* extern "C" */
+#endif
 
 #endif

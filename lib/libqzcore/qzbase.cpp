@@ -1,3 +1,4 @@
+/* The object base: error code, object count and the timestamped dump. */
 #include "qzbase.h"
 
 #include <ctime>

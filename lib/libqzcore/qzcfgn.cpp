@@ -1,3 +1,4 @@
+/* One INI-like configuration file held in memory: reading, lookups, changes and write-back. */
 #include "qzcfgn.h"
 
 #include "qzfname.h"
@@ -492,7 +493,7 @@ class LineWriter {
     char buf[65536];
 };
 
-} // namespace
+} /* namespace */
 
 int QZcfgn::WriteLines(int fd, void *self) {
     LineWriter out(fd);

@@ -1,3 +1,4 @@
+/* File names built from a directory, or found in a list of directories. */
 #include "qzfname.h"
 
 #include <cstdio>

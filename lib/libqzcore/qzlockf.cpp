@@ -1,3 +1,4 @@
+/* The lock file whose presence keeps two processes from changing one setting at once. */
 #include "qzlockf.h"
 
 #include "qzstr.h"

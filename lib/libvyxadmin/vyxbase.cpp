@@ -24,7 +24,7 @@ struct ErrText {
     const char *text;
 };
 
-const ErrText errTexts[] = {
+const ErrText kErrTexts[] = {
     {42, "Problem opening file"},
     {6002, "No Plomex data found.  Be sure http server has been started at least once since "
            "installation"},
@@ -35,7 +35,7 @@ const ErrText errTexts[] = {
     {6021, "Maximum Date property limit has been reached"},
 };
 
-} // namespace
+} /* namespace */
 
 VYXbase::VYXbase()
     : changeCount(0), configFileName(), configFilePath(), configFileOpen(0), logFileOpen(0),
@@ -86,7 +86,7 @@ void VYXbase::OpenLogfile() {
             StoreError(0, configFile.Error(), "configFile",
                        "problem with Get of VYX-admin-log-dir");
         } else {
-            // The text belongs to the configuration file and goes when it closes.
+            /* The text belongs to the configuration file and goes when it closes. */
             dir = value ? value : "";
             found = true;
         }
@@ -116,7 +116,7 @@ void VYXbase::ReportError() { report_warning(errorCategory, errorSubject, errorM
 
 void VYXbase::GetErrMsg(int code, char *buffer) {
     buffer[0] = '\0';
-    for (const ErrText &e : errTexts) {
+    for (const ErrText &e : kErrTexts) {
         if (e.code == code) {
             QZcopy(buffer, 101, e.text);
             return;

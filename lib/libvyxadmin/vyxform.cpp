@@ -78,7 +78,7 @@ void VYXform::OutputTwoRadioItem(int row, const char *firstValue, const char *se
     fputs("\n     ", stdout);
     output_input(it.fieldType, it.newFieldName, secondValue, secondMark);
     fputs(secondLabel, stdout);
-    // The hidden field carries the stored text back even when it is neither choice.
+    /* The hidden field carries the stored text back even when it is neither choice. */
     output_input("hidden", it.origFieldName, it.origValue, nullptr);
 }
 
@@ -95,7 +95,7 @@ void VYXform::GetValuesFromForm() {
             StoreError(3, 13, value, "Path and/or file does not exsit");
         if (error != 0)
             return;
-        // A form without the hidden field counts as shown with an empty value.
+        /* A form without the hidden field counts as shown with an empty value. */
         QZcopy(it.origValue, orig);
         QZcopy(it.newValue, value);
     }
@@ -126,7 +126,7 @@ void VYXform::GetValuesFromConfigFile() {
             StoreError(7, 13, configFileName, msg.str().c_str());
             break;
         }
-        // The text belongs to the configuration file and goes when it closes.
+        /* The text belongs to the configuration file and goes when it closes. */
         QZcopy(it.origValue, value);
     }
     CloseConfigFile();
@@ -136,7 +136,7 @@ void VYXform::WriteValuesToConfigFile() {
     OpenConfigFile(1);
     for (int row = 0; row < itemCount && error == 0; row++) {
         const VYXformItem &it = items[row];
-        // One lock per changed value, released before the next item is looked at.
+        /* One lock per changed value, released before the next item is looked at. */
         QZlockfile lock;
         if (strcmp(it.origValue, it.newValue) == 0)
             continue;

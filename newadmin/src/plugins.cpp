@@ -129,7 +129,7 @@ void DeleteInits(const char *library, const char *fn) {
         delete_zrv_init(fn);
 }
 
-} // namespace
+} /* namespace */
 
 int AddAgentDirectives(int log) {
     const char *root = ServerRoot();
@@ -336,7 +336,7 @@ int ContentStoreState(const char *value) {
     return 2;
 }
 
-} // namespace
+} /* namespace */
 
 int VerifyCMOn(void) {
     char path[256];
@@ -348,7 +348,7 @@ int VerifyCMOn(void) {
     char *value = nullptr;
     if (!cfg.Get(VYX_AUI_CONTENT_STORE_SECTION, VYX_AUI_CONTENT_STORE_STATE_FIELD, value))
         return 2;
-    // Closing frees the stored lines, so the value is copied first.
+    /* Closing frees the stored lines, so the value is copied first. */
     char state[100];
     QZcopy(state, value);
     cfg.Close();

@@ -14,13 +14,15 @@
 #ifndef PLUGINS_H
 #define PLUGINS_H
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 /* One service function of the content manager and the methods its Service directive carries. */
-struct CMdirective {
+typedef struct CMdirective {
     const char *fn;
     const char *method;
-};
+} CMdirective;
 
 /* The content manager's 23 service functions in registration order, ended by a row of nulls. */
 extern const CMdirective CM_directives[24];
@@ -91,6 +93,8 @@ int DeleteCMDirectives(int log);
  */
 int VerifyCMOn(void);
 
+#ifdef __cplusplus
 } /* extern "C" */
+#endif
 
 #endif

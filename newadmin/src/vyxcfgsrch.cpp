@@ -50,7 +50,7 @@ template <size_t N> bool JoinPath(char (&path)[N], const char *dir, const char *
     return false;
 }
 
-} // namespace
+} /* namespace */
 
 VYXsrch::VYXsrch(const char *dir, const char *fileName, const char *lockName) {
     QZcopy(configFileName, fileName);

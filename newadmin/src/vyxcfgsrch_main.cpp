@@ -50,7 +50,7 @@ void SaveForm(VYXsrch &page) {
         page.WriteValuesToConfigFile();
 }
 
-} // namespace
+} /* namespace */
 
 int main(int, char **, char **) {
     ADM_Init();

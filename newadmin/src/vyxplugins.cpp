@@ -232,7 +232,7 @@ int AddOrDelete(const Command &c, const Options &opt) {
     return result == 1 && !zrv_failed() ? kExitDone : kExitFailed;
 }
 
-} // namespace
+} /* namespace */
 
 int main(int argc, char **argv) {
     Options opt;

@@ -126,7 +126,7 @@ int append(const std::string &path, const std::string &text) {
 
 void flush_at_exit() { adm_flush_change_log(); }
 
-} // namespace
+} /* namespace */
 
 std::string adm_conf_path(const char *file) {
     if (file != nullptr && file[0] == '/')

@@ -25,7 +25,7 @@ bool Fail(char *why, size_t size, const std::string &text) {
     return false;
 }
 
-} // namespace
+} /* namespace */
 
 int zrv_check_files(char *why, size_t size) {
     const std::string dir = get_conf_dir(0);

@@ -22,7 +22,7 @@ std::vector<adm_diff_op> ReplaceAll(size_t n, size_t m) {
     return ops;
 }
 
-} // namespace
+} /* namespace */
 
 std::vector<std::string> adm_split_lines(const std::string &text, bool *final_newline) {
     std::vector<std::string> lines;
@@ -120,7 +120,7 @@ void AppendLine(std::string &out, char mark, const std::string &line) {
         out += line + "\n";
 }
 
-} // namespace
+} /* namespace */
 
 std::string adm_unified_diff(const std::string &name, const std::string &before,
                              const std::string &after) {

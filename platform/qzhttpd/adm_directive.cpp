@@ -1,3 +1,4 @@
+/* Recognising a template line that holds only a directive, "<!-- NAME -->". */
 #include "adm_directive.h"
 
 #include <cstring>

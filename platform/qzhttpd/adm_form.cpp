@@ -1,3 +1,4 @@
+/* A posted form: its content type and length, and the decoding of its body. */
 #include "adm_form.h"
 
 #include "adm_util.h"
@@ -21,7 +22,7 @@ bool adm_is_form_type(const char *content_type) {
     if (strncasecmp(s, kFormType, sizeof kFormType - 1) != 0)
         return false;
     s = skip_blanks(s + sizeof kFormType - 1);
-    // Only a character set may qualify the type; the body is decoded byte for byte.
+    /* Only a character set may qualify the type; the body is decoded byte for byte. */
     while (*s == ';') {
         s = skip_blanks(s + 1);
         if (strncasecmp(s, "charset=", 8) != 0)

@@ -53,6 +53,6 @@ inline constexpr const char kNotUtf8[] =
 inline constexpr const char kCrossSite[] = "The form was sent from another site. Nothing was read "
                                            "or saved; open the page and send it again.";
 
-} // namespace adm_msg
+} /* namespace adm_msg */
 
 #endif

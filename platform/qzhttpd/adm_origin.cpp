@@ -1,3 +1,4 @@
+/* Whether a posted form comes from the page's own site, by its Origin or Referer. */
 #include "adm_origin.h"
 
 #include <algorithm>
@@ -8,7 +9,7 @@ namespace {
 
 struct Authority {
     std::string scheme;
-    std::string hostport; // lower case, default port removed
+    std::string hostport; /* lower case, default port removed */
 };
 
 std::string lower(std::string s) {
@@ -59,14 +60,14 @@ adm_origin_verdict judge(const std::string &url, const char *host, bool whole_or
     Authority a;
     if (!present(host) || !parse_url(url, a))
         return ADM_ORIGIN_CROSS;
-    // An Origin header is the authority alone; anything after it is not an origin.
+    /* An Origin header is the authority alone; anything after it is not an origin. */
     if (whole_origin && url.find_first_of("/?#", url.find("://") + 3) != std::string::npos)
         return ADM_ORIGIN_CROSS;
     std::string h = without_default_port(lower(host), a.scheme);
     return h == a.hostport ? ADM_ORIGIN_SAME : ADM_ORIGIN_CROSS;
 }
 
-} // namespace
+} /* namespace */
 
 adm_origin_verdict adm_check_origin(const char *origin, const char *referer, const char *host) {
     if (present(origin))

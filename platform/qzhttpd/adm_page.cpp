@@ -1,3 +1,4 @@
+/* The frame of the pages the library writes itself, and the shared style. */
 #include "adm_page.h"
 
 #include "adm_messages.h"

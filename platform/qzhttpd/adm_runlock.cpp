@@ -81,7 +81,7 @@ int wait_for(int fd) {
     exit(1);
 }
 
-} // namespace
+} /* namespace */
 
 int take_run_lock(void) {
     if (held >= 0)

@@ -31,14 +31,14 @@ bool known_language(const char *lang) {
     return false;
 }
 
-} // namespace
+} /* namespace */
 
 const char *GetAdminLanguage(void) { return "en"; }
 
 const char *XP_GetStringFromDatabase(const char *db, const char *lang, int id) {
     if (!db || strcmp(db, "libadmin") != 0)
         return "";
-    // A language without a table of its own gets the English texts rather than none.
+    /* A language without a table of its own gets the English texts rather than none. */
     const char *use = lang && known_language(lang) ? lang : "en";
     for (const Entry &e : kLibadmin)
         if (same_language(use, e.lang) && e.id == id)

@@ -42,7 +42,7 @@ adm_template *open_html_file(const char *name) {
     static adm_template tmpl{nullptr, ""};
     tmpl.name = name ? name : "";
     std::string dir = adm_env_dir("KELMRIX_HTML_DIR", "admin/html");
-    // A name is a plain file name: nothing outside the template directory can be reached.
+    /* A name is a plain file name: nothing outside the template directory can be reached. */
     bool plain = !tmpl.name.empty() && !strchr(name, '/') && tmpl.name != "..";
     if (!dir.empty() && plain)
         tmpl.file = open_regular(dir + name);

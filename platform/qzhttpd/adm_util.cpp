@@ -1,3 +1,4 @@
+/* Environment, directories, HTML escaping and UTF-8 decoding shared by the library's units. */
 #include "adm_util.h"
 
 #include <cstdlib>

@@ -103,6 +103,6 @@ bool Load(const std::string &path, Layout layout, File &out, std::string &why);
  */
 bool Store(const std::string &path, const std::string &text, std::string &why);
 
-} // namespace srvcfg
+} /* namespace srvcfg */
 
 #endif

@@ -234,7 +234,7 @@ std::unique_ptr<zrv_pblock> Release(zrv_pblock *h) {
     return nullptr;
 }
 
-} // namespace
+} /* namespace */
 
 extern "C" {
 

@@ -201,7 +201,7 @@ const char *CheckNesting(const Line &line, bool &inObject) {
     return nullptr;
 }
 
-} // namespace
+} /* namespace */
 
 bool Parse(const std::string &text, Layout layout, File &out, std::string &why) {
     out.lines.clear();
@@ -252,7 +252,7 @@ namespace {
 bool dryRun = false;
 std::map<std::string, std::string> dryCopies;
 
-} // namespace
+} /* namespace */
 
 void StartDryRun() { dryRun = true; }
 
@@ -302,7 +302,7 @@ int FillText(int fd, void *text) {
     return PR_WriteAll(fd, s.data(), s.size());
 }
 
-} // namespace
+} /* namespace */
 
 bool Store(const std::string &path, const std::string &text, std::string &why) {
     if (dryRun) {
@@ -322,4 +322,4 @@ bool Store(const std::string &path, const std::string &text, std::string &why) {
     }
 }
 
-} // namespace srvcfg
+} /* namespace srvcfg */

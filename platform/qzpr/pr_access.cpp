@@ -1,3 +1,4 @@
+/* PR_Access: whether a file exists, or may be read or written. */
 #include "qzpr.h"
 
 #include <unistd.h>

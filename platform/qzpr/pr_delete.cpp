@@ -1,3 +1,4 @@
+/* PR_Delete: removing a file. */
 #include "qzpr.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+/* PR_Write and PR_Close on an open file. */
 #include "pr_file.h"
 
 #include <cerrno>

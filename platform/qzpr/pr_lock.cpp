@@ -1,3 +1,4 @@
+/* PR_TLockFile: an exclusive lock taken at once or not at all. */
 #include "pr_file.h"
 
 #include <fcntl.h>

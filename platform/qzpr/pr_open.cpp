@@ -1,3 +1,4 @@
+/* PR_Open: opening a file with the runtime's flags. */
 #include "pr_file.h"
 
 #include <fcntl.h>

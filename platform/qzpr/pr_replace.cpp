@@ -242,7 +242,7 @@ bool IsTempName(const char *entry) {
     return true;
 }
 
-} // namespace
+} /* namespace */
 
 int PR_ReplaceFile(const char *name, PR_FillFunc fill, void *arg, const char *backup) {
     if (name == nullptr || fill == nullptr) {

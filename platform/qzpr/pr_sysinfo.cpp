@@ -1,3 +1,4 @@
+/* PR_GetSystemInfo: the host name. */
 #include "qzpr.h"
 
 #include <unistd.h>

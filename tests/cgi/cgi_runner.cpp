@@ -24,7 +24,7 @@ std::string UrlEncode(const std::string &s) {
     return out;
 }
 
-} // namespace
+} /* namespace */
 
 std::string Body(const ProgramResult &r) {
     const std::string header = "Content-type: text/html\n\n";

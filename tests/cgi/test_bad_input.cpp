@@ -8,7 +8,7 @@ TEST(CgiBadInputTest, RefusedRequestsLeaveEverythingAsItWas) {
     const std::string withValue = FormBody({{"new_QZ_max_records", "800"}}) + "&new_QZ_date_time=";
     const struct {
         const char *name;
-        Environment env; // "" removes the variable
+        Environment env; /* "" removes the variable */
         std::string body;
         const char *expected;
     } cases[] = {
@@ -82,4 +82,4 @@ TEST(CgiBadInputTest, SameOriginAndRefererOnlyAreAccepted) {
     }
 }
 
-} // namespace
+} /* namespace */

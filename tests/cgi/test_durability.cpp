@@ -169,4 +169,4 @@ TEST(CgiDurabilityTest, FailedSavesAnswerClearlyAndChangeNothing) {
     }
 }
 
-} // namespace
+} /* namespace */

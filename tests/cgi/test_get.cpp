@@ -69,8 +69,8 @@ TEST(CgiGetTest, ProblemsGetAnErrorPageAndNoForm) {
     enum Template { Kept, Missing, Directory };
     const struct {
         const char *name;
-        const char *conf;  // null: no plomex.conf
-        const char *unset; // variable left out of the environment
+        const char *conf;  /* null: no plomex.conf */
+        const char *unset; /* variable left out of the environment */
         Template tmpl;
         const char *expected;
     } cases[] = {
@@ -100,7 +100,7 @@ TEST(CgiGetTest, ProblemsGetAnErrorPageAndNoForm) {
         const ProgramResult r = RunCgi(env, "");
         EXPECT_EQ(0, r.status);
         EXPECT_NE(std::string::npos, Body(r).find(c.expected)) << Body(r);
-        // The first template line is read and dropped: no template text reaches the page.
+        /* The first template line is read and dropped: no template text reaches the page. */
         EXPECT_EQ(std::string::npos, Body(r).find("<p>head</p>"));
         EXPECT_EQ(std::string::npos, Body(r).find("new_QZ_max_records"));
     }
@@ -122,10 +122,10 @@ TEST(CgiGetTest, ValuesAreShownEscaped) {
     const std::string page = Body(RunCgi(root.Env("GET"), ""));
     EXPECT_EQ(std::string::npos, page.find("<script>"));
     EXPECT_NE(std::string::npos, page.find("&lt;script&gt;&quot;x&quot; &amp; &#39;y&#39;"));
-    // A stored text that is neither choice checks neither button and travels back unchanged.
+    /* A stored text that is neither choice checks neither button and travels back unchanged. */
     EXPECT_EQ(std::string::npos,
               InputTag(page, "new_QZ_collection-acl-check", "Y").find("checked"));
     EXPECT_NE("", InputTag(page, "orig_QZ_collection-acl-check", "y"));
 }
 
-} // namespace
+} /* namespace */

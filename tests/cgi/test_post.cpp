@@ -7,7 +7,7 @@ TEST(CgiPostTest, RefusedValuesNameTheFieldAndChangeNothing) {
     const struct {
         Environment overrides;
         const char *subject, *message;
-        const char *lockRecord; // a lock file left by another run, or null
+        const char *lockRecord; /* a lock file left by another run, or null */
     } cases[] = {
         {{{"new_QZ_max_records", "0"}}, "Max Records", "Value must be greater than 0", nullptr},
         {{{"new_QZ_max_records", ""}}, "Max Records", "Value must be greater than 0", nullptr},
@@ -84,7 +84,7 @@ TEST(CgiPostTest, ChangedValuesAreSavedWithBackupAndChangeLog) {
     EXPECT_NE(std::string::npos, Body(r).find("Congratulations"));
     EXPECT_EQ("", r.err);
 
-    // Lines read from the file come back normalised; the ones set as "key = value".
+    /* Lines read from the file come back normalised; the ones set as "key = value". */
     std::vector<std::string> expected = Lines(before);
     for (std::string &line : expected) {
         if (line.find("QZ-max-records") != std::string::npos)
@@ -108,7 +108,7 @@ TEST(CgiPostTest, ChangedValuesAreSavedWithBackupAndChangeLog) {
 
 TEST(CgiPostTest, UnwritableConfigurationIsReported) {
     PageRoot root;
-    // A directory in the file's place cannot be opened for update, even by root.
+    /* A directory in the file's place cannot be opened for update, even by root. */
     unlink(root.Conf().c_str());
     ASSERT_EQ(0, mkdir(root.Conf().c_str(), 0755));
     const ProgramResult r = Post(root, {{"new_QZ_max_records", "800"}});
@@ -117,4 +117,4 @@ TEST(CgiPostTest, UnwritableConfigurationIsReported) {
     EXPECT_FALSE(Exists(root.ChangeLog()));
 }
 
-} // namespace
+} /* namespace */

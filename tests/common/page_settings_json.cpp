@@ -16,7 +16,7 @@ std::string Quoted(const char *s) {
     return out + "\"";
 }
 
-} // namespace
+} /* namespace */
 
 int main(int argc, char **argv) {
     FILE *out = argc > 1 ? fopen(argv[1], "w") : stdout;

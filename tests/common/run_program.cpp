@@ -22,7 +22,7 @@ bool DropToNobody() {
            setuid(pw->pw_uid) == 0;
 }
 
-} // namespace
+} /* namespace */
 
 Child::Child(const std::function<void()> &body, const std::string &input, const RunLimits &limits) {
     WriteFile(io.File("in"), input);

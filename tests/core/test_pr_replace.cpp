@@ -126,4 +126,4 @@ TEST(PRReplaceFile, StaleTemporaryFilesAreRemovedAndNothingElse) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 5);
 }
 
-} // namespace
+} /* namespace */

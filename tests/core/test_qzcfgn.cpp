@@ -1,3 +1,5 @@
+/* The configuration file: lookups, normalised write-back, changes, reopening and failed
+ * write-backs. */
 #include "qzcfgn.h"
 
 #include "testfs.h"

@@ -1,3 +1,4 @@
+/* The lock file: its record, its removal, and the failures it must survive. */
 #include "qzlockf.h"
 
 #include "testfs.h"

@@ -132,7 +132,7 @@ size_t IndexOf(const QZcfgnNode *node, size_t total) {
     return total;
 }
 
-} // namespace
+} /* namespace */
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider fdp(data, size);

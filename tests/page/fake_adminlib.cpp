@@ -17,11 +17,11 @@ void Reset() {
     calls.clear();
     watchedFile.clear();
 }
-} // namespace fake
+} /* namespace fake */
 
 namespace {
 std::string Text(const char *s) { return s ? s : "(null)"; }
-} // namespace
+} /* namespace */
 
 extern "C" {
 
@@ -43,7 +43,7 @@ int file_exists(const char *path) {
 }
 
 void output_input(const char *type, const char *name, const char *value, const char *other) {
-    // Written to standard output too, so the order against the page's own text shows.
+    /* Written to standard output too, so the order against the page's own text shows. */
     printf("[%s %s %s %s]", Text(type).c_str(), Text(name).c_str(), Text(value).c_str(),
            Text(other).c_str());
     fake::calls.push_back("input " + Text(type) + " " + Text(name) + " " + Text(value) + " " +
@@ -78,4 +78,4 @@ const char *XP_GetStringFromDatabase(const char *db, const char *lang, int id) {
 
 const char *helpJavaScript(void) { return "help()"; }
 
-} // extern "C"
+} /* extern "C" */

@@ -17,6 +17,6 @@ extern std::string watchedFile;
 
 void Reset();
 
-} // namespace fake
+} /* namespace fake */
 
 #endif

@@ -70,7 +70,7 @@ TEST(VYXbaseTest, OutputSubmitTableWritesOneRowOfThreeButtons) {
 
 TEST(VYXbaseTest, OpenLogfileAppendsTheBannerOrNamesTheMissingKey) {
     const struct {
-        const char *conf; // "@" stands for the test directory
+        const char *conf; /* "@" stands for the test directory */
         int code;
         const char *subject, *message, *log;
     } cases[] = {
@@ -102,4 +102,4 @@ TEST(VYXbaseTest, OpenLogfileAppendsTheBannerOrNamesTheMissingKey) {
     }
 }
 
-} // namespace
+} /* namespace */

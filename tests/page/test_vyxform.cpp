@@ -54,7 +54,7 @@ TEST(VYXformTest, OutputItemToFormRendersByKind) {
         fake::form = {{"orig_k", c.orig}, {"new_k", c.orig}, {"new_k2", ""}};
         TestPage page("/d/", "plomex.conf", "plomex.lock");
         page.EnterItem(9, "s", "k", "orig_k", "new_k", c.type, "size=5", c.kind);
-        page.EnterItem(9, "s", "k2", "orig_k2", "new_k2", "text", "", 1); // shadowed: first wins
+        page.EnterItem(9, "s", "k2", "orig_k2", "new_k2", "text", "", 1); /* shadowed: first wins */
         page.GetValuesFromForm();
         EXPECT_EQ("", CaptureStdout([&] { page.OutputItemToForm(8); }));
         EXPECT_EQ(c.output, CaptureStdout([&] { page.OutputItemToForm(9); }));
@@ -84,7 +84,7 @@ TEST(VYXformTest, GetValuesFromFormChecksPathsAndCutsValues) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.value);
         fake::Reset();
-        fake::form = {{"new_k", c.value}}; // no hidden field: shown as empty
+        fake::form = {{"new_k", c.value}}; /* no hidden field: shown as empty */
         TestPage page("/d/", "plomex.conf", "plomex.lock");
         page.EnterItem(0, "s", "k", "orig_k", "new_k", "text", "", c.kind);
         page.GetValuesFromForm();
@@ -126,4 +126,4 @@ TEST(VYXformTest, EachChangedValueIsRecordedWhileItsLockIsHeld) {
     EXPECT_EQ(conf, ReadFile(dir.path + "plomex.conf.backup"));
 }
 
-} // namespace
+} /* namespace */

@@ -102,4 +102,4 @@ TEST(VYXsrchTest, DumpWritesTheNameAndEveryItem) {
               out.str());
 }
 
-} // namespace
+} /* namespace */

@@ -75,7 +75,7 @@ TEST_F(Plugins, AddAndDeleteWriteTheExpectedFiles) {
         SCOPED_TRACE(c.steps);
         TearDown();
         SetUp();
-        testing::internal::CaptureStderr(); // a missing plomex.conf is reported
+        testing::internal::CaptureStderr(); /* a missing plomex.conf is reported */
         EXPECT_EQ(Run(c.steps), 1);
         testing::internal::GetCapturedStderr();
         EXPECT_EQ(Conf("init.conf"), Expected(c.init + std::string(".conf")));
@@ -116,7 +116,7 @@ TEST_F(Plugins, UnparseableObjConfIsLeftAsItWas) {
     EXPECT_EQ(Run("plomex.conf=plomex_custom obj.conf=obj_unclosed search+0"), 1);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(ConfPath("obj.conf") + ": line 2: object is never closed\n",
-              err); // once, not per call
+              err); /* once, not per call */
     EXPECT_EQ(Conf("obj.conf"), Fixture("obj_unclosed.conf"));
     EXPECT_EQ(Conf("init.conf"), Expected("search_custom_init.conf"));
 }
@@ -126,7 +126,7 @@ TEST_F(Plugins, VerifyCMOnReadsTheCommitDirectory) {
     std::filesystem::create_directories(commit);
     setenv("KELMRIX_COMMIT_DIR", commit.c_str(), 1);
     const std::string key = "[QZ-content-store]\nVYX-content-store-state";
-    WriteFile(ConfPath("plomex.conf"), key + "=on\n"); // not the file read
+    WriteFile(ConfPath("plomex.conf"), key + "=on\n"); /* not the file read */
     const std::pair<int, std::vector<std::string>> cases[] = {
         {1, {key + "=on\n", key + " = ON\n", key + "=On"}},
         {0, {key + "=off\n", key + "=OFF\n", key + "=Off\n"}},

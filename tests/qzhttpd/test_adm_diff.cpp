@@ -49,4 +49,4 @@ TEST(AdmDiff, ManyDifferencesStillGiveACorrectScript) {
     EXPECT_EQ(added, b.size());
 }
 
-} // namespace
+} /* namespace */

@@ -62,7 +62,7 @@ TEST(AdmPage, FormFieldFirstOccurrenceWins) {
         post_begin(fmemopen(body, 7, "r"));
         printf("%s %d", get_cgi_var("a", nullptr, nullptr), !get_cgi_var("z", nullptr, nullptr));
     });
-    EXPECT_EQ(c.out, "1 1"); // the first "a" wins; an absent field is null
+    EXPECT_EQ(c.out, "1 1"); /* the first "a" wins; an absent field is null */
 }
 
 TEST(AdmPage, OutsideARequestProblemsGoToStandardError) {

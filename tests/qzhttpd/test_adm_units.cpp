@@ -1,3 +1,5 @@
+/* Small units of the administration library: form decoding, same-site check, directories, change
+ * log. */
 #include "adm_changelog.h"
 #include "adm_form.h"
 #include "adm_origin.h"
@@ -34,20 +36,20 @@ TEST(AdmUnits, FormBodyDecoding) {
 TEST(AdmUnits, FormBodyRefusesWhatNoSettingMayHold) {
     const std::pair<const char *, adm_decode_verdict> rows[] = {
         {"t=caf%C3%A9+%E2%82%AC+%F0%9F%98%80", ADM_DECODE_OK},
-        {"t=%C2%A0%EF%BF%BD", ADM_DECODE_OK},    // no-break space, replacement character
-        {"t=a%0Ab", ADM_DECODE_CONTROL},         // line feed
-        {"t=%7F", ADM_DECODE_CONTROL},           // DEL
-        {"t=%C2%85", ADM_DECODE_CONTROL},        // next line, a C1 control
-        {"t=%C2%9F", ADM_DECODE_CONTROL},        // last C1 control
-        {"t=%E2%80%A8", ADM_DECODE_CONTROL},     // line separator
-        {"t=%E2%80%A9", ADM_DECODE_CONTROL},     // paragraph separator
-        {"t%0A=1", ADM_DECODE_CONTROL},          // in a name too
-        {"t=%FF", ADM_DECODE_NOT_UTF8},          // never valid
-        {"t=%C3", ADM_DECODE_NOT_UTF8},          // cut sequence
-        {"t=%C3%A9%A9", ADM_DECODE_NOT_UTF8},    // stray continuation byte
-        {"t=%C0%AF", ADM_DECODE_NOT_UTF8},       // overlong "/"
-        {"t=%ED%A0%80", ADM_DECODE_NOT_UTF8},    // surrogate
-        {"t=%F4%90%80%80", ADM_DECODE_NOT_UTF8}, // above U+10FFFF
+        {"t=%C2%A0%EF%BF%BD", ADM_DECODE_OK},    /* no-break space, replacement character */
+        {"t=a%0Ab", ADM_DECODE_CONTROL},         /* line feed */
+        {"t=%7F", ADM_DECODE_CONTROL},           /* DEL */
+        {"t=%C2%85", ADM_DECODE_CONTROL},        /* next line, a C1 control */
+        {"t=%C2%9F", ADM_DECODE_CONTROL},        /* last C1 control */
+        {"t=%E2%80%A8", ADM_DECODE_CONTROL},     /* line separator */
+        {"t=%E2%80%A9", ADM_DECODE_CONTROL},     /* paragraph separator */
+        {"t%0A=1", ADM_DECODE_CONTROL},          /* in a name too */
+        {"t=%FF", ADM_DECODE_NOT_UTF8},          /* never valid */
+        {"t=%C3", ADM_DECODE_NOT_UTF8},          /* cut sequence */
+        {"t=%C3%A9%A9", ADM_DECODE_NOT_UTF8},    /* stray continuation byte */
+        {"t=%C0%AF", ADM_DECODE_NOT_UTF8},       /* overlong "/" */
+        {"t=%ED%A0%80", ADM_DECODE_NOT_UTF8},    /* surrogate */
+        {"t=%F4%90%80%80", ADM_DECODE_NOT_UTF8}, /* above U+10FFFF */
         {"t=%E2%82", ADM_DECODE_NOT_UTF8},
         {"t=%4", ADM_DECODE_BAD_ESCAPE},
     };
@@ -57,11 +59,11 @@ TEST(AdmUnits, FormBodyRefusesWhatNoSettingMayHold) {
         EXPECT_EQ(adm_decode_form(body, strlen(body), got), want);
         EXPECT_EQ(want == ADM_DECODE_OK, !got.empty());
     }
-    // A raw byte that is not UTF-8 is refused as well as an escaped one.
+    /* A raw byte that is not UTF-8 is refused as well as an escaped one. */
     adm_fields got;
     const char rawByte[] = {'t', '=', 'a', static_cast<char>(0xff)};
     EXPECT_EQ(adm_decode_form(rawByte, sizeof rawByte, got), ADM_DECODE_NOT_UTF8);
-    // Nothing beyond the given length is read: the "&x=%4" after it is not seen.
+    /* Nothing beyond the given length is read: the "&x=%4" after it is not seen. */
     EXPECT_EQ(adm_decode_form("a=1&x=%4", 3, got), ADM_DECODE_OK);
     EXPECT_EQ(got, (adm_fields{{"a", "1"}}));
 }
@@ -90,7 +92,7 @@ TEST(AdmUnits, SameSiteComparesHostsWithoutCaseAndDefaultPorts) {
 TEST(AdmUnits, DirectoriesDefaultAndEndInExactlyOneSlash) {
     using Row = std::tuple<const char *, const char *, const char *, const char *, const char *>;
     const Row rows[] = {
-        // root, conf, commit -> conf dir, commit dir
+        /* root, conf, commit -> conf dir, commit dir */
         {"/srv/k///", "", "", "/srv/k/config/", "/srv/k/config/"},
         {"/srv/k", "/etc/kx///", "", "/etc/kx/", "/etc/kx/"},
         {"", "/etc/kx", "/var/commit//", "/etc/kx/", "/var/commit/"},
@@ -145,7 +147,7 @@ TEST_F(ChangeLog, RecordsSayWhetherTheirChangeReachedTheFile) {
     const std::string conf = dir + "/plomex.conf";
     const struct {
         const char *name;
-        std::function<void()> during; // what the run does between its records and its end
+        std::function<void()> during; /* what the run does between its records and its end */
         const char *flushed;
     } cases[] = {
         {"file replaced", [&] { WriteReplacing(conf, "a=2\n"); },
@@ -165,9 +167,9 @@ TEST_F(ChangeLog, RecordsSayWhetherTheirChangeReachedTheFile) {
         EXPECT_TRUE(adm_remembered_content("plomex.conf", remembered));
         EXPECT_EQ(remembered, "a=1\n");
         EXPECT_EQ(Flushed(), c.flushed);
-        EXPECT_EQ(Flushed(), ""); // written once
+        EXPECT_EQ(Flushed(), ""); /* written once */
     }
-    // The server-configuration files follow the library's own edits.
+    /* The server-configuration files follow the library's own edits. */
     log_change("obj.conf", "Search plugin directives added");
     EXPECT_EQ(Flushed(), "- obj.conf: Search plugin directives added\n");
     log_change("obj.conf", "Search plugin directives added");

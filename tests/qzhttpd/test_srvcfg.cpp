@@ -16,7 +16,8 @@ TEST(SrvcfgFile, UntouchedFilesRenderByteForByte) {
         srvcfg::File f;
         ASSERT_TRUE(srvcfg::Parse(text, layout, f, why)) << why;
         EXPECT_EQ(srvcfg::Render(f), text);
-        f.lines.push_back(srvcfg::MakeObjectOpen(srvcfg::ByPath, "/a/*")); // on a line of its own
+        f.lines.push_back(
+            srvcfg::MakeObjectOpen(srvcfg::ByPath, "/a/*")); /* on a line of its own */
         EXPECT_EQ(srvcfg::Render(f).substr(text.size()),
                   (text.back() == '\n' ? "" : "\n") + std::string("<Object ppath=\"/a/*\">\n"));
     }
