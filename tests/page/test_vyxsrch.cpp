@@ -41,34 +41,6 @@ TEST(VYXsrchTest, SettingsAreTheSixOfTheSearchPage) {
     EXPECT_EQ(page.Item(5).numericCode, 5);
 }
 
-/* The error texts of the two checks, as the page's answers show them. */
-TEST(VYXsrchTest, ChecksStoreTheirErrorsWordForWord) {
-    const struct {
-        const char *maxRecords, *largestSet, *subject, *message;
-    } cases[] = {
-        {"0", "10", "Max Records", "Value must be greater than 0"},
-        {"20", "10", "Max Records", "Value must be less than or equal to largest set"},
-        {"1", "0", "Max Records", "Value must be less than or equal to largest set"},
-        {"1", "5001", "Largest Set", "Value must be less than or equal to 5000"},
-        {"1", "5000", "", ""},
-        {"0100", "100", "", ""},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.maxRecords) + " " + c.largestSet);
-        TestPage page("/d/", "plomex.conf", "plomex.lock");
-        EnterSearchSettings(page);
-        page.SetNewValue(0, c.maxRecords);
-        page.SetNewValue(1, c.largestSet);
-        page.ValidateMaxRecords();
-        if (page.Error() == 0)
-            page.ValidateLargestSet();
-        EXPECT_STREQ(page.ErrorSubject(), c.subject);
-        EXPECT_STREQ(page.ErrorMessage(), c.message);
-        EXPECT_EQ(page.Error(), *c.subject ? 13 : 0);
-        EXPECT_EQ(page.ErrorCategory(), *c.subject ? 3 : 0);
-    }
-}
-
 TEST(VYXsrchTest, RefusesADirectoryTooLongForThePaths) {
     const std::string dir = "/" + std::string(250, 'd') + "/";
     TestPage page(dir.c_str(), "plomex.conf", "plomex.lock");
