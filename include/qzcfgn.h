@@ -10,6 +10,8 @@
 struct QZcfgnNode {
     char *text;       /* the line as stored, without its newline; owned by QZcfgn */
     char type;        /* 'S' section header, 'V' entry, 'C' comment, 'B' blank */
+    char textAlone;   /* 1: text was allocated on its own; 0: it lies in the file's buffer */
+    char nodeAlone;   /* 1: the node was allocated on its own; 0: it lies in the lines' block */
     QZcfgnNode *next; /* the following line, or null */
 };
 
@@ -60,7 +62,8 @@ class QZcfgn : public QZbase {
     /*
      * The parser, run by Open on the open file: 1, or 0 with error 5 (0 and
      * no error when no file is open). A NUL byte ends the stored text of its
-     * line; the rest of that line up to the newline is dropped.
+     * line; the rest of that line up to the newline is dropped. The texts
+     * stay in one buffer of the file's size and the nodes in one block.
      */
     int Init();
 
@@ -150,7 +153,9 @@ class QZcfgn : public QZbase {
     int dirty;
     int open;
     QZcfgnNode *last;
-    QZcfgnNode *head; /* sentinel; the file's lines follow it */
+    QZcfgnNode *head;  /* sentinel; the file's lines follow it */
+    char *buffer;      /* the file as read, holding the texts of its lines */
+    QZcfgnNode *block; /* the nodes of the lines read */
 };
 
 #endif

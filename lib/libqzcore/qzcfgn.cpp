@@ -14,6 +14,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+/* A stored line costs three words: the flags live in what would be padding after the type. */
+static_assert(sizeof(QZcfgnNode) <= 3 * sizeof(void *), "a line's node grew");
+
 /* Only the space and the tab count as blanks; a carriage return is text. */
 static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -38,18 +41,22 @@ static char *Concat(const char *a, const char *b, const char *c) {
     return s;
 }
 
+/* A node of its own for a line a change adds; text becomes the node's, or is freed on failure. */
 static QZcfgnNode *MakeNode(char *text, char type) {
     if (text == nullptr)
         return nullptr;
-    QZcfgnNode *node = new (std::nothrow) QZcfgnNode{text, type, nullptr};
+    QZcfgnNode *node = new (std::nothrow) QZcfgnNode{text, type, 1, 1, nullptr};
     if (node == nullptr)
         free(text);
     return node;
 }
 
+/* Frees what was allocated for the line alone; a line read from the file lives in its blocks. */
 static void FreeNode(QZcfgnNode *node) {
-    free(node->text);
-    delete node;
+    if (node->textAlone)
+        free(node->text);
+    if (node->nodeAlone)
+        delete node;
 }
 
 /* The kind of a line whose leading blanks are gone. */
@@ -75,27 +82,46 @@ static void CloseUpEquals(char *text) {
 }
 
 /*
- * The stored form of the n bytes of line (no newline, no NUL among them):
- * without leading and trailing blanks, entries closed up around the '='.
+ * Turns the line from p up to stop (its newline, or the end of the data)
+ * into its stored form in place: without leading and trailing blanks,
+ * entries closed up around the '=', a NUL ending the text early. The text
+ * never grows, so its terminator lands at stop at the latest. Returns the
+ * text's start.
  */
-static char *Normalise(const char *line, size_t n, char &type) {
-    while (n > 0 && IsBlank(*line)) {
-        ++line;
-        --n;
-    }
-    type = Classify(line, n);
-    char *text = static_cast<char *>(malloc(n + 1));
-    if (text == nullptr)
-        return nullptr;
-    memcpy(text, line, n);
-    text[n] = '\0';
+static char *NormaliseInPlace(char *p, char *stop, char &type) {
+    char *end = p + strnlen(p, static_cast<size_t>(stop - p));
+    while (p < end && IsBlank(*p))
+        ++p;
+    type = Classify(p, static_cast<size_t>(end - p));
+    *end = '\0';
     if (type == 'B')
-        return text;
+        return p;
     if (type == 'V')
-        CloseUpEquals(text);
+        CloseUpEquals(p);
     /* The text starts with a non-blank character, so the walk back stops inside it. */
-    TrimBack(text + strlen(text) - 1)[1] = '\0';
-    return text;
+    TrimBack(p + strlen(p) - 1)[1] = '\0';
+    return p;
+}
+
+/* The whole of fp in one buffer with a byte to spare after it, or null when memory ran out. */
+static char *ReadWhole(FILE *fp, size_t &size) {
+    struct stat st;
+    size_t cap =
+        fstat(fileno(fp), &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+    char *data = static_cast<char *>(malloc(cap + 1));
+    size = 0;
+    while (data != nullptr) {
+        size += fread(data + size, 1, cap - size, fp);
+        if (size < cap || feof(fp) || ferror(fp))
+            return data;
+        /* The file grew since fstat: make room and read on. */
+        cap = cap * 2 + 4096;
+        char *more = static_cast<char *>(realloc(data, cap + 1));
+        if (more == nullptr)
+            free(data);
+        data = more;
+    }
+    return nullptr;
 }
 
 QZcfgn::QZcfgn() { Setup(); }
@@ -123,7 +149,9 @@ void QZcfgn::Setup() {
     path[0] = '\0';
     dirty = 0;
     open = 0;
-    head = new (std::nothrow) QZcfgnNode{nullptr, 'V', nullptr};
+    buffer = nullptr;
+    block = nullptr;
+    head = new (std::nothrow) QZcfgnNode{nullptr, 'V', 0, 1, nullptr};
     last = head;
     if (head == nullptr)
         SetError(5);
@@ -140,6 +168,10 @@ void QZcfgn::FreeLines() {
     }
     head->next = nullptr;
     last = head;
+    free(block);
+    free(buffer);
+    block = nullptr;
+    buffer = nullptr;
 }
 
 QZcfgn &QZcfgn::Open(const char *file, Filemode mode) {
@@ -220,37 +252,45 @@ QZcfgn &QZcfgn::Close() {
     return *this;
 }
 
+/*
+ * The file is read in one buffer and every line's text is made in place
+ * there; the nodes come from one block sized by the number of lines. A line
+ * costs its bytes and one node, and two allocations serve the whole file.
+ */
 int QZcfgn::Init() {
     if (fp == nullptr || head == nullptr)
         return 0;
-    char *line = nullptr;
-    size_t cap = 0;
-    for (;;) {
-        errno = 0;
-        ssize_t n = getline(&line, &cap, fp);
-        if (n < 0)
-            break;
-        /* A NUL ends the text; the newline then lies beyond it and is dropped with the rest. */
-        size_t len = strnlen(line, static_cast<size_t>(n));
-        if (len > 0 && line[len - 1] == '\n')
-            --len;
-        char type = 'B';
-        char *text = Normalise(line, len, type);
-        QZcfgnNode *node = MakeNode(text, type);
-        if (node == nullptr) {
-            free(line);
-            SetError(5);
-            return 0;
-        }
-        last->next = node;
-        last = node;
+    size_t size = 0;
+    char *data = ReadWhole(fp, size);
+    if (data == nullptr) {
+        SetError(5);
+        return 0;
     }
-    bool outOfMemory = errno == ENOMEM;
-    free(line);
-    if (!outOfMemory)
-        return 1;
-    SetError(5);
-    return 0;
+    size_t lines = 0;
+    for (const char *p = data, *end = data + size; p < end; ++lines) {
+        const void *nl = memchr(p, '\n', static_cast<size_t>(end - p));
+        p = nl != nullptr ? static_cast<const char *>(nl) + 1 : end;
+    }
+    QZcfgnNode *nodes =
+        lines > 0 ? static_cast<QZcfgnNode *>(malloc(lines * sizeof *nodes)) : nullptr;
+    if (lines > 0 && nodes == nullptr) {
+        free(data);
+        SetError(5);
+        return 0;
+    }
+    buffer = data;
+    block = nodes;
+    for (char *p = data, *end = data + size; p < end; ++nodes) {
+        char *nl = static_cast<char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
+        char *stop = nl != nullptr ? nl : end;
+        char type = 'B';
+        char *text = NormaliseInPlace(p, stop, type);
+        *nodes = QZcfgnNode{text, type, 0, 0, nullptr};
+        last->next = nodes;
+        last = nodes;
+        p = stop + 1;
+    }
+    return 1;
 }
 
 char *QZcfgn::RTB(char *p) { return TrimBack(p); }
@@ -384,8 +424,10 @@ int QZcfgn::Put(const char *section, const char *key, const char *value) {
         char *text = Concat(key, " = ", value);
         if (text == nullptr)
             return 0;
-        free(entry->text);
+        if (entry->textAlone)
+            free(entry->text);
         entry->text = text;
+        entry->textAlone = 1;
     } else if (header != nullptr) {
         if (PutEntry(key, value, header) == nullptr)
             return 0;
