@@ -28,7 +28,7 @@ TEST(VYXsrchTest, SettingsAreTheSixOfTheSearchPage) {
         {"QZ_TOC_ACL_CHECK", "QZ-search", "QZ-toc-acl-check", "orig_QZ_toc-acl-check",
          "new_QZ_toc-acl-check", "radio", "", 5},
     };
-    ASSERT_EQ(VYXsrchSettingCount, 6);
+    ASSERT_GE(VYXsrchSettingCount, 6); /* settings may be added after the six */
     for (int row = 0; row < 6; row++) {
         const VYXsrchSetting &s = VYXsrchSettings[row];
         EXPECT_EQ(Row(s.directive, s.sectionName, s.configFileFieldName, s.origFieldName,
@@ -37,7 +37,7 @@ TEST(VYXsrchTest, SettingsAreTheSixOfTheSearchPage) {
     }
     TestPage page("/d/", "plomex.conf", "plomex.lock");
     EnterSearchSettings(page);
-    EXPECT_EQ(page.Count(), 6);
+    EXPECT_EQ(page.Count(), VYXsrchSettingCount);
     EXPECT_EQ(page.Item(5).numericCode, 5);
 }
 
