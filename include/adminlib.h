@@ -11,6 +11,7 @@
  *   KELMRIX_HTML_DIR    template directory (default $KELMRIX_ROOT/admin/html)
  *   KELMRIX_LOG_DIR     admin log directory, holding change.log
  *                       (default $KELMRIX_ROOT/admin/logs)
+ *   KELMRIX_LOCK_WAIT   seconds a run waits for the run lock (default 10)
  */
 #ifndef ADMINLIB_H
 #define ADMINLIB_H
@@ -35,7 +36,7 @@ int ADM_Init(void);
 /*
  * Makes this run the only one changing the configuration directory until
  * the process ends: an exclusive flock on ADM_RUN_LOCK_NAME there, waited
- * for up to about 10 s, then the directory's leftover temporary files of
+ * for up to KELMRIX_LOCK_WAIT seconds (default 10), then the directory's leftover temporary files of
  * killed writers are removed. Returns 1 when this process holds it (at once
  * when it already did), 0 when the lock file can be neither opened nor
  * created (the run goes on without it). When another run holds it past the

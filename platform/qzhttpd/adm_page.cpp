@@ -81,9 +81,9 @@ void adm_write_answer(adm_answer_kind kind, const char *heading, const char *sub
            "<title>%s</title>\n",
            adm_html_escape(heading).c_str());
     adm_write_style();
-    printf("</head>\n<body>\n<main class=\"%s\">\n", cls);
+    printf("</head>\n<body>\n<main class=\"%s\">\n<div role=\"%s\">\n", cls, role);
     write_body(heading, subject, message, back_link);
-    fputs("</main>\n</body>\n</html>\n", stdout);
+    fputs("</div>\n</main>\n</body>\n</html>\n", stdout);
     fflush(stdout);
     documentStarted = true;
 }

@@ -23,9 +23,19 @@
 
 namespace {
 
-/* How long a run waits for the one before it, and the longest pause between two tries. */
-const long kWaitMillis = 10000;
+/* How long a run waits for the one before it by default, and the longest pause between two tries. */
+const long kWaitSeconds = 10;
 const long kMaxPauseMillis = 100;
+
+/* KELMRIX_LOCK_WAIT seconds when it is a whole number, else the default. */
+long wait_millis() {
+    std::string text = adm_env("KELMRIX_LOCK_WAIT");
+    char *end = nullptr;
+    long seconds = text.empty() ? -1 : strtol(text.c_str(), &end, 10);
+    if (seconds < 0 || *end != '\0' || seconds > 3600)
+        seconds = kWaitSeconds;
+    return seconds * 1000;
+}
 
 int held = -1; /* the locked descriptor, kept open until the process ends */
 
@@ -55,6 +65,7 @@ long millis_since(const struct timespec &start) {
 int wait_for(int fd) {
     struct timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
+    const long wait = wait_millis();
     long pause = 2;
     for (;;) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0)
@@ -63,7 +74,7 @@ int wait_for(int fd) {
             continue;
         if (errno != EWOULDBLOCK)
             return -1;
-        if (millis_since(start) >= kWaitMillis)
+        if (millis_since(start) >= wait)
             return 1;
         struct timespec nap = {0, pause * 1000000};
         nanosleep(&nap, nullptr);

@@ -163,10 +163,10 @@ bool CopyInto(int out, const char *from) {
     return ok && fsync(out) == 0;
 }
 
-/* A hard link to name under a fresh temporary name, recorded in pendingBackup. */
-bool LinkTemp(const char *name) {
+/* A hard link to name under a fresh temporary name beside backup, recorded in pendingBackup. */
+bool LinkTemp(const char *name, const char *backup) {
     char path[PATH_MAX];
-    if (!TempTemplate(path, name))
+    if (!TempTemplate(path, backup))
         return false;
     static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     char *random = path + strlen(path) - kTempRandom;
@@ -193,13 +193,9 @@ bool LinkTemp(const char *name) {
  * and does not stop the replace: the new version matters more.
  */
 void KeepBackup(const char *name, const char *backup, const struct stat *old) {
-    struct stat st;
     if (old == nullptr)
         return;
-    /* A replace that ended between its two renames left the backup holding this version. */
-    if (stat(backup, &st) == 0 && st.st_dev == old->st_dev && st.st_ino == old->st_ino)
-        return;
-    if (!LinkTemp(backup)) {
+    if (!LinkTemp(name, backup)) {
         int fd = MakeTemp(pendingBackup, backup);
         if (fd < 0)
             return;

@@ -7,8 +7,10 @@
 
 #include <csignal>
 #include <dirent.h>
+#include <fcntl.h>
 #include <iostream>
 #include <random>
+#include <sys/file.h>
 #include <sys/time.h>
 
 namespace {
@@ -111,12 +113,35 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
             next2 = SaveMaxRecords(root, value, next + 1);
         }
         EXPECT_NE(std::string::npos, Body(next2).find("Congratulations")) << Body(next2);
+        EXPECT_EQ(after, ReadFile(root.Backup())) << "the backup is the version it replaced";
         value = next + 1;
         EXPECT_EQ(std::vector<std::string>{}, Leftovers(root.confDir));
     }
     std::cout << "kill rounds: " << rounds << ", old version kept " << keptOld
               << ", new version whole " << becameNew << " (with its record " << recordsOfKilled
               << "), plomex.lock left " << locksLeft << ", one save " << saveMicros << " us\n";
+}
+
+/* A save waits while another run holds the run lock, and gives up with a clear answer. */
+TEST(CgiDurabilityTest, ASaveWaitsForTheRunBeforeIt) {
+    PageRoot root;
+    const std::string before = ReadFile(root.Conf());
+    const int held = open(root.Conf("admin.runlock").c_str(), O_RDONLY | O_CREAT, 0644);
+    ASSERT_EQ(0, flock(held, LOCK_EX));
+    const std::string body = FormBody({{"new_QZ_max_records", "800"}});
+    Environment env = PostEnv(root, body.size());
+    env["KELMRIX_LOCK_WAIT"] = "1";
+    const ProgramResult refused = RunCgi(env, body);
+    EXPECT_EQ(0, refused.status);
+    EXPECT_NE(std::string::npos, Body(refused).find("Please try again")) << Body(refused);
+    EXPECT_EQ(before, ReadFile(root.Conf()));
+
+    env["KELMRIX_LOCK_WAIT"] = "10";
+    Child waiting = StartCgi(env, body);
+    usleep(300000);
+    flock(held, LOCK_UN);
+    EXPECT_NE(std::string::npos, Body(waiting.Wait()).find("Congratulations"));
+    close(held);
 }
 
 TEST(CgiDurabilityTest, FailedSavesAnswerClearlyAndChangeNothing) {

@@ -48,6 +48,7 @@ TEST(CgiPostTest, RefusedValuesNameTheFieldAndChangeNothing) {
         EXPECT_NE(std::string::npos, Body(r).find(c.message));
         EXPECT_NE(std::string::npos, Body(r).find("href=\"/admin/vyxcfgsrch\""));
         EXPECT_EQ(std::string::npos, Body(r).find("Congratulations"));
+        EXPECT_NE(std::string::npos, Body(r).find("role=\"alert\""));
         EXPECT_EQ(before, ReadFile(root.Conf()));
         EXPECT_FALSE(Exists(root.Backup()));
         EXPECT_FALSE(Exists(root.ChangeLog()));
@@ -71,6 +72,7 @@ TEST(CgiPostTest, AnswerTellsWhetherAnythingChanged) {
         PageRoot root;
         const ProgramResult r = Post(root, c.overrides);
         EXPECT_NE(std::string::npos, Body(r).find(c.answer));
+        EXPECT_NE(std::string::npos, Body(r).find("role=\"status\""));
         EXPECT_EQ(c.overrides.empty(), !Exists(root.Backup()));
         EXPECT_FALSE(Exists(root.Lock()));
     }

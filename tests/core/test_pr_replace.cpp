@@ -7,6 +7,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,13 +49,15 @@ mode_t Mode(const std::string &path) {
 TEST(PRReplaceFile, NewVersionReplacesTheFileAndTheOldOneBecomesTheBackup) {
     struct Row {
         const char *name;
-        const char *old;   /* null: no file yet */
-        bool backupIsLink; /* the backup is already another name of the file */
+        const char *old;       /* null: no file yet */
+        const char *oldBackup; /* null: no backup yet */
+        bool backupIsLink;     /* the backup is already another name of the file */
         mode_t mode, want;
     } rows[] = {
-        {"existing file", "old\n", false, 0600, 0600},
-        {"no file yet", nullptr, false, 0, 0644},
-        {"backup left as a link to the file", "old\n", true, 0640, 0640},
+        {"existing file", "old\n", nullptr, false, 0600, 0600},
+        {"existing file and backup", "old\n", "older\n", false, 0644, 0644},
+        {"no file yet", nullptr, nullptr, false, 0, 0644},
+        {"backup left as a link to the file", "old\n", nullptr, true, 0640, 0640},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -64,6 +67,8 @@ TEST(PRReplaceFile, NewVersionReplacesTheFileAndTheOldOneBecomesTheBackup) {
             WriteFile(file, row.old);
             chmod(file.c_str(), row.mode);
         }
+        if (row.oldBackup != nullptr)
+            WriteFile(backup, row.oldBackup);
         if (row.backupIsLink) {
             ASSERT_EQ(link(file.c_str(), backup.c_str()), 0);
         }
@@ -114,6 +119,36 @@ TEST(PRReplaceFile, AFailedOrStoppedReplaceLeavesEverythingAsItWas) {
     EXPECT_EQ(ReadFile(file), "current\n");
     EXPECT_EQ(ReadFile(backup), "previous\n");
     EXPECT_EQ(Others(dir), std::vector<std::string>{});
+}
+
+/* Where the backup cannot be a link (another file system), it is a copy, and only a whole one. */
+TEST(PRReplaceFile, BackupIsCopiedWhereItCannotBeLinked) {
+    char pattern[] = "/dev/shm/plomex-test.XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+        GTEST_SKIP() << "no /dev/shm to hold a backup on another file system";
+    const std::string elsewhere = std::string(pattern) + "/";
+    TempDir dir;
+    const std::string file = dir.File("f"), backup = elsewhere + "f.backup";
+    const std::string big(20000, 'x');
+    WriteFile(file, big);
+    WriteFile(backup, "previous\n");
+    std::string text = "small\n";
+    pid_t pid = fork();
+    if (pid == 0) {
+        /* The new version fits under the size limit; a copy of the old one does not. */
+        struct rlimit limit = {10000, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(PR_ReplaceFile(file.c_str(), Fill, &text, backup.c_str()));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), QZPR_REPLACE_OK);
+    EXPECT_EQ(ReadFile(file), "small\n");
+    EXPECT_EQ(ReadFile(backup), "previous\n") << "a cut copy never becomes the backup";
+    EXPECT_EQ(PR_ReplaceFile(file.c_str(), Fill, &text, backup.c_str()), QZPR_REPLACE_OK);
+    EXPECT_EQ(ReadFile(backup), "small\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), {}), 1);
+    fs::remove_all(elsewhere);
 }
 
 TEST(PRReplaceFile, StaleTemporaryFilesAreRemovedAndNothingElse) {

@@ -146,6 +146,53 @@ TEST(QZcfgn, OpenModeDecidesCreationAndChanges) {
     }
 }
 
+/* A file looked up in a list of directories: an absolute name as it is, else the first that opens.
+ */
+TEST(QZcfgn, OpenSearchesTheDirectoryList) {
+    TempDir empty, holder;
+    WriteFile(holder.File("x.conf"), "[s]\nk=found\n");
+    const std::string inEmpty = empty.File(""), inHolder = holder.File("");
+    const char *list[] = {inEmpty.c_str(), inHolder.c_str(), nullptr};
+    const char *none[] = {nullptr};
+    const std::string absolute = holder.File("x.conf");
+    struct Row {
+        const char *name, *file;
+        const char **dirs;
+        int error;
+        const char *value; /* null: nothing loaded */
+    } rows[] = {
+        {"found in the second directory", "x.conf", list, 0, "found"},
+        {"absolute name, list not used", absolute.c_str(), none, 0, "found"},
+        {"found nowhere", "y.conf", list, 42, nullptr},
+        {"empty list", "x.conf", none, 0, nullptr},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QZcfgn cfg(row.file, row.dirs, QZcfgn::ReadOnly);
+        EXPECT_EQ(cfg.Error(), row.error);
+        char *value = nullptr;
+        cfg.Get("s", "k", value);
+        EXPECT_STREQ(value, row.value);
+    }
+}
+
+/* The building blocks of the changes refuse what they cannot link. */
+TEST(QZcfgn, PutEntryAndPutSectionRefuseMissingParts) {
+    ConfigFile file("[s]\n");
+    QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
+    QZcfgnNode *prev = nullptr;
+    QZcfgnNode *header = cfg.Find("s", prev);
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(cfg.PutEntry(nullptr, "v", header), nullptr);
+    EXPECT_EQ(cfg.PutEntry("k", nullptr, header), nullptr);
+    EXPECT_EQ(cfg.PutEntry("k", "v", nullptr), nullptr);
+    EXPECT_EQ(cfg.PutSection(nullptr), 0);
+    EXPECT_STREQ(cfg.PutEntry("k", "v", header)->text, "k = v");
+    EXPECT_EQ(cfg.PutSection("t"), 1);
+    EXPECT_EQ(cfg.Close().Error(), 0);
+    EXPECT_EQ(ReadFile(file.path), "[s]\n") << "neither makes the object changed";
+}
+
 /* Opening a changed object again first writes its changes back, whatever the new mode. */
 TEST(QZcfgn, ReopeningWritesPendingChangesFirst) {
     for (QZcfgn::Filemode mode : {QZcfgn::ReadOnly, QZcfgn::ReadWrite}) {

@@ -39,7 +39,7 @@ TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
          0, "1\n", ""},
         {"root missing", "add search",
          [](Vyxplugins &t) { setenv("KELMRIX_ROOT", (t.root + "/gone").c_str(), 1); }, 1, "",
-         "gone (KELMRIX_ROOT) is not a directory"},
+         "gone (KELMRIX_ROOT) is not a directory; nothing was changed\n"},
         {"obj.conf cannot be parsed", "add cm",
          [](Vyxplugins &t) { t.Write("obj.conf", Fixture("obj_unclosed.conf")); }, 1, "",
          "obj.conf: line 2: object is never closed; nothing was changed"},
@@ -60,7 +60,8 @@ TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
         } else {
             EXPECT_NE(err.find(c.err), std::string::npos) << err;
         }
-        if (c.status != 0) { /* a failing run changes neither file */
+        if (c.status != 0) { /* a failing run says why once and changes neither file */
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
             EXPECT_EQ(Files(), before);
         }
     }

@@ -163,7 +163,7 @@ TEST_F(ChangeLog, RecordsSayWhetherTheirChangeReachedTheFile) {
         log_change("plomex.conf", "%s set to %s", "a", "2");
         log_change("plomex.conf", "%s set to %s", "b", "3");
         c.during();
-        std::string remembered;
+        std::string remembered = "left over";
         EXPECT_TRUE(adm_remembered_content("plomex.conf", remembered));
         EXPECT_EQ(remembered, "a=1\n");
         EXPECT_EQ(Flushed(), c.flushed);

@@ -91,6 +91,30 @@ TEST_F(SrvcfgCalls, HandleFindsItsDirectiveAfterTheFileChangedAndIsRejectedWhenS
     EXPECT_EQ(delete_pblock_byptr(1, "default", "Service", first), 0) << "object gone";
 }
 
+/* Every call on a file it cannot parse fails, says so once, and leaves the file as it was. */
+TEST_F(SrvcfgCalls, UnparseableFileFailsEveryCall) {
+    Write("obj.conf", Fixture("obj_unclosed.conf"));
+    Write("init.conf", "Init oops\n");
+    testing::internal::CaptureStderr();
+    const int results[] = {
+        add_object(1, "a"),
+        grab_object(1, "a"),
+        delete_object(1, "a"),
+        add_pblock(1, "a", "Service", "f", 0),
+        grab_pblock(1, "a", "Service", "f", nullptr, nullptr) != nullptr,
+        delete_pblock(1, "a", "Service", "f", nullptr, nullptr),
+        set_zrv_init("f", nullptr, nullptr, 0),
+        get_zrv_init("f"),
+        delete_zrv_init("f"),
+    };
+    const std::string err = testing::internal::GetCapturedStderr();
+    for (int r : results)
+        EXPECT_EQ(r, 0);
+    EXPECT_EQ(Conf("obj.conf"), Fixture("obj_unclosed.conf"));
+    EXPECT_EQ(Conf("init.conf"), "Init oops\n");
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err; /* once for each file */
+}
+
 TEST_F(SrvcfgCalls, WriteFailureIsReportedAndLeavesNothing) {
     setenv("KELMRIX_CONF_DIR", (root + "/missing").c_str(), 1);
     testing::internal::CaptureStderr();
