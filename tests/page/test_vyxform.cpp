@@ -100,9 +100,9 @@ TEST(VYXformTest, GetValuesFromFormChecksPathsAndCutsValues) {
 
 TEST(VYXformTest, EachChangedValueIsRecordedWhileItsLockIsHeld) {
     TempDir dir;
-    const std::string conf = "[QZ-search]\nQZ-max-records=500\nQZ-largest-set=1000\n"
-                             "QZ-date-time=d\nQZ-default-html-title=T\n"
-                             "QZ-collection-acl-check=Y\nQZ-toc-acl-check=N\n";
+    std::string conf = "[QZ-search]\n";
+    for (int row = 0; row < VYXsrchSettingCount; row++)
+        conf += std::string(VYXsrchSettings[row].configFileFieldName) + "=1\n";
     WriteFile(dir.path + "plomex.conf", conf);
     fake::Reset();
     fake::watchedFile = dir.path + "plomex.lock";
@@ -110,7 +110,7 @@ TEST(VYXformTest, EachChangedValueIsRecordedWhileItsLockIsHeld) {
         TestPage page(dir.path.c_str(), "plomex.conf", "plomex.lock");
         EnterSearchSettings(page);
         page.GetValuesFromConfigFile();
-        for (int row = 0; row < 6; row++)
+        for (int row = 0; row < VYXsrchSettingCount; row++)
             page.SetNewValue(row, page.GetOrigValue(row));
         page.SetNewValue(0, "800");
         page.SetNewValue(3, "t");
