@@ -226,17 +226,52 @@ def c_string(data):
 
 TRIVIAL_CGI = """/*
  * The least a CGI program can do to answer like the page: written by
- * bench/bench.py at bench time with the page's own answers embedded, the
- * GET answer or, after reading the body, the POST answer, in one write.
+ * bench/bench.py at bench time with the page's own answers embedded. A GET
+ * writes the GET answer in one write. A POST reads the body and, with
+ * KELMRIX_ROOT set, saves config/plomex.conf the least a durable save can
+ * (under an flock on config/admin.runlock, as the page's runs take turns:
+ * write a copy beside it, fsync, rename it over, fsync the directory), then
+ * writes the POST answer: the floor of a saving CGI behind the same server.
  */
+#define _GNU_SOURCE
+#include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 static const char get_answer[] =
     %s;
 static const char post_answer[] =
     %s;
+
+static int save(const char *root) {
+    char conf[4096], temp[4200], lock[4200], dir[4200], data[1 << 16];
+    snprintf(conf, sizeof conf, "%%s/config/plomex.conf", root);
+    snprintf(temp, sizeof temp, "%%s.tmp-%%d", conf, (int)getpid());
+    snprintf(lock, sizeof lock, "%%s/config/admin.runlock", root);
+    snprintf(dir, sizeof dir, "%%s/config", root);
+    int l = open(lock, O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (l < 0 || flock(l, LOCK_EX) != 0)
+        return -1;
+    int in = open(conf, O_RDONLY | O_CLOEXEC);
+    ssize_t n = in >= 0 ? read(in, data, sizeof data) : -1;
+    if (in >= 0)
+        close(in);
+    int out = n >= 0 ? open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
+    int ok = out >= 0 && write(out, data, (size_t)n) == n && fsync(out) == 0;
+    if (out >= 0)
+        close(out);
+    ok = ok && rename(temp, conf) == 0;
+    int d = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (d >= 0) {
+        fsync(d);
+        close(d);
+    }
+    close(l);
+    return ok ? 0 : -1;
+}
 
 int main(void) {
     const char *method = getenv("REQUEST_METHOD");
@@ -250,6 +285,9 @@ int main(void) {
         while (got < want && got < sizeof body && n > 0)
             if ((n = read(0, body + got, sizeof body - got)) > 0)
                 got += (size_t)n;
+        const char *root = getenv("KELMRIX_ROOT");
+        if (root != NULL && save(root) != 0)
+            return 1;
         answer = post_answer;
         size = sizeof post_answer - 1;
     }
@@ -472,9 +510,11 @@ def row_parse(ws, quick, table):
         for n in names:
             empty_rss = {r[0]: rss(r) for r in res[n + "-empty"]}
             above[n] = statistics.median(rss(r) - empty_rss[r[0]] for r in res[n])
+        # The limit is set for the 100k-line file; at other sizes the ratio is for reading.
         table.add("4", "memory above empty, %s" % label, fmt_bytes(above["ours"]),
                   fmt_bytes(limit) + " limit", "%.2fx" % (above["ours"] / limit),
-                  "ours/(file+32B/line)", "<= 1.0x", above["ours"] <= limit)
+                  "ours/(file+32B/line)", "<= 1.0x" if at100k else "",
+                  (above["ours"] <= limit) if at100k else None)
         table.note("4", "%s: memory above empty per line: ours %.0f B, inih %.0f B, "
                    "configparser %.0f B (file %.1f B/line); peak RSS on the empty file: %s" % (
                        label, above["ours"] / lines, above["inih"] / lines,
@@ -592,6 +632,9 @@ def row_server(ws, quick, table, trivial):
     fake_build = ws.path("trivial-build")
     os.makedirs(os.path.join(fake_build, "bin"))
     shutil.copy(trivial, os.path.join(fake_build, "bin/vyxcfgsrch"))
+    # The same list of pages as the real build, so the server configuration is the same.
+    with open(os.path.join(fake_build, "pages"), "w") as f:
+        f.write("vyxcfgsrch\n")
     servers = {}
     for name, build in (("page", ws.build), ("trivial", fake_build)):
         servers[name] = start_server(ws, name, build)
@@ -624,7 +667,7 @@ def row_server(ws, quick, table, trivial):
             table.note("5", "%s: %d answers were errors, not 200 pages" % (method, bad))
         if method == "POST":
             table.note("5", "POST: %d of the page's answers were 'locked' refusals; the "
-                       "trivial CGI writes no file, so its POST rate is no save rate" % locked)
+                       "trivial CGI saves the file as durable_replace does" % locked)
     for proc, _, _ in servers.values():
         stop_server(proc)
 

@@ -103,18 +103,27 @@ static char *NormaliseInPlace(char *p, char *stop, char &type) {
     return p;
 }
 
-/* The whole of fp in one buffer with a byte to spare after it, or null when memory ran out. */
+/*
+ * The whole of the file under fp in one buffer with a byte to spare after
+ * it, or null when memory ran out. It is read past the stream's own buffer,
+ * straight into place: the stream has read nothing yet.
+ */
 static char *ReadWhole(FILE *fp, size_t &size) {
+    const int fd = fileno(fp);
     struct stat st;
-    size_t cap =
-        fstat(fileno(fp), &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+    size_t cap = fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
     char *data = static_cast<char *>(malloc(cap + 1));
     size = 0;
     while (data != nullptr) {
-        size += fread(data + size, 1, cap - size, fp);
-        if (size < cap || feof(fp) || ferror(fp))
+        ssize_t n = read(fd, data + size, cap - size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 && size < cap)
             return data;
-        /* The file grew since fstat: make room and read on. */
+        size += n > 0 ? static_cast<size_t>(n) : 0;
+        if (size < cap)
+            continue;
+        /* Full: the file may have grown since fstat. Make room and read on. */
         cap = cap * 2 + 4096;
         char *more = static_cast<char *>(realloc(data, cap + 1));
         if (more == nullptr)

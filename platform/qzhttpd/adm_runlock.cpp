@@ -12,6 +12,7 @@
 #include "qzpr.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -19,13 +20,13 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
 
-/* How long a run waits for the one before it by default, and the longest pause between two tries. */
+/* How long a run waits for the one before it by default. */
 const long kWaitSeconds = 10;
-const long kMaxPauseMillis = 100;
 
 /* KELMRIX_LOCK_WAIT seconds when it is a whole number, else the default. */
 long wait_millis() {
@@ -55,31 +56,34 @@ int open_lock_file(const std::string &path) {
     return errno == EEXIST ? open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW) : -1;
 }
 
-long millis_since(const struct timespec &start) {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-}
+void wake(int) {}
 
-/* 0 when locked, 1 when another run kept it past the wait, -1 when flock itself fails. */
+/*
+ * 0 when locked, 1 when another run kept it past the wait, -1 when flock
+ * itself fails. The wait sleeps in flock, so the next run starts the moment
+ * the one before it ends; a timer's signal ends a wait that lasts too long.
+ */
 int wait_for(int fd) {
-    struct timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return 0;
+    if (errno != EWOULDBLOCK)
+        return -1;
+    struct sigaction sa = {}, old;
+    sa.sa_handler = wake; /* no SA_RESTART: the signal ends the flock */
+    sigaction(SIGALRM, &sa, &old);
     const long wait = wait_millis();
-    long pause = 2;
-    for (;;) {
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return 0;
-        if (errno == EINTR)
-            continue;
-        if (errno != EWOULDBLOCK)
-            return -1;
-        if (millis_since(start) >= wait)
-            return 1;
-        struct timespec nap = {0, pause * 1000000};
-        nanosleep(&nap, nullptr);
-        pause = pause * 2 > kMaxPauseMillis ? kMaxPauseMillis : pause * 2;
-    }
+    struct itimerval timer = {}, oldTimer;
+    timer.it_value.tv_sec = wait / 1000;
+    timer.it_value.tv_usec = (wait % 1000) * 1000;
+    setitimer(ITIMER_REAL, &timer, &oldTimer);
+    int rc = flock(fd, LOCK_EX);
+    int err = errno;
+    struct itimerval off = {};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &old, nullptr);
+    if (rc == 0)
+        return 0;
+    return err == EINTR ? 1 : -1;
 }
 
 [[noreturn]] void busy(const std::string &dir) {

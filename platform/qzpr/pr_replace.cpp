@@ -30,13 +30,16 @@ const int kTempRandom = 6; /* the characters mkstemp puts after the mark */
  */
 char pendingNew[PATH_MAX];
 char pendingBackup[PATH_MAX];
+/* Where pendingBackup belongs once it holds the replaced version: it is renamed there, not lost. */
+char backupTarget[PATH_MAX];
 
 const int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 void RemovePendingAndDie(int sig) {
     if (pendingNew[0] != '\0')
         unlink(pendingNew);
-    if (pendingBackup[0] != '\0')
+    if (pendingBackup[0] != '\0' &&
+        (backupTarget[0] == '\0' || rename(pendingBackup, backupTarget) != 0))
         unlink(pendingBackup);
     signal(sig, SIG_DFL);
     raise(sig);
@@ -94,18 +97,49 @@ bool TempTemplate(char (&buf)[PATH_MAX], const char *name) {
     return n > 0 && static_cast<size_t>(n) < sizeof buf;
 }
 
-/* A new temporary file beside name, recorded in pending for the signal handler. */
-int MakeTemp(char (&pending)[PATH_MAX], const char *name) {
+/* Puts fresh random characters in place of the template's last kTempRandom. */
+bool Randomise(char (&path)[PATH_MAX]) {
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char bytes[kTempRandom];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+        return false;
+    char *random = path + strlen(path) - kTempRandom;
+    for (int i = 0; i < kTempRandom; ++i)
+        random[i] = kChars[bytes[i] % (sizeof kChars - 1)];
+    return true;
+}
+
+/*
+ * Makes a name beside base that did not exist, by make (which fails with
+ * EEXIST when the name is taken), and records it in pending for the signal
+ * handler. make's result, or -1.
+ */
+template <class Make> int MakeFresh(char (&pending)[PATH_MAX], const char *base, Make make) {
     char path[PATH_MAX];
-    if (!TempTemplate(path, name)) {
+    if (!TempTemplate(path, base)) {
         errno = ENAMETOOLONG;
         return -1;
     }
-    BlockEndSignals block;
-    int fd = mkostemp(path, O_CLOEXEC);
-    if (fd >= 0)
-        memcpy(pending, path, sizeof path);
-    return fd;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (!Randomise(path))
+            return -1;
+        BlockEndSignals block;
+        int rc = make(path);
+        if (rc >= 0) {
+            memcpy(pending, path, sizeof path);
+            return rc;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    return -1;
+}
+
+/* A new temporary file beside name, made with mode (then as the umask lets it). */
+int MakeTemp(char (&pending)[PATH_MAX], const char *name, mode_t mode) {
+    return MakeFresh(pending, name, [mode](const char *path) {
+        return open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    });
 }
 
 /* Renames the recorded temporary file to to, or removes it when to is null. */
@@ -121,17 +155,22 @@ int Settle(char (&pending)[PATH_MAX], const char *to) {
     return rc;
 }
 
-/* The new file gets the owner (where this process may give it) and the bits of the one it replaces.
+/*
+ * The new file gets the owner (where this process may give it) and the bits
+ * of the one it replaces, 0644 for a new one; only what differs is changed,
+ * since each change is one more entry for the file system's journal.
  */
 void TakeOverOwnerAndMode(int fd, const struct stat *old) {
-    if (old == nullptr) {
-        fchmod(fd, 0644);
+    struct stat now;
+    if (fstat(fd, &now) != 0)
         return;
-    }
-    if (fchown(fd, old->st_uid, old->st_gid) != 0) {
+    const mode_t mode = old != nullptr ? old->st_mode & 07777 : 0644;
+    if (old != nullptr && (now.st_uid != old->st_uid || now.st_gid != old->st_gid) &&
+        fchown(fd, old->st_uid, old->st_gid) != 0) {
         /* Only a privileged writer can keep another owner; the bits still apply. */
     }
-    fchmod(fd, old->st_mode & 07777);
+    if ((now.st_mode & 07777) != mode || (old != nullptr && now.st_uid != old->st_uid))
+        fchmod(fd, mode);
 }
 
 bool WriteAll(int fd, const char *p, size_t n) {
@@ -165,26 +204,8 @@ bool CopyInto(int out, const char *from) {
 
 /* A hard link to name under a fresh temporary name beside backup, recorded in pendingBackup. */
 bool LinkTemp(const char *name, const char *backup) {
-    char path[PATH_MAX];
-    if (!TempTemplate(path, backup))
-        return false;
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    char *random = path + strlen(path) - kTempRandom;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        unsigned char bytes[kTempRandom];
-        if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
-            return false;
-        for (int i = 0; i < kTempRandom; ++i)
-            random[i] = kChars[bytes[i] % (sizeof kChars - 1)];
-        BlockEndSignals block;
-        if (link(name, path) == 0) {
-            memcpy(pendingBackup, path, sizeof path);
-            return true;
-        }
-        if (errno != EEXIST)
-            return false;
-    }
-    return false;
+    return MakeFresh(pendingBackup, backup,
+                     [name](const char *path) { return link(name, path); }) == 0;
 }
 
 /*
@@ -196,10 +217,9 @@ void KeepBackup(const char *name, const char *backup, const struct stat *old) {
     if (old == nullptr)
         return;
     if (!LinkTemp(name, backup)) {
-        int fd = MakeTemp(pendingBackup, backup);
+        int fd = MakeTemp(pendingBackup, backup, old->st_mode & 07777);
         if (fd < 0)
             return;
-        fchmod(fd, old->st_mode & 07777);
         bool copied = CopyInto(fd, name);
         if (close(fd) != 0 || !copied) {
             Settle(pendingBackup, nullptr);
@@ -238,6 +258,39 @@ bool IsTempName(const char *entry) {
     return true;
 }
 
+/* Whether two names lie in one directory, so that a rename between them cannot fail for that. */
+bool SameDirectory(const char *a, const char *b) {
+    const char *sa = strrchr(a, '/'), *sb = strrchr(b, '/');
+    size_t la = sa != nullptr ? static_cast<size_t>(sa - a) : 0;
+    size_t lb = sb != nullptr ? static_cast<size_t>(sb - b) : 0;
+    return la == lb && strncmp(a, b, la) == 0;
+}
+
+/*
+ * Puts the written version in place and the replaced one at backup. Where
+ * the file system can swap two names in one step, the new version and the
+ * old swap places and the old one is then renamed to backup: the file is
+ * never missing, and no link is needed. Elsewhere the old version is linked
+ * (or copied) to backup first. 0, or -1 when the new version is not in place.
+ */
+int PutInPlace(const char *name, const char *backup, const struct stat *old) {
+    if (backup != nullptr && old != nullptr && SameDirectory(name, backup)) {
+        BlockEndSignals block;
+        if (renameat2(AT_FDCWD, pendingNew, AT_FDCWD, name, RENAME_EXCHANGE) == 0) {
+            /* The temporary name now holds the replaced version: it becomes the backup. */
+            memcpy(pendingBackup, pendingNew, sizeof pendingNew);
+            pendingNew[0] = '\0';
+            snprintf(backupTarget, sizeof backupTarget, "%s", backup);
+            Settle(pendingBackup, backup);
+            backupTarget[0] = '\0';
+            return 0;
+        }
+    }
+    if (backup != nullptr)
+        KeepBackup(name, backup, old);
+    return Settle(pendingNew, name);
+}
+
 } /* namespace */
 
 int PR_ReplaceFile(const char *name, PR_FillFunc fill, void *arg, const char *backup) {
@@ -248,7 +301,7 @@ int PR_ReplaceFile(const char *name, PR_FillFunc fill, void *arg, const char *ba
     SignalGuard guard;
     struct stat st;
     const struct stat *old = stat(name, &st) == 0 ? &st : nullptr;
-    int fd = MakeTemp(pendingNew, name);
+    int fd = MakeTemp(pendingNew, name, old != nullptr ? old->st_mode & 07777 : 0644);
     if (fd < 0)
         return QZPR_REPLACE_CREATE;
     TakeOverOwnerAndMode(fd, old);
@@ -263,9 +316,7 @@ int PR_ReplaceFile(const char *name, PR_FillFunc fill, void *arg, const char *ba
         errno = err;
         return QZPR_REPLACE_WRITE;
     }
-    if (backup != nullptr)
-        KeepBackup(name, backup, old);
-    if (Settle(pendingNew, name) != 0)
+    if (PutInPlace(name, backup, old) != 0)
         return QZPR_REPLACE_RENAME;
     SyncDirectoryOf(name);
     return QZPR_REPLACE_OK;
