@@ -11,8 +11,8 @@ cmake_minimum_required(VERSION 3.16)
 set(runtime qzpr.h pr_file.h)
 set(core qzbase.h qzcfgn.h qzfname.h qzlockf.h qzstr.h)
 set(adminlib adminlib.h)
-set(adminlib_inside adm_changelog.h adm_diff.h adm_directive.h adm_form.h adm_messages.h
-    adm_origin.h adm_page.h adm_util.h srvcfg.h)
+set(adminlib_inside adm_changelog.h adm_diff.h adm_directive.h adm_form.h adm_history.h adm_messages.h
+    adm_origin.h adm_page.h adm_status.h adm_util.h srvcfg.h)
 set(framework vyxaui.h vyxbase.h vyxform.h)
 
 set(allowed_platform/qzpr ${runtime})

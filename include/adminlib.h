@@ -57,6 +57,12 @@ int take_run_lock(void);
  * length have passed, before the body is read.
  */
 void post_begin(FILE *in);
+/*
+ * Reads the fields of the request's query string (QUERY_STRING, at most
+ * 4 KiB, decoded and checked as a posted form is) for get_cgi_var; a bad
+ * one gets the refusal page and ends the process with status 0.
+ */
+void query_begin(void);
 /* The submitted value of the field name, or null when the form lacks it. The other arguments are
  * unused. */
 char *get_cgi_var(const char *name, const char *unused1, const char *unused2);
@@ -212,6 +218,41 @@ int delete_pblock(int selector, const char *id, const char *type, const char *fn
  * object or type, or its directive is gone.
  */
 int delete_pblock_byptr(int selector, const char *id, const char *type, zrv_pblock *handle);
+
+/* ---- The status of a configuration file -----------------------------------
+ *
+ * file and lockfile name files of the configuration directory ("plomex.conf",
+ * "plomex.lock"). Every save that rewrites a file keeps the version it
+ * replaced, with the time, the user and the save's change-log records, in
+ * the history folder of the configuration directory; the newest
+ * KELMRIX_HISTORY_KEEP (default 20) are kept. The output calls write HTML
+ * to standard output; their forms post "action" ("restore" with "version",
+ * or "remove-lock") back to the page.
+ */
+
+/* Whether the file can be read and saved, and each problem in words with what to do. */
+void output_health(const char *file);
+/* Whether the lock file is present, whose it is, and a removal form when it is stale. */
+void output_lock_status(const char *lockfile);
+/* The kept versions, newest first, each with a comparison link (?diff=ID) and a restore form. */
+void output_history(const char *file);
+/* The kept version against the current file, line by line. */
+void output_diff(const char *file, const char *version);
+/* The file's change-log records, newest first, page page (?log=N) of 20, read from the log's end. */
+void output_change_log(const char *file, const char *page);
+/*
+ * Replaces file by its kept version (a save: the current version is kept
+ * and its backup made, one change-log record names the version). 1 done,
+ * 0 when no such version is kept, -1 when writing failed. The caller holds
+ * the lock file.
+ */
+int restore_version(const char *file, const char *version);
+/*
+ * Removes the lock file when it is stale (its process no longer runs on this
+ * host, or it is empty and older than a few seconds), with a change-log
+ * record. 1 removed, 0 not present or not stale, -1 removal failed.
+ */
+int remove_stale_lock(const char *lockfile);
 
 /* ---- Command-line runs of the server-configuration calls ----------------- */
 

@@ -5,6 +5,7 @@
 #include "adm_messages.h"
 #include "adm_origin.h"
 #include "adm_page.h"
+#include "adm_util.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -53,6 +54,22 @@ void post_begin(FILE *in) {
         adm_refuse(adm_msg::kFormSubject, adm_msg::kControlChar);
     case ADM_DECODE_NOT_UTF8:
         adm_refuse(adm_msg::kFormSubject, adm_msg::kNotUtf8);
+    }
+}
+
+void query_begin(void) {
+    const std::string query = adm_env("QUERY_STRING");
+    if (query.size() > kAdmMaxQueryBytes)
+        adm_refuse(adm_msg::kQuerySubject, adm_msg::kQueryTooLong);
+    switch (adm_decode_form(query.data(), query.size(), postedFields)) {
+    case ADM_DECODE_OK:
+        return;
+    case ADM_DECODE_BAD_ESCAPE:
+        adm_refuse(adm_msg::kQuerySubject, adm_msg::kBadEscape);
+    case ADM_DECODE_CONTROL:
+        adm_refuse(adm_msg::kQuerySubject, adm_msg::kControlChar);
+    case ADM_DECODE_NOT_UTF8:
+        adm_refuse(adm_msg::kQuerySubject, adm_msg::kNotUtf8);
     }
 }
 

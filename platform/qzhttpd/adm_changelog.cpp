@@ -7,6 +7,7 @@
 #include "adminlib.h"
 
 #include "adm_changelog.h"
+#include "adm_history.h"
 #include "adm_util.h"
 #include "srvcfg.h"
 
@@ -27,6 +28,7 @@ struct Record {
     std::string file; /* as the caller named it */
     std::string stamp;
     std::string message;
+    int own; /* a change the library made itself: 1 done, 0 failed; -1 for the caller's */
 };
 
 /* A file as it was at the run's first record for it: held open, so that version stays readable. */
@@ -35,6 +37,7 @@ struct Snapshot {
     int fd; /* -1 when the file did not exist */
     dev_t dev;
     ino_t ino;
+    mode_t mode;
 };
 
 std::vector<Record> pending;
@@ -77,30 +80,50 @@ const Snapshot *find_snapshot(const std::string &file) {
 }
 
 Snapshot take_snapshot(const std::string &file) {
-    Snapshot s{file, open(adm_conf_path(file.c_str()).c_str(), O_RDONLY | O_CLOEXEC), 0, 0};
+    Snapshot s{file, open(adm_conf_path(file.c_str()).c_str(), O_RDONLY | O_CLOEXEC), 0, 0, 0644};
     struct stat st;
     if (s.fd >= 0 && fstat(s.fd, &st) == 0) {
         s.dev = st.st_dev;
         s.ino = st.st_ino;
+        s.mode = st.st_mode;
     }
     return s;
 }
 
-/*
- * Whether the change a record names reached its file: a write-back always
- * puts a new file in place, so the file is another one than at the first record.
- */
+/* Whether the file is another one now than at the snapshot: a write-back always puts a new file in
+ * place. */
+bool replaced(const Snapshot &before) {
+    struct stat st;
+    bool exists = stat(adm_conf_path(before.file.c_str()).c_str(), &st) == 0;
+    if (exists != (before.fd >= 0))
+        return true;
+    return exists && (st.st_dev != before.dev || st.st_ino != before.ino);
+}
+
+/* Whether the change a record names reached its file. */
 bool saved(const Record &r) {
+    if (r.own >= 0)
+        return r.own == 1;
     if (edited_by_library(r.file))
         return !editFailed;
     const Snapshot *before = find_snapshot(r.file);
-    if (before == nullptr)
-        return true;
-    struct stat st;
-    bool exists = stat(adm_conf_path(r.file.c_str()).c_str(), &st) == 0;
-    if (exists != (before->fd >= 0))
-        return true;
-    return exists && (st.st_dev != before->dev || st.st_ino != before->ino);
+    return before == nullptr || replaced(*before);
+}
+
+/* Keeps the version each rewritten file had before the run, with the run's records for it. */
+void keep_replaced_versions(const std::string &user) {
+    for (const Snapshot &s : snapshots) {
+        std::string content;
+        if (s.fd < 0 || !replaced(s) || !adm_remembered_content(s.file.c_str(), content))
+            continue;
+        adm_version info;
+        info.when = timestamp();
+        info.user = user;
+        for (const Record &r : pending)
+            if (r.file == s.file)
+                info.records.push_back(r.message);
+        adm_history_add(s.file, content, s.mode, info);
+    }
 }
 
 void forget_snapshots() {
@@ -173,8 +196,24 @@ int log_change(const char *file, const char *fmt, ...) {
     /* The file cannot change under the run lock but by this run's own write-back. */
     if (!edited_by_library(name) && find_snapshot(name) == nullptr)
         snapshots.push_back(take_snapshot(name));
-    pending.push_back({name, timestamp(), message});
+    pending.push_back({name, timestamp(), message, -1});
     return 0;
+}
+
+void adm_log_own_change(const std::string &file, bool done, const std::string &message) {
+    if (srvcfg::InDryRun())
+        return;
+    if (pending.empty() && snapshots.empty())
+        atexit(flush_at_exit);
+    pending.push_back({file, timestamp(), message, done ? 1 : 0});
+}
+
+std::vector<std::string> adm_replaced_files() {
+    std::vector<std::string> files;
+    for (const Snapshot &s : snapshots)
+        if (replaced(s))
+            files.push_back(s.file);
+    return files;
 }
 
 void adm_flush_change_log() {
@@ -185,6 +224,7 @@ void adm_flush_change_log() {
     std::string user = adm_env("REMOTE_USER");
     if (user.empty())
         user = "-";
+    keep_replaced_versions(adm_no_controls(user));
     std::string text;
     for (const Record &r : pending) {
         /* Controls are replaced so that no part of a record can start a line of its own. */

@@ -2,6 +2,8 @@
 #include "adm_diff.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 namespace {
 
@@ -167,4 +169,71 @@ std::string adm_unified_diff(const std::string &name, const std::string &before,
         }
         i = end;
     }
+}
+
+namespace {
+
+struct Setting {
+    std::string section, key, value;
+};
+
+std::string Trim(const std::string &s) {
+    size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
+    return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+}
+
+/* The settings of text in file order, the first of each section and key only. */
+std::vector<Setting> Settings(const std::string &text) {
+    std::vector<Setting> out;
+    std::set<std::pair<std::string, std::string>> seen;
+    std::string section;
+    for (const std::string &raw : adm_split_lines(text)) {
+        const std::string line = Trim(raw);
+        if (line.empty() || line[0] == '#' || line[0] == ';')
+            continue;
+        if (line[0] == '[') {
+            const size_t close = line.find(']');
+            section = line.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+            continue;
+        }
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        Setting s{section, Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))};
+        if (seen.insert({s.section, s.key}).second)
+            out.push_back(s);
+    }
+    return out;
+}
+
+using Index = std::map<std::pair<std::string, std::string>, const Setting *>;
+
+Index IndexOf(const std::vector<Setting> &settings) {
+    Index index;
+    for (const Setting &s : settings)
+        index[{s.section, s.key}] = &s;
+    return index;
+}
+
+const Setting *Lookup(const Index &in, const Setting &s) {
+    auto it = in.find({s.section, s.key});
+    return it == in.end() ? nullptr : it->second;
+}
+
+} /* namespace */
+
+std::vector<adm_setting_change> adm_setting_changes(const std::string &before,
+                                                    const std::string &after) {
+    const std::vector<Setting> old = Settings(before), now = Settings(after);
+    const Index oldIndex = IndexOf(old), nowIndex = IndexOf(now);
+    std::vector<adm_setting_change> changes;
+    for (const Setting &s : now) {
+        const Setting *o = Lookup(oldIndex, s);
+        if (o == nullptr || o->value != s.value)
+            changes.push_back({s.section, s.key, o ? o->value : "", s.value, o != nullptr, true});
+    }
+    for (const Setting &o : old)
+        if (Lookup(nowIndex, o) == nullptr)
+            changes.push_back({o.section, o.key, o.value, "", true, false});
+    return changes;
 }

@@ -31,4 +31,20 @@ std::vector<adm_diff_op> adm_diff(const std::vector<std::string> &a,
 std::string adm_unified_diff(const std::string &name, const std::string &before,
                              const std::string &after);
 
+/* A setting whose value differs between two versions of an INI-like file. */
+struct adm_setting_change {
+    std::string section, key;
+    std::string before, after; /* "" with wasSet/isSet false when absent */
+    bool wasSet, isSet;
+};
+
+/*
+ * The settings (key=value lines, by [section]; blanks around key and value
+ * ignored, '#' and ';' lines skipped, the first of a repeated key counts)
+ * whose values differ between before and after, in the order of after, then
+ * the ones after no longer has.
+ */
+std::vector<adm_setting_change> adm_setting_changes(const std::string &before,
+                                                    const std::string &after);
+
 #endif

@@ -9,6 +9,8 @@
 
 /* The largest body a form may have. */
 inline constexpr size_t kAdmMaxFormBytes = 65536;
+/* The largest query string a page reads. */
+inline constexpr size_t kAdmMaxQueryBytes = 4096;
 
 using adm_fields = std::vector<std::pair<std::string, std::string>>;
 

@@ -10,6 +10,11 @@ namespace adm_msg {
 /* Headings of the answer pages. */
 inline constexpr const char kRefusedHeading[] = "Request refused";
 inline constexpr const char kBackToForm[] = "Back to the form";
+inline constexpr const char kStatusLink[] = "History and status";
+inline constexpr const char kBackToStatus[] = "Back to history and status";
+
+/* The status page beside the settings page: its name, served at /admin/<name>. */
+inline constexpr const char kStatusPage[] = "vyxstatus";
 
 /* Words for the error categories handed to report_warning and report_error. */
 inline constexpr const char kCategoryFile[] = "File problem";
@@ -35,6 +40,9 @@ inline constexpr const char kTemplateUnreadable[] =
 
 /* Refusals of a posted form; the subject names what was wrong with the request. */
 inline constexpr const char kFormSubject[] = "Form data";
+inline constexpr const char kQuerySubject[] = "Address of the page";
+inline constexpr const char kQueryTooLong[] =
+    "The address asks for more than 4096 bytes of options.";
 inline constexpr const char kOriginSubject[] = "Origin of the request";
 inline constexpr const char kBadContentType[] =
     "The form data must be sent as application/x-www-form-urlencoded.";

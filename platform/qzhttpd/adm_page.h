@@ -7,6 +7,8 @@
 #ifndef ADM_PAGE_H
 #define ADM_PAGE_H
 
+#include <string>
+
 /* The configuration handle of a run: what later pages of this form need to know. */
 struct adm_config {
     bool backLink; /* the next error page offers a way back to the form */
@@ -17,6 +19,9 @@ adm_config &adm_run_config();
 
 /* Writes the shared <style> block. */
 void adm_write_style();
+
+/* Closes the label a radio button opened for its text, when one is open. */
+void adm_close_choice();
 
 /* Notes that a template page has begun, so an error page after it is written as a section only. */
 void adm_note_document_started();
@@ -29,13 +34,17 @@ const char *adm_back_target();
 
 enum adm_answer_kind { ADM_ANSWER_ERROR, ADM_ANSWER_SUCCESS };
 
+/* The address of the status page beside the running page, or "" when it cannot be told. */
+const char *adm_status_target();
+
 /*
- * Writes an answer page: heading, then subject and message when not empty, and
- * a link back to the form when back_link is set and a target is known. All
+ * Writes an answer page: heading, then subject and message when not empty,
+ * then details (HTML written as it is), then a link back to the form when
+ * back_link is set and a target is known, and one to the status page. All
  * texts are escaped. When a template page has begun, only a section is written.
  */
 void adm_write_answer(adm_answer_kind kind, const char *heading, const char *subject,
-                      const char *message, bool back_link);
+                      const char *message, bool back_link, const std::string &details = "");
 
 /* Writes the refusal page (heading "Request refused") and ends the process with status 0. */
 [[noreturn]] void adm_refuse(const char *subject, const char *message);

@@ -3,6 +3,7 @@
 
 #include "adm_changelog.h"
 #include "adm_page.h"
+#include "adm_status.h"
 #include "adm_util.h"
 
 #include <cstdio>
@@ -18,13 +19,17 @@ void report_error(int category, const char *subject, const char *msg) {
 
 void report_warning(int category, const char *subject, const char *msg) {
     adm_flush_change_log();
+    /* A file problem of a save often lies outside the page: say what to check. */
+    const std::string hints = category == 0 && subject ? adm_problems_html(subject) : "";
     adm_write_answer(ADM_ANSWER_ERROR, adm_category_words(category), subject, msg,
-                     adm_run_config().backLink);
+                     adm_run_config().backLink, hints);
 }
 
 void return_success(const char *msg) {
+    /* What changed is read before the run ends, while the versions before are still remembered. */
+    const std::string changes = adm_changes_html();
     adm_flush_change_log();
-    adm_write_answer(ADM_ANSWER_SUCCESS, msg, "", "", true);
+    adm_write_answer(ADM_ANSWER_SUCCESS, msg, "", "", true, changes);
 }
 
 /*

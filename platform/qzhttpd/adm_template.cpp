@@ -67,6 +67,7 @@ int next_html_line(adm_template *t, char *line) {
 }
 
 int parse_line(char *line, adm_config *) {
+    adm_close_choice();
     std::string name = adm_directive_name(line);
     if (!name.empty() && name != kStyleDirective)
         return 1;

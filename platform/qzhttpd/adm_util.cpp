@@ -1,6 +1,7 @@
 /* Environment, directories, HTML escaping and UTF-8 decoding shared by the library's units. */
 #include "adm_util.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 bool adm_in_cgi() {
@@ -27,6 +28,22 @@ std::string adm_env_dir(const char *var, const char *below_root) {
     if (root.empty())
         return "";
     return with_one_slash(with_one_slash(root) + below_root);
+}
+
+bool adm_read_whole(const std::string &path, std::string &out) {
+    out.clear();
+    FILE *fp = fopen(path.c_str(), "rbe");
+    if (fp == nullptr)
+        return false;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, fp)) > 0)
+        out.append(buf, n);
+    bool ok = !ferror(fp);
+    fclose(fp);
+    if (!ok)
+        out.clear();
+    return ok;
 }
 
 std::string adm_html_escape(const char *s) {

@@ -18,6 +18,9 @@ std::string adm_env(const char *name);
  */
 std::string adm_env_dir(const char *var, const char *below_root);
 
+/* The whole file at path into out: false (out empty) when it cannot be read. */
+bool adm_read_whole(const std::string &path, std::string &out);
+
 /* s with & < > " ' turned into character references; null gives "". */
 std::string adm_html_escape(const char *s);
 

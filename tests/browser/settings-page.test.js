@@ -12,6 +12,7 @@ const {
   startServer, removeRoot, launchBrowser, pageSettings, settingValues, screenshotDir, buildDir, repo,
   PORT_IN_USE,
 } = require('./server');
+const { violations } = require('./axe');
 
 const SETTINGS = pageSettings();
 const TEXT_SETTINGS = SETTINGS.filter((s) => s.type === 'text');
@@ -141,6 +142,7 @@ describe('search settings page', () => {
     assert.doesNotMatch(text, /Congratulations/);
     assert.equal(read(server.confPath), conf);
     assert.equal(read(server.changeLogPath), log);
+    assert.deepEqual(await violations(page), [], 'axe on an error page');
     await page.screenshot({ path: path.join(screenshotDir, 'search-settings-error.png'), fullPage: true });
   });
 

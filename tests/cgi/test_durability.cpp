@@ -154,7 +154,7 @@ TEST(CgiDurabilityTest, FailedSavesAnswerClearlyAndChangeNothing) {
         const char *answer;
         bool recorded; /* the value was set in memory, so a "not saved" record is made */
     } cases[] = {
-        {"write beyond the file size limit", false, 3000, 0755, 0644, "close failed", true},
+        {"write beyond the file size limit", false, 12000, 0755, 0644, "close failed", true},
         /* plomex.lock cannot be made there, which reads as held by another run. */
         {"configuration directory not writable", true, -1, 0555, 0666, "locked", false},
         {"plomex.conf not writable", true, -1, 0777, 0444, "open failed", false},
@@ -168,7 +168,7 @@ TEST(CgiDurabilityTest, FailedSavesAnswerClearlyAndChangeNothing) {
         PageRoot root;
         /* Larger than the page and the log records, so only the write-back meets the size limit. */
         WriteFile(root.Conf(), ReadFile(root.Conf()) + std::string(100, '#') + "\n" +
-                                   std::string(4000, ';') + "\n");
+                                   std::string(20000, ';') + "\n");
         ASSERT_NE(std::string::npos, Body(SaveMaxRecords(root, 500, 600)).find("Congratulations"));
         const std::string conf = ReadFile(root.Conf()), backup = ReadFile(root.Backup());
         const std::string log = ReadFile(root.ChangeLog());

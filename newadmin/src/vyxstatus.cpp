@@ -1,0 +1,79 @@
+/* The status and history page: restoring a kept version and removing a stale lock. */
+#include "vyxstatus.h"
+
+#include "adminlib.h"
+#include "qzlockf.h"
+#include "qzstr.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+/* Forms "%s%s" from dir and name into a path field; false when it would not fit. */
+template <size_t N> bool JoinPath(char (&path)[N], const char *dir, const char *name) {
+    int n = snprintf(path, N, "%s%s", dir ? dir : "", name);
+    if (n >= 0 && static_cast<size_t>(n) < N)
+        return true;
+    path[0] = '\0';
+    return false;
+}
+
+} /* namespace */
+
+VYXstatus::VYXstatus(const char *dir, const char *fileName, const char *lockName)
+    : lockFileName(), lockFilePath() {
+    QZcopy(configFileName, fileName);
+    QZcopy(lockFileName, lockName);
+    if (!JoinPath(configFilePath, dir, configFileName) ||
+        !JoinPath(lockFilePath, dir, lockFileName))
+        StoreError(0, 42, configFileName, "Configuration directory path is too long");
+}
+
+VYXstatus::~VYXstatus() {}
+
+void VYXstatus::RestoreVersion(const char *version) {
+    if (version == nullptr || *version == '\0') {
+        StoreError(4, 13, "version", "Please enter a value for the named field.");
+        return;
+    }
+    /* A restore is a save: it takes the lock file the settings page takes for each value. */
+    QZlockfile lock;
+    if (lock.Init(lockFilePath, nullptr) == 0) {
+        StoreError(0, 42, configFileName, "Configuration file is locked. Please try again later.");
+        return;
+    }
+    switch (restore_version(configFileName, version)) {
+    case 1:
+        changeCount++;
+        return;
+    case 0:
+        StoreError(7, 13, version,
+                   "That version is no longer kept: the history lists the ones that are.");
+        return;
+    default:
+        StoreError(0, 44, configFileName, "close failed");
+    }
+}
+
+void VYXstatus::RemoveStaleLock() {
+    switch (remove_stale_lock(lockFileName)) {
+    case 1:
+        changeCount++;
+        return;
+    case 0:
+        StoreError(7, 13, lockFileName,
+                   "The lock is not stale: it is gone, or its save still runs, or it belongs "
+                   "to another host. Nothing was removed.");
+        return;
+    default:
+        StoreError(0, 42, lockFileName, "The stale lock could not be removed.");
+    }
+}
+
+void VYXstatus::Dump(std::ostream &os) const {
+    os << "configFileName = " << configFileName << std::endl;
+    os << "lockFileName = " << lockFileName << std::endl;
+}
+
+const char *VYXstatus::Name() const { return "VYXstatus"; }

@@ -1,0 +1,90 @@
+/*
+ * vyxstatus: the CGI program behind the status and history page, run once
+ * per request. A GET shows the lock, the health of the files, the kept
+ * versions of plomex.conf (with a comparison when ?diff=VERSION asks for
+ * one) and its change log (?log=PAGE); a POST restores a kept version or
+ * removes a stale lock.
+ */
+#include "vyxstatus.h"
+
+#include "adminlib.h"
+#include "vyxaui.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+/* The page's template directives and what each writes. */
+void OutputSection(const VYXstatus &page, const char *line) {
+    if (directive_is(line, "STATUS_LOCK"))
+        output_lock_status(page.LockFileName());
+    else if (directive_is(line, "STATUS_HEALTH"))
+        output_health(page.ConfigFileName());
+    else if (directive_is(line, "STATUS_HISTORY"))
+        output_history(page.ConfigFileName());
+    else if (directive_is(line, "STATUS_DIFF")) {
+        const char *version = get_cgi_var("diff", nullptr, nullptr);
+        if (version != nullptr)
+            output_diff(page.ConfigFileName(), version);
+    } else if (directive_is(line, "STATUS_CHANGE_LOG"))
+        output_change_log(page.ConfigFileName(), get_cgi_var("log", nullptr, nullptr));
+    else
+        fputs(line, stdout);
+}
+
+void ShowStatus(VYXstatus &page) {
+    query_begin();
+    adm_template *tmpl = open_html_file("vyxstatus.html");
+    adm_config *cfg = get_adm_config();
+    char line[1024];
+    while (next_html_line(tmpl, line) != 0) {
+        if (parse_line(line, cfg) != 0)
+            OutputSection(page, line);
+    }
+    set_referer(cfg);
+}
+
+/* What a POST asks for, in its "action" field. */
+const char *Act(VYXstatus &page) {
+    post_begin(stdin);
+    const char *action = get_cgi_var("action", nullptr, nullptr);
+    if (action != nullptr && strcmp(action, "restore") == 0) {
+        page.RestoreVersion(get_cgi_var("version", nullptr, nullptr));
+        return "Version restored";
+    }
+    if (action != nullptr && strcmp(action, "remove-lock") == 0) {
+        page.RemoveStaleLock();
+        return "Stale lock removed";
+    }
+    page.StoreError(4, 13, "action", "Please enter a value for the named field.");
+    return "";
+}
+
+} /* namespace */
+
+int main(int, char **, char **) {
+    ADM_Init();
+    const char *method = getenv("REQUEST_METHOD");
+    fprintf(stdout, "Content-type: text/html\n\n");
+
+    VYXstatus page(get_conf_dir(0), VYX_AUI_CONFIG_FILE_NAME, VYX_AUI_CONFIG_LOCK_FILE_NAME);
+    const bool isGet = method != nullptr && strcmp(method, "GET") == 0;
+    const bool isPost = method != nullptr && strcmp(method, "POST") == 0;
+    const char *done = "";
+    if (isGet && page.Error() == 0)
+        ShowStatus(page);
+    else if (isPost && page.Error() == 0)
+        done = Act(page);
+
+    if (page.Error() != 0) {
+        if (isPost)
+            js_open_referer();
+        page.ReportError();
+    } else if (isPost) {
+        page.Cleanup();
+        return_success(done);
+    }
+    return 0;
+}
