@@ -1,0 +1,95 @@
+/* The status page program: the bound of the history, restores refused or impossible, the lock. */
+#include "cgi_runner.h"
+
+#include <algorithm>
+#include <dirent.h>
+
+namespace {
+
+/* The kept versions' names, oldest first. */
+std::vector<std::string> Kept(const PageRoot &root) {
+    std::vector<std::string> names;
+    DIR *d = opendir((root.confDir + "history/plomex.conf").c_str());
+    while (struct dirent *e = d ? readdir(d) : nullptr) {
+        const std::string name = e->d_name;
+        if (name.size() > 8 && name.compare(name.size() - 8, 8, ".version") == 0)
+            names.push_back(name.substr(0, name.size() - 8));
+    }
+    if (d)
+        closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Version(const PageRoot &root, const std::string &id) {
+    return ReadFile(root.confDir + "history/plomex.conf/" + id + ".version");
+}
+
+ProgramResult Status(const PageRoot &root, const std::string &body) {
+    Environment env = PostEnv(root, body.size());
+    env["SCRIPT_NAME"] = "/admin/vyxstatus";
+    return RunProgram({VYXSTATUS_BIN}, env, body);
+}
+
+TEST(CgiStatusTest, HistoryKeepsTheNewestVersionsEachSaveReplaced) {
+    PageRoot root;
+    std::vector<std::string> versions = {ReadFile(root.Conf())};
+    for (int i = 1; i <= 5; i++) {
+        const std::string body = FormBody({{"new_QZ_max_records", std::to_string(100 + i)}});
+        Environment env = PostEnv(root, body.size());
+        env["KELMRIX_HISTORY_KEEP"] = "3";
+        ASSERT_NE(std::string::npos, Body(RunCgi(env, body)).find("Congratulations"));
+        versions.push_back(ReadFile(root.Conf()));
+    }
+    const std::vector<std::string> kept = Kept(root);
+    ASSERT_EQ(3u, kept.size());
+    for (size_t i = 0; i < 3; i++) /* the versions the last three saves replaced, byte for byte */
+        EXPECT_EQ(versions[2 + i], Version(root, kept[i]));
+    const std::string info = ReadFile(root.confDir + "history/plomex.conf/" + kept[2] + ".info");
+    EXPECT_NE(std::string::npos, info.find("\nadmin\nQZ-max-records set to 105\n")) << info;
+}
+
+TEST(CgiStatusTest, RestoreIsRefusedWhenItCannotBeDone) {
+    const struct {
+        const char *name, *lock, *answer;
+        bool removeVersion;
+    } cases[] = {
+        {"the lock file held", "Host=elsewhere, PID=1\n",
+         "Configuration file is locked. Please try again later.", false},
+        {"the version meanwhile gone", nullptr, "no longer kept", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        PageRoot root;
+        ASSERT_NE(std::string::npos,
+                  Body(Post(root, {{"new_QZ_max_records", "600"}})).find("Congratulations"));
+        const std::string id = Kept(root).at(0), conf = ReadFile(root.Conf());
+        const std::string backup = ReadFile(root.Backup()), log = ReadFile(root.ChangeLog());
+        if (c.lock)
+            WriteFile(root.Lock(), c.lock);
+        if (c.removeVersion)
+            unlink((root.confDir + "history/plomex.conf/" + id + ".version").c_str());
+        const ProgramResult r = Status(root, "action=restore&version=" + id);
+        EXPECT_EQ(0, r.status);
+        EXPECT_NE(std::string::npos, Body(r).find(c.answer)) << Body(r);
+        EXPECT_EQ(conf, ReadFile(root.Conf()));
+        EXPECT_EQ(backup, ReadFile(root.Backup()));
+        EXPECT_EQ(log, ReadFile(root.ChangeLog()));
+        EXPECT_EQ(c.lock ? c.lock : "", ReadFile(root.Lock()));
+    }
+}
+
+TEST(CgiStatusTest, UnknownActionsAndForgedVersionsChangeNothing) {
+    PageRoot root;
+    const std::string conf = ReadFile(root.Conf());
+    for (const char *body : {"action=delete", "action=restore&version=../../plomex.conf",
+                             "action=restore", "version=1"}) {
+        SCOPED_TRACE(body);
+        const ProgramResult r = Status(root, body);
+        EXPECT_EQ(std::string::npos, Body(r).find("restored")) << Body(r);
+        EXPECT_NE(std::string::npos, Body(r).find("role=\"alert\""));
+        EXPECT_EQ(conf, ReadFile(root.Conf()));
+    }
+}
+
+} /* namespace */

@@ -1,0 +1,102 @@
+/* What the status page reads: the change log from its end, the settings a save changed, a lock
+ * file. */
+#include "adm_diff.h"
+#include "adm_status.h"
+
+#include "testfs.h"
+
+#include <gtest/gtest.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+
+TEST(AdmStatus, ChangeLogIsReadFromItsEndOnly) {
+    TempDir dir;
+    std::string log;
+    for (int i = 0; i < 100000; i++) /* every third record is another file's */
+        log += "[05/Dec/2026:18:49:51 +0000] admin " +
+               std::string(i % 3 == 2 ? "obj.conf" : "plomex.conf") +
+               (i % 7 == 0 ? " (not saved)" : "") + ": record " + std::to_string(i) + "\n";
+    WriteFile(dir.File("change.log"), log);
+    bool more = false;
+    size_t bytes = 0;
+    std::vector<std::string> page =
+        adm_log_tail(dir.File("change.log"), "plomex.conf", 0, 20, more, &bytes);
+    ASSERT_EQ(page.size(), 20u);
+    EXPECT_TRUE(more);
+    EXPECT_LE(bytes, 2 * 16384u) << "a page of 20 records needs the last block or two";
+    EXPECT_EQ(page[0], "[05/Dec/2026:18:49:51 +0000] admin plomex.conf: record 99999");
+    EXPECT_EQ(page[1], "[05/Dec/2026:18:49:51 +0000] admin plomex.conf: record 99997");
+    EXPECT_EQ(page[7], "[05/Dec/2026:18:49:51 +0000] admin plomex.conf (not saved): record 99988");
+
+    /* A page deep down holds whole records across the blocks' seams. */
+    page = adm_log_tail(dir.File("change.log"), "plomex.conf", 2000, 20, more);
+    for (const std::string &line : page)
+        EXPECT_EQ(line.rfind("[05/Dec/2026:18:49:51 +0000] admin plomex.conf", 0), 0u) << line;
+    page = adm_log_tail(dir.File("change.log"), "plomex.conf", 66660, 20, more);
+    EXPECT_EQ(page.size(), 7u);
+    EXPECT_EQ(page.back(), "[05/Dec/2026:18:49:51 +0000] admin plomex.conf (not saved): record 0");
+    EXPECT_FALSE(more);
+}
+
+TEST(AdmStatus, SettingChangesFollowSectionsAndKeys) {
+    const std::string before = "# c\n[a]\nk = 1\nk=shadowed\nx=2\n[b]\nk=1\ngone=3\n";
+    const std::string after = "[a]\nk=1\nx = 20\nnew=4\n[b]\nk=5\n";
+    const std::vector<adm_setting_change> changes = adm_setting_changes(before, after);
+    ASSERT_EQ(changes.size(), 4u);
+    const struct {
+        const char *section, *key, *before, *after;
+        bool wasSet, isSet;
+    } want[] = {{"a", "x", "2", "20", true, true},
+                {"a", "new", "", "4", false, true},
+                {"b", "k", "1", "5", true, true},
+                {"b", "gone", "3", "", true, false}};
+    for (size_t i = 0; i < 4; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(changes[i].section, want[i].section);
+        EXPECT_EQ(changes[i].key, want[i].key);
+        EXPECT_EQ(changes[i].before, want[i].before);
+        EXPECT_EQ(changes[i].after, want[i].after);
+        EXPECT_EQ(changes[i].wasSet, want[i].wasSet);
+        EXPECT_EQ(changes[i].isSet, want[i].isSet);
+    }
+}
+
+TEST(AdmStatus, OnlyALockNothingCanHoldIsStale) {
+    char host[256];
+    gethostname(host, sizeof host);
+    const std::string here = host;
+    const struct {
+        const char *name;
+        std::string record;
+        long ageSeconds;
+        bool stale, running;
+    } cases[] = {
+        {"this host, process gone", "Host=" + here + ", PID=2147483646\n", 0, true, false},
+        {"this host, process running", "Host=" + here + ", PID=" + std::to_string(getpid()) + "\n",
+         0, false, true},
+        {"another host", "Host=elsewhere.example, PID=2147483646\n", 3600, false, false},
+        {"empty, just made", "", 0, false, false},
+        {"empty, a minute old", "", 60, true, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string lock = dir.File("plomex.lock");
+        WriteFile(lock, c.record);
+        struct timeval times[2];
+        gettimeofday(&times[0], nullptr);
+        times[0].tv_sec -= c.ageSeconds;
+        times[1] = times[0];
+        utimes(lock.c_str(), times);
+        const adm_lock_info info = adm_read_lock(lock);
+        EXPECT_TRUE(info.present);
+        EXPECT_EQ(info.stale, c.stale);
+        EXPECT_EQ(info.running, c.running);
+        EXPECT_EQ(info.hasRecord, !c.record.empty());
+    }
+    EXPECT_FALSE(adm_read_lock("/no/such/plomex.lock").present);
+}
+
+} /* namespace */
