@@ -26,7 +26,13 @@ werror=OFF
 [ -n "${CI:-}" ] && werror=ON
 jobs=$(nproc)
 
-step() { printf '\n== %s\n' "$*"; }
+current="setting up"
+step() {
+  current=$*
+  printf '\n== %s\n' "$*"
+}
+# Whatever happens, the last line says how it went.
+trap 'status=$?; [ $status -eq 0 ] || echo "FAILED: $current (exit $status) after $(( (SECONDS - started) / 60 )) min $(( (SECONDS - started) % 60 )) s." >&2' EXIT
 
 # Runs a build step with its output in a log that is shown only when it fails.
 quietly() {
