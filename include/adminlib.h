@@ -36,12 +36,11 @@ int ADM_Init(void);
 /*
  * Makes this run the only one changing the configuration directory until
  * the process ends: an exclusive flock on ADM_RUN_LOCK_NAME there, waited
- * for up to KELMRIX_LOCK_WAIT seconds (default 10), then the directory's leftover temporary files of
- * killed writers are removed. Returns 1 when this process holds it (at once
- * when it already did), 0 when the lock file can be neither opened nor
- * created (the run goes on without it). When another run holds it past the
- * wait, writes an error page (in a CGI request; status 0) or a line on
- * standard error (status 1) and ends the process. post_begin takes it.
+ * for up to KELMRIX_LOCK_WAIT seconds (default 10), then the directory's leftover temporary files
+ * of killed writers are removed. Returns 1 when this process holds it (at once when it already
+ * did), 0 when the lock file can be neither opened nor created (the run goes on without it). When
+ * another run holds it past the wait, writes an error page (in a CGI request; status 0) or a line
+ * on standard error (status 1) and ends the process. post_begin takes it.
  */
 int take_run_lock(void);
 
@@ -238,7 +237,8 @@ void output_lock_status(const char *lockfile);
 void output_history(const char *file);
 /* The kept version against the current file, line by line. */
 void output_diff(const char *file, const char *version);
-/* The file's change-log records, newest first, page page (?log=N) of 20, read from the log's end. */
+/* The file's change-log records, newest first, page page (?log=N) of 20, read from the log's end.
+ */
 void output_change_log(const char *file, const char *page);
 /*
  * Replaces file by its kept version (a save: the current version is kept

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 /*
@@ -49,6 +50,19 @@ inline size_t QZcopy(char *dst, size_t size, const char *src) {
 /* The same for a char array: the capacity is the array's size less the terminator. */
 template <size_t N> inline size_t QZcopy(char (&dst)[N], const char *src) {
     return QZcopy(dst, N, src);
+}
+
+/*
+ * Forms "%s%s" from dir (null counts as empty) and name into a path field:
+ * false, with the field emptied, when the path would not fit rather than
+ * leave a cut path to be used.
+ */
+template <size_t N> inline bool QZjoinPath(char (&path)[N], const char *dir, const char *name) {
+    int n = snprintf(path, N, "%s%s", dir ? dir : "", name ? name : "");
+    if (n >= 0 && static_cast<size_t>(n) < N)
+        return true;
+    path[0] = '\0';
+    return false;
 }
 
 /*

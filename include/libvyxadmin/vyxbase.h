@@ -79,4 +79,11 @@ class VYXbase : public QZbase {
     char errorMessage[201];
 };
 
+/*
+ * How every page ends its run: a stored error is reported (after
+ * js_open_referer on a POST); otherwise a POST gets Cleanup and the success
+ * page with success, and any other method nothing more.
+ */
+void VYXendRun(VYXbase &page, bool isPost, const char *success);
+
 #endif

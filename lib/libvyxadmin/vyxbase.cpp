@@ -149,3 +149,14 @@ void VYXbase::OutputOK() { fprintf(stdout, "<input type=submit value=\"%s\">", L
 void VYXbase::OutputReset() {
     fprintf(stdout, "<input type=reset value=\"%s\">", Label(LabelReset));
 }
+
+void VYXendRun(VYXbase &page, bool isPost, const char *success) {
+    if (page.Error() != 0) {
+        if (isPost)
+            js_open_referer();
+        page.ReportError();
+    } else if (isPost) {
+        page.Cleanup();
+        return_success(success);
+    }
+}

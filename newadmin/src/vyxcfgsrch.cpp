@@ -41,22 +41,13 @@ const char *const kMaxRecordsSubject = "Max Records";
 const char *const kLargestSetSubject = "Largest Set";
 const char *const kNotPositive = "Value must be greater than 0";
 
-/* Forms "%s%s" from dir and name into a path field; false when it would not fit. */
-template <size_t N> bool JoinPath(char (&path)[N], const char *dir, const char *name) {
-    int n = snprintf(path, N, "%s%s", dir ? dir : "", name);
-    if (n >= 0 && static_cast<size_t>(n) < N)
-        return true;
-    path[0] = '\0';
-    return false;
-}
-
 } /* namespace */
 
 VYXsrch::VYXsrch(const char *dir, const char *fileName, const char *lockName) {
     QZcopy(configFileName, fileName);
-    const bool configFits = JoinPath(configFilePath, dir, configFileName);
+    const bool configFits = QZjoinPath(configFilePath, dir, configFileName);
     QZcopy(lockFileName, lockName);
-    const bool lockFits = JoinPath(lockFilePath, dir, lockFileName);
+    const bool lockFits = QZjoinPath(lockFilePath, dir, lockFileName);
     if (!configFits || !lockFits)
         StoreError(0, 42, configFileName, "Configuration directory path is too long");
 }

@@ -68,13 +68,6 @@ int main(int, char **, char **) {
     else if (isPost && page.Error() == 0)
         SaveForm(page);
 
-    if (page.Error() != 0) {
-        if (isPost)
-            js_open_referer();
-        page.ReportError();
-    } else if (isPost) {
-        page.Cleanup();
-        return_success(page.ChangeCount() == 0 ? "No changes were made" : "Congratulations");
-    }
+    VYXendRun(page, isPost, page.ChangeCount() == 0 ? "No changes were made" : "Congratulations");
     return 0;
 }

@@ -8,25 +8,12 @@
 #include <cstdio>
 #include <string>
 
-namespace {
-
-/* Forms "%s%s" from dir and name into a path field; false when it would not fit. */
-template <size_t N> bool JoinPath(char (&path)[N], const char *dir, const char *name) {
-    int n = snprintf(path, N, "%s%s", dir ? dir : "", name);
-    if (n >= 0 && static_cast<size_t>(n) < N)
-        return true;
-    path[0] = '\0';
-    return false;
-}
-
-} /* namespace */
-
 VYXstatus::VYXstatus(const char *dir, const char *fileName, const char *lockName)
     : lockFileName(), lockFilePath() {
     QZcopy(configFileName, fileName);
     QZcopy(lockFileName, lockName);
-    if (!JoinPath(configFilePath, dir, configFileName) ||
-        !JoinPath(lockFilePath, dir, lockFileName))
+    if (!QZjoinPath(configFilePath, dir, configFileName) ||
+        !QZjoinPath(lockFilePath, dir, lockFileName))
         StoreError(0, 42, configFileName, "Configuration directory path is too long");
 }
 

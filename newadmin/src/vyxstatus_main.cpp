@@ -78,13 +78,6 @@ int main(int, char **, char **) {
     else if (isPost && page.Error() == 0)
         done = Act(page);
 
-    if (page.Error() != 0) {
-        if (isPost)
-            js_open_referer();
-        page.ReportError();
-    } else if (isPost) {
-        page.Cleanup();
-        return_success(done);
-    }
+    VYXendRun(page, isPost, done);
     return 0;
 }

@@ -38,6 +38,21 @@ static size_t checked_length() {
     adm_refuse(adm_msg::kFormSubject, adm_msg::kBadContentLength);
 }
 
+/* Decodes the fields for get_cgi_var, or refuses the request naming subject (the body or the
+ * address). */
+static void decode_or_refuse(const char *subject, const std::string &text) {
+    switch (adm_decode_form(text.data(), text.size(), postedFields)) {
+    case ADM_DECODE_OK:
+        return;
+    case ADM_DECODE_BAD_ESCAPE:
+        adm_refuse(subject, adm_msg::kBadEscape);
+    case ADM_DECODE_CONTROL:
+        adm_refuse(subject, adm_msg::kControlChar);
+    case ADM_DECODE_NOT_UTF8:
+        adm_refuse(subject, adm_msg::kNotUtf8);
+    }
+}
+
 void post_begin(FILE *in) {
     check_origin();
     size_t length = checked_length();
@@ -45,32 +60,14 @@ void post_begin(FILE *in) {
     std::string body(length, '\0');
     if (length > 0 && (!in || fread(&body[0], 1, length, in) != length))
         adm_refuse(adm_msg::kFormSubject, adm_msg::kShortBody);
-    switch (adm_decode_form(body.data(), body.size(), postedFields)) {
-    case ADM_DECODE_OK:
-        return;
-    case ADM_DECODE_BAD_ESCAPE:
-        adm_refuse(adm_msg::kFormSubject, adm_msg::kBadEscape);
-    case ADM_DECODE_CONTROL:
-        adm_refuse(adm_msg::kFormSubject, adm_msg::kControlChar);
-    case ADM_DECODE_NOT_UTF8:
-        adm_refuse(adm_msg::kFormSubject, adm_msg::kNotUtf8);
-    }
+    decode_or_refuse(adm_msg::kFormSubject, body);
 }
 
 void query_begin(void) {
     const std::string query = adm_env("QUERY_STRING");
     if (query.size() > kAdmMaxQueryBytes)
         adm_refuse(adm_msg::kQuerySubject, adm_msg::kQueryTooLong);
-    switch (adm_decode_form(query.data(), query.size(), postedFields)) {
-    case ADM_DECODE_OK:
-        return;
-    case ADM_DECODE_BAD_ESCAPE:
-        adm_refuse(adm_msg::kQuerySubject, adm_msg::kBadEscape);
-    case ADM_DECODE_CONTROL:
-        adm_refuse(adm_msg::kQuerySubject, adm_msg::kControlChar);
-    case ADM_DECODE_NOT_UTF8:
-        adm_refuse(adm_msg::kQuerySubject, adm_msg::kNotUtf8);
-    }
+    decode_or_refuse(adm_msg::kQuerySubject, query);
 }
 
 char *get_cgi_var(const char *name, const char *, const char *) {

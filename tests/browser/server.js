@@ -146,7 +146,31 @@ async function launchBrowser(credentials) {
   };
 }
 
+// Starts a server and a browser logged in to it before a file's tests (the
+// hooks given are node:test's before and after) and stops both after them;
+// the object returned holds server, browser and page.
+function useSession({ before, after }) {
+  const session = {};
+  before(async () => {
+    session.server = await startServer();
+    session.browser = await launchBrowser({
+      username: session.server.user, password: session.server.password,
+    });
+    session.page = session.browser.context.pages()[0] || (await session.browser.context.newPage());
+    fs.mkdirSync(screenshotDir, { recursive: true });
+  });
+  after(async () => {
+    if (session.browser) await session.browser.close();
+    if (session.server) {
+      await session.server.stop();
+      removeRoot(session.server.root);
+    }
+  });
+  return session;
+}
+
 module.exports = {
+  useSession,
   startServer, removeRoot, launchBrowser, pageSettings, settingValues, screenshotDir, buildDir,
   repo, PORT_IN_USE,
 };

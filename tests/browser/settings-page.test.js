@@ -9,7 +9,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const {
-  startServer, removeRoot, launchBrowser, pageSettings, settingValues, screenshotDir, buildDir, repo,
+  startServer, useSession, pageSettings, settingValues, screenshotDir, buildDir, repo,
   PORT_IN_USE,
 } = require('./server');
 const { violations } = require('./axe');
@@ -18,29 +18,12 @@ const SETTINGS = pageSettings();
 const TEXT_SETTINGS = SETTINGS.filter((s) => s.type === 'text');
 const RADIO_SETTINGS = SETTINGS.filter((s) => s.type === 'radio');
 
-let server;
-let browser;
-let page;
-
-before(async () => {
-  server = await startServer();
-  browser = await launchBrowser({ username: server.user, password: server.password });
-  page = browser.context.pages()[0] || (await browser.context.newPage());
-  fs.mkdirSync(screenshotDir, { recursive: true });
-});
-
-after(async () => {
-  if (browser) await browser.close();
-  if (server) {
-    await server.stop();
-    removeRoot(server.root);
-  }
-});
+const session = useSession({ before, after });
 
 const read = (file) => (fs.existsSync(file) ? fs.readFileSync(file, 'utf8') : null);
 
 async function openForm() {
-  const response = await page.goto(server.url);
+  const response = await session.page.goto(session.server.url);
   assert.equal(response.status(), 200);
   return response;
 }
@@ -48,34 +31,34 @@ async function openForm() {
 // Clicks the form's submit button and waits for the answer page.
 async function save() {
   const [response] = await Promise.all([
-    page.waitForNavigation(),
-    page.locator('form [type=submit]').first().click(),
+    session.page.waitForNavigation(),
+    session.page.locator('form [type=submit]').first().click(),
   ]);
   assert.equal(response.request().method(), 'POST');
-  assert.equal(response.status(), 200, `answer: ${await page.content()}`);
-  return page.locator('body').innerText();
+  assert.equal(response.status(), 200, `answer: ${await session.page.content()}`);
+  return session.page.locator('body').innerText();
 }
 
 // The value each setting shows, by key.
 async function formValues() {
   const values = {};
   for (const s of TEXT_SETTINGS) {
-    values[s.key] = await page.locator(`input[name="${s.newField}"]`).inputValue();
+    values[s.key] = await session.page.locator(`input[name="${s.newField}"]`).inputValue();
   }
   for (const s of RADIO_SETTINGS) {
-    values[s.key] = await page.locator(`input[name="${s.newField}"]:checked`).getAttribute('value');
+    values[s.key] = await session.page.locator(`input[name="${s.newField}"]:checked`).getAttribute('value');
   }
   return values;
 }
 
 describe('administration server', () => {
   test('refuses requests without a valid login, with the page headers set', async () => {
-    const anonymous = await fetch(server.url);
+    const anonymous = await fetch(session.server.url);
     assert.equal(anonymous.status, 401);
     assert.match(anonymous.headers.get('www-authenticate'), /^Basic /);
 
-    const wrong = await fetch(server.url, {
-      headers: { Authorization: `Basic ${Buffer.from(`${server.user}:not-it`).toString('base64')}` },
+    const wrong = await fetch(session.server.url, {
+      headers: { Authorization: `Basic ${Buffer.from(`${session.server.user}:not-it`).toString('base64')}` },
     });
     assert.equal(wrong.status, 401);
 
@@ -88,21 +71,21 @@ describe('administration server', () => {
   });
 
   test('refuses a request body over 64 KiB before the page sees it', async () => {
-    const unchanged = read(server.confPath);
+    const unchanged = read(session.server.confPath);
     const body = `new_QZ_max_records=${'9'.repeat(70 * 1024)}`;
-    const response = await page.request.post(server.url, {
-      headers: { 'Content-Type': 'application/x-www-form-urlencoded', Origin: new URL(server.url).origin },
+    const response = await session.page.request.post(session.server.url, {
+      headers: { 'Content-Type': 'application/x-www-form-urlencoded', Origin: new URL(session.server.url).origin },
       data: body,
     });
     assert.equal(response.status(), 413);
-    assert.equal(read(server.confPath), unchanged);
+    assert.equal(read(session.server.confPath), unchanged);
   });
 });
 
 describe('the page\'s own error pages reach the browser', () => {
   test('a form sent from another site is refused by the page, nothing saved', async () => {
-    const unchanged = read(server.confPath);
-    const response = await page.request.post(server.url, {
+    const unchanged = read(session.server.confPath);
+    const response = await session.page.request.post(session.server.url, {
       headers: { Origin: 'http://elsewhere.example' },
       form: { orig_QZ_max_records: '500', new_QZ_max_records: '600' },
     });
@@ -111,50 +94,50 @@ describe('the page\'s own error pages reach the browser', () => {
     const html = await response.text();
     assert.match(html, /<body[\s>]/);
     assert.doesNotMatch(html, /Congratulations|<form/);
-    assert.equal(read(server.confPath), unchanged);
+    assert.equal(read(session.server.confPath), unchanged);
   });
 });
 
 describe('search settings page', () => {
   test('shows every setting of plomex.conf', async () => {
     await openForm();
-    const inFile = settingValues(read(server.confPath));
+    const inFile = settingValues(read(session.server.confPath));
     const expected = Object.fromEntries(SETTINGS.map((s) => [s.key, inFile[s.key]]));
     assert.deepEqual(await formValues(), expected);
-    assert.equal(await page.locator('input[name="orig_QZ_max_records"]').inputValue(), '500');
+    assert.equal(await session.page.locator('input[name="orig_QZ_max_records"]').inputValue(), '500');
     // Every text field has a visible label.
     for (const s of TEXT_SETTINGS) {
-      const id = await page.locator(`input[name="${s.newField}"]`).getAttribute('id');
+      const id = await session.page.locator(`input[name="${s.newField}"]`).getAttribute('id');
       assert.ok(id, `${s.newField} has an id`);
-      assert.equal(await page.locator(`label[for="${id}"]`).count(), 1, `${s.newField} has a label`);
+      assert.equal(await session.page.locator(`label[for="${id}"]`).count(), 1, `${s.newField} has a label`);
     }
-    await page.screenshot({ path: path.join(screenshotDir, 'search-settings-form.png'), fullPage: true });
+    await session.page.screenshot({ path: path.join(screenshotDir, 'search-settings-form.png'), fullPage: true });
   });
 
   test('refuses a maximum of 0 with the Max Records error and changes nothing', async () => {
-    const conf = read(server.confPath);
-    const log = read(server.changeLogPath);
+    const conf = read(session.server.confPath);
+    const log = read(session.server.changeLogPath);
     await openForm();
-    await page.fill('input[name="new_QZ_max_records"]', '0');
+    await session.page.fill('input[name="new_QZ_max_records"]', '0');
     const text = await save();
     assert.match(text, /Max Records/);
     assert.match(text, /Value must be greater than 0/);
     assert.doesNotMatch(text, /Congratulations/);
-    assert.equal(read(server.confPath), conf);
-    assert.equal(read(server.changeLogPath), log);
-    assert.deepEqual(await violations(page), [], 'axe on an error page');
-    await page.screenshot({ path: path.join(screenshotDir, 'search-settings-error.png'), fullPage: true });
+    assert.equal(read(session.server.confPath), conf);
+    assert.equal(read(session.server.changeLogPath), log);
+    assert.deepEqual(await violations(session.page), [], 'axe on an error page');
+    await session.page.screenshot({ path: path.join(screenshotDir, 'search-settings-error.png'), fullPage: true });
   });
 
   test('saves a changed maximum and title to plomex.conf, its backup and the change log', async () => {
-    const old = read(server.confPath);
-    const logBefore = read(server.changeLogPath) || '';
+    const old = read(session.server.confPath);
+    const logBefore = read(session.server.changeLogPath) || '';
     await openForm();
-    await page.fill('input[name="new_QZ_max_records"]', '800');
-    await page.fill('input[name="new_QZ_default_html_title"]', 'Recent documents');
+    await session.page.fill('input[name="new_QZ_max_records"]', '800');
+    await session.page.fill('input[name="new_QZ_default_html_title"]', 'Recent documents');
     const text = await save();
     assert.match(text, /Congratulations/);
-    await page.screenshot({ path: path.join(screenshotDir, 'search-settings-saved.png'), fullPage: true });
+    await session.page.screenshot({ path: path.join(screenshotDir, 'search-settings-saved.png'), fullPage: true });
 
     await openForm();
     const values = await formValues();
@@ -167,10 +150,10 @@ describe('search settings page', () => {
       .replace(/^QZ-max-records=500$/m, 'QZ-max-records = 800')
       .replace(/^QZ-default-html-title=Search Results$/m, 'QZ-default-html-title = Recent documents');
     assert.notEqual(expected, old);
-    assert.equal(read(server.confPath), expected);
-    assert.equal(read(`${server.confPath}.backup`), old);
+    assert.equal(read(session.server.confPath), expected);
+    assert.equal(read(`${session.server.confPath}.backup`), old);
 
-    const added = read(server.changeLogPath).slice(logBefore.length).trim().split('\n');
+    const added = read(session.server.changeLogPath).slice(logBefore.length).trim().split('\n');
     assert.equal(added.length, 2, added.join('\n'));
     assert.match(added[0], /\badmin\b.*QZ-max-records set to 800/);
     assert.match(added[1], /\badmin\b.*QZ-default-html-title set to Recent documents/);
@@ -179,37 +162,37 @@ describe('search settings page', () => {
   test('shows a title holding markup as text and never runs it', async () => {
     const title = '"><script>window.__x=1</script>';
     await openForm();
-    await page.fill('input[name="new_QZ_default_html_title"]', title);
+    await session.page.fill('input[name="new_QZ_default_html_title"]', title);
     assert.match(await save(), /Congratulations/);
-    assert.equal(await page.evaluate(() => window.__x), undefined);
+    assert.equal(await session.page.evaluate(() => window.__x), undefined);
 
     await openForm();
-    assert.equal(await page.locator('input[name="new_QZ_default_html_title"]').inputValue(), title);
-    assert.equal(await page.locator('input[name="orig_QZ_default_html_title"]').inputValue(), title);
-    assert.equal(await page.evaluate(() => window.__x), undefined);
-    const injected = await page.evaluate(
+    assert.equal(await session.page.locator('input[name="new_QZ_default_html_title"]').inputValue(), title);
+    assert.equal(await session.page.locator('input[name="orig_QZ_default_html_title"]').inputValue(), title);
+    assert.equal(await session.page.evaluate(() => window.__x), undefined);
+    const injected = await session.page.evaluate(
       () => [...document.scripts].filter((s) => s.textContent.includes('__x')).length,
     );
     assert.equal(injected, 0, 'no script element made from the title');
-    assert.match(read(server.confPath), /^QZ-default-html-title = "><script>window.__x=1<\/script>$/m);
+    assert.match(read(session.server.confPath), /^QZ-default-html-title = "><script>window.__x=1<\/script>$/m);
   });
 });
 
 describe('server root', () => {
   test('a restart keeps the saved settings and the login; a second server on its port says so', async () => {
-    const { root, password } = server;
-    await server.stop();
-    server = await startServer(root);
-    assert.equal(server.password, password);
+    const { root, password } = session.server;
+    await session.server.stop();
+    session.server = await startServer(root);
+    assert.equal(session.server.password, password);
     await openForm();
-    assert.equal(await page.locator('input[name="new_QZ_max_records"]').inputValue(), '800');
+    assert.equal(await session.page.locator('input[name="new_QZ_max_records"]').inputValue(), '800');
 
     const clash = spawnSync(
       path.join(repo, 'scripts', 'serve.sh'),
-      ['--root', root, '--port', String(server.port), '--build', buildDir, '--quiet'],
+      ['--root', root, '--port', String(session.server.port), '--build', buildDir, '--quiet'],
       { encoding: 'utf8', timeout: 20000 },
     );
     assert.equal(clash.status, PORT_IN_USE, clash.stderr);
-    assert.match(clash.stderr, new RegExp(`port ${server.port} .*already in use`));
+    assert.match(clash.stderr, new RegExp(`port ${session.server.port} .*already in use`));
   });
 });

@@ -68,6 +68,10 @@ int log_change(const char *file, const char *fmt, ...) {
     return 0;
 }
 
+void js_open_referer(void) { fake::calls.push_back("js_open_referer"); }
+
+void return_success(const char *msg) { fake::calls.push_back("success " + Text(msg)); }
+
 const char *GetAdminLanguage(void) { return "xx"; }
 
 const char *XP_GetStringFromDatabase(const char *db, const char *lang, int id) {
