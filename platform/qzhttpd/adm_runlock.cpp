@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
@@ -86,6 +87,18 @@ int wait_for(int fd) {
     return err == EINTR ? 1 : -1;
 }
 
+/* Removes the temporary files of killed writers in dir and in the history folders below it. */
+void remove_debris(const std::string &dir) {
+    PR_RemoveStaleTemps(dir.c_str());
+    const std::string history = dir + "history/";
+    DIR *d = opendir(history.c_str());
+    while (struct dirent *e = d ? readdir(d) : nullptr)
+        if (e->d_name[0] != '.')
+            PR_RemoveStaleTemps((history + e->d_name).c_str());
+    if (d)
+        closedir(d);
+}
+
 [[noreturn]] void busy(const std::string &dir) {
     if (adm_in_cgi()) {
         adm_write_answer(ADM_ANSWER_ERROR, adm_msg::kBusyHeading, adm_msg::kConfDirSubject,
@@ -111,7 +124,7 @@ int take_run_lock(void) {
     case 0:
         held = fd;
         /* No other writer can be in the middle of a replace now: what is left is debris. */
-        PR_RemoveStaleTemps(dir.c_str());
+        remove_debris(dir);
         return 1;
     case 1:
         busy(dir);
