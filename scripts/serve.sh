@@ -176,7 +176,7 @@ if [ "$quiet" = 0 ]; then
   if [ -r "$passfile" ]; then shown=$(<"$passfile"); else shown="(the one printed on the first start)"; fi
   cat <<EOF
 
-  Administration pages: $(printf 'http://127.0.0.1:%s/admin/%s  ' "$port" "${pages[@]}")
+$(for page in "${pages[@]}"; do printf '  Page:                 http://127.0.0.1:%s/admin/%s\n' "$port" "$page"; done)
   User name:            $user
   Password:             $shown
   Server root:          $root
