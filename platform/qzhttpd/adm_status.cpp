@@ -275,9 +275,15 @@ void output_health(const char *file) {
     const std::string name = file ? file : "";
     const std::vector<adm_problem> problems = adm_health_problems(name);
     if (problems.empty()) {
+        struct statvfs fs;
+        const std::string dir = Dir(adm_conf_path(name.c_str()));
+        const std::string room =
+            statvfs(dir.c_str(), &fs) == 0
+                ? Size(static_cast<double>(fs.f_bavail) * fs.f_frsize) + " are free there"
+                : "there is room";
         printf("<p class=\"adm-ok\">%s can be read and saved: %s can write it, create files "
-               "beside it and write the change log, and there is room.</p>\n",
-               Esc(name).c_str(), Account().c_str());
+               "beside it and write the change log, and %s.</p>\n",
+               Esc(name).c_str(), Account().c_str(), room.c_str());
         return;
     }
     fputs("<ul class=\"adm-health\">\n", stdout);
