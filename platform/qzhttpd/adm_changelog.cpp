@@ -37,7 +37,7 @@ struct Snapshot {
     int fd; /* -1 when the file did not exist */
     dev_t dev;
     ino_t ino;
-    mode_t mode;
+    std::string historyId; /* the version reserved in the file's history, or "" */
 };
 
 std::vector<Record> pending;
@@ -80,12 +80,13 @@ const Snapshot *find_snapshot(const std::string &file) {
 }
 
 Snapshot take_snapshot(const std::string &file) {
-    Snapshot s{file, open(adm_conf_path(file.c_str()).c_str(), O_RDONLY | O_CLOEXEC), 0, 0, 0644};
+    const std::string path = adm_conf_path(file.c_str());
+    Snapshot s{file, open(path.c_str(), O_RDONLY | O_CLOEXEC), 0, 0, ""};
     struct stat st;
     if (s.fd >= 0 && fstat(s.fd, &st) == 0) {
         s.dev = st.st_dev;
         s.ino = st.st_ino;
-        s.mode = st.st_mode;
+        s.historyId = adm_history_reserve(file, path);
     }
     return s;
 }
@@ -113,16 +114,24 @@ bool saved(const Record &r) {
 /* Keeps the version each rewritten file had before the run, with the run's records for it. */
 void keep_replaced_versions(const std::string &user) {
     for (const Snapshot &s : snapshots) {
-        std::string content;
-        if (s.fd < 0 || !replaced(s) || !adm_remembered_content(s.file.c_str(), content))
+        if (s.fd < 0)
             continue;
+        if (!replaced(s)) {
+            if (!s.historyId.empty())
+                adm_history_discard(s.file, s.historyId);
+            continue;
+        }
         adm_version info;
         info.when = timestamp();
         info.user = user;
         for (const Record &r : pending)
             if (r.file == s.file)
                 info.records.push_back(r.message);
-        adm_history_add(s.file, content, s.mode, info);
+        std::string content;
+        if (!s.historyId.empty())
+            adm_history_commit(s.file, s.historyId, info);
+        else if (adm_remembered_content(s.file.c_str(), content))
+            adm_history_add(s.file, content, info);
     }
 }
 

@@ -91,27 +91,76 @@ bool adm_history_id_valid(const std::string &id) {
     return true;
 }
 
-bool adm_history_add(const std::string &file, const std::string &content, mode_t mode,
-                     const adm_version &info) {
-    const size_t keep = adm_history_keep();
-    if (keep == 0)
-        return true;
-    const std::string dir = HistoryDir(file, true), id = NewId();
+namespace {
+
+/* Writes the save's time, user and records beside version id. */
+bool WriteInfo(const std::string &dir, const std::string &id, const adm_version &info) {
     std::string text = info.when + "\n" + info.user + "\n";
     for (const std::string &r : info.records)
         text += adm_no_controls(r) + "\n";
-    const bool stored = Store(dir + id + kInfoExt, text) && Store(dir + id + kVersionExt, content);
-    if (stored)
-        chmod((dir + id + kVersionExt).c_str(), mode & 0777);
-    else
-        fprintf(stderr, "history %s: the replaced version of %s could not be kept: %s\n",
-                dir.c_str(), file.c_str(), strerror(errno));
+    /* Only a help for the eye: a crash that loses it leaves the version itself. */
+    int fd = open((dir + id + kInfoExt).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = fd >= 0 && PR_WriteAll(fd, text.data(), text.size()) == 0;
+    if (fd >= 0 && close(fd) != 0)
+        ok = false;
+    return ok;
+}
+
+/* Drops the oldest versions beyond the bound. */
+void Prune(const std::string &dir) {
+    const size_t keep = adm_history_keep();
     std::vector<std::string> ids = Ids(dir);
     for (size_t i = 0; i + keep < ids.size(); ++i) {
         unlink((dir + ids[i] + kVersionExt).c_str());
         unlink((dir + ids[i] + kInfoExt).c_str());
     }
+}
+
+} /* namespace */
+
+std::string adm_history_reserve(const std::string &file, const std::string &path) {
+    if (adm_history_keep() == 0)
+        return "";
+    const std::string dir = HistoryDir(file, true), id = NewId();
+    return link(path.c_str(), (dir + id + kVersionExt).c_str()) == 0 ? id : "";
+}
+
+void adm_history_commit(const std::string &file, const std::string &id, const adm_version &info) {
+    const std::string dir = HistoryDir(file, false);
+    if (!WriteInfo(dir, id, info))
+        fprintf(stderr, "history %s: the record of version %s could not be written: %s\n",
+                dir.c_str(), id.c_str(), strerror(errno));
+    Prune(dir);
+}
+
+void adm_history_discard(const std::string &file, const std::string &id) {
+    unlink((HistoryDir(file, false) + id + kVersionExt).c_str());
+}
+
+bool adm_history_add(const std::string &file, const std::string &content, const adm_version &info) {
+    if (adm_history_keep() == 0)
+        return true;
+    const std::string dir = HistoryDir(file, true), id = NewId();
+    const bool stored = Store(dir + id + kVersionExt, content) && WriteInfo(dir, id, info);
+    if (!stored)
+        fprintf(stderr, "history %s: the replaced version of %s could not be kept: %s\n",
+                dir.c_str(), file.c_str(), strerror(errno));
+    Prune(dir);
     return stored;
+}
+
+void adm_history_remove_unfinished(const std::string &history) {
+    DIR *top = opendir(history.c_str());
+    while (struct dirent *e = top ? readdir(top) : nullptr) {
+        if (e->d_name[0] == '.')
+            continue;
+        const std::string dir = history + e->d_name + "/";
+        for (const std::string &id : Ids(dir))
+            if (access((dir + id + kInfoExt).c_str(), F_OK) != 0)
+                unlink((dir + id + kVersionExt).c_str());
+    }
+    if (top)
+        closedir(top);
 }
 
 std::vector<adm_version> adm_history_list(const std::string &file) {

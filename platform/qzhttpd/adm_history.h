@@ -8,7 +8,6 @@
 #define ADM_HISTORY_H
 
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 /* One kept version: the one a save replaced. */
@@ -23,12 +22,29 @@ struct adm_version {
 size_t adm_history_keep();
 
 /*
- * Keeps content as the version a save of file replaced, with its mode, and
- * drops the oldest beyond adm_history_keep(). False when it could not be
- * written (said on standard error; the save itself stands).
+ * Reserves a place in file's history for the version now at path, before a
+ * save replaces it: a hard link to it (writers never write into a version,
+ * they put a new file in its place), made early so that the save's own syncs
+ * make it last. The version's id, or "" when it cannot be made (or nothing
+ * is kept).
  */
-bool adm_history_add(const std::string &file, const std::string &content, mode_t mode,
-                     const adm_version &info);
+std::string adm_history_reserve(const std::string &file, const std::string &path);
+/* Completes a reserved version with its save's time, user and records; drops the oldest beyond the
+ * bound. */
+void adm_history_commit(const std::string &file, const std::string &id, const adm_version &info);
+/* Gives up a reserved version whose save did not replace the file. */
+void adm_history_discard(const std::string &file, const std::string &id);
+/*
+ * Keeps content as the version a save of file replaced, where no place
+ * could be reserved, and drops the oldest beyond the bound. False when it
+ * could not be written (said on standard error; the save itself stands).
+ */
+bool adm_history_add(const std::string &file, const std::string &content, const adm_version &info);
+/*
+ * Removes reserved versions that no run completed (a killed run) from every
+ * history below history/. Call only under the run lock.
+ */
+void adm_history_remove_unfinished(const std::string &history);
 
 /* The kept versions of file, newest first. */
 std::vector<adm_version> adm_history_list(const std::string &file);

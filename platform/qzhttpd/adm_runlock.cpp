@@ -6,6 +6,7 @@
  */
 #include "adminlib.h"
 
+#include "adm_history.h"
 #include "adm_messages.h"
 #include "adm_page.h"
 #include "adm_util.h"
@@ -97,6 +98,7 @@ void remove_debris(const std::string &dir) {
             PR_RemoveStaleTemps((history + e->d_name).c_str());
     if (d)
         closedir(d);
+    adm_history_remove_unfinished(history);
 }
 
 [[noreturn]] void busy(const std::string &dir) {
