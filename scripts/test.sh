@@ -55,9 +55,9 @@ run_ctest() {
   if ctest --test-dir "$1" --output-on-failure -j "$jobs" >"$log" 2>&1; then
     grep -E '^[0-9]+% tests passed|^Total Test time' "$log"
     # A skipped test says why in its own output: show it.
-    sed -n -E 's/^ *[0-9]+ - (.*) \(Skipped\)$/\1/p' "$log" | while read -r name; do
-      echo "skipped: $name:"
-      ctest --test-dir "$1" -R "^${name}\$" -V 2>&1 | sed -n '/Skipped$/{n;p;}' | head -2
+    sed -n -E 's/^[[:space:]]*[0-9]+ - (.*) \(Skipped\)$/\1/p' "$log" | while read -r name; do
+      reason=$(ctest --test-dir "$1" -R "^${name}\$" -V 2>&1 | sed -n -E '/: Skipped$/{n;s/^[0-9]+: //p;}')
+      echo "skipped: $name: $reason"
     done
     rm -f "$log"
     return 0
