@@ -102,7 +102,7 @@ TEST(QZcfgn, DeleteAndPutKeepTheLinesLinked) {
          [](QZcfgn &c) { c.Delete("s", "k"), c.Put("t", "u", "2"); }, "[s]\n[t]\nu = 2\n"},
         {"key under final header, then append", "[s]\n",
          [](QZcfgn &c) { c.Put("s", "a", "1"), c.Put("t", "b", "2"); }, "[s]\na = 1\n[t]\nb = 2\n"},
-        {"missing key", "[s]\nk=1\n", [](QZcfgn &c) { c.Delete("s", "zz"); }, ""},
+        {"missing key", "[s]\nk=1\n", [](QZcfgn &c) { EXPECT_EQ(c.Delete("s", "zz"), 1); }, ""},
         {"megabyte line", "[s]\nk = " + mega + "\n", [](QZcfgn &c) { c.Put("s", "z", "1"); },
          "[s]\nz = 1\nk=" + mega + "\n"},
     };

@@ -110,6 +110,7 @@ TEST(VYXformTest, EachChangedValueIsRecordedWhileItsLockIsHeld) {
         TestPage page(dir.path.c_str(), "plomex.conf", "plomex.lock");
         EnterSearchSettings(page);
         page.GetValuesFromConfigFile();
+        EXPECT_STREQ("", page.ErrorMessage()) << "a value found stores nothing, not even a text";
         for (int row = 0; row < VYXsrchSettingCount; row++)
             page.SetNewValue(row, page.GetOrigValue(row));
         page.SetNewValue(0, "800");

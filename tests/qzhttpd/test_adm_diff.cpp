@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 namespace {
 
 const char kTen[] = "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n";
@@ -31,6 +34,49 @@ TEST(AdmDiff, UnifiedDiffReadsAsPatchWrites) {
         SCOPED_TRACE(c.name);
         const std::string diff = adm_unified_diff("f.conf", c.before, c.after);
         EXPECT_EQ(diff, *c.diff ? std::string("--- a/f.conf\n+++ b/f.conf\n") + c.diff : "");
+    }
+}
+
+/* The length of a longest common subsequence, the measure of a shortest script. */
+size_t Common(const std::vector<std::string> &a, const std::vector<std::string> &b) {
+    std::vector<std::vector<size_t>> t(a.size() + 1, std::vector<size_t>(b.size() + 1, 0));
+    for (size_t i = a.size(); i-- > 0;)
+        for (size_t j = b.size(); j-- > 0;)
+            t[i][j] = a[i] == b[j] ? t[i + 1][j + 1] + 1 : std::max(t[i + 1][j], t[i][j + 1]);
+    return t[0][0];
+}
+
+/* Random pairs of versions: the script turns one into the other, with as few steps as can be. */
+TEST(AdmDiff, ScriptsAreCorrectAndShortest) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 500; round++) {
+        std::vector<std::string> a, b;
+        for (int i = rng() % 25; i > 0; i--)
+            a.push_back(std::string(1, static_cast<char>('a' + rng() % 4)));
+        b = a;
+        for (int i = rng() % 8; i > 0; i--) {
+            const size_t at = b.empty() ? 0 : rng() % (b.size() + 1);
+            if (rng() % 2 && at < b.size())
+                b.erase(b.begin() + static_cast<long>(at));
+            else
+                b.insert(b.begin() + static_cast<long>(at), std::string(1, 'a' + rng() % 4));
+        }
+        SCOPED_TRACE(round);
+        std::vector<std::string> rebuilt;
+        size_t oldAt = 0, steps = 0;
+        for (const adm_diff_op &op : adm_diff(a, b)) {
+            if (op.kind != adm_diff_op::Added) {
+                ASSERT_EQ(op.oldLine, oldAt++) << "every old line once, in order";
+            }
+            if (op.kind == adm_diff_op::Same)
+                rebuilt.push_back(a[op.oldLine]);
+            else if (op.kind == adm_diff_op::Added)
+                rebuilt.push_back(b[op.newLine]);
+            steps += op.kind != adm_diff_op::Same;
+        }
+        EXPECT_EQ(oldAt, a.size());
+        EXPECT_EQ(rebuilt, b);
+        EXPECT_EQ(steps, a.size() + b.size() - 2 * Common(a, b));
     }
 }
 

@@ -1,10 +1,12 @@
 /* What the status page reads: the change log from its end, the settings a save changed, a lock
  * file. */
 #include "adm_diff.h"
+#include "adm_history.h"
 #include "adm_status.h"
 
 #include "testfs.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -38,6 +40,35 @@ TEST(AdmStatus, ChangeLogIsReadFromItsEndOnly) {
     EXPECT_EQ(page.size(), 7u);
     EXPECT_EQ(page.back(), "[05/Dec/2026:18:49:51 +0000] admin plomex.conf (not saved): record 0");
     EXPECT_FALSE(more);
+}
+
+/* Versions come back newest first, each with its record, and only the newest are kept. */
+TEST(AdmStatus, HistoryListsTheNewestFirstWithinItsBound) {
+    TempDir dir;
+    setenv("KELMRIX_CONF_DIR", dir.path.c_str(), 1);
+    setenv("KELMRIX_HISTORY_KEEP", "4", 1);
+    for (int i = 0; i < 7; i++) {
+        adm_version info;
+        info.when = "t" + std::to_string(i);
+        info.user = "u";
+        info.records = {"record " + std::to_string(i)};
+        ASSERT_TRUE(adm_history_add("f.conf", "version " + std::to_string(i) + "\n", info));
+    }
+    const std::vector<adm_version> kept = adm_history_list("f.conf");
+    ASSERT_EQ(kept.size(), 4u);
+    for (size_t i = 0; i < kept.size(); i++) {
+        SCOPED_TRACE(i);
+        const int n = 6 - static_cast<int>(i);
+        EXPECT_EQ(kept[i].when, "t" + std::to_string(n));
+        EXPECT_EQ(kept[i].records, std::vector<std::string>{"record " + std::to_string(n)});
+        std::string content;
+        EXPECT_TRUE(adm_history_content("f.conf", kept[i].id, content));
+        EXPECT_EQ(content, "version " + std::to_string(n) + "\n");
+    }
+    std::string content;
+    EXPECT_FALSE(adm_history_content("f.conf", "../f.conf", content));
+    unsetenv("KELMRIX_CONF_DIR");
+    unsetenv("KELMRIX_HISTORY_KEEP");
 }
 
 TEST(AdmStatus, SettingChangesFollowSectionsAndKeys) {
