@@ -46,7 +46,10 @@ TEST(CgiPostTest, RefusedValuesNameTheFieldAndChangeNothing) {
         EXPECT_EQ(0, r.status);
         EXPECT_NE(std::string::npos, Body(r).find(c.subject));
         EXPECT_NE(std::string::npos, Body(r).find(c.message));
-        EXPECT_NE(std::string::npos, Body(r).find("href=\"/admin/vyxcfgsrch\""));
+        EXPECT_NE(
+            std::string::npos,
+            Body(r).find("<p class=\"adm-links\"><a href=\"/admin/vyxcfgsrch\">Back to the "
+                         "form</a> · <a href=\"/admin/vyxstatus\">History and status</a></p>"));
         EXPECT_EQ(std::string::npos, Body(r).find("Congratulations"));
         EXPECT_NE(std::string::npos, Body(r).find("role=\"alert\""));
         EXPECT_EQ(before, ReadFile(root.Conf()));

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <regex>
+#include <unistd.h>
 
 namespace {
 
@@ -90,6 +92,54 @@ TEST(CgiStatusTest, UnknownActionsAndForgedVersionsChangeNothing) {
         EXPECT_NE(std::string::npos, Body(r).find("role=\"alert\""));
         EXPECT_EQ(conf, ReadFile(root.Conf()));
     }
+}
+
+/* A lock is removed when nothing can still hold it, and only then; the removal is logged. */
+TEST(CgiStatusTest, OnlyAStaleLockIsRemoved) {
+    char host[256];
+    gethostname(host, sizeof host);
+    const struct {
+        const char *name;
+        std::string record;
+        bool removed;
+    } cases[] = {
+        {"process gone", std::string("Host=") + host + ", PID=2147483646\n", true},
+        {"process running",
+         std::string("Host=") + host + ", PID=" + std::to_string(getpid()) + "\n", false},
+        {"another host", "Host=elsewhere.example, PID=2147483646\n", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        PageRoot root;
+        WriteFile(root.Lock(), c.record);
+        const ProgramResult r = Status(root, "action=remove-lock");
+        EXPECT_NE(std::string::npos,
+                  Body(r).find(c.removed ? "Stale lock removed" : "The lock is not stale"));
+        EXPECT_EQ(Exists(root.Lock()), !c.removed);
+        const std::string log = ReadFile(root.ChangeLog());
+        EXPECT_EQ(log.empty(), !c.removed) << log;
+        if (c.removed) {
+            EXPECT_NE(std::string::npos, log.find("admin plomex.lock: stale lock removed (" +
+                                                  c.record.substr(0, c.record.size() - 1) + ")"));
+        }
+    }
+}
+
+/* The status page tells the lock's holder and the room left beside the file. */
+TEST(CgiStatusTest, StatusShowsTheLockAndTheHealth) {
+    PageRoot root;
+    WriteFile(root.Lock(), "Host=elsewhere.example, PID=42\n");
+    Environment env = root.Env("GET");
+    env["SCRIPT_NAME"] = "/admin/vyxstatus";
+    WriteFile(root.htmlDir + "vyxstatus.html", ReadFile(PLOMEX_TEMPLATES "/vyxstatus.html"));
+    const std::string page = Body(RunProgram({VYXSTATUS_BIN}, env, ""));
+    EXPECT_NE(
+        std::string::npos,
+        page.find("plomex.lock is held by process 42 on host <strong>elsewhere.example</strong>"));
+    EXPECT_EQ(std::string::npos, page.find("Remove stale lock"));
+    EXPECT_TRUE(
+        std::regex_search(page, std::regex("[0-9]+\\.[0-9] (KiB|MiB|GiB|TiB) are free there")))
+        << page;
 }
 
 } /* namespace */

@@ -48,7 +48,9 @@ TEST(AdmUnits, FormBodyRefusesWhatNoSettingMayHold) {
         {"t=%C3", ADM_DECODE_NOT_UTF8},          /* cut sequence */
         {"t=%C3%A9%A9", ADM_DECODE_NOT_UTF8},    /* stray continuation byte */
         {"t=%C0%AF", ADM_DECODE_NOT_UTF8},       /* overlong "/" */
-        {"t=%ED%A0%80", ADM_DECODE_NOT_UTF8},    /* surrogate */
+        {"t=%ED%A0%80", ADM_DECODE_NOT_UTF8},    /* first surrogate */
+        {"t=%ED%BF%BF", ADM_DECODE_NOT_UTF8},    /* last surrogate */
+        {"t=%ED%9F%BF%EE%80%80", ADM_DECODE_OK}, /* the characters either side of them */
         {"t=%F4%90%80%80", ADM_DECODE_NOT_UTF8}, /* above U+10FFFF */
         {"t=%E2%82", ADM_DECODE_NOT_UTF8},
         {"t=%4", ADM_DECODE_BAD_ESCAPE},
