@@ -169,20 +169,7 @@ std::string adm_conf_path(const char *file) {
 bool adm_remembered_content(const char *file, std::string &content) {
     content.clear();
     const Snapshot *s = find_snapshot(file ? file : "-");
-    if (s == nullptr || s->fd < 0)
-        return false;
-    char buf[65536];
-    off_t at = 0;
-    for (ssize_t n; (n = pread(s->fd, buf, sizeof buf, at)) != 0; at += n) {
-        if (n < 0 && errno == EINTR) {
-            n = 0;
-            continue;
-        }
-        if (n < 0)
-            break;
-        content.append(buf, static_cast<size_t>(n));
-    }
-    return true;
+    return s != nullptr && s->fd >= 0 && adm_read_fd(s->fd, content);
 }
 
 void adm_note_edit_failed() { editFailed = true; }

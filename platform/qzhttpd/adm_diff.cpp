@@ -2,8 +2,9 @@
 #include "adm_diff.h"
 
 #include <algorithm>
-#include <map>
-#include <set>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -173,67 +174,205 @@ std::string adm_unified_diff(const std::string &name, const std::string &before,
 
 namespace {
 
+/* A setting as it stands in a text: views into it, nothing copied. */
 struct Setting {
-    std::string section, key, value;
+    std::string_view section, key, value;
 };
 
-std::string Trim(const std::string &s) {
-    size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
-    return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+struct SettingName {
+    std::string_view section, key;
+    bool operator==(const SettingName &o) const { return section == o.section && key == o.key; }
+};
+
+struct SettingNameHash {
+    size_t operator()(const SettingName &n) const {
+        const size_t h = std::hash<std::string_view>()(n.section);
+        return h ^
+               (std::hash<std::string_view>()(n.key) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
+    }
+};
+
+/* Where each setting of a text stands in that text's list, by its section and key. */
+using Index = std::unordered_map<SettingName, size_t, SettingNameHash>;
+
+std::string_view Trim(std::string_view s) {
+    const size_t a = s.find_first_not_of(" \t");
+    if (a == std::string_view::npos)
+        return {};
+    return s.substr(a, s.find_last_not_of(" \t") - a + 1);
 }
 
-/* The settings of text in file order, the first of each section and key only. */
-std::vector<Setting> Settings(const std::string &text) {
+/* The settings of text in file order, the first of each section and key only, and their index. */
+std::vector<Setting> Settings(const std::string &text, Index &index) {
     std::vector<Setting> out;
-    std::set<std::pair<std::string, std::string>> seen;
-    std::string section;
-    for (const std::string &raw : adm_split_lines(text)) {
-        const std::string line = Trim(raw);
+    std::string_view section, rest(text);
+    while (!rest.empty()) {
+        const size_t nl = rest.find('\n');
+        const std::string_view line = Trim(rest.substr(0, nl));
+        rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
         if (line.empty() || line[0] == '#' || line[0] == ';')
             continue;
         if (line[0] == '[') {
-            const size_t close = line.find(']');
-            section = line.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+            section = line.substr(1, line.find(']') == std::string_view::npos ? line.npos
+                                                                              : line.find(']') - 1);
             continue;
         }
         const size_t eq = line.find('=');
-        if (eq == std::string::npos)
+        if (eq == std::string_view::npos)
             continue;
-        Setting s{section, Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))};
-        if (seen.insert({s.section, s.key}).second)
+        const Setting s{section, Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))};
+        if (index.emplace(SettingName{s.section, s.key}, out.size()).second)
             out.push_back(s);
     }
     return out;
 }
 
-using Index = std::map<std::pair<std::string, std::string>, const Setting *>;
-
-Index IndexOf(const std::vector<Setting> &settings) {
-    Index index;
-    for (const Setting &s : settings)
-        index[{s.section, s.key}] = &s;
-    return index;
+/* The line of text at pos onwards, and pos moved past it. */
+std::string_view NextLine(std::string_view text, size_t &pos) {
+    const size_t nl = text.find('\n', pos);
+    const std::string_view line = text.substr(pos, nl == text.npos ? text.npos : nl - pos);
+    pos = nl == text.npos ? text.size() : nl + 1;
+    return line;
 }
 
-const Setting *Lookup(const Index &in, const Setting &s) {
-    auto it = in.find({s.section, s.key});
-    return it == in.end() ? nullptr : it->second;
+/* The section name of a header line, or false when the line is no header. */
+bool Header(std::string_view trimmed, std::string_view &name) {
+    if (trimmed.empty() || trimmed[0] != '[')
+        return false;
+    const size_t close = trimmed.find(']');
+    name = trimmed.substr(1, close == trimmed.npos ? trimmed.npos : close - 1);
+    return true;
+}
+
+/* The key of an entry line, or false when the line is none. */
+bool Entry(std::string_view trimmed, std::string_view &key, std::string_view &value) {
+    if (trimmed.empty() || trimmed[0] == '#' || trimmed[0] == ';' || trimmed[0] == '[')
+        return false;
+    const size_t eq = trimmed.find('=');
+    if (eq == trimmed.npos)
+        return false;
+    key = Trim(trimmed.substr(0, eq));
+    value = Trim(trimmed.substr(eq + 1));
+    return true;
+}
+
+/* The value a section's key takes in text (its first entry counts); false when it has none. */
+bool ValueOf(std::string_view text, std::string_view section, std::string_view key,
+             std::string_view &value) {
+    std::string_view current, k, v;
+    for (size_t pos = 0; pos < text.size();) {
+        const std::string_view raw = NextLine(text, pos);
+        const size_t first = raw.find_first_not_of(" \t");
+        /* Only a header or a line that begins with the key can matter. */
+        if (first == raw.npos || (raw[first] != '[' && raw.compare(first, key.size(), key) != 0))
+            continue;
+        const std::string_view line = Trim(raw);
+        if (Header(line, current))
+            continue;
+        if (current == section && Entry(line, k, v) && k == key) {
+            value = v;
+            return true;
+        }
+    }
+    return false;
+}
+
+/* How many bytes a and b share from their starts, up to limit; compared a block at a time. */
+size_t CommonPrefix(std::string_view a, std::string_view b, size_t limit) {
+    const size_t kBlock = 4096;
+    size_t n = 0;
+    while (n + kBlock <= limit && memcmp(a.data() + n, b.data() + n, kBlock) == 0)
+        n += kBlock;
+    while (n < limit && a[n] == b[n])
+        ++n;
+    return n;
+}
+
+/* How many bytes a and b share from their ends, up to limit. */
+size_t CommonSuffix(std::string_view a, std::string_view b, size_t limit) {
+    const size_t kBlock = 4096;
+    size_t n = 0;
+    while (n + kBlock <= limit &&
+           memcmp(a.data() + a.size() - n - kBlock, b.data() + b.size() - n - kBlock, kBlock) == 0)
+        n += kBlock;
+    while (n < limit && a[a.size() - 1 - n] == b[b.size() - 1 - n])
+        ++n;
+    return n;
+}
+
+/*
+ * The common case: the two texts differ only inside one stretch of lines
+ * that holds no section header, so every setting that changed is a key
+ * written in that stretch, of the section the stretch lies in. Its changes
+ * are found by looking those keys up, without indexing every setting.
+ * False when the stretch holds a header or too many keys to look up.
+ */
+bool FewChanges(const std::string &before, const std::string &after,
+                std::vector<adm_setting_change> &changes) {
+    const std::string_view old(before), now(after);
+    const size_t shorter = std::min(old.size(), now.size());
+    /* The stretch: from the line where the texts part to the end of the last line that differs. */
+    size_t head = CommonPrefix(old, now, shorter);
+    while (head > 0 && old[head - 1] != '\n')
+        --head;
+    size_t tail = CommonSuffix(old, now, shorter - head);
+    while (tail > 0 && old[old.size() - tail] != '\n')
+        --tail;
+    std::string_view section, name, key, value;
+    /* The section the stretch lies in: the last header before it. */
+    for (size_t end = head; end > 0;) {
+        const size_t lineEnd = end - 1; /* the newline of the line before end */
+        const size_t nl = lineEnd == 0 ? old.npos : old.rfind('\n', lineEnd - 1);
+        const size_t from = nl == old.npos ? 0 : nl + 1;
+        if (Header(Trim(old.substr(from, lineEnd - from)), name)) {
+            section = name;
+            break;
+        }
+        end = from;
+    }
+    std::vector<std::string_view> keys;
+    for (const std::string_view text : {old, now}) {
+        const std::string_view stretch = text.substr(head, text.size() - head - tail);
+        for (size_t pos = 0; pos < stretch.size();) {
+            const std::string_view line = Trim(NextLine(stretch, pos));
+            if (Header(line, name))
+                return false;
+            if (Entry(line, key, value) && std::find(keys.begin(), keys.end(), key) == keys.end())
+                keys.push_back(key);
+        }
+    }
+    if (keys.size() > 16)
+        return false;
+    for (std::string_view k : keys) {
+        std::string_view was, is;
+        const bool wasSet = ValueOf(old, section, k, was), isSet = ValueOf(now, section, k, is);
+        if (wasSet != isSet || was != is)
+            changes.push_back({std::string(section), std::string(k), std::string(was),
+                               std::string(is), wasSet, isSet});
+    }
+    return true;
 }
 
 } /* namespace */
 
 std::vector<adm_setting_change> adm_setting_changes(const std::string &before,
                                                     const std::string &after) {
-    const std::vector<Setting> old = Settings(before), now = Settings(after);
-    const Index oldIndex = IndexOf(old), nowIndex = IndexOf(now);
     std::vector<adm_setting_change> changes;
+    if (FewChanges(before, after, changes))
+        return changes;
+    Index oldIndex, nowIndex;
+    const std::vector<Setting> old = Settings(before, oldIndex), now = Settings(after, nowIndex);
+    auto text = [](std::string_view v) { return std::string(v); };
     for (const Setting &s : now) {
-        const Setting *o = Lookup(oldIndex, s);
-        if (o == nullptr || o->value != s.value)
-            changes.push_back({s.section, s.key, o ? o->value : "", s.value, o != nullptr, true});
+        auto o = oldIndex.find(SettingName{s.section, s.key});
+        if (o == oldIndex.end())
+            changes.push_back({text(s.section), text(s.key), "", text(s.value), false, true});
+        else if (old[o->second].value != s.value)
+            changes.push_back({text(s.section), text(s.key), text(old[o->second].value),
+                               text(s.value), true, true});
     }
     for (const Setting &o : old)
-        if (Lookup(nowIndex, o) == nullptr)
-            changes.push_back({o.section, o.key, o.value, "", true, false});
+        if (nowIndex.find(SettingName{o.section, o.key}) == nowIndex.end())
+            changes.push_back({text(o.section), text(o.key), text(o.value), "", true, false});
     return changes;
 }

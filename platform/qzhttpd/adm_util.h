@@ -18,6 +18,8 @@ std::string adm_env(const char *name);
  */
 std::string adm_env_dir(const char *var, const char *below_root);
 
+/* The whole file open at fd, from its start, into out: false (out empty) when it cannot be read. */
+bool adm_read_fd(int fd, std::string &out);
 /* The whole file at path into out: false (out empty) when it cannot be read. */
 bool adm_read_whole(const std::string &path, std::string &out);
 

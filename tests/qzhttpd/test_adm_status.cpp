@@ -94,6 +94,43 @@ TEST(AdmStatus, SettingChangesFollowSectionsAndKeys) {
     }
 }
 
+/* A save changes a few lines: their settings are found without indexing the whole file. */
+TEST(AdmStatus, SettingChangesWithinOneStretch) {
+    std::string bulk;
+    for (int i = 0; i < 2000; i++)
+        bulk += "[s" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
+    const std::string head = "[a]\nk = 1\n# note\nx=2\n", tail = "[b]\nk=9\n[a]\nlate=1\n";
+    const struct {
+        const char *name;
+        std::string before, after;
+        std::vector<std::string> changes; /* "section key before>after" */
+    } cases[] = {
+        {"a value", head + bulk + tail, "[a]\nk = 1\n# note\nx = 3\n" + bulk + tail, {"a x 2>3"}},
+        {"a key added",
+         head + bulk + tail,
+         "[a]\nk = 1\nnew=5\n# note\nx=2\n" + bulk + tail,
+         {"a new >5"}},
+        {"a key removed", head + bulk + tail, "[a]\nk = 1\n# note\n" + bulk + tail, {"a x 2>"}},
+        {"a comment", head + bulk + tail, "[a]\nk = 1\n# other\nx=2\n" + bulk + tail, {}},
+        {"a key under its first entry",
+         head + bulk + tail,
+         head + bulk + "[b]\nk=9\n[a]\nlate=1\nx=7\n",
+         {}},
+        {"a key of a section named twice",
+         head + bulk + tail,
+         head + bulk + "[b]\nk=9\n[a]\nlate=2\n",
+         {"a late 1>2"}},
+        {"the last line without its newline", "[a]\nx=1", "[a]\nx=2", {"a x 1>2"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> got;
+        for (const adm_setting_change &ch : adm_setting_changes(c.before, c.after))
+            got.push_back(ch.section + " " + ch.key + " " + ch.before + ">" + ch.after);
+        EXPECT_EQ(got, c.changes);
+    }
+}
+
 TEST(AdmStatus, OnlyALockNothingCanHoldIsStale) {
     char host[256];
     gethostname(host, sizeof host);
