@@ -122,6 +122,20 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
               << "), plomex.lock left " << locksLeft << ", one save " << saveMicros << " us\n";
 }
 
+/* What killed writers left behind goes with the next save, and nothing else does. */
+TEST(CgiDurabilityTest, TheNextSaveClearsWhatKilledWritersLeft) {
+    PageRoot root;
+    ASSERT_NE(std::string::npos, Body(SaveMaxRecords(root, 500, 501)).find("Congratulations"));
+    const std::string history = root.confDir + "history/plomex.conf/";
+    WriteFile(root.confDir + "plomex.conf.tmp-AbC123", "half");
+    WriteFile(root.confDir + "obj.conf.tmp-zz9Z0q", "half");
+    WriteFile(history + "20260101T000000.000000000Z.version", "no record");
+    WriteFile(root.confDir + "notes.tmp-kept", "an administrator's own file");
+    ASSERT_NE(std::string::npos, Body(SaveMaxRecords(root, 501, 502)).find("Congratulations"));
+    EXPECT_EQ(std::vector<std::string>{"notes.tmp-kept"}, Leftovers(root.confDir));
+    EXPECT_FALSE(Exists(history + "20260101T000000.000000000Z.version"));
+}
+
 /* A save waits while another run holds the run lock, and gives up with a clear answer. */
 TEST(CgiDurabilityTest, ASaveWaitsForTheRunBeforeIt) {
     PageRoot root;

@@ -65,6 +65,18 @@ TEST(AdmPage, FormFieldFirstOccurrenceWins) {
     EXPECT_EQ(c.out, "1 1"); /* the first "a" wins; an absent field is null */
 }
 
+TEST(AdmPage, AnErrorAfterTheTemplateBegunIsASectionOfThatPage) {
+    ProgramResult c = InChild([] {
+        char line[] = "<main>\n";
+        parse_line(line, get_adm_config());
+        report_warning(3, "Max Records", "Value must be greater than 0");
+    });
+    EXPECT_EQ(c.out.rfind("<main>\n<section class=\"adm-error\" role=\"alert\">\n<h1>", 0), 0u)
+        << c.out;
+    EXPECT_EQ(c.out.find("<!DOCTYPE"), std::string::npos);
+    EXPECT_NE(c.out.find("</section>\n"), std::string::npos);
+}
+
 TEST(AdmPage, OutsideARequestProblemsGoToStandardError) {
     ProgramResult c = InChild([] { report_error(0, "/srv/config/obj.conf", "cannot be parsed"); });
     EXPECT_EQ(c.status, 99);

@@ -27,6 +27,7 @@ TEST(AdmStatus, ChangeLogIsReadFromItsEndOnly) {
         adm_log_tail(dir.File("change.log"), "plomex.conf", 0, 20, more, &bytes);
     ASSERT_EQ(page.size(), 20u);
     EXPECT_TRUE(more);
+    EXPECT_GT(bytes, 0u);
     EXPECT_LE(bytes, 2 * 16384u) << "a page of 20 records needs the last block or two";
     EXPECT_EQ(page[0], "[05/Dec/2026:18:49:51 +0000] admin plomex.conf: record 99999");
     EXPECT_EQ(page[1], "[05/Dec/2026:18:49:51 +0000] admin plomex.conf: record 99997");
@@ -145,6 +146,7 @@ TEST(AdmStatus, OnlyALockNothingCanHoldIsStale) {
         {"this host, process running", "Host=" + here + ", PID=" + std::to_string(getpid()) + "\n",
          0, false, true},
         {"another host", "Host=elsewhere.example, PID=2147483646\n", 3600, false, false},
+        {"a host that could not be named", "Host=, PID=2147483646\n", 3600, false, false},
         {"empty, just made", "", 0, false, false},
         {"empty, a minute old", "", 60, true, false},
     };
