@@ -158,6 +158,13 @@ int append(const std::string &path, const std::string &text) {
 
 void flush_at_exit() { adm_flush_change_log(); }
 
+/* Makes sure the run's records are written when the process exits, whatever path it takes. */
+void flush_when_exiting() {
+    static bool registered = false;
+    if (!registered)
+        registered = atexit(flush_at_exit) == 0;
+}
+
 } /* namespace */
 
 std::string adm_conf_path(const char *file) {
@@ -187,8 +194,7 @@ int log_change(const char *file, const char *fmt, ...) {
     if (srvcfg::InDryRun())
         return 0;
     std::string name = file ? file : "-";
-    if (pending.empty() && snapshots.empty())
-        atexit(flush_at_exit);
+    flush_when_exiting();
     /* The file cannot change under the run lock but by this run's own write-back. */
     if (!edited_by_library(name) && find_snapshot(name) == nullptr)
         snapshots.push_back(take_snapshot(name));
@@ -199,8 +205,7 @@ int log_change(const char *file, const char *fmt, ...) {
 void adm_log_own_change(const std::string &file, bool done, const std::string &message) {
     if (srvcfg::InDryRun())
         return;
-    if (pending.empty() && snapshots.empty())
-        atexit(flush_at_exit);
+    flush_when_exiting();
     pending.push_back({file, timestamp(), message, done ? 1 : 0});
 }
 
