@@ -56,6 +56,7 @@ TEST(PRReplaceFile, NewVersionReplacesTheFileAndTheOldOneBecomesTheBackup) {
     } rows[] = {
         {"existing file", "old\n", nullptr, false, 0600, 0600},
         {"existing file and backup", "old\n", "older\n", false, 0644, 0644},
+        {"bits the umask would take", "old\n", nullptr, false, 0666, 0666},
         {"no file yet", nullptr, nullptr, false, 0, 0644},
         {"backup left as a link to the file", "old\n", nullptr, true, 0640, 0640},
     };
@@ -119,6 +120,13 @@ TEST(PRReplaceFile, AFailedOrStoppedReplaceLeavesEverythingAsItWas) {
     EXPECT_EQ(ReadFile(file), "current\n");
     EXPECT_EQ(ReadFile(backup), "previous\n");
     EXPECT_EQ(Others(dir), std::vector<std::string>{});
+
+    /* The process's own signal handling is as it was before. */
+    struct sigaction term, xfsz;
+    sigaction(SIGTERM, nullptr, &term);
+    sigaction(SIGXFSZ, nullptr, &xfsz);
+    EXPECT_EQ(term.sa_handler, SIG_DFL);
+    EXPECT_EQ(xfsz.sa_handler, SIG_DFL);
 }
 
 /* Where the backup cannot be a link (another file system), it is a copy, and only a whole one. */

@@ -112,6 +112,25 @@ TEST(AdmUnits, DirectoriesDefaultAndEndInExactlyOneSlash) {
         unsetenv(v);
 }
 
+TEST(AdmUnits, LabelsComeFromTheLibadminDatabaseInAKnownLanguage) {
+    using Row = std::tuple<const char *, const char *, int, const char *>;
+    const Row rows[] = {
+        {"libadmin", "en", 1, "Help"},
+        {"libadmin", "en", 2, "OK"},
+        {"libadmin", "en-GB", 3, "Reset"},
+        {"libadmin", "fr", 2, "OK"}, /* no French texts */
+        {"libadmin", "en", 9, ""},
+        {"other", "en", 2, ""},
+        {nullptr, "en", 2, ""},
+        {"libadmin", nullptr, 2, "OK"},
+    };
+    for (const auto &[db, lang, id, want] : rows) {
+        SCOPED_TRACE(std::string(db ? db : "-") + " " + (lang ? lang : "-") + " " +
+                     std::to_string(id));
+        EXPECT_STREQ(XP_GetStringFromDatabase(db, lang, id), want);
+    }
+}
+
 class ChangeLog : public ::testing::Test {
   protected:
     std::string dir = "/tmp/adm_log." + std::to_string(getpid()), log = dir + "/change.log";

@@ -95,6 +95,8 @@ TEST_F(SrvcfgCalls, HandleFindsItsDirectiveAfterTheFileChangedAndIsRejectedWhenS
 TEST_F(SrvcfgCalls, UnparseableFileFailsEveryCall) {
     Write("obj.conf", Fixture("obj_unclosed.conf"));
     Write("init.conf", "Init oops\n");
+    adm_flush_change_log(); /* a run of its own */
+    EXPECT_EQ(zrv_failed(), 0);
     testing::internal::CaptureStderr();
     const int results[] = {
         add_object(1, "a"),
@@ -113,6 +115,7 @@ TEST_F(SrvcfgCalls, UnparseableFileFailsEveryCall) {
     EXPECT_EQ(Conf("obj.conf"), Fixture("obj_unclosed.conf"));
     EXPECT_EQ(Conf("init.conf"), "Init oops\n");
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err; /* once for each file */
+    EXPECT_EQ(zrv_failed(), 1);
 }
 
 TEST_F(SrvcfgCalls, WriteFailureIsReportedAndLeavesNothing) {
