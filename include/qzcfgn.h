@@ -43,14 +43,17 @@ class QZcfgn : public QZbase {
      * Loads file. An open object is closed first, a changed one written back
      * under the mode it was opened in (and nothing is loaded when the error
      * is then nonzero). ReadWrite creates a missing file empty;
-     * ReadOnly stores 42 for it. A path over 255 characters stores 42.
+     * ReadOnly stores 42 for it. A path over 255 characters stores 42, and
+     * so does a file that opens but cannot be read whole: the object stays
+     * closed rather than hold part of the file.
      * Returns the object: test Error().
      */
     QZcfgn &Open(const char *file, Filemode mode);
     /*
      * An absolute file is opened as it is; otherwise each directory of list
      * (ended by a null entry) is tried in order, the first file that opens
-     * wins, and none opening stores 42. An empty list stores nothing.
+     * wins, and none opening stores 42. An empty list stores nothing. A
+     * file that opens but cannot be read is passed over, its 42 kept.
      */
     QZcfgn &Open(const char *file, const char **list, Filemode mode);
     /*
@@ -60,8 +63,9 @@ class QZcfgn : public QZbase {
      */
     QZcfgn &Close();
     /*
-     * The parser, run by Open on the open file: 1, or 0 with error 5 (0 and
-     * no error when no file is open). A NUL byte ends the stored text of its
+     * The parser, run by Open on the open file: 1, or 0 with error 5 (memory)
+     * or 42 (a read failed; nothing is kept), and 0 with no error when no
+     * file is open. A NUL byte ends the stored text of its
      * line; the rest of that line up to the newline is dropped. The texts
      * stay in one buffer of the file's size and the nodes in one block.
      */

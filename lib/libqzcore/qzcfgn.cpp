@@ -105,20 +105,28 @@ static char *NormaliseInPlace(char *p, char *stop, char &type) {
 
 /*
  * The whole of the file under fp in one buffer with a byte to spare after
- * it, or null when memory ran out. It is read past the stream's own buffer,
- * straight into place: the stream has read nothing yet.
+ * it, or null: when memory ran out, or with unreadable set when a read
+ * failed. It is read past the stream's own buffer, straight into place: the
+ * stream has read nothing yet.
  */
-static char *ReadWhole(FILE *fp, size_t &size) {
+static char *ReadWhole(FILE *fp, size_t &size, bool &unreadable) {
     const int fd = fileno(fp);
     struct stat st;
     size_t cap = fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
     char *data = static_cast<char *>(malloc(cap + 1));
     size = 0;
+    unreadable = false;
     while (data != nullptr) {
         ssize_t n = read(fd, data + size, cap - size);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0 && size < cap)
+        /* Half a file taken for the whole would be written back cut short. */
+        if (n < 0) {
+            free(data);
+            unreadable = true;
+            return nullptr;
+        }
+        if (n == 0 && size < cap)
             return data;
         size += n > 0 ? static_cast<size_t>(n) : 0;
         if (size < cap)
@@ -244,10 +252,15 @@ bool QZcfgn::Load(const char *file) {
     QZcopy(path, file);
     open = 1;
     dirty = 0;
-    Init();
+    /* A file that opens but cannot be read counts as one that does not open. */
+    const bool unreadable = Init() == 0 && error == 42;
     fclose(fp);
     fp = nullptr;
-    return true;
+    if (unreadable) {
+        open = 0;
+        path[0] = '\0';
+    }
+    return !unreadable;
 }
 
 QZcfgn &QZcfgn::Close() {
@@ -270,9 +283,10 @@ int QZcfgn::Init() {
     if (fp == nullptr || head == nullptr)
         return 0;
     size_t size = 0;
-    char *data = ReadWhole(fp, size);
+    bool unreadable = false;
+    char *data = ReadWhole(fp, size, unreadable);
     if (data == nullptr) {
-        SetError(5);
+        SetError(unreadable ? 42 : 5);
         return 0;
     }
     size_t lines = 0;

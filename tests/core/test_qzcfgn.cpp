@@ -146,6 +146,16 @@ TEST(QZcfgn, OpenModeDecidesCreationAndChanges) {
     }
 }
 
+/* A file that opens but fails on reading (here EIO) is not taken for an empty or shorter one. */
+TEST(QZcfgn, UnreadableFileLeavesObjectClosed) {
+    for (QZcfgn::Filemode mode : {QZcfgn::ReadOnly, QZcfgn::ReadWrite}) {
+        SCOPED_TRACE(mode == QZcfgn::ReadOnly ? "read-only" : "read-write");
+        QZcfgn cfg("/proc/self/mem", mode);
+        EXPECT_EQ(cfg.Error(), 42);
+        EXPECT_EQ(cfg.Put("s", "k", "1"), 0);
+    }
+}
+
 /* A file looked up in a list of directories: an absolute name as it is, else the first that opens.
  */
 TEST(QZcfgn, OpenSearchesTheDirectoryList) {
