@@ -11,7 +11,7 @@
  *   KELMRIX_HTML_DIR    template directory (default $KELMRIX_ROOT/admin/html)
  *   KELMRIX_LOG_DIR     admin log directory, holding change.log
  *                       (default $KELMRIX_ROOT/admin/logs)
- *   KELMRIX_LOCK_WAIT   seconds a run waits for the run lock (default 10)
+ *   KELMRIX_LOCK_WAIT   seconds a run waits for the run lock (default 10; 0: no wait)
  */
 #ifndef ADMINLIB_H
 #define ADMINLIB_H

@@ -70,10 +70,13 @@ int wait_for(int fd) {
         return 0;
     if (errno != EWOULDBLOCK)
         return -1;
+    /* A zero timer would never ring: no wait at all is answered at once. */
+    const long wait = wait_millis();
+    if (wait == 0)
+        return 1;
     struct sigaction sa = {}, old;
     sa.sa_handler = wake; /* no SA_RESTART: the signal ends the flock */
     sigaction(SIGALRM, &sa, &old);
-    const long wait = wait_millis();
     struct itimerval timer = {}, oldTimer;
     timer.it_value.tv_sec = wait / 1000;
     timer.it_value.tv_usec = (wait % 1000) * 1000;

@@ -144,11 +144,15 @@ TEST(CgiDurabilityTest, ASaveWaitsForTheRunBeforeIt) {
     ASSERT_EQ(0, flock(held, LOCK_EX));
     const std::string body = FormBody({{"new_QZ_max_records", "800"}});
     Environment env = PostEnv(root, body.size());
-    env["KELMRIX_LOCK_WAIT"] = "1";
-    const ProgramResult refused = RunCgi(env, body);
-    EXPECT_EQ(0, refused.status);
-    EXPECT_NE(std::string::npos, Body(refused).find("Please try again")) << Body(refused);
-    EXPECT_EQ(before, ReadFile(root.Conf()));
+    /* A wait of 0 refuses at once; a wait that runs out refuses when the timer rings. */
+    for (const char *wait : {"0", "1"}) {
+        SCOPED_TRACE(wait);
+        env["KELMRIX_LOCK_WAIT"] = wait;
+        const ProgramResult refused = RunCgi(env, body);
+        EXPECT_EQ(0, refused.status);
+        EXPECT_NE(std::string::npos, Body(refused).find("Please try again")) << Body(refused);
+        EXPECT_EQ(before, ReadFile(root.Conf()));
+    }
 
     /* A wait that is no whole number of seconds is the default wait, not none. */
     for (const char *wait : {"10", "soon", "-1"}) {

@@ -186,6 +186,39 @@ TEST(QZcfgn, OpenSearchesTheDirectoryList) {
     }
 }
 
+/* The walk over the section headers: every header in file order, names cut to max. */
+TEST(QZcfgn, SectionWalkListsEveryHeader) {
+    struct Row {
+        const char *text;
+        int max;
+        std::vector<std::string> names;
+    } rows[] = {
+        {"", 10, {}},
+        {"k=v\n# [not a header]\n", 10, {}},
+        {"[a]\nk=v\n[b c]x\n[]\n", 10, {"a", "b c", ""}},
+        {"k=v\n[last]", 10, {"last"}}, /* a header that ends the file */
+        {"[abcdef]\n[xy]\n", 3, {"abc", "xy"}},
+        {"[abc]\n", 0, {""}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.text);
+        ConfigFile file(row.text);
+        QZcfgn cfg(file.path.c_str(), QZcfgn::ReadOnly);
+        std::vector<std::string> names;
+        void *pos = nullptr;
+        char name[16];
+        while (names.size() < 10 && cfg.Section(name, row.max, pos) == 1)
+            names.push_back(name);
+        EXPECT_EQ(names, row.names);
+        EXPECT_EQ(pos, nullptr);
+        EXPECT_EQ(cfg.Section(name, row.max, pos), names.empty() ? 0 : 1) << "a new walk";
+    }
+    QZcfgn closed;
+    void *pos = nullptr;
+    char name[4];
+    EXPECT_EQ(closed.Section(name, 3, pos), 0);
+}
+
 /* The building blocks of the changes refuse what they cannot link. */
 TEST(QZcfgn, PutEntryAndPutSectionRefuseMissingParts) {
     ConfigFile file("[s]\n");

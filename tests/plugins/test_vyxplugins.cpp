@@ -2,7 +2,9 @@
 #include "config_dir_test.h"
 #include "run_program.h"
 
+#include <fcntl.h>
 #include <sstream>
+#include <sys/file.h>
 #include <tuple>
 
 class Vyxplugins : public ServerRootTest {
@@ -44,6 +46,15 @@ TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
          [](Vyxplugins &t) { t.Write("obj.conf", Fixture("obj_unclosed.conf")); }, 1, "",
          "obj.conf: line 2: object is never closed; nothing was changed"},
         {"verify-cm answers 2", "verify-cm", [](Vyxplugins &) {}, 0, "2\n", ""},
+        {"another run holds the run lock", "add search",
+         [](Vyxplugins &t) {
+             /* Left open and locked: the directory goes with the next case. */
+             int held = open(t.ConfPath("admin.runlock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC,
+                             0644);
+             ASSERT_EQ(flock(held, LOCK_EX), 0);
+             setenv("KELMRIX_LOCK_WAIT", "0", 1);
+         },
+         1, "", "Another change to the configuration is still being saved."},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
