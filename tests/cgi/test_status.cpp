@@ -125,6 +125,34 @@ TEST(CgiStatusTest, OnlyAStaleLockIsRemoved) {
     }
 }
 
+/* A GET's address picks what the page adds: a comparison, or a refusal of a bad address. */
+TEST(CgiStatusTest, TheAddressPicksTheComparison) {
+    PageRoot root;
+    const std::string body = FormBody({{"new_QZ_max_records", "800"}});
+    ASSERT_NE(std::string::npos,
+              Body(RunCgi(PostEnv(root, body.size()), body)).find("Congratulations"));
+    const std::string id = Kept(root).at(0);
+    WriteFile(root.htmlDir + "vyxstatus.html", ReadFile(PLOMEX_TEMPLATES "/vyxstatus.html"));
+    const struct {
+        std::string query;
+        const char *shown; /* a part of the page */
+        bool diff;
+    } cases[] = {
+        {"", "History and status", false},
+        {"diff=" + id, "<span class=\"adm-add\">+QZ-max-records = 800</span>", true},
+        {"diff=%zz", "Address of the page", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.query);
+        Environment env = root.Env("GET");
+        env["SCRIPT_NAME"] = "/admin/vyxstatus";
+        env["QUERY_STRING"] = c.query;
+        const std::string page = Body(RunProgram({VYXSTATUS_BIN}, env, ""));
+        EXPECT_NE(std::string::npos, page.find(c.shown)) << page;
+        EXPECT_EQ(c.diff, page.find("diff-heading") != std::string::npos);
+    }
+}
+
 /* The status page tells the lock's holder and the room left beside the file. */
 TEST(CgiStatusTest, StatusShowsTheLockAndTheHealth) {
     PageRoot root;

@@ -5,11 +5,15 @@
 #include "adm_origin.h"
 #include "adminlib.h"
 
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sys/file.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
@@ -110,6 +114,51 @@ TEST(AdmUnits, DirectoriesDefaultAndEndInExactlyOneSlash) {
     }
     for (const char *v : {"KELMRIX_ROOT", "KELMRIX_CONF_DIR", "KELMRIX_COMMIT_DIR"})
         unsetenv(v);
+}
+
+/*
+ * A run that waited for the run lock leaves no timer running and SIGALRM as
+ * it was: a timer left behind would end the run in the middle of its save.
+ * Run in a child process, as the lock is held until the process ends.
+ */
+TEST(AdmUnits, WaitingForTheRunLockLeavesNoTimerBehind) {
+    char dir[] = "/tmp/runlock.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string lockFile = std::string(dir) + "/admin.runlock";
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    if (holder == 0) { /* holds the lock a moment, then ends */
+        int fd = open(lockFile.c_str(), O_RDONLY | O_CREAT, 0644);
+        _exit(fd < 0 || flock(fd, LOCK_EX) != 0 || write(ready[1], "x", 1) != 1 ||
+                      usleep(200000) != 0
+                  ? 1
+                  : 0);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    const pid_t waiter = fork();
+    if (waiter == 0) {
+        setenv("KELMRIX_CONF_DIR", dir, 1);
+        setenv("KELMRIX_LOCK_WAIT", "5", 1);
+        const int locked = take_run_lock();
+        struct itimerval timer;
+        struct sigaction alarm;
+        getitimer(ITIMER_REAL, &timer);
+        sigaction(SIGALRM, nullptr, &alarm);
+        _exit(locked == 1 && timer.it_value.tv_sec == 0 && timer.it_value.tv_usec == 0 &&
+                      alarm.sa_handler == SIG_DFL
+                  ? 0
+                  : 1);
+    }
+    int holderStatus = 0, waiterStatus = 0;
+    waitpid(holder, &holderStatus, 0);
+    waitpid(waiter, &waiterStatus, 0);
+    close(ready[0]);
+    close(ready[1]);
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(holderStatus, 0);
+    EXPECT_EQ(waiterStatus, 0);
 }
 
 TEST(AdmUnits, LabelsComeFromTheLibadminDatabaseInAKnownLanguage) {
