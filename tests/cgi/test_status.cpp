@@ -150,6 +150,7 @@ TEST(CgiStatusTest, TheAddressPicksTheComparison) {
         const std::string page = Body(RunProgram({VYXSTATUS_BIN}, env, ""));
         EXPECT_NE(std::string::npos, page.find(c.shown)) << page;
         EXPECT_EQ(c.diff, page.find("diff-heading") != std::string::npos);
+        EXPECT_EQ(std::string::npos, page.find("cannot write the change log")) << "it can";
     }
 }
 

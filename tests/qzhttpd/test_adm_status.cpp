@@ -73,8 +73,9 @@ TEST(AdmStatus, HistoryListsTheNewestFirstWithinItsBound) {
 }
 
 TEST(AdmStatus, SettingChangesFollowSectionsAndKeys) {
-    const std::string before = "# c\n[a]\nk = 1\nk=shadowed\nx=2\n[b]\nk=1\ngone=3\n";
-    const std::string after = "[a]\nk=1\nx = 20\nnew=4\n[b]\nk=5\n";
+    /* Comments are no settings, even when they hold an '='. */
+    const std::string before = "# c = 1\n[a]\nk = 1\nk=shadowed\nx=2\n[b]\nk=1\ngone=3\n";
+    const std::string after = "; c = 2\n[a]\nk=1\nx = 20\nnew=4\n[b]\nk=5\n";
     const std::vector<adm_setting_change> changes = adm_setting_changes(before, after);
     ASSERT_EQ(changes.size(), 4u);
     const struct {
