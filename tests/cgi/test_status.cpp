@@ -81,6 +81,22 @@ TEST(CgiStatusTest, RestoreIsRefusedWhenItCannotBeDone) {
     }
 }
 
+/* A restore puts the kept version back byte for byte, as a save of its own. */
+TEST(CgiStatusTest, RestorePutsTheKeptVersionBack) {
+    PageRoot root;
+    const std::string original = ReadFile(root.Conf());
+    ASSERT_NE(std::string::npos,
+              Body(Post(root, {{"new_QZ_max_records", "600"}})).find("Congratulations"));
+    const std::string id = Kept(root).at(0), saved = ReadFile(root.Conf());
+    const ProgramResult r = Status(root, "action=restore&version=" + id);
+    EXPECT_NE(std::string::npos, Body(r).find("Version restored")) << Body(r);
+    EXPECT_NE(std::string::npos, Body(r).find("role=\"status\""));
+    EXPECT_EQ(original, ReadFile(root.Conf()));
+    EXPECT_EQ(saved, ReadFile(root.Backup()));
+    EXPECT_NE(std::string::npos,
+              ReadFile(root.ChangeLog()).find("plomex.conf: restored the version kept as " + id));
+}
+
 TEST(CgiStatusTest, UnknownActionsAndForgedVersionsChangeNothing) {
     PageRoot root;
     const std::string conf = ReadFile(root.Conf());

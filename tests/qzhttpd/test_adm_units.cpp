@@ -55,6 +55,9 @@ TEST(AdmUnits, FormBodyRefusesWhatNoSettingMayHold) {
         {"t=%ED%A0%80", ADM_DECODE_NOT_UTF8},    /* first surrogate */
         {"t=%ED%BF%BF", ADM_DECODE_NOT_UTF8},    /* last surrogate */
         {"t=%ED%9F%BF%EE%80%80", ADM_DECODE_OK}, /* the characters either side of them */
+        {"t=%E0%A0%80%F0%90%80%80", ADM_DECODE_OK}, /* the least three- and four-byte ones */
+        {"t=%E0%9F%BF", ADM_DECODE_NOT_UTF8},       /* overlong three-byte */
+        {"t=%F0%8F%BF%BF", ADM_DECODE_NOT_UTF8},    /* overlong four-byte */
         {"t=%F4%90%80%80", ADM_DECODE_NOT_UTF8}, /* above U+10FFFF */
         {"t=%E2%82", ADM_DECODE_NOT_UTF8},
         {"t=%4", ADM_DECODE_BAD_ESCAPE},
