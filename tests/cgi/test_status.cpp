@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <dirent.h>
 #include <regex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -185,6 +186,28 @@ TEST(CgiStatusTest, StatusShowsTheLockAndTheHealth) {
     EXPECT_TRUE(
         std::regex_search(page, std::regex("[0-9]+\\.[0-9] (KiB|MiB|GiB|TiB) are free there")))
         << page;
+}
+
+/* Whether the page's account can start the change log decides the warning; run as "nobody". */
+TEST(CgiStatusTest, TheHealthTellsWhetherTheChangeLogCanBeWritten) {
+    const std::string unavailable = UnprivilegedUnavailable(VYXSTATUS_BIN);
+    if (!unavailable.empty())
+        GTEST_SKIP() << unavailable;
+    for (mode_t logDirMode : {0777, 0755}) {
+        SCOPED_TRACE(logDirMode);
+        PageRoot root; /* no save yet: change.log is still to be made, in a directory of root's */
+        WriteFile(root.htmlDir + "vyxstatus.html", ReadFile(PLOMEX_TEMPLATES "/vyxstatus.html"));
+        chmod(root.dir.path.c_str(), 0755);
+        chmod(root.logDir.c_str(), logDirMode);
+        Environment env = root.Env("GET");
+        env["SCRIPT_NAME"] = "/admin/vyxstatus";
+        RunLimits limits;
+        limits.unprivileged = true;
+        const std::string page = Body(RunProgram({VYXSTATUS_BIN}, env, "", limits));
+        EXPECT_NE(std::string::npos, page.find("History and status")) << page;
+        EXPECT_EQ(logDirMode == 0755, page.find("cannot write the change log") != std::string::npos)
+            << page;
+    }
 }
 
 } /* namespace */
