@@ -8,10 +8,28 @@
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
+#include <new>
 #include <regex>
 #include <sys/resource.h>
 
 #define MESSY CORE_TEST_DATA "/messy.conf"
+
+/*
+ * Allocations the object makes with new(std::nothrow) fail while this is set:
+ * the way to reach what it does when memory runs out. The throwing new does
+ * the allocation otherwise, so that delete matches it.
+ */
+static bool failNothrowNew = false;
+
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
+    if (failNothrowNew)
+        return nullptr;
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 /* A scratch copy of text, as "<dir>/test.conf" or a path of length characters. */
 struct ConfigFile {
@@ -217,6 +235,23 @@ TEST(QZcfgn, SectionWalkListsEveryHeader) {
     void *pos = nullptr;
     char name[4];
     EXPECT_EQ(closed.Section(name, 3, pos), 0);
+}
+
+/* When memory runs out the object says so with 5 and changes nothing. */
+TEST(QZcfgn, MemoryRunningOutIsReported) {
+    failNothrowNew = true;
+    QZcfgn starved;
+    failNothrowNew = false;
+    EXPECT_EQ(starved.Error(), 5);
+
+    ConfigFile file("[s]\nk=1\n");
+    QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
+    failNothrowNew = true;
+    const int put = cfg.Put("s", "new", "2");
+    failNothrowNew = false;
+    EXPECT_EQ(put, 0);
+    EXPECT_EQ(cfg.Close().Error(), 0);
+    EXPECT_EQ(ReadFile(file.path), "[s]\nk=1\n");
 }
 
 /* The building blocks of the changes refuse what they cannot link. */
