@@ -270,6 +270,18 @@ TEST_F(ChangeLog, MakesItsOwnDirectoryButNotItsParents) {
     EXPECT_TRUE(std::filesystem::exists(dir + "/logs/change.log"));
 }
 
+/* A change log that opens but cannot take the record (a full disk) says so on standard error. */
+TEST_F(ChangeLog, ARecordTheDiskRefusesIsReported) {
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "/dev/full is missing here";
+    std::filesystem::create_symlink("/dev/full", log);
+    log_change("plomex.conf", "x");
+    testing::internal::CaptureStderr();
+    adm_flush_change_log();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("change.log not written"),
+              std::string::npos);
+}
+
 TEST_F(ChangeLog, ConcurrentWritersNeverInterleave) {
     std::vector<pid_t> pids;
     for (char w = 'a'; w <= 'd'; ++w) {
