@@ -150,12 +150,17 @@ TEST(CgiStatusTest, TheAddressPicksTheComparison) {
               Body(RunCgi(PostEnv(root, body.size()), body)).find("Congratulations"));
     const std::string id = Kept(root).at(0);
     WriteFile(root.htmlDir + "vyxstatus.html", ReadFile(PLOMEX_TEMPLATES "/vyxstatus.html"));
+    std::string records = ReadFile(root.ChangeLog()); /* more than one page of them */
+    for (int i = 0; i < 24; i++)
+        records += "[06/Dec/2026:01:00:00 +0000] admin plomex.conf: QZ-max-records set to 9\n";
+    WriteFile(root.ChangeLog(), records);
     const struct {
         std::string query;
         const char *shown; /* a part of the page */
         bool diff;
     } cases[] = {
-        {"", "History and status", false},
+        {"", "<a href=\"?log=1\">Older records</a>", false},
+        {"log=1", "<a href=\"?log=0\">Newer records</a>", false},
         {"diff=" + id, "<span class=\"adm-add\">+QZ-max-records = 800</span>", true},
         {"diff=%zz", "Address of the page", false},
     };
