@@ -61,7 +61,7 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
     WriteFile(root.Conf(), big);
     /* One save first, so the file is in its stored form and a save changes one line only. */
     double start = Seconds();
-    ASSERT_NE(std::string::npos, Body(SaveMaxRecords(root, 500, 501)).find("Congratulations"));
+    ASSERT_TRUE(Holds(Body(SaveMaxRecords(root, 500, 501)), "Congratulations"));
     const long saveMicros = static_cast<long>((Seconds() - start) * 1e6);
 
     std::mt19937 rng(20261205);
@@ -105,14 +105,13 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
             locksLeft++;
             const std::string record = ReadFile(root.Lock());
             if (!record.empty()) {
-                EXPECT_NE(std::string::npos,
-                          record.find(", PID=" + std::to_string(save.pid) + "\n"));
+                EXPECT_TRUE(Holds(record, ", PID=" + std::to_string(save.pid) + "\n"));
             }
             EXPECT_EQ(-1, kill(save.pid, 0));
             unlink(root.Lock().c_str());
             next2 = SaveMaxRecords(root, value, next + 1);
         }
-        EXPECT_NE(std::string::npos, Body(next2).find("Congratulations")) << Body(next2);
+        EXPECT_TRUE(Holds(Body(next2), "Congratulations"));
         EXPECT_EQ(after, ReadFile(root.Backup())) << "the backup is the version it replaced";
         value = next + 1;
         EXPECT_EQ(std::vector<std::string>{}, Leftovers(root.confDir));
@@ -125,13 +124,13 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
 /* What killed writers left behind goes with the next save, and nothing else does. */
 TEST(CgiDurabilityTest, TheNextSaveClearsWhatKilledWritersLeft) {
     PageRoot root;
-    ASSERT_NE(std::string::npos, Body(SaveMaxRecords(root, 500, 501)).find("Congratulations"));
+    ASSERT_TRUE(Holds(Body(SaveMaxRecords(root, 500, 501)), "Congratulations"));
     const std::string history = root.confDir + "history/plomex.conf/";
     WriteFile(root.confDir + "plomex.conf.tmp-AbC123", "half");
     WriteFile(root.confDir + "obj.conf.tmp-zz9Z0q", "half");
     WriteFile(history + "20260101T000000.000000000Z.version", "no record");
     WriteFile(root.confDir + "notes.tmp-kept", "an administrator's own file");
-    ASSERT_NE(std::string::npos, Body(SaveMaxRecords(root, 501, 502)).find("Congratulations"));
+    ASSERT_TRUE(Holds(Body(SaveMaxRecords(root, 501, 502)), "Congratulations"));
     EXPECT_EQ(std::vector<std::string>{"notes.tmp-kept"}, Leftovers(root.confDir));
     EXPECT_FALSE(Exists(history + "20260101T000000.000000000Z.version"));
 }
@@ -150,7 +149,7 @@ TEST(CgiDurabilityTest, ASaveWaitsForTheRunBeforeIt) {
         env["KELMRIX_LOCK_WAIT"] = wait;
         const ProgramResult refused = RunCgi(env, body);
         EXPECT_EQ(0, refused.status);
-        EXPECT_NE(std::string::npos, Body(refused).find("Please try again")) << Body(refused);
+        EXPECT_TRUE(Holds(Body(refused), "Please try again"));
         EXPECT_EQ(before, ReadFile(root.Conf()));
     }
 
@@ -163,7 +162,7 @@ TEST(CgiDurabilityTest, ASaveWaitsForTheRunBeforeIt) {
         usleep(300000);
         flock(held, LOCK_UN);
         const std::string answer = Body(waiting.Wait());
-        EXPECT_EQ(std::string::npos, answer.find("Please try again")) << answer;
+        EXPECT_FALSE(Holds(answer, "Please try again"));
     }
     close(held);
 }
@@ -185,7 +184,7 @@ void CheckFailedSave(const FailedSave &c) {
     /* Larger than the page and the log records, so only the write-back meets the size limit. */
     WriteFile(root.Conf(), ReadFile(root.Conf()) + std::string(100, '#') + "\n" +
                                std::string(20000, ';') + "\n");
-    ASSERT_NE(std::string::npos, Body(SaveMaxRecords(root, 500, 600)).find("Congratulations"));
+    ASSERT_TRUE(Holds(Body(SaveMaxRecords(root, 500, 600)), "Congratulations"));
     const std::string conf = ReadFile(root.Conf()), backup = ReadFile(root.Backup());
     const std::string log = ReadFile(root.ChangeLog());
     chmod(root.dir.path.c_str(), 0755);
@@ -200,7 +199,7 @@ void CheckFailedSave(const FailedSave &c) {
     const ProgramResult r = SaveMaxRecords(root, 600, 700, limits);
     chmod(root.confDir.c_str(), 0755);
     EXPECT_EQ(0, r.status);
-    EXPECT_NE(std::string::npos, Body(r).find(c.answer)) << Body(r);
+    EXPECT_TRUE(Holds(Body(r), c.answer));
     EXPECT_EQ(conf, ReadFile(root.Conf()));
     EXPECT_EQ(backup, ReadFile(root.Backup()));
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(root.confDir));

@@ -47,17 +47,17 @@ TEST(CgiGetTest, ShowsEverySettingWithItsCurrentValue) {
         SCOPED_TRACE(std::string(f.name) + "=" + f.value);
         const std::string tag = InputTag(Body(r), f.name, f.value);
         ASSERT_NE("", tag);
-        EXPECT_NE(std::string::npos, tag.find(std::string("type=\"") + f.type + "\""));
+        EXPECT_TRUE(Holds(tag, std::string("type=\"") + f.type + "\""));
         EXPECT_EQ(f.checked, tag.find(" checked") != std::string::npos);
     }
-    EXPECT_EQ(std::string::npos, Body(r).find("<!-- QZ_"));
+    EXPECT_FALSE(Holds(Body(r), "<!-- QZ_"));
     EXPECT_EQ("", r.err);
 }
 
 TEST(CgiGetTest, TemplateLoopReplacesKnownDirectivesAndCopiesOthers) {
     PageRoot root(PLOMEX_TEST_DATA "/cgi/directives.html");
     const std::string page = Body(RunCgi(root.Env("GET"), ""));
-    EXPECT_NE(std::string::npos, page.find("<!-- NOT_A_SETTING -->\n"));
+    EXPECT_TRUE(Holds(page, "<!-- NOT_A_SETTING -->\n"));
     EXPECT_EQ(2u, Count(page, "name=\"new_QZ_max_records\""));
     EXPECT_EQ(2u, Count(page, "name=\"new_QZ_toc-acl-check\""));
     EXPECT_EQ(0u, Count(page, "QZ_largest_set"));
@@ -99,10 +99,10 @@ TEST(CgiGetTest, ProblemsGetAnErrorPageAndNoForm) {
             env.erase(c.unset);
         const ProgramResult r = RunCgi(env, "");
         EXPECT_EQ(0, r.status);
-        EXPECT_NE(std::string::npos, Body(r).find(c.expected)) << Body(r);
+        EXPECT_TRUE(Holds(Body(r), c.expected));
         /* The first template line is read and dropped: no template text reaches the page. */
-        EXPECT_EQ(std::string::npos, Body(r).find("<p>head</p>"));
-        EXPECT_EQ(std::string::npos, Body(r).find("new_QZ_max_records"));
+        EXPECT_FALSE(Holds(Body(r), "<p>head</p>"));
+        EXPECT_FALSE(Holds(Body(r), "new_QZ_max_records"));
     }
 }
 
@@ -125,11 +125,10 @@ TEST(CgiGetTest, ValuesAreShownEscaped) {
     }
     WriteFile(root.Conf(), conf);
     const std::string page = Body(RunCgi(root.Env("GET"), ""));
-    EXPECT_EQ(std::string::npos, page.find("<script>"));
+    EXPECT_FALSE(Holds(page, "<script>"));
     EXPECT_NE(std::string::npos, page.find("&lt;script&gt;&quot;x&quot; &amp; &#39;y&#39;"));
     /* A stored text that is neither choice checks neither button and travels back unchanged. */
-    EXPECT_EQ(std::string::npos,
-              InputTag(page, "new_QZ_collection-acl-check", "Y").find("checked"));
+    EXPECT_FALSE(Holds(InputTag(page, "new_QZ_collection-acl-check", "Y"), "checked"));
     EXPECT_NE("", InputTag(page, "orig_QZ_collection-acl-check", "y"));
 }
 

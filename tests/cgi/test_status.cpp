@@ -41,7 +41,7 @@ TEST(CgiStatusTest, HistoryKeepsTheNewestVersionsEachSaveReplaced) {
         const std::string body = FormBody({{"new_QZ_max_records", std::to_string(100 + i)}});
         Environment env = PostEnv(root, body.size());
         env["KELMRIX_HISTORY_KEEP"] = "3";
-        ASSERT_NE(std::string::npos, Body(RunCgi(env, body)).find("Congratulations"));
+        ASSERT_TRUE(Holds(Body(RunCgi(env, body)), "Congratulations"));
         versions.push_back(ReadFile(root.Conf()));
     }
     const std::vector<std::string> kept = Kept(root);
@@ -49,7 +49,7 @@ TEST(CgiStatusTest, HistoryKeepsTheNewestVersionsEachSaveReplaced) {
     for (size_t i = 0; i < 3; i++) /* the versions the last three saves replaced, byte for byte */
         EXPECT_EQ(versions[2 + i], Version(root, kept[i]));
     const std::string info = ReadFile(root.confDir + "history/plomex.conf/" + kept[2] + ".info");
-    EXPECT_NE(std::string::npos, info.find("\nadmin\nQZ-max-records set to 105\n")) << info;
+    EXPECT_TRUE(Holds(info, "\nadmin\nQZ-max-records set to 105\n"));
 }
 
 TEST(CgiStatusTest, RestoreIsRefusedWhenItCannotBeDone) {
@@ -64,8 +64,7 @@ TEST(CgiStatusTest, RestoreIsRefusedWhenItCannotBeDone) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         PageRoot root;
-        ASSERT_NE(std::string::npos,
-                  Body(Post(root, {{"new_QZ_max_records", "600"}})).find("Congratulations"));
+        ASSERT_TRUE(Holds(Body(Post(root, {{"new_QZ_max_records", "600"}})), "Congratulations"));
         const std::string id = Kept(root).at(0), conf = ReadFile(root.Conf());
         const std::string backup = ReadFile(root.Backup()), log = ReadFile(root.ChangeLog());
         if (c.lock)
@@ -74,7 +73,7 @@ TEST(CgiStatusTest, RestoreIsRefusedWhenItCannotBeDone) {
             unlink((root.confDir + "history/plomex.conf/" + id + ".version").c_str());
         const ProgramResult r = Status(root, "action=restore&version=" + id);
         EXPECT_EQ(0, r.status);
-        EXPECT_NE(std::string::npos, Body(r).find(c.answer)) << Body(r);
+        EXPECT_TRUE(Holds(Body(r), c.answer));
         EXPECT_EQ(conf, ReadFile(root.Conf()));
         EXPECT_EQ(backup, ReadFile(root.Backup()));
         EXPECT_EQ(log, ReadFile(root.ChangeLog()));
@@ -86,16 +85,15 @@ TEST(CgiStatusTest, RestoreIsRefusedWhenItCannotBeDone) {
 TEST(CgiStatusTest, RestorePutsTheKeptVersionBack) {
     PageRoot root;
     const std::string original = ReadFile(root.Conf());
-    ASSERT_NE(std::string::npos,
-              Body(Post(root, {{"new_QZ_max_records", "600"}})).find("Congratulations"));
+    ASSERT_TRUE(Holds(Body(Post(root, {{"new_QZ_max_records", "600"}})), "Congratulations"));
     const std::string id = Kept(root).at(0), saved = ReadFile(root.Conf());
     const ProgramResult r = Status(root, "action=restore&version=" + id);
-    EXPECT_NE(std::string::npos, Body(r).find("Version restored")) << Body(r);
-    EXPECT_NE(std::string::npos, Body(r).find("role=\"status\""));
+    EXPECT_TRUE(Holds(Body(r), "Version restored"));
+    EXPECT_TRUE(Holds(Body(r), "role=\"status\""));
     EXPECT_EQ(original, ReadFile(root.Conf()));
     EXPECT_EQ(saved, ReadFile(root.Backup()));
-    EXPECT_NE(std::string::npos,
-              ReadFile(root.ChangeLog()).find("plomex.conf: restored the version kept as " + id));
+    EXPECT_TRUE(
+        Holds(ReadFile(root.ChangeLog()), "plomex.conf: restored the version kept as " + id));
 }
 
 TEST(CgiStatusTest, UnknownActionsAndForgedVersionsChangeNothing) {
@@ -105,8 +103,8 @@ TEST(CgiStatusTest, UnknownActionsAndForgedVersionsChangeNothing) {
                              "action=restore", "version=1"}) {
         SCOPED_TRACE(body);
         const ProgramResult r = Status(root, body);
-        EXPECT_EQ(std::string::npos, Body(r).find("restored")) << Body(r);
-        EXPECT_NE(std::string::npos, Body(r).find("role=\"alert\""));
+        EXPECT_FALSE(Holds(Body(r), "restored"));
+        EXPECT_TRUE(Holds(Body(r), "role=\"alert\""));
         EXPECT_EQ(conf, ReadFile(root.Conf()));
     }
 }
@@ -130,14 +128,13 @@ TEST(CgiStatusTest, OnlyAStaleLockIsRemoved) {
         PageRoot root;
         WriteFile(root.Lock(), c.record);
         const ProgramResult r = Status(root, "action=remove-lock");
-        EXPECT_NE(std::string::npos,
-                  Body(r).find(c.removed ? "Stale lock removed" : "The lock is not stale"));
+        EXPECT_TRUE(Holds(Body(r), c.removed ? "Stale lock removed" : "The lock is not stale"));
         EXPECT_EQ(Exists(root.Lock()), !c.removed);
         const std::string log = ReadFile(root.ChangeLog());
         EXPECT_EQ(log.empty(), !c.removed) << log;
         if (c.removed) {
-            EXPECT_NE(std::string::npos, log.find("admin plomex.lock: stale lock removed (" +
-                                                  c.record.substr(0, c.record.size() - 1) + ")"));
+            EXPECT_TRUE(Holds(log, "admin plomex.lock: stale lock removed (" +
+                                       c.record.substr(0, c.record.size() - 1) + ")"));
         }
     }
 }
@@ -146,8 +143,7 @@ TEST(CgiStatusTest, OnlyAStaleLockIsRemoved) {
 TEST(CgiStatusTest, TheAddressPicksTheComparison) {
     PageRoot root;
     const std::string body = FormBody({{"new_QZ_max_records", "800"}});
-    ASSERT_NE(std::string::npos,
-              Body(RunCgi(PostEnv(root, body.size()), body)).find("Congratulations"));
+    ASSERT_TRUE(Holds(Body(RunCgi(PostEnv(root, body.size()), body)), "Congratulations"));
     const std::string id = Kept(root).at(0);
     WriteFile(root.htmlDir + "vyxstatus.html", ReadFile(PLOMEX_TEMPLATES "/vyxstatus.html"));
     std::string records = ReadFile(root.ChangeLog()); /* more than one page of them */
@@ -170,9 +166,9 @@ TEST(CgiStatusTest, TheAddressPicksTheComparison) {
         env["SCRIPT_NAME"] = "/admin/vyxstatus";
         env["QUERY_STRING"] = c.query;
         const std::string page = Body(RunProgram({VYXSTATUS_BIN}, env, ""));
-        EXPECT_NE(std::string::npos, page.find(c.shown)) << page;
+        EXPECT_TRUE(Holds(page, c.shown));
         EXPECT_EQ(c.diff, page.find("diff-heading") != std::string::npos);
-        EXPECT_EQ(std::string::npos, page.find("cannot write the change log")) << "it can";
+        EXPECT_FALSE(Holds(page, "cannot write the change log"));
     }
 }
 
@@ -184,10 +180,9 @@ TEST(CgiStatusTest, StatusShowsTheLockAndTheHealth) {
     env["SCRIPT_NAME"] = "/admin/vyxstatus";
     WriteFile(root.htmlDir + "vyxstatus.html", ReadFile(PLOMEX_TEMPLATES "/vyxstatus.html"));
     const std::string page = Body(RunProgram({VYXSTATUS_BIN}, env, ""));
-    EXPECT_NE(
-        std::string::npos,
-        page.find("plomex.lock is held by process 42 on host <strong>elsewhere.example</strong>"));
-    EXPECT_EQ(std::string::npos, page.find("Remove stale lock"));
+    EXPECT_TRUE(Holds(
+        page, "plomex.lock is held by process 42 on host <strong>elsewhere.example</strong>"));
+    EXPECT_FALSE(Holds(page, "Remove stale lock"));
     EXPECT_TRUE(
         std::regex_search(page, std::regex("[0-9]+\\.[0-9] (KiB|MiB|GiB|TiB) are free there")))
         << page;
@@ -209,7 +204,7 @@ TEST(CgiStatusTest, TheHealthTellsWhetherTheChangeLogCanBeWritten) {
         RunLimits limits;
         limits.unprivileged = true;
         const std::string page = Body(RunProgram({VYXSTATUS_BIN}, env, "", limits));
-        EXPECT_NE(std::string::npos, page.find("History and status")) << page;
+        EXPECT_TRUE(Holds(page, "History and status"));
         EXPECT_EQ(logDirMode == 0755, page.find("cannot write the change log") != std::string::npos)
             << page;
     }

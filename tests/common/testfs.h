@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -43,6 +44,14 @@ inline void WriteFile(const std::string &path, const std::string &text) {
 inline bool Exists(const std::string &path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
+}
+
+/* Whether text holds part; either way the message shows the whole text. */
+inline ::testing::AssertionResult Holds(const std::string &text, const std::string &part) {
+    const bool found = text.find(part) != std::string::npos;
+    return (found ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
+           << "\"" << part << "\" " << (found ? "is" : "is not") << " in:\n"
+           << text;
 }
 
 inline std::vector<std::string> Lines(const std::string &text) {

@@ -49,8 +49,8 @@ TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
         {"another run holds the run lock", "add search",
          [](Vyxplugins &t) {
              /* Left open and locked: the directory goes with the next case. */
-             int held = open(t.ConfPath("admin.runlock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC,
-                             0644);
+             int held =
+                 open(t.ConfPath("admin.runlock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
              ASSERT_EQ(flock(held, LOCK_EX), 0);
              setenv("KELMRIX_LOCK_WAIT", "0", 1);
          },
@@ -69,7 +69,7 @@ TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
         if (*c.err == '\0') {
             EXPECT_EQ(err, "");
         } else {
-            EXPECT_NE(err.find(c.err), std::string::npos) << err;
+            EXPECT_TRUE(Holds(err, c.err));
         }
         if (c.status != 0) { /* a failing run says why once and changes neither file */
             EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
@@ -95,8 +95,7 @@ TEST_F(Vyxplugins, DryRunDiffShowsWhatTheRunThenDoes) {
     }
     /* Nothing left to change: only the result. */
     EXPECT_EQ(std::get<1>(Run("--diff delete search")), "1\n");
-    EXPECT_NE(std::get<1>(Run("--diff add search")).find("+<Object name=\"search\">\n"),
-              std::string::npos);
+    EXPECT_TRUE(Holds(std::get<1>(Run("--diff add search")), "+<Object name=\"search\">\n"));
     EXPECT_EQ(std::get<1>(Run("--diff add search")), "1\n");
 }
 
@@ -117,14 +116,14 @@ TEST_F(Vyxplugins, UsageErrorsNameTheRefusedWord) {
         auto [status, out, err] = Run(c.args);
         EXPECT_EQ(status, 2);
         EXPECT_EQ(out, "");
-        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        EXPECT_TRUE(Holds(err, c.message));
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
-        EXPECT_NE(err.find("see 'vyxplugins --help'"), std::string::npos);
+        EXPECT_TRUE(Holds(err, "see 'vyxplugins --help'"));
     }
     auto [status, help, err] = Run("--help");
     EXPECT_EQ(status, 0);
     for (const char *part : {"add PLUGIN", "delete PLUGIN", "verify-cm", "--dry-run", "--diff",
                              "--log", "--version", "KELMRIX_LOG_DIR", "Exit status"})
-        EXPECT_NE(help.find(part), std::string::npos) << part;
+        EXPECT_TRUE(Holds(help, part));
     EXPECT_EQ(std::get<1>(Run("--version")).rfind("vyxplugins ", 0), 0u);
 }

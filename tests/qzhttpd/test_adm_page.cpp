@@ -50,7 +50,7 @@ TEST(AdmPage, LongTemplateLineComesInPieces) {
 TEST(AdmPage, TemplateOutsideTheTemplateDirectoryIsRefused) {
     ProgramResult c = InChild([] { open_html_file("../html/sample.html"); });
     EXPECT_EQ(c.status, 0);
-    EXPECT_NE(c.out.find("page template cannot be read"), std::string::npos) << c.out;
+    EXPECT_TRUE(Holds(c.out, "page template cannot be read"));
 }
 
 TEST(AdmPage, FormFieldFirstOccurrenceWins) {
@@ -73,8 +73,8 @@ TEST(AdmPage, AnErrorAfterTheTemplateBegunIsASectionOfThatPage) {
     });
     EXPECT_EQ(c.out.rfind("<main>\n<section class=\"adm-error\" role=\"alert\">\n<h1>", 0), 0u)
         << c.out;
-    EXPECT_EQ(c.out.find("<!DOCTYPE"), std::string::npos);
-    EXPECT_NE(c.out.find("</section>\n"), std::string::npos);
+    EXPECT_FALSE(Holds(c.out, "<!DOCTYPE"));
+    EXPECT_TRUE(Holds(c.out, "</section>\n"));
 }
 
 TEST(AdmPage, OutsideARequestProblemsGoToStandardError) {
@@ -84,5 +84,5 @@ TEST(AdmPage, OutsideARequestProblemsGoToStandardError) {
     EXPECT_EQ(c.out, "");
     c = InChild([] { get_conf_dir(0); });
     EXPECT_EQ(c.status, 1);
-    EXPECT_NE(c.err.find("Configuration directory: No directory is known"), std::string::npos);
+    EXPECT_TRUE(Holds(c.err, "Configuration directory: No directory is known"));
 }

@@ -4,6 +4,7 @@
 #include "adm_form.h"
 #include "adm_origin.h"
 #include "adminlib.h"
+#include "testfs.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -40,25 +41,25 @@ TEST(AdmUnits, FormBodyDecoding) {
 TEST(AdmUnits, FormBodyRefusesWhatNoSettingMayHold) {
     const std::pair<const char *, adm_decode_verdict> rows[] = {
         {"t=caf%C3%A9+%E2%82%AC+%F0%9F%98%80", ADM_DECODE_OK},
-        {"t=%C2%A0%EF%BF%BD", ADM_DECODE_OK},    /* no-break space, replacement character */
-        {"t=a%0Ab", ADM_DECODE_CONTROL},         /* line feed */
-        {"t=%7F", ADM_DECODE_CONTROL},           /* DEL */
-        {"t=%C2%85", ADM_DECODE_CONTROL},        /* next line, a C1 control */
-        {"t=%C2%9F", ADM_DECODE_CONTROL},        /* last C1 control */
-        {"t=%E2%80%A8", ADM_DECODE_CONTROL},     /* line separator */
-        {"t=%E2%80%A9", ADM_DECODE_CONTROL},     /* paragraph separator */
-        {"t%0A=1", ADM_DECODE_CONTROL},          /* in a name too */
-        {"t=%FF", ADM_DECODE_NOT_UTF8},          /* never valid */
-        {"t=%C3", ADM_DECODE_NOT_UTF8},          /* cut sequence */
-        {"t=%C3%A9%A9", ADM_DECODE_NOT_UTF8},    /* stray continuation byte */
-        {"t=%C0%AF", ADM_DECODE_NOT_UTF8},       /* overlong "/" */
-        {"t=%ED%A0%80", ADM_DECODE_NOT_UTF8},    /* first surrogate */
-        {"t=%ED%BF%BF", ADM_DECODE_NOT_UTF8},    /* last surrogate */
-        {"t=%ED%9F%BF%EE%80%80", ADM_DECODE_OK}, /* the characters either side of them */
+        {"t=%C2%A0%EF%BF%BD", ADM_DECODE_OK},       /* no-break space, replacement character */
+        {"t=a%0Ab", ADM_DECODE_CONTROL},            /* line feed */
+        {"t=%7F", ADM_DECODE_CONTROL},              /* DEL */
+        {"t=%C2%85", ADM_DECODE_CONTROL},           /* next line, a C1 control */
+        {"t=%C2%9F", ADM_DECODE_CONTROL},           /* last C1 control */
+        {"t=%E2%80%A8", ADM_DECODE_CONTROL},        /* line separator */
+        {"t=%E2%80%A9", ADM_DECODE_CONTROL},        /* paragraph separator */
+        {"t%0A=1", ADM_DECODE_CONTROL},             /* in a name too */
+        {"t=%FF", ADM_DECODE_NOT_UTF8},             /* never valid */
+        {"t=%C3", ADM_DECODE_NOT_UTF8},             /* cut sequence */
+        {"t=%C3%A9%A9", ADM_DECODE_NOT_UTF8},       /* stray continuation byte */
+        {"t=%C0%AF", ADM_DECODE_NOT_UTF8},          /* overlong "/" */
+        {"t=%ED%A0%80", ADM_DECODE_NOT_UTF8},       /* first surrogate */
+        {"t=%ED%BF%BF", ADM_DECODE_NOT_UTF8},       /* last surrogate */
+        {"t=%ED%9F%BF%EE%80%80", ADM_DECODE_OK},    /* the characters either side of them */
         {"t=%E0%A0%80%F0%90%80%80", ADM_DECODE_OK}, /* the least three- and four-byte ones */
         {"t=%E0%9F%BF", ADM_DECODE_NOT_UTF8},       /* overlong three-byte */
         {"t=%F0%8F%BF%BF", ADM_DECODE_NOT_UTF8},    /* overlong four-byte */
-        {"t=%F4%90%80%80", ADM_DECODE_NOT_UTF8}, /* above U+10FFFF */
+        {"t=%F4%90%80%80", ADM_DECODE_NOT_UTF8},    /* above U+10FFFF */
         {"t=%E2%82", ADM_DECODE_NOT_UTF8},
         {"t=%4", ADM_DECODE_BAD_ESCAPE},
     };
@@ -262,8 +263,7 @@ TEST_F(ChangeLog, MakesItsOwnDirectoryButNotItsParents) {
     log_change("plomex.conf", "x");
     testing::internal::CaptureStderr();
     adm_flush_change_log();
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("plomex.conf (not saved): x"),
-              std::string::npos);
+    EXPECT_TRUE(Holds(testing::internal::GetCapturedStderr(), "plomex.conf (not saved): x"));
     setenv("KELMRIX_LOG_DIR", (dir + "/logs").c_str(), 1);
     log_change("plomex.conf", "x");
     adm_flush_change_log();
@@ -278,8 +278,7 @@ TEST_F(ChangeLog, ARecordTheDiskRefusesIsReported) {
     log_change("plomex.conf", "x");
     testing::internal::CaptureStderr();
     adm_flush_change_log();
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("change.log not written"),
-              std::string::npos);
+    EXPECT_TRUE(Holds(testing::internal::GetCapturedStderr(), "change.log not written"));
 }
 
 TEST_F(ChangeLog, ConcurrentWritersNeverInterleave) {

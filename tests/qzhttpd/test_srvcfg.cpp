@@ -123,8 +123,6 @@ TEST_F(SrvcfgCalls, WriteFailureIsReportedAndLeavesNothing) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(add_object(1, "default"), 0);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find(root + "/missing/obj.conf: cannot create a temporary file"),
-              std::string::npos)
-        << err;
+    EXPECT_TRUE(Holds(err, root + "/missing/obj.conf: cannot create a temporary file"));
     EXPECT_FALSE(std::filesystem::exists(root + "/missing"));
 }
