@@ -34,11 +34,12 @@ std::string Body(const ProgramResult &r) {
 PageRoot::PageRoot(const std::string &templateFile) {
     WriteFile(Conf(), ReadFile(kTestConf));
     WriteFile(htmlDir + "vyxcfgsrch.html", ReadFile(templateFile));
+    WriteFile(htmlDir + "vyxstatus.html", ReadFile(PLOMEX_TEMPLATES "/vyxstatus.html"));
 }
 
-Environment PageRoot::Env(const std::string &method) const {
+Environment PageRoot::Env(const std::string &method, const std::string &page) const {
     return {{"REQUEST_METHOD", method},      {"GATEWAY_INTERFACE", "CGI/1.1"},
-            {"KELMRIX_ROOT", dir.path},      {"SCRIPT_NAME", "/admin/vyxcfgsrch"},
+            {"KELMRIX_ROOT", dir.path},      {"SCRIPT_NAME", "/admin/" + page},
             {"HTTP_HOST", "127.0.0.1:8080"}, {"REMOTE_USER", "admin"}};
 }
 
@@ -78,4 +79,16 @@ Child StartCgi(const Environment &env, const std::string &body) {
 ProgramResult Post(const PageRoot &root, const Environment &overrides, const RunLimits &limits) {
     const std::string body = FormBody(overrides);
     return RunCgi(PostEnv(root, body.size()), body, limits);
+}
+
+void Save(const PageRoot &root, const Environment &overrides) {
+    EXPECT_TRUE(Holds(Body(Post(root, overrides)), "Congratulations"));
+}
+
+std::string StatusPage(const PageRoot &root, const std::string &query, const std::string &body,
+                       const RunLimits &limits) {
+    Environment env = body.empty() ? root.Env("GET", "vyxstatus") : PostEnv(root, body.size());
+    env["SCRIPT_NAME"] = "/admin/vyxstatus";
+    env["QUERY_STRING"] = query;
+    return Body(RunProgram({VYXSTATUS_BIN}, env, body, limits));
 }

@@ -10,14 +10,15 @@
 /* What the page wrote after its response header. */
 std::string Body(const ProgramResult &r);
 
-/* A server root with the test plomex.conf and a page template (the shipped one by default). */
+/* A server root with the test plomex.conf, a page template (the shipped one by default) and the
+ * status page's template. */
 class PageRoot : public ServerRoot {
   public:
     explicit PageRoot(const std::string &templateFile = PLOMEX_TEMPLATES "/vyxcfgsrch.html");
     std::string Backup() const { return Conf() + ".backup"; }
     std::string Lock() const { return Conf("plomex.lock"); }
-    /* The CGI environment of a request by this server. */
-    Environment Env(const std::string &method) const;
+    /* The CGI environment of a request by this server for a page. */
+    Environment Env(const std::string &method, const std::string &page = "vyxcfgsrch") const;
 };
 
 /* The page's form as the test plomex.conf fills it, changed by overrides ("\x01" drops a field). */
@@ -32,5 +33,10 @@ Child StartCgi(const Environment &env, const std::string &body);
 /* A POST of FormBody(overrides). */
 ProgramResult Post(const PageRoot &root, const Environment &overrides,
                    const RunLimits &limits = {});
+/* The same, expected to be saved. */
+void Save(const PageRoot &root, const Environment &overrides);
+/* The status page's answer to a GET of query, or to a POST of body when one is given. */
+std::string StatusPage(const PageRoot &root, const std::string &query, const std::string &body = "",
+                       const RunLimits &limits = {});
 
 #endif

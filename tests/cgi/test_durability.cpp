@@ -5,27 +5,23 @@
  */
 #include "cgi_runner.h"
 
+#include <chrono>
 #include <csignal>
-#include <dirent.h>
 #include <fcntl.h>
 #include <iostream>
 #include <random>
 #include <sys/file.h>
-#include <sys/time.h>
 
 namespace {
 
 /* Files a write-back or a lock left in dir: temporary files and plomex.lock. */
 std::vector<std::string> Leftovers(const std::string &dir) {
     std::vector<std::string> found;
-    DIR *d = opendir(dir.c_str());
-    while (struct dirent *e = d ? readdir(d) : nullptr) {
-        const std::string name = e->d_name;
+    for (const auto &e : fs::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
         if (name.find(".tmp-") != std::string::npos || name == "plomex.lock")
             found.push_back(name);
     }
-    if (d)
-        closedir(d);
     return found;
 }
 
@@ -43,12 +39,6 @@ std::string WithMaxRecords(std::string text, int value) {
     return text.replace(at, end - at, "QZ-max-records = " + std::to_string(value));
 }
 
-double Seconds() {
-    struct timeval tv;
-    gettimeofday(&tv, nullptr);
-    return tv.tv_sec + tv.tv_usec / 1e6;
-}
-
 TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
     PageRoot root;
     std::string big = ReadFile(root.Conf());
@@ -60,9 +50,11 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
     }
     WriteFile(root.Conf(), big);
     /* One save first, so the file is in its stored form and a save changes one line only. */
-    double start = Seconds();
+    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(Holds(Body(SaveMaxRecords(root, 500, 501)), "Congratulations"));
-    const long saveMicros = static_cast<long>((Seconds() - start) * 1e6);
+    const long saveMicros = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
 
     std::mt19937 rng(20261205);
     int value = 501, keptOld = 0, becameNew = 0, locksLeft = 0, recordsOfKilled = 0;
