@@ -15,9 +15,7 @@ const screenshotDir = path.join(buildDir, 'screenshots');
 const PORT_IN_USE = 3;
 
 // The search settings page's settings, as the build wrote them from the page's own table.
-function pageSettings() {
-  return JSON.parse(fs.readFileSync(path.join(buildDir, 'page-settings.json'), 'utf8'));
-}
+const pageSettings = () => JSON.parse(fs.readFileSync(path.join(buildDir, 'page-settings.json'), 'utf8'));
 
 // The values of the settings in a plomex.conf text, by key (the first entry of a key wins).
 function settingValues(text) {
@@ -31,8 +29,7 @@ function settingValues(text) {
 
 function freePort() {
   return new Promise((resolve, reject) => {
-    const probe = net.createServer();
-    probe.once('error', reject);
+    const probe = net.createServer().once('error', reject);
     probe.listen(0, '127.0.0.1', () => {
       const { port } = probe.address();
       probe.close(() => resolve(port));
@@ -40,13 +37,9 @@ function freePort() {
   });
 }
 
-function sleep(ms) {
-  return new Promise((resolve) => setTimeout(resolve, ms));
-}
-
-// Starts serve.sh once; resolves when the server answers, rejects with
-// err.code === PORT_IN_USE when another process took the port first.
-function startOnce(root, port) {
+// Runs serve.sh once; resolves with the child when the server answers, rejects
+// with err.code, serve.sh's exit status (PORT_IN_USE when another process took the port first).
+async function startOnce(root, port) {
   const child = spawn(
     path.join(repo, 'scripts', 'serve.sh'),
     ['--root', root, '--port', String(port), '--build', buildDir, '--quiet'],
@@ -55,112 +48,73 @@ function startOnce(root, port) {
   let output = '';
   child.stdout.on('data', (d) => { output += d; });
   child.stderr.on('data', (d) => { output += d; });
-  const exited = new Promise((resolve) => child.once('exit', (code) => resolve(code)));
-
-  const ready = (async () => {
-    const deadline = Date.now() + 20000;
-    while (Date.now() < deadline) {
-      if (child.exitCode !== null) break;
-      try {
-        await fetch(`http://127.0.0.1:${port}/admin/vyxcfgsrch`);
-        return;
-      } catch {
-        await sleep(100);
-      }
-    }
-    if (child.exitCode === null) child.kill('SIGTERM');
-    const code = await exited;
-    const err = new Error(`administration server did not start (exit ${code}):\n${output}`);
-    err.code = code;
-    throw err;
-  })();
-
-  return ready.then(() => ({ child, exited, output: () => output }));
-}
-
-// Starts a server on a free port.  Given an existing root (a restart), the
-// root is reused as it is.
-async function startServer(root) {
-  if (!root) {
-    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-admin-'));
-    root = path.join(dir, 'root');
-  }
-  let lastError;
-  for (let attempt = 0; attempt < 5; attempt++) {
-    const port = await freePort();
+  const exited = new Promise((resolve) => child.once('exit', resolve));
+  for (const deadline = Date.now() + 20000; Date.now() < deadline && child.exitCode === null;) {
     try {
-      const proc = await startOnce(root, port);
-      const auth = path.join(root, 'admin', 'auth', 'password');
-      const server = {
-        root,
-        port,
-        url: `http://127.0.0.1:${port}/admin/vyxcfgsrch`,
-        pageUrl: (page) => `http://127.0.0.1:${port}/admin/${page}`,
-        user: 'admin',
-        password: fs.readFileSync(auth, 'utf8').trim(),
-        output: proc.output,
-        confPath: path.join(root, 'config', 'plomex.conf'),
-        changeLogPath: path.join(root, 'admin', 'logs', 'change.log'),
-        async stop() {
-          if (proc.child.exitCode === null) proc.child.kill('SIGTERM');
-          await proc.exited;
-        },
-      };
-      return server;
-    } catch (err) {
-      lastError = err;
-      if (err.code !== PORT_IN_USE) throw err;
+      await fetch(`http://127.0.0.1:${port}/admin/vyxcfgsrch`);
+      return { child, exited };
+    } catch {
+      await new Promise((resolve) => setTimeout(resolve, 100));
     }
   }
-  throw lastError;
+  if (child.exitCode === null) child.kill('SIGTERM');
+  const code = await exited;
+  throw Object.assign(new Error(`administration server did not start (exit ${code}):\n${output}`), { code });
 }
 
-function removeRoot(root) {
-  fs.rmSync(path.dirname(root), { recursive: true, force: true });
+// Starts a server on a free port; given an existing root (a restart), the root is reused as it is.
+async function startServer(root = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-admin-')), 'root')) {
+  for (let attempt = 1; ; attempt++) {
+    const port = await freePort();
+    let proc;
+    try {
+      proc = await startOnce(root, port);
+    } catch (err) {
+      if (err.code !== PORT_IN_USE || attempt === 5) throw err;
+      continue;
+    }
+    return {
+      root,
+      port,
+      url: `http://127.0.0.1:${port}/admin/vyxcfgsrch`,
+      pageUrl: (page) => `http://127.0.0.1:${port}/admin/${page}`,
+      user: 'admin',
+      password: fs.readFileSync(path.join(root, 'admin', 'auth', 'password'), 'utf8').trim(),
+      confPath: path.join(root, 'config', 'plomex.conf'),
+      changeLogPath: path.join(root, 'admin', 'logs', 'change.log'),
+      async stop() {
+        if (proc.child.exitCode === null) proc.child.kill('SIGTERM');
+        await proc.exited;
+      },
+    };
+  }
 }
 
-async function launchBrowser(credentials) {
-  const { chromium } = require('playwright-core');
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-chromium-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    httpCredentials: credentials,
-    viewport: { width: 1000, height: 800 },
-    args: [
-      '--no-sandbox',
-      '--disable-gpu',
-      '--disable-background-networking',
-      '--disable-quic',
-      '--no-first-run',
-      '--disable-component-update',
-      '--disable-sync',
-    ],
-  });
-  return {
-    context,
-    async close() {
-      await context.close();
-      fs.rmSync(profile, { recursive: true, force: true });
-    },
-  };
-}
+const removeRoot = (root) => fs.rmSync(path.dirname(root), { recursive: true, force: true });
 
 // Starts a server and a browser logged in to it before a file's tests (the
 // hooks given are node:test's before and after) and stops both after them;
-// the object returned holds server, browser and page.
+// the object returned holds server, browser context and page.
 function useSession({ before, after }) {
   const session = {};
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-chromium-'));
   before(async () => {
     session.server = await startServer();
-    session.browser = await launchBrowser({
-      username: session.server.user, password: session.server.password,
+    const { chromium } = require('playwright-core');
+    session.context = await chromium.launchPersistentContext(profile, {
+      executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+      headless: true,
+      httpCredentials: { username: session.server.user, password: session.server.password },
+      viewport: { width: 1000, height: 800 },
+      args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--no-first-run',
+        '--disable-component-update', '--disable-sync'],
     });
-    session.page = session.browser.context.pages()[0] || (await session.browser.context.newPage());
+    session.page = session.context.pages()[0] || (await session.context.newPage());
     fs.mkdirSync(screenshotDir, { recursive: true });
   });
   after(async () => {
-    if (session.browser) await session.browser.close();
+    if (session.context) await session.context.close();
+    fs.rmSync(profile, { recursive: true, force: true });
     if (session.server) {
       await session.server.stop();
       removeRoot(session.server.root);
@@ -170,7 +124,5 @@ function useSession({ before, after }) {
 }
 
 module.exports = {
-  useSession,
-  startServer, removeRoot, launchBrowser, pageSettings, settingValues, screenshotDir, buildDir,
-  repo, PORT_IN_USE,
+  useSession, startServer, removeRoot, pageSettings, settingValues, screenshotDir, buildDir, repo, PORT_IN_USE,
 };

@@ -8,63 +8,38 @@ const { after, before, test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const {
-  startServer, removeRoot, pageSettings, settingValues,
-} = require('../browser/server');
+const { startServer, removeRoot, pageSettings, settingValues } = require('../browser/server');
 
 const CLIENTS = 8;
 const SAVES = Number(process.env.STORM_SAVES || 50);
 const SETTINGS = pageSettings();
 const KEYS = SETTINGS.map((s) => s.key);
 
-// The value every client submits for a setting it does not change, and its
-// client's i-th value for the one it does, by the setting's kind. The page's
-// checks read rows 0 (maximum records) and 1 (largest set): steady values
-// and changing ones must pass them together.
-function steadyValue(s, row) {
-  if (s.kind === 3) return row === 1 ? '5000' : '1';
-  if (s.kind === 4) return 'on';
-  if (s.kind === 5) return 'Y';
-  return 'steady';
-}
+// The value of a setting of a kind in round i (steady: null), within the page's checks
+// whatever the others hold: the maximum of records (row 0) never above the largest set (row 1).
 function valueOf(s, row, client, i) {
-  if (s.kind === 3) return String(row === 1 ? 4000 + i : 1 + i);
-  if (s.kind === 4) return i % 2 ? 'on' : 'off';
-  if (s.kind === 5) return i % 2 ? 'Y' : 'N';
-  return `client ${client} value ${i}`;
+  const steady = i === null;
+  if (s.kind === 3) return String(row === 1 ? 4000 + (steady ? 1000 : i) : 1 + (steady ? 0 : i));
+  if (s.kind === 4) return steady || i % 2 ? 'on' : 'off';
+  if (s.kind === 5) return steady || i % 2 ? 'Y' : 'N';
+  return steady ? 'steady' : `client ${client} value ${i}`;
 }
-const STEADY = Object.fromEntries(SETTINGS.map((s, row) => [s.key, steadyValue(s, row)]));
-// Client c changes setting c (modulo their number): with six settings two have two clients.
-const CLIENT_FIELDS = [...Array(CLIENTS).keys()].map((c) => {
-  const row = c % SETTINGS.length;
-  return [SETTINGS[row].key, (client, i) => valueOf(SETTINGS[row], row, client, i)];
-});
+const STEADY = Object.fromEntries(SETTINGS.map((s, row) => [s.key, valueOf(s, row, 0, null)]));
 
 let server;
-
-before(async () => {
-  server = await startServer();
-});
-
+before(async () => { server = await startServer(); });
 after(async () => {
-  if (server) {
-    await server.stop();
-    removeRoot(server.root);
-  }
+  await server?.stop();
+  if (server) removeRoot(server.root);
 });
 
-const entries = settingValues;
-
-function formBody(key, value) {
+// Posts a change of one setting, the others at their steady values; returns the kind of answer.
+async function post(key, value) {
   const form = new URLSearchParams();
   for (const s of SETTINGS) {
     form.append(s.origField, s.key === key ? '-' : STEADY[s.key]);
     form.append(s.newField, s.key === key ? value : STEADY[s.key]);
   }
-  return form.toString();
-}
-
-async function post(body) {
   const response = await fetch(server.url, {
     method: 'POST',
     headers: {
@@ -72,22 +47,16 @@ async function post(body) {
       'Content-Type': 'application/x-www-form-urlencoded',
       Origin: new URL(server.url).origin,
     },
-    body,
+    body: form.toString(),
   });
   const text = await response.text();
-  if (/Congratulations/.test(text)) return 'Congratulations';
-  if (/No changes were made/.test(text)) return 'No changes were made';
-  if (/locked/.test(text)) return 'locked';
-  if (/try again/i.test(text)) return 'busy';
-  return `other: ${response.status} ${text.slice(0, 200)}`;
+  const known = ['Congratulations', 'No changes were made', 'locked', 'try again'].find((a) => text.includes(a));
+  return known || `other: ${response.status} ${text.slice(0, 200)}`;
 }
 
 test(`${CLIENTS} clients × ${SAVES} saves of different fields, and a reader`, async () => {
-  // Start from the steady values, which pass the checks whatever the clients set.
   let start = fs.readFileSync(server.confPath, 'utf8');
-  for (const key of KEYS) {
-    start = start.replace(new RegExp(`^${key}\\s*=.*$`, 'm'), `${key}=${STEADY[key]}`);
-  }
+  for (const key of KEYS) start = start.replace(new RegExp(`^${key}\\s*=.*$`, 'm'), `${key}=${STEADY[key]}`);
   fs.writeFileSync(server.confPath, start);
   const tail = start.trimEnd().split('\n').pop();
 
@@ -95,57 +64,42 @@ test(`${CLIENTS} clients × ${SAVES} saves of different fields, and a reader`, a
   const reads = { total: 0, empty: 0, missing: 0, partial: 0 };
   const reader = (async () => {
     while (storming) {
-      let text;
-      try {
-        text = await fs.promises.readFile(server.confPath, 'utf8');
-      } catch {
-        reads.missing++;
-        continue;
-      }
+      const text = await fs.promises.readFile(server.confPath, 'utf8').catch(() => null);
       reads.total++;
-      if (text === '') reads.empty++;
-      else if (!text.endsWith(`${tail}\n`) || KEYS.some((k) => !(k in entries(text)))) reads.partial++;
+      if (text === null) reads.missing++;
+      else if (text === '') reads.empty++;
+      else if (!text.endsWith(`${tail}\n`) || KEYS.some((k) => !(k in settingValues(text)))) reads.partial++;
     }
   })();
 
+  // Client c changes setting c (modulo their number): with six settings two have two clients.
   const answers = {};
-  const saved = []; // [client, key, value] in the order the answers came
-  await Promise.all(CLIENT_FIELDS.map(async ([key, valueOf], client) => {
+  const saved = []; // "key\0value" of every save that succeeded
+  await Promise.all([...Array(CLIENTS).keys()].map(async (client) => {
+    const row = client % SETTINGS.length;
     for (let i = 0; i < SAVES; i++) {
-      const value = valueOf(client, i);
-      const answer = await post(formBody(key, value));
+      const value = valueOf(SETTINGS[row], row, client, i);
+      const answer = await post(KEYS[row], value);
       answers[answer] = (answers[answer] || 0) + 1;
-      if (answer === 'Congratulations') saved.push([client, key, value]);
+      if (answer === 'Congratulations') saved.push(`${KEYS[row]}\0${value}`);
     }
   }));
   storming = false;
   await reader;
-
-  const table = { ...answers, reads: reads.total, 'empty reads': reads.empty,
-    'missing reads': reads.missing, 'partial reads': reads.partial };
-  console.log(`save storm: ${JSON.stringify(table)}`);
+  console.log(`save storm: ${JSON.stringify({ ...answers, reads })}`);
   assert.deepEqual(answers, { Congratulations: CLIENTS * SAVES });
   assert.deepEqual([reads.empty, reads.missing, reads.partial], [0, 0, 0]);
   assert.ok(reads.total > 0);
 
-  // One record per saved value, and the file holds the last saved value of each field.
-  const log = fs.readFileSync(server.changeLogPath, 'utf8').trim().split('\n');
-  assert.equal(log.length, saved.length);
-  const last = {};
-  for (const line of log) {
+  // One record per saved value, and the file holds the last recorded value of each setting.
+  const records = fs.readFileSync(server.changeLogPath, 'utf8').trim().split('\n').map((line) => {
     const m = / admin plomex\.conf: (\S+) set to (.*)$/.exec(line);
     assert.ok(m, `a saved record: ${line}`);
-    last[m[1]] = m[2];
-  }
-  const counted = (list) => list.map((x) => x.join('\u0000')).sort();
-  assert.deepEqual(
-    counted(log.map((l) => / plomex\.conf: (\S+) set to (.*)$/.exec(l).slice(1))),
-    counted(saved.map(([, key, value]) => [key, value])),
-  );
-  const final = entries(fs.readFileSync(server.confPath, 'utf8'));
-  for (const key of KEYS) assert.equal(final[key], last[key], key);
-
-  const dir = path.dirname(server.confPath);
-  const debris = fs.readdirSync(dir).filter((n) => n.includes('.tmp-') || n === 'plomex.lock');
+    return `${m[1]}\0${m[2]}`;
+  });
+  assert.deepEqual([...records].sort(), [...saved].sort());
+  const last = Object.fromEntries(records.map((r) => r.split('\0')));
+  assert.deepEqual(Object.fromEntries(KEYS.map((k) => [k, settingValues(fs.readFileSync(server.confPath, 'utf8'))[k]])), last);
+  const debris = fs.readdirSync(path.dirname(server.confPath)).filter((n) => n.includes('.tmp-') || n === 'plomex.lock');
   assert.deepEqual(debris, []);
 });
