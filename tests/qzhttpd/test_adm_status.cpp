@@ -72,32 +72,11 @@ TEST(AdmStatus, HistoryListsTheNewestFirstWithinItsBound) {
     unsetenv("KELMRIX_HISTORY_KEEP");
 }
 
+/*
+ * The settings a save changed, by section and key; a save changes a few lines, and their settings
+ * are found without indexing the whole file.
+ */
 TEST(AdmStatus, SettingChangesFollowSectionsAndKeys) {
-    /* Comments are no settings, even when they hold an '='. */
-    const std::string before = "# c = 1\n[a]\nk = 1\nk=shadowed\nx=2\n[b]\nk=1\ngone=3\n";
-    const std::string after = "; c = 2\n[a]\nk=1\nx = 20\nnew=4\n[b]\nk=5\n";
-    const std::vector<adm_setting_change> changes = adm_setting_changes(before, after);
-    ASSERT_EQ(changes.size(), 4u);
-    const struct {
-        const char *section, *key, *before, *after;
-        bool wasSet, isSet;
-    } want[] = {{"a", "x", "2", "20", true, true},
-                {"a", "new", "", "4", false, true},
-                {"b", "k", "1", "5", true, true},
-                {"b", "gone", "3", "", true, false}};
-    for (size_t i = 0; i < 4; i++) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(changes[i].section, want[i].section);
-        EXPECT_EQ(changes[i].key, want[i].key);
-        EXPECT_EQ(changes[i].before, want[i].before);
-        EXPECT_EQ(changes[i].after, want[i].after);
-        EXPECT_EQ(changes[i].wasSet, want[i].wasSet);
-        EXPECT_EQ(changes[i].isSet, want[i].isSet);
-    }
-}
-
-/* A save changes a few lines: their settings are found without indexing the whole file. */
-TEST(AdmStatus, SettingChangesWithinOneStretch) {
     std::string bulk;
     for (int i = 0; i < 2000; i++)
         bulk += "[s" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
@@ -105,14 +84,18 @@ TEST(AdmStatus, SettingChangesWithinOneStretch) {
     const struct {
         const char *name;
         std::string before, after;
-        std::vector<std::string> changes; /* "section key before>after" */
+        std::vector<std::string> changes; /* "section key before>after", "-" for unset */
     } cases[] = {
+        {"comments holding '=', a shadowed key, keys gone and new",
+         "# c = 1\n[a]\nk = 1\nk=shadowed\nx=2\n[b]\nk=1\ngone=3\n",
+         "; c = 2\n[a]\nk=1\nx = 20\nnew=4\n[b]\nk=5\n",
+         {"a x 2>20", "a new ->4", "b k 1>5", "b gone 3>-"}},
         {"a value", head + bulk + tail, "[a]\nk = 1\n# note\nx = 3\n" + bulk + tail, {"a x 2>3"}},
         {"a key added",
          head + bulk + tail,
          "[a]\nk = 1\nnew=5\n# note\nx=2\n" + bulk + tail,
-         {"a new >5"}},
-        {"a key removed", head + bulk + tail, "[a]\nk = 1\n# note\n" + bulk + tail, {"a x 2>"}},
+         {"a new ->5"}},
+        {"a key removed", head + bulk + tail, "[a]\nk = 1\n# note\n" + bulk + tail, {"a x 2>-"}},
         {"a comment", head + bulk + tail, "[a]\nk = 1\n# other\nx=2\n" + bulk + tail, {}},
         {"a key under its first entry",
          head + bulk + tail,
@@ -128,7 +111,8 @@ TEST(AdmStatus, SettingChangesWithinOneStretch) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> got;
         for (const adm_setting_change &ch : adm_setting_changes(c.before, c.after))
-            got.push_back(ch.section + " " + ch.key + " " + ch.before + ">" + ch.after);
+            got.push_back(ch.section + " " + ch.key + " " + (ch.wasSet ? ch.before : "-") + ">" +
+                          (ch.isSet ? ch.after : "-"));
         EXPECT_EQ(got, c.changes);
     }
 }
