@@ -17,6 +17,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,43 +37,28 @@ struct Line {
     bool operator==(const Line &o) const { return type == o.type && text == o.text; }
 };
 
-const char kBlanks[] = " \t";
-
 std::string Trim(const std::string &s) {
-    size_t first = s.find_first_not_of(kBlanks);
-    return first == std::string::npos ? ""
-                                      : s.substr(first, s.find_last_not_of(kBlanks) + 1 - first);
+    const size_t first = s.find_first_not_of(" \t");
+    return first == std::string::npos ? "" : s.substr(first, s.find_last_not_of(" \t") + 1 - first);
 }
 
 std::string Without(std::string s, const std::string &chars) {
-    size_t kept = 0;
-    for (char c : s)
-        if (chars.find(c) == std::string::npos)
-            s[kept++] = c;
-    s.resize(kept);
+    s.erase(std::remove_if(s.begin(), s.end(), [&](char c) { return chars.find(c) != chars.npos; }),
+            s.end());
     return s;
 }
 
 /* The stored lines the line rules give for the file's text. */
 std::vector<Line> Expected(const std::string &file) {
     std::vector<Line> lines;
-    for (size_t pos = 0; pos < file.size();) {
-        size_t end = file.find('\n', pos);
-        if (end == std::string::npos)
-            end = file.size();
-        /* Through c_str(), as a NUL ends the text of its line. */
-        std::string text = Trim(file.substr(pos, end - pos).c_str());
-        pos = end + 1;
-        char type = text.empty()                          ? 'B'
-                    : text[0] == '#' || text[0] == ';'    ? 'C'
-                    : text[0] == '['                      ? 'S'
-                    : text.find('=') != std::string::npos ? 'V'
-                                                          : 'C';
-        if (type == 'V') {
-            size_t eq = text.find('=');
-            text = Trim(text.substr(0, eq)) + "=" + Trim(text.substr(eq + 1));
-        }
-        lines.push_back({type, text});
+    std::istringstream in(file);
+    for (std::string raw; std::getline(in, raw);) {
+        const std::string text = Trim(raw.c_str()); /* a NUL ends the text of its line */
+        const size_t eq = text.find('=');
+        if (text.empty() || text[0] == '#' || text[0] == ';' || text[0] == '[' || eq == text.npos)
+            lines.push_back({text.empty() ? 'B' : text[0] == '[' ? 'S' : 'C', text});
+        else
+            lines.push_back({'V', Trim(text.substr(0, eq)) + "=" + Trim(text.substr(eq + 1))});
     }
     return lines;
 }
@@ -115,10 +101,7 @@ const fs::path &Scratch() {
     if (dir.empty()) {
         const char *tmp = getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz_qzcfgn.XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            perror(pattern.c_str());
-            abort();
-        }
+        Check(mkdtemp(pattern.data()) != nullptr, "no scratch directory", "", pattern);
         dir = pattern;
         atexit([] { fs::remove_all(dir); });
     }
