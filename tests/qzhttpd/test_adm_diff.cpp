@@ -37,8 +37,10 @@ TEST(AdmDiff, UnifiedDiffReadsAsPatchWrites) {
     }
 }
 
+using Version = std::vector<std::string>;
+
 /* The length of a longest common subsequence, the measure of a shortest script. */
-size_t Common(const std::vector<std::string> &a, const std::vector<std::string> &b) {
+size_t Common(const Version &a, const Version &b) {
     std::vector<std::vector<size_t>> t(a.size() + 1, std::vector<size_t>(b.size() + 1, 0));
     for (size_t i = a.size(); i-- > 0;)
         for (size_t j = b.size(); j-- > 0;)
@@ -46,11 +48,15 @@ size_t Common(const std::vector<std::string> &a, const std::vector<std::string> 
     return t[0][0];
 }
 
-/* Random pairs of versions: the script turns one into the other, with as few steps as can be. */
+/*
+ * The script turns one version into the other, with as few steps as can be: random pairs, and two
+ * versions with no line in common and too many differences to search for the shortest.
+ */
 TEST(AdmDiff, ScriptsAreCorrectAndShortest) {
     std::mt19937 rng(7);
+    std::vector<std::pair<Version, Version>> pairs = {{Version(600, "old"), Version(600, "new")}};
     for (int round = 0; round < 500; round++) {
-        std::vector<std::string> a, b;
+        auto &[a, b] = pairs.emplace_back();
         for (int i = rng() % 25; i > 0; i--)
             a.push_back(std::string(1, static_cast<char>('a' + rng() % 4)));
         b = a;
@@ -61,7 +67,9 @@ TEST(AdmDiff, ScriptsAreCorrectAndShortest) {
             else
                 b.insert(b.begin() + static_cast<long>(at), std::string(1, 'a' + rng() % 4));
         }
-        SCOPED_TRACE(round);
+    }
+    for (const auto &[a, b] : pairs) {
+        SCOPED_TRACE(testing::PrintToString(a) + " to " + testing::PrintToString(b));
         std::vector<std::string> rebuilt;
         size_t oldAt = 0, steps = 0;
         for (const adm_diff_op &op : adm_diff(a, b)) {
@@ -78,21 +86,6 @@ TEST(AdmDiff, ScriptsAreCorrectAndShortest) {
         EXPECT_EQ(rebuilt, b);
         EXPECT_EQ(steps, a.size() + b.size() - 2 * Common(a, b));
     }
-}
-
-TEST(AdmDiff, ManyDifferencesStillGiveACorrectScript) {
-    std::string before, after;
-    for (int i = 0; i < 5000; i++) {
-        before += "old " + std::to_string(i) + "\n";
-        after += "new " + std::to_string(i) + "\n";
-    }
-    const auto a = adm_split_lines(before), b = adm_split_lines(after);
-    const std::vector<adm_diff_op> ops = adm_diff(a, b);
-    size_t removed = 0, added = 0;
-    for (const adm_diff_op &op : ops)
-        (op.kind == adm_diff_op::Removed ? removed : added) += op.kind != adm_diff_op::Same;
-    EXPECT_EQ(removed, a.size());
-    EXPECT_EQ(added, b.size());
 }
 
 } /* namespace */
