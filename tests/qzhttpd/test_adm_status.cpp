@@ -44,7 +44,11 @@ TEST(AdmStatus, SettingChangesFollowSectionsAndKeys) {
     std::string bulk;
     for (int i = 0; i < 2000; i++)
         bulk += "[s" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
-    const std::string head = "[a]\nk = 1\n# note\nx=2\n", tail = "[b]\nk=9\n[a]\nlate=1\n";
+    /* A long file: a few lines at its head and tail around many sections. */
+    auto file = [&](const std::string &head, const std::string &tail = "[b]\nk=9\n[a]\nlate=1\n") {
+        return head + bulk + tail;
+    };
+    const std::string head = "[a]\nk = 1\n# note\nx=2\n", before = file(head);
     const struct {
         const char *name;
         std::string before, after;
@@ -54,21 +58,12 @@ TEST(AdmStatus, SettingChangesFollowSectionsAndKeys) {
          "# c = 1\n[a]\nk = 1\nk=shadowed\nx=2\n[b]\nk=1\ngone=3\n",
          "; c = 2\n[a]\nk=1\nx = 20\nnew=4\n[b]\nk=5\n",
          {"a x 2>20", "a new ->4", "b k 1>5", "b gone 3>-"}},
-        {"a value", head + bulk + tail, "[a]\nk = 1\n# note\nx = 3\n" + bulk + tail, {"a x 2>3"}},
-        {"a key added",
-         head + bulk + tail,
-         "[a]\nk = 1\nnew=5\n# note\nx=2\n" + bulk + tail,
-         {"a new ->5"}},
-        {"a key removed", head + bulk + tail, "[a]\nk = 1\n# note\n" + bulk + tail, {"a x 2>-"}},
-        {"a comment", head + bulk + tail, "[a]\nk = 1\n# other\nx=2\n" + bulk + tail, {}},
-        {"a key under its first entry",
-         head + bulk + tail,
-         head + bulk + "[b]\nk=9\n[a]\nlate=1\nx=7\n",
-         {}},
-        {"a key of a section named twice",
-         head + bulk + tail,
-         head + bulk + "[b]\nk=9\n[a]\nlate=2\n",
-         {"a late 1>2"}},
+        {"a value", before, file("[a]\nk = 1\n# note\nx = 3\n"), {"a x 2>3"}},
+        {"a key added", before, file("[a]\nk = 1\nnew=5\n# note\nx=2\n"), {"a new ->5"}},
+        {"a key removed", before, file("[a]\nk = 1\n# note\n"), {"a x 2>-"}},
+        {"a comment", before, file("[a]\nk = 1\n# other\nx=2\n"), {}},
+        {"a key under its first entry", before, file(head, "[b]\nk=9\n[a]\nlate=1\nx=7\n"), {}},
+        {"a section named twice", before, file(head, "[b]\nk=9\n[a]\nlate=2\n"), {"a late 1>2"}},
         {"the last line without its newline", "[a]\nx=1", "[a]\nx=2", {"a x 1>2"}},
     };
     for (const auto &c : cases) {

@@ -4,6 +4,7 @@
 #include "adm_form.h"
 #include "adm_origin.h"
 #include "adminlib.h"
+#include "run_program.h"
 #include "testfs.h"
 
 #include <csignal>
@@ -13,7 +14,6 @@
 #include <string_view>
 #include <sys/file.h>
 #include <sys/time.h>
-#include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -23,50 +23,46 @@ static void WriteReplacing(const std::string &path, const std::string &text) {
     fs::rename(path + ".new", path);
 }
 
-TEST(AdmUnits, FormBodyDecoding) {
-    const std::pair<std::string_view, adm_fields> rows[] = {
-        {"a=1+2&b=%3c%2B%3E&a=2", {{"a", "1 2"}, {"b", "<+>"}, {"a", "2"}}},
-        {"n%5Fx=v=w&flag&&=e", {{"n_x", "v=w"}, {"flag", ""}, {"", "e"}}},
-        {{"a=1&x=%4", 3}, {{"a", "1"}}}, /* nothing beyond the given length is read */
-    };
-    for (const auto &[body, want] : rows) {
-        SCOPED_TRACE(body);
-        adm_fields got{{"stale", "x"}};
-        EXPECT_EQ(adm_decode_form(body.data(), body.size(), got), ADM_DECODE_OK);
-        EXPECT_EQ(got, want);
-    }
-}
-
-TEST(AdmUnits, FormBodyRefusesWhatNoSettingMayHold) {
-    const std::pair<const char *, adm_decode_verdict> rows[] = {
-        {"t=%C3%A9+%E2%82%AC+%F0%9F%98%80", ADM_DECODE_OK},
-        {"t=%C2%A0%EF%BF%BD", ADM_DECODE_OK},       /* no-break space, replacement character */
-        {"t=a%0Ab", ADM_DECODE_CONTROL},            /* line feed */
-        {"t=%7F", ADM_DECODE_CONTROL},              /* DEL */
-        {"t=%C2%9F", ADM_DECODE_CONTROL},           /* last C1 control */
-        {"t=%E2%80%A8", ADM_DECODE_CONTROL},        /* line separator */
-        {"t=%E2%80%A9", ADM_DECODE_CONTROL},        /* paragraph separator */
-        {"t%0A=1", ADM_DECODE_CONTROL},             /* in a name too */
-        {"t=%FF", ADM_DECODE_NOT_UTF8},             /* never valid */
-        {"t=a\xff", ADM_DECODE_NOT_UTF8},           /* raw as well as escaped */
-        {"t=%C3", ADM_DECODE_NOT_UTF8},             /* cut sequence */
-        {"t=%E2%82a", ADM_DECODE_NOT_UTF8},         /* lead byte without its continuation */
-        {"t=%C3%A9%A9", ADM_DECODE_NOT_UTF8},       /* stray continuation byte */
-        {"t=%C0%AF", ADM_DECODE_NOT_UTF8},          /* overlong "/" */
-        {"t=%ED%A0%80", ADM_DECODE_NOT_UTF8},       /* first surrogate */
-        {"t=%ED%BF%BF", ADM_DECODE_NOT_UTF8},       /* last surrogate */
-        {"t=%ED%9F%BF%EE%80%80", ADM_DECODE_OK},    /* the characters either side of them */
-        {"t=%E0%A0%80%F0%90%80%80", ADM_DECODE_OK}, /* the least three- and four-byte ones */
-        {"t=%E0%9F%BF", ADM_DECODE_NOT_UTF8},       /* overlong three-byte */
-        {"t=%F0%8F%BF%BF", ADM_DECODE_NOT_UTF8},    /* overlong four-byte */
-        {"t=%F4%90%80%80", ADM_DECODE_NOT_UTF8},    /* above U+10FFFF */
+/* A body decodes into its fields in order, or is refused whole for what no setting may hold. */
+TEST(AdmUnits, FormBodyDecodesOrRefusesWhatNoSettingMayHold) {
+    const struct {
+        std::string_view body;
+        adm_decode_verdict verdict;
+        adm_fields fields = {};
+    } rows[] = {
+        {"a=1+2&b=%3c%2B%3E&a=2", ADM_DECODE_OK, {{"a", "1 2"}, {"b", "<+>"}, {"a", "2"}}},
+        {"n%5Fx=v=w&flag&&=e", ADM_DECODE_OK, {{"n_x", "v=w"}, {"flag", ""}, {"", "e"}}},
+        {{"a=1&x=%4", 3}, ADM_DECODE_OK, {{"a", "1"}}}, /* nothing beyond the given length */
+        {"t=%C3%A9+%E2%82%AC+%F0%9F%98%80", ADM_DECODE_OK, {{"t", "é € 😀"}}},
+        {"t=%C2%A0%EF%BF%BD", ADM_DECODE_OK, {{"t", "\u00a0\ufffd"}}}, /* no-break space, U+FFFD */
+        {"t=a%0Ab", ADM_DECODE_CONTROL},                               /* line feed */
+        {"t=%7F", ADM_DECODE_CONTROL},                                 /* DEL */
+        {"t=%C2%9F", ADM_DECODE_CONTROL},                              /* last C1 control */
+        {"t=%E2%80%A8", ADM_DECODE_CONTROL},                           /* line separator */
+        {"t=%E2%80%A9", ADM_DECODE_CONTROL},                           /* paragraph separator */
+        {"t%0A=1", ADM_DECODE_CONTROL},                                /* in a name too */
+        {"t=%FF", ADM_DECODE_NOT_UTF8},                                /* never valid */
+        {"t=a\xff", ADM_DECODE_NOT_UTF8},                              /* raw as well as escaped */
+        {"t=%C3", ADM_DECODE_NOT_UTF8},                                /* cut sequence */
+        {"t=%E2%82a", ADM_DECODE_NOT_UTF8},   /* lead byte without its continuation */
+        {"t=%C3%A9%A9", ADM_DECODE_NOT_UTF8}, /* stray continuation byte */
+        {"t=%C0%AF", ADM_DECODE_NOT_UTF8},    /* overlong "/" */
+        {"t=%ED%A0%80", ADM_DECODE_NOT_UTF8}, /* first surrogate */
+        {"t=%ED%BF%BF", ADM_DECODE_NOT_UTF8}, /* last surrogate */
+        {"t=%ED%9F%BF%EE%80%80", ADM_DECODE_OK, {{"t", "\ud7ff\ue000"}}}, /* either side of them */
+        {"t=%E0%A0%80%F0%90%80%80",
+         ADM_DECODE_OK,
+         {{"t", "\u0800\U00010000"}}},           /* least 3, 4 bytes */
+        {"t=%E0%9F%BF", ADM_DECODE_NOT_UTF8},    /* overlong three-byte */
+        {"t=%F0%8F%BF%BF", ADM_DECODE_NOT_UTF8}, /* overlong four-byte */
+        {"t=%F4%90%80%80", ADM_DECODE_NOT_UTF8}, /* above U+10FFFF */
         {"t=%4", ADM_DECODE_BAD_ESCAPE},
     };
-    for (const auto &[body, want] : rows) {
-        SCOPED_TRACE(body);
-        adm_fields got;
-        EXPECT_EQ(adm_decode_form(body, strlen(body), got), want);
-        EXPECT_EQ(want == ADM_DECODE_OK, !got.empty());
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.body);
+        adm_fields got{{"stale", "x"}};
+        EXPECT_EQ(adm_decode_form(row.body.data(), row.body.size(), got), row.verdict);
+        EXPECT_EQ(got, row.fields);
     }
 }
 
@@ -120,39 +116,29 @@ TEST(AdmUnits, DirectoriesDefaultAndEndInExactlyOneSlash) {
 /*
  * A run that waited for the run lock leaves no timer running and SIGALRM as
  * it was: a timer left behind would end the run in the middle of its save.
- * Run in child processes, as the lock is held until the process ends.
+ * The waiter is a child process, as the lock is held until the process ends.
  */
 TEST(AdmUnits, WaitingForTheRunLockLeavesNoTimerBehind) {
     TempDir dir;
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t holder = fork();
-    if (holder == 0) { /* holds the lock a moment, then ends */
-        const int fd = open(dir.File("admin.runlock").c_str(), O_RDONLY | O_CREAT, 0644);
-        _exit(fd < 0 || flock(fd, LOCK_EX) != 0 || write(ready[1], "x", 1) != 1 ||
-              usleep(200000) != 0);
-    }
-    char c;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    const pid_t waiter = fork();
-    if (waiter == 0) {
-        setenv("KELMRIX_CONF_DIR", dir.path.c_str(), 1);
-        setenv("KELMRIX_LOCK_WAIT", "5", 1);
-        const int locked = take_run_lock();
-        struct itimerval timer;
-        struct sigaction alarm;
-        getitimer(ITIMER_REAL, &timer);
-        sigaction(SIGALRM, nullptr, &alarm);
-        _exit(locked != 1 || timer.it_value.tv_sec != 0 || timer.it_value.tv_usec != 0 ||
-              alarm.sa_handler != SIG_DFL);
-    }
-    for (const pid_t child : {holder, waiter}) {
-        int status = -1;
-        waitpid(child, &status, 0);
-        EXPECT_EQ(status, 0);
-    }
-    close(ready[0]);
-    close(ready[1]);
+    const int held = open(dir.File("admin.runlock").c_str(), O_RDONLY | O_CREAT, 0644);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    Child waiter(
+        [&] {
+            close(held); /* the lock stays with this process alone */
+            setenv("KELMRIX_CONF_DIR", dir.path.c_str(), 1);
+            setenv("KELMRIX_LOCK_WAIT", "5", 1);
+            const int locked = take_run_lock();
+            struct itimerval timer;
+            struct sigaction alarm;
+            getitimer(ITIMER_REAL, &timer);
+            sigaction(SIGALRM, nullptr, &alarm);
+            _exit(locked != 1 || timer.it_value.tv_sec != 0 || timer.it_value.tv_usec != 0 ||
+                  alarm.sa_handler != SIG_DFL);
+        },
+        "", {});
+    usleep(200000); /* while the waiter waits */
+    close(held);
+    EXPECT_EQ(waiter.Wait().status, 0);
 }
 
 TEST(AdmUnits, LabelsComeFromTheLibadminDatabaseInAKnownLanguage) {
@@ -202,28 +188,24 @@ TEST_F(ChangeLog, ControlCharactersAreReplaced) {
 
 TEST_F(ChangeLog, RecordsSayWhetherTheirChangeReachedTheFile) {
     const std::string conf = dir.File("plomex.conf");
-    const struct {
-        const char *name;
-        std::function<void()> during; /* what the run does between its records and its end */
-        const char *flushed;
-    } cases[] = {
-        {"file replaced", [&] { WriteReplacing(conf, "a=2\n"); },
-         "- plomex.conf: a set to 2\n- plomex.conf: b set to 3\n"},
-        {"file left as it was", [] {},
+    const std::string saved = "- plomex.conf: a set to 2\n- plomex.conf: b set to 3\n";
+    /* What the run does to the file between its records and its end; what its end writes. */
+    const std::tuple<const char *, std::function<void()>, std::string> runs[] = {
+        {"replaced", [&] { WriteReplacing(conf, "a=2\n"); }, saved},
+        {"left as it was", [] {},
          "- plomex.conf (not saved): a set to 2\n- plomex.conf (not saved): b set to 3\n"},
-        {"file removed", [&] { fs::remove(conf); },
-         "- plomex.conf: a set to 2\n- plomex.conf: b set to 3\n"},
+        {"removed", [&] { fs::remove(conf); }, saved},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[name, during, flushed] : runs) {
+        SCOPED_TRACE(name);
         WriteReplacing(conf, "a=1\n");
         log_change("plomex.conf", "%s set to %s", "a", "2");
         log_change("plomex.conf", "%s set to %s", "b", "3");
-        c.during();
+        during();
         std::string remembered = "left over";
         EXPECT_TRUE(adm_remembered_content("plomex.conf", remembered));
         EXPECT_EQ(remembered, "a=1\n");
-        EXPECT_EQ(Flushed(), c.flushed); /* and forgotten: the next case is another run */
+        EXPECT_EQ(Flushed(), flushed); /* and forgotten: the next case is another run */
     }
     EXPECT_EQ(Flushed(), ""); /* written once */
     /* The server-configuration files follow the library's own edits. */

@@ -5,35 +5,29 @@
 
 using srvcfg::Layout;
 
+/*
+ * An untouched file renders back byte for byte, carriage returns and a last line without its
+ * newline too; a line added after that one goes on a line of its own.
+ */
 TEST(SrvcfgFile, UntouchedFilesRenderByteForByte) {
-    const std::pair<const char *, Layout> cases[] = {
-        {"obj_mixed.conf", Layout::Objects},
-        {"obj_crlf_no_final_newline.conf", Layout::Objects},
-        {"init_mixed.conf", Layout::Init}};
-    for (const auto &[fixture, layout] : cases) {
-        SCOPED_TRACE(fixture);
-        std::string text = Fixture(fixture), why;
-        srvcfg::File f;
-        ASSERT_TRUE(srvcfg::Parse(text, layout, f, why)) << why;
-        EXPECT_EQ(srvcfg::Render(f), text);
-        f.lines.push_back(
-            srvcfg::MakeObjectOpen(srvcfg::ByPath, "/a/*")); /* on a line of its own */
-        EXPECT_EQ(srvcfg::Render(f).substr(text.size()),
-                  (text.back() == '\n' ? "" : "\n") + std::string("<Object ppath=\"/a/*\">\n"));
-    }
+    const std::string text = Fixture("obj_crlf_no_final_newline.conf");
+    srvcfg::File f;
+    std::string why;
+    ASSERT_TRUE(srvcfg::Parse(text, Layout::Objects, f, why)) << why;
+    EXPECT_EQ(srvcfg::Render(f), text);
+    f.lines.push_back(srvcfg::MakeObjectOpen(srvcfg::ByPath, "/a/*"));
+    EXPECT_EQ(srvcfg::Render(f), text + "\n<Object ppath=\"/a/*\">\n");
 }
 
 TEST(SrvcfgFile, WrittenValuesReadBackUnchanged) {
-    const struct {
-        const char *value, *quoted;
-    } cases[] = {{"", "\"\""},
-                 {"/srv/a b", "\"/srv/a b\""},
-                 {"say \"x\"", "\"say \\\"x\\\"\""},
-                 {"C:\\dir\\", "\"C:\\\\dir\\\\\""}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.value);
-        EXPECT_EQ(srvcfg::Quote(c.value), c.quoted);
-        srvcfg::Directive d{"Init", "f", {{"v", c.value}}};
+    const std::pair<const char *, const char *> cases[] = {{"", R"("")"},
+                                                           {"/srv/a b", R"("/srv/a b")"},
+                                                           {R"(say "x")", R"("say \"x\"")"},
+                                                           {R"(C:\dir\)", R"("C:\\dir\\")"}};
+    for (const auto &[value, quoted] : cases) {
+        SCOPED_TRACE(value);
+        EXPECT_EQ(srvcfg::Quote(value), quoted);
+        srvcfg::Directive d{"Init", "f", {{"v", value}}};
         srvcfg::File f;
         std::string why;
         ASSERT_TRUE(srvcfg::Parse(srvcfg::MakeEntry(d).text, Layout::Init, f, why)) << why;
@@ -43,34 +37,29 @@ TEST(SrvcfgFile, WrittenValuesReadBackUnchanged) {
 }
 
 TEST(SrvcfgFile, NamesTheBadLine) {
-    const struct {
-        Layout layout;
-        std::string text;
-        const char *why;
-    } cases[] = {
-        {Layout::Init, "# ok\nNameTrans fn=\"b\"\n", "line 2: expected an Init directive"},
-        {Layout::Init, "Init x=\"1\" fn=\"a\"", "line 1: directive does not start with fn=\"...\""},
-        {Layout::Init, "Init fn=\"a\" b=\"open", "line 1: value has no closing quote"},
-        {Layout::Init, "Init fn=\"a\" b=\"x\\n\"", "line 1: bad backslash sequence in a value"},
-        {Layout::Init, "Init fn=\"a\" b=c", "line 1: expected a double-quoted value"},
-        {Layout::Init, "Init fn=\"a\"b=\"c\"", "line 1: expected a blank between parameters"},
-        {Layout::Init, "Init fn=\"a\" =\"c\"", "line 1: expected name=\"value\""},
-        {Layout::Objects, "Service fn=\"x\"", "line 1: directive outside an object"},
-        {Layout::Objects, "<Object name=\"a\">\n<Object name=\"b\">",
+    const Layout init = Layout::Init, obj = Layout::Objects;
+    const std::tuple<Layout, std::string, const char *> cases[] = {
+        {init, "# ok\nNameTrans fn=\"b\"\n", "line 2: expected an Init directive"},
+        {init, "Init x=\"1\" fn=\"a\"", "line 1: directive does not start with fn=\"...\""},
+        {init, "Init fn=\"a\" b=\"open", "line 1: value has no closing quote"},
+        {init, "Init fn=\"a\" b=\"x\\n\"", "line 1: bad backslash sequence in a value"},
+        {init, "Init fn=\"a\" b=c", "line 1: expected a double-quoted value"},
+        {init, "Init fn=\"a\"b=\"c\"", "line 1: expected a blank between parameters"},
+        {init, "Init fn=\"a\" =\"c\"", "line 1: expected name=\"value\""},
+        {obj, "Service fn=\"x\"", "line 1: directive outside an object"},
+        {obj, "<Object name=\"a\">\n<Object name=\"b\">",
          "line 2: object opened inside another object"},
-        {Layout::Objects, "</Object>", "line 1: </Object> without an open object"},
-        {Layout::Objects, "<Object id=\"a\">",
-         "line 1: an object needs name=\"...\" or ppath=\"...\""},
-        {Layout::Objects, "<Object name=\"a\">\n</Object> x",
-         "line 2: object tag does not end with '>'"},
-        {Layout::Objects, Fixture("obj_unclosed.conf"), "line 2: object is never closed"},
+        {obj, "</Object>", "line 1: </Object> without an open object"},
+        {obj, "<Object id=\"a\">", "line 1: an object needs name=\"...\" or ppath=\"...\""},
+        {obj, "<Object name=\"a\">\n</Object> x", "line 2: object tag does not end with '>'"},
+        {obj, Fixture("obj_unclosed.conf"), "line 2: object is never closed"},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.text);
+    for (const auto &[layout, text, want] : cases) {
+        SCOPED_TRACE(text);
         srvcfg::File f;
         std::string why;
-        EXPECT_FALSE(srvcfg::Parse(c.text, c.layout, f, why));
-        EXPECT_EQ(why, c.why);
+        EXPECT_FALSE(srvcfg::Parse(text, layout, f, why));
+        EXPECT_EQ(why, want);
     }
 }
 
@@ -98,20 +87,14 @@ TEST_F(SrvcfgCalls, UnparseableFileFailsEveryCall) {
     adm_flush_change_log(); /* a run of its own */
     EXPECT_EQ(zrv_failed(), 0);
     testing::internal::CaptureStderr();
-    const int results[] = {
-        add_object(1, "a"),
-        grab_object(1, "a"),
-        delete_object(1, "a"),
-        add_pblock(1, "a", "Service", "f", 0),
-        grab_pblock(1, "a", "Service", "f", nullptr, nullptr) != nullptr,
-        delete_pblock(1, "a", "Service", "f", nullptr, nullptr),
-        set_zrv_init("f", nullptr, nullptr, 0),
-        get_zrv_init("f"),
-        delete_zrv_init("f"),
-    };
+    const int succeeded = add_object(1, "a") + grab_object(1, "a") + delete_object(1, "a") +
+                          add_pblock(1, "a", "Service", "f", 0) +
+                          (grab_pblock(1, "a", "Service", "f", nullptr, nullptr) != nullptr) +
+                          delete_pblock(1, "a", "Service", "f", nullptr, nullptr) +
+                          set_zrv_init("f", nullptr, nullptr, 0) + get_zrv_init("f") +
+                          delete_zrv_init("f");
     const std::string err = testing::internal::GetCapturedStderr();
-    for (int r : results)
-        EXPECT_EQ(r, 0);
+    EXPECT_EQ(succeeded, 0);
     EXPECT_EQ(Conf("obj.conf"), Fixture("obj_unclosed.conf"));
     EXPECT_EQ(Conf("init.conf"), "Init oops\n");
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err; /* once for each file */
