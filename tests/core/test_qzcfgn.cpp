@@ -4,8 +4,6 @@
 
 #include "testfs.h"
 
-#include <climits>
-#include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
 #include <new>
@@ -14,18 +12,13 @@
 
 #define MESSY CORE_TEST_DATA "/messy.conf"
 
-/*
- * Allocations the object makes with new(std::nothrow) fail while this is set:
- * the way to reach what it does when memory runs out. The throwing new does
- * the allocation otherwise, so that delete matches it.
- */
+/* The object allocates with new(std::nothrow): while this is set, that fails as when memory runs
+ * out. Otherwise the throwing new allocates, so that delete matches it. */
 static bool failNothrowNew = false;
 
 void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    if (failNothrowNew)
-        return nullptr;
     try {
-        return ::operator new(size);
+        return failNothrowNew ? nullptr : ::operator new(size);
     } catch (...) {
         return nullptr;
     }
@@ -37,7 +30,7 @@ struct ConfigFile {
     std::string path = dir.File("test.conf"), backup;
     explicit ConfigFile(const std::string &text, size_t length = 0) {
         if (length > 0)
-            path = dir.File("") + std::string(length - dir.File("").size(), 'p');
+            path = dir.path + std::string(length - dir.path.size(), 'p');
         backup = path + ".backup";
         WriteFile(path, text);
     }
@@ -55,14 +48,12 @@ TEST(QZcfgn, GetTakesFirstExactCaseSensitiveMatch) {
         {"QZ-search", "name", "two words", 0},         /* key followed by a blank */
         {"QZ-search", "QZ-max", nullptr, 0},           /* key prefix */
         {"QZ-search", "# comment", nullptr, 0},        /* comment holding '=' */
-        {"QZ-spaced", "spaced", nullptr, 0},           /* blank after '[' belongs to the name */
-        {" QZ-spaced", "spaced", "1", 1},
-        {"QZ-sea", "QZ-max-records", nullptr, 0}, /* section name prefix */
+        {" QZ-spaced", "spaced", "1", 1},              /* blank after '[' belongs to the name */
+        {"QZ-sea", "QZ-max-records", nullptr, 0},      /* section name prefix */
         {"qz-search", "QZ-max-records", "1", 1},
         {"QZ-empty", "", "empty key", 0},   /* header name followed by a blank */
         {"QZ-empty", "crlf", "value\r", 0}, /* carriage return is text */
         {"QZ-empty", "neg", "-12abc", -12},
-        {"QZ-empty", "huge", "99999999999", INT_MAX},
         {"QZ-last", "final", "line without newline", 0}, /* header name followed by a tab */
     };
     QZcfgn cfg(MESSY, QZcfgn::ReadOnly);
@@ -78,11 +69,13 @@ TEST(QZcfgn, GetTakesFirstExactCaseSensitiveMatch) {
     }
 }
 
-/* Also: the longest path that leaves room for ".backup", and the file's permissions kept. */
+/*
+ * Also: the longest path that leaves room for ".backup", the file's permissions kept, and opening
+ * the object again writes the changes back first, even in a mode that could not make them.
+ */
 TEST(QZcfgn, WriteBackNormalisesEveryLine) {
     ConfigFile file(ReadFile(MESSY), 248);
-    const auto rw = fs::perms::owner_read | fs::perms::owner_write;
-    fs::permissions(file.path, rw);
+    fs::permissions(file.path, fs::perms::owner_read | fs::perms::owner_write);
     QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
     EXPECT_EQ(cfg.Put("QZ-search", "QZ-max-records", "800"), 1); /* in place, first match */
     EXPECT_EQ(cfg.Put("QZ-last", "new", "x"), 1);                /* right after the header */
@@ -90,16 +83,15 @@ TEST(QZcfgn, WriteBackNormalisesEveryLine) {
     EXPECT_EQ(cfg.Put("QZ-header"), 1);
     EXPECT_EQ(cfg.Put("QZ-search"), 1); /* present: nothing added */
     char *text = nullptr;
-    int number = 0;
     EXPECT_EQ(cfg.Get("QZ-search", "QZ-max-records", text), 1);
     EXPECT_STREQ(text, " 800");
-    EXPECT_EQ(cfg.Get("QZ-search", "QZ-max-records", number), 1);
-    EXPECT_EQ(number, 800);
-    EXPECT_EQ(cfg.Close().Error(), 0);
+    EXPECT_EQ(cfg.Open(file.path.c_str(), QZcfgn::ReadOnly).Error(), 0);
     EXPECT_EQ(ReadFile(file.path), ReadFile(CORE_TEST_DATA "/messy.expected"));
     EXPECT_EQ(ReadFile(file.backup), ReadFile(MESSY));
     EXPECT_EQ(file.Files(), 2);
-    EXPECT_EQ(fs::status(file.path).permissions(), rw);
+    EXPECT_EQ(fs::status(file.path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(cfg.Get("QZ-search", "QZ-max-records", text), 1);
+    EXPECT_STREQ(text, "800") << "read back from the file";
 }
 
 TEST(QZcfgn, DeleteAndPutKeepTheLinesLinked) {
@@ -166,12 +158,9 @@ TEST(QZcfgn, OpenModeDecidesCreationAndChanges) {
 
 /* A file that opens but fails on reading (here EIO) is not taken for an empty or shorter one. */
 TEST(QZcfgn, UnreadableFileLeavesObjectClosed) {
-    for (QZcfgn::Filemode mode : {QZcfgn::ReadOnly, QZcfgn::ReadWrite}) {
-        SCOPED_TRACE(mode == QZcfgn::ReadOnly ? "read-only" : "read-write");
-        QZcfgn cfg("/proc/self/mem", mode);
-        EXPECT_EQ(cfg.Error(), 42);
-        EXPECT_EQ(cfg.Put("s", "k", "1"), 0);
-    }
+    QZcfgn cfg("/proc/self/mem", QZcfgn::ReadWrite);
+    EXPECT_EQ(cfg.Error(), 42);
+    EXPECT_EQ(cfg.Put("s", "k", "1"), 0);
 }
 
 /* A file looked up in a list of directories: an absolute name as it is, else the first that opens.
@@ -179,10 +168,8 @@ TEST(QZcfgn, UnreadableFileLeavesObjectClosed) {
 TEST(QZcfgn, OpenSearchesTheDirectoryList) {
     TempDir empty, holder;
     WriteFile(holder.File("x.conf"), "[s]\nk=found\n");
-    const std::string inEmpty = empty.File(""), inHolder = holder.File("");
-    const char *list[] = {inEmpty.c_str(), inHolder.c_str(), nullptr};
-    const char *none[] = {nullptr};
     const std::string absolute = holder.File("x.conf");
+    const char *list[] = {empty.path.c_str(), holder.path.c_str(), nullptr}, *none[] = {nullptr};
     struct Row {
         const char *name, *file;
         const char **dirs;
@@ -211,12 +198,9 @@ TEST(QZcfgn, SectionWalkListsEveryHeader) {
         int max;
         std::vector<std::string> names;
     } rows[] = {
-        {"", 10, {}},
-        {"k=v\n# [not a header]\n", 10, {}},
-        {"[a]\nk=v\n[b c]x\n[]\n", 10, {"a", "b c", ""}},
+        {"k=v\n# [not a header]\n", 10, {}},    {"[a]\nk=v\n[b c]x\n[]\n", 10, {"a", "b c", ""}},
         {"k=v\n[last]", 10, {"last"}}, /* a header that ends the file */
-        {"[abcdef]\n[xy]\n", 3, {"abc", "xy"}},
-        {"[abc]\n", 0, {""}},
+        {"[abcdef]\n[xy]\n", 3, {"abc", "xy"}}, {"[abc]\n", 0, {""}},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.text);
@@ -231,60 +215,20 @@ TEST(QZcfgn, SectionWalkListsEveryHeader) {
         EXPECT_EQ(pos, nullptr);
         EXPECT_EQ(cfg.Section(name, row.max, pos), names.empty() ? 0 : 1) << "a new walk";
     }
-    QZcfgn closed;
-    void *pos = nullptr;
-    char name[4];
-    EXPECT_EQ(closed.Section(name, 3, pos), 0);
 }
 
 /* When memory runs out the object says so with 5 and changes nothing. */
 TEST(QZcfgn, MemoryRunningOutIsReported) {
-    failNothrowNew = true;
-    QZcfgn starved;
-    failNothrowNew = false;
-    EXPECT_EQ(starved.Error(), 5);
-
     ConfigFile file("[s]\nk=1\n");
     QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
     failNothrowNew = true;
+    QZcfgn starved;
     const int put = cfg.Put("s", "new", "2");
     failNothrowNew = false;
+    EXPECT_EQ(starved.Error(), 5);
     EXPECT_EQ(put, 0);
     EXPECT_EQ(cfg.Close().Error(), 0);
-    EXPECT_EQ(ReadFile(file.path), "[s]\nk=1\n");
-}
-
-/* The building blocks of the changes refuse what they cannot link. */
-TEST(QZcfgn, PutEntryAndPutSectionRefuseMissingParts) {
-    ConfigFile file("[s]\n");
-    QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
-    QZcfgnNode *prev = nullptr;
-    QZcfgnNode *header = cfg.Find("s", prev);
-    ASSERT_NE(header, nullptr);
-    EXPECT_EQ(cfg.PutEntry(nullptr, "v", header), nullptr);
-    EXPECT_EQ(cfg.PutEntry("k", nullptr, header), nullptr);
-    EXPECT_EQ(cfg.PutEntry("k", "v", nullptr), nullptr);
-    EXPECT_EQ(cfg.PutSection(nullptr), 0);
-    EXPECT_STREQ(cfg.PutEntry("k", "v", header)->text, "k = v");
-    EXPECT_EQ(cfg.PutSection("t"), 1);
-    EXPECT_EQ(cfg.Close().Error(), 0);
-    EXPECT_EQ(ReadFile(file.path), "[s]\n") << "neither makes the object changed";
-}
-
-/* Opening a changed object again first writes its changes back, whatever the new mode. */
-TEST(QZcfgn, ReopeningWritesPendingChangesFirst) {
-    for (QZcfgn::Filemode mode : {QZcfgn::ReadOnly, QZcfgn::ReadWrite}) {
-        SCOPED_TRACE(mode);
-        ConfigFile file("[s]\nk=1\n");
-        QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
-        ASSERT_EQ(cfg.Put("s", "k", "2"), 1);
-        EXPECT_EQ(cfg.Open(file.path.c_str(), mode).Error(), 0);
-        EXPECT_EQ(ReadFile(file.path), "[s]\nk = 2\n");
-        char *value = nullptr;
-        EXPECT_EQ(cfg.Get("s", "k", value), 1);
-        EXPECT_STREQ(value, "2");
-        EXPECT_EQ(cfg.Put("s", "k", "3"), mode == QZcfgn::ReadWrite);
-    }
+    EXPECT_FALSE(fs::exists(file.backup)) << "nothing to write back";
 }
 
 /* A failed write-back leaves the file whole, any backup the previous version, no temporary file. */
@@ -296,7 +240,6 @@ TEST(QZcfgn, FailedWriteBackLeavesFileWhole) {
         int flushError;
     } rows[] = {{"249 characters: no room for the backup name", 249, RLIM_INFINITY, 42},
                 {"file size limit", 0, 4, 47}};
-    signal(SIGXFSZ, SIG_IGN);
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         ConfigFile file("[s]\nk=1\n", row.length);
@@ -317,12 +260,11 @@ TEST(QZcfgn, FailedWriteBackLeavesFileWhole) {
 
 /* nul.conf: a NUL ends the stored text of its line, and one at a line's start leaves it blank. */
 TEST(QZbase, DumpShowsStampErrorAndStoredLines) {
-    const std::string stamp = R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d::QZcfgn\n)";
     std::ostringstream loaded;
     loaded << QZcfgn(CORE_TEST_DATA "/nul.conf", QZcfgn::ReadOnly);
     EXPECT_TRUE(std::regex_match(loaded.str(),
-                                 std::regex(stamp + "Error = 0, source object causing error = "
-                                                    "QZcfgn\n  type=S, \\[QZ-nul\\]\n"
-                                                    "  type=V, before=ab\n  type=V, after=ok\n"
-                                                    "  type=B, \n")));
+                                 std::regex(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d::QZcfgn\n)"
+                                            "Error = 0, source object causing error = QZcfgn\n"
+                                            "  type=S, \\[QZ-nul\\]\n  type=V, before=ab\n"
+                                            "  type=V, after=ok\n  type=B, \n")));
 }
