@@ -102,13 +102,4 @@ TEST(PRReplaceFile, BackupIsCopiedWhereItCannotBeLinked) {
     fs::remove_all(elsewhere);
 }
 
-TEST(PRReplaceFile, StaleTemporaryFilesAreRemovedAndNothingElse) {
-    TempDir dir;
-    for (const char *name : {"plomex.conf.tmp-Ab3dE9", "obj.conf.backup.tmp-zzzzzz", "keep.conf",
-                             "keep.tmp-short", "keep.tmp-toolong1", "keep.tmp-ab_de9"})
-        WriteFile(dir.File(name), "x");
-    EXPECT_EQ(PR_RemoveStaleTemps(dir.path.c_str()), 2);
-    EXPECT_EQ(Files(dir.path), 4);
-}
-
 } /* namespace */
