@@ -1,41 +1,27 @@
 /*
- * The INI reader and its write-back. The input gives a section, a key and a
- * value (each ended by a backslash and one more byte, the FuzzedDataProvider
- * way; "\\" stands for one backslash), and the rest is the file. They are
- * made fit to round-trip: no newline or NUL anywhere, no ']' in the section,
- * no '=' in the key, nor a blank at either end of it, nor a comment or header
- * mark at its start.
- *
- * The file is loaded, its stored lines are checked against the line rules,
- * the value is Put and the file closed; the written file, its backup and a
- * second reading must then show exactly that one change.
- *
- * Each process works in a directory of its own under $TMPDIR; run it with
- * TMPDIR on a memory file system, as every Close syncs the file to disk.
+ * The INI reader and its write-back. The input gives a section, a key and a value (each ended by
+ * a backslash and one more byte, the FuzzedDataProvider way), made fit to round-trip, and the
+ * rest is the file. Its stored lines must follow the line rules; after a Put and Close the file,
+ * its backup and a second reading must show exactly that one change. Every Close syncs the file:
+ * run it with TMPDIR on a memory file system.
  */
 #include "qzcfgn.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Line {
-    char type;
-    std::string text;
-    bool operator==(const Line &o) const { return type == o.type && text == o.text; }
-};
+using Lines = std::vector<std::string>; /* each line's type and stored text: "Vkey=value" */
 
 std::string Trim(const std::string &s) {
     const size_t first = s.find_first_not_of(" \t");
@@ -48,131 +34,104 @@ std::string Without(std::string s, const std::string &chars) {
     return s;
 }
 
+/* The lines as the object's Dump lists them ("  type=V, key=value"), or as the file holds them. */
+std::string Render(const Lines &lines, bool dump) {
+    std::string s;
+    for (const std::string &line : lines)
+        s += (dump ? "  type=" + line.substr(0, 1) + ", " : "") + line.substr(1) + "\n";
+    return s;
+}
+
+std::string Dumped(const QZcfgn &cfg) {
+    std::ostringstream out;
+    cfg.Dump(out);
+    return out.str();
+}
+
 /* The stored lines the line rules give for the file's text. */
-std::vector<Line> Expected(const std::string &file) {
-    std::vector<Line> lines;
+Lines Expected(const std::string &file) {
+    Lines lines;
     std::istringstream in(file);
     for (std::string raw; std::getline(in, raw);) {
         const std::string text = Trim(raw.c_str()); /* a NUL ends the text of its line */
         const size_t eq = text.find('=');
         if (text.empty() || text[0] == '#' || text[0] == ';' || text[0] == '[' || eq == text.npos)
-            lines.push_back({text.empty() ? 'B' : text[0] == '[' ? 'S' : 'C', text});
+            lines.push_back((text.empty() ? "B" : text[0] == '[' ? "S" : "C") + text);
         else
-            lines.push_back({'V', Trim(text.substr(0, eq)) + "=" + Trim(text.substr(eq + 1))});
+            lines.push_back("V" + Trim(text.substr(0, eq)) + "=" + Trim(text.substr(eq + 1)));
     }
     return lines;
 }
 
-/* The stored lines as the object lists them: "  type=X, text" each. */
-std::vector<Line> Stored(const QZcfgn &cfg) {
-    std::ostringstream out;
-    cfg.Dump(out);
-    std::istringstream in(out.str());
-    std::vector<Line> lines;
-    for (std::string row; std::getline(in, row);)
-        lines.push_back({row.size() > 7 ? row[7] : '?', row.size() > 10 ? row.substr(10) : ""});
-    return lines;
-}
-
-std::string Show(const std::vector<Line> &lines) {
-    std::string s;
-    for (const Line &l : lines)
-        s += std::string(1, l.type) + " |" + l.text + "|\n";
-    return s;
-}
-
-void Check(bool ok, const char *what, const std::string &expected = "",
-           const std::string &actual = "") {
+void Check(bool ok, const char *what, const std::string &want = "", const std::string &got = "") {
     if (ok)
         return;
-    fprintf(stderr, "%s\n--- expected:\n%s\n--- actual:\n%s\n", what, expected.c_str(),
-            actual.c_str());
+    fprintf(stderr, "%s\n--- expected:\n%s\n--- actual:\n%s\n", what, want.c_str(), got.c_str());
     abort();
 }
 
 std::string ReadAll(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
-/* This process's scratch directory, made on first use and removed at exit. */
-const fs::path &Scratch() {
-    static fs::path dir;
-    if (dir.empty()) {
-        const char *tmp = getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz_qzcfgn.XXXXXX";
+/* A scratch directory under $TMPDIR for one input, removed with what is in it. */
+struct Scratch {
+    fs::path dir;
+    Scratch() {
+        std::string pattern = (fs::temp_directory_path() / "fuzz_qzcfgn.XXXXXX").string();
         Check(mkdtemp(pattern.data()) != nullptr, "no scratch directory", "", pattern);
         dir = pattern;
-        atexit([] { fs::remove_all(dir); });
     }
-    return dir;
-}
-
-/* The number of the node's line, counted from the end: the object keeps no index. */
-size_t IndexOf(const QZcfgnNode *node, size_t total) {
-    for (; node != nullptr; node = node->next)
-        --total;
-    return total;
-}
+    ~Scratch() { fs::remove_all(dir); }
+};
 
 } /* namespace */
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider fdp(data, size);
-    const std::string nl(1, '\n'), nul(1, '\0');
-    const std::string section = Without(fdp.ConsumeRandomLengthString(64), nl + nul + "]");
-    std::string key = Without(fdp.ConsumeRandomLengthString(64), nl + nul + "=");
-    while (!key.empty() && std::string(" \t#;[").find(key[0]) != std::string::npos)
-        key.erase(0, 1);
-    key = Trim(key);
-    if (key.empty())
-        key = "k";
-    const std::string value = Without(fdp.ConsumeRandomLengthString(64), nl + nul);
+    const std::string section = Without(fdp.ConsumeRandomLengthString(64), {"\n\0]", 3});
+    /* A key holds no '=', and neither starts with a comment or header mark nor ends in a blank. */
+    std::string key = Without(fdp.ConsumeRandomLengthString(64), {"\n\0=", 3});
+    key = Trim(key.erase(0, key.find_first_not_of(" \t#;[")));
+    key = key.empty() ? "k" : key;
+    const std::string value = Without(fdp.ConsumeRandomLengthString(64), {"\n\0", 2});
     const std::string original = fdp.ConsumeRemainingBytesAsString();
-
-    const fs::path &dir = Scratch();
-    for (const auto &entry : fs::directory_iterator(dir))
-        fs::remove_all(entry.path());
-    const std::string path = (dir / "test.conf").string();
+    const Scratch scratch;
+    const std::string path = (scratch.dir / "test.conf").string();
     std::ofstream(path, std::ios::binary) << original;
 
-    QZcfgn cfg(path.c_str(), QZcfgn::ReadWrite);
-    Check(cfg.Error() == 0, "open failed");
-    std::vector<Line> lines = Stored(cfg);
-    Check(lines == Expected(original), "stored lines break the line rules",
-          Show(Expected(original)), Show(lines));
+    QZcfgn cfg(path.c_str(), QZcfgn::ReadWrite); /* a failed open fails one of the checks below */
+    Lines lines = Expected(original);
+    Check(Dumped(cfg) == Render(lines, true), "stored lines break the line rules",
+          Render(lines, true), Dumped(cfg));
 
-    /* Where the entry goes: in place of the first match, after the header, or at the end. */
-    const std::string put = key + " = " + value;
+    /* The entry goes in place of the first match, right after the header, or at the end. */
     QZcfgnNode *before;
     const QZcfgnNode *entry = cfg.Find(section.c_str(), key.c_str(), before);
     const QZcfgnNode *header = cfg.Find(section.c_str(), before);
-    size_t at = IndexOf(entry ? entry : header, lines.size());
-    if (entry != nullptr) {
-        lines[at] = {'V', put};
-    } else if (header != nullptr) {
-        lines.insert(lines.begin() + static_cast<long>(++at), {'V', put});
-    } else {
-        lines.push_back({'S', "[" + section + "]"});
-        lines.push_back({'V', put});
-        at = lines.size() - 1;
-    }
-    std::string written;
-    for (const Line &l : lines)
-        written += l.text + "\n";
+    size_t at = lines.size();
+    for (const QZcfgnNode *node = entry ? entry : header; node != nullptr; node = node->next)
+        --at;
+    if (entry != nullptr)
+        lines.erase(lines.begin() + static_cast<long>(at--));
+    else if (header == nullptr)
+        lines.push_back("S[" + section + "]");
+    lines.insert(lines.begin() + static_cast<long>(++at), "V" + key + " = " + value);
 
-    Check(cfg.Put(section.c_str(), key.c_str(), value.c_str()) == 1, "Put failed");
-    Check(cfg.Close().Error() == 0, "Close failed");
-    Check(ReadAll(path) == written, "written file", written, ReadAll(path));
+    Check(cfg.Put(section.c_str(), key.c_str(), value.c_str()) == 1 && cfg.Close().Error() == 0,
+          "Put or Close failed");
+    Check(ReadAll(path) == Render(lines, false), "written file", Render(lines, false),
+          ReadAll(path));
     Check(ReadAll(path + ".backup") == original, "backup", original, ReadAll(path + ".backup"));
-    Check(std::distance(fs::directory_iterator(dir), {}) == 2,
-          "files other than the file and its backup");
+    Check(std::distance(fs::directory_iterator(scratch.dir), {}) == 2,
+          "a temporary file left over");
 
     QZcfgn again(path.c_str(), QZcfgn::ReadOnly);
     char *got = nullptr;
-    Check(again.Get(section.c_str(), key.c_str(), got) == 1, "entry not found after writing");
-    Check(got == Trim(value), "value read back", Trim(value), got);
-    lines[at].text = key + "=" + Trim(value);
-    Check(Stored(again) == lines, "lines read back", Show(lines), Show(Stored(again)));
+    Check(again.Get(section.c_str(), key.c_str(), got) == 1 && got == Trim(value),
+          "value read back", Trim(value), got ? got : "(not found)");
+    lines[at] = "V" + key + "=" + Trim(value);
+    Check(Dumped(again) == Render(lines, true), "lines read back", Render(lines, true),
+          Dumped(again));
     return 0;
 }

@@ -1,34 +1,32 @@
 /*
- * The reader and writer of init.conf and obj.conf. The first byte picks the
- * layout, the rest is the file. A file that parses must render back byte for
- * byte, and every directive in it must survive being written anew by
- * MakeEntry and read back (the quoting and escaping of values); a file that
- * does not parse must say on which line.
+ * The reader and writer of init.conf and obj.conf. The first byte picks the layout, the rest is
+ * the file. A file that parses must render back byte for byte, and every directive in it must
+ * survive being written anew by MakeEntry and read back (the quoting and escaping of values); a
+ * file that does not parse must say on which line.
  */
 #include "srvcfg.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
-static void Fail(const char *what, const std::string &text) {
-    fprintf(stderr, "%s:\n%s\n", what, text.c_str());
+[[noreturn]] static int Fail(const std::string &what, const std::string &text) {
+    fprintf(stderr, "%s:\n%s\n", what.c_str(), text.c_str());
     abort();
 }
 
 /* The directive that the single entry line text reads back as. */
 static srvcfg::Directive ReadBack(const std::string &text, srvcfg::Layout layout) {
     const bool objects = layout == srvcfg::Layout::Objects;
-    const std::string file = objects ? "<Object name=\"x\">\n" + text + "\n</Object>\n" : text;
     srvcfg::File parsed;
     std::string why;
-    if (!srvcfg::Parse(file, layout, parsed, why))
-        Fail(("a written directive does not parse: " + why).c_str(), text);
-    const size_t at = objects ? 1 : 0;
-    if (parsed.lines.size() != (objects ? 3 : 1) || parsed.lines[at].kind != srvcfg::Line::Entry)
+    if (!srvcfg::Parse(objects ? "<Object name=\"x\">\n" + text + "\n</Object>\n" : text, layout,
+                       parsed, why))
+        Fail("a written directive does not parse: " + why, text);
+    if (parsed.lines.size() != (objects ? 3 : 1) ||
+        parsed.lines[objects].kind != srvcfg::Line::Entry)
         Fail("a written directive does not read back as one entry", text);
-    return parsed.lines[at].dir;
+    return parsed.lines[objects].dir;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -38,19 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string text(reinterpret_cast<const char *>(data) + 1, size - 1);
     srvcfg::File file;
     std::string why;
-    if (!srvcfg::Parse(text, layout, file, why)) {
-        if (why.compare(0, 5, "line ") != 0)
-            Fail(("a parse error that names no line: " + why).c_str(), text);
-        return 0;
-    }
+    if (!srvcfg::Parse(text, layout, file, why))
+        return why.compare(0, 5, "line ") == 0 ? 0
+                                               : Fail("a parse error names no line: " + why, text);
     if (srvcfg::Render(file) != text)
         Fail("the file does not render back as it was read", text);
-    for (const srvcfg::Line &line : file.lines) {
-        if (line.kind != srvcfg::Line::Entry)
-            continue;
-        const srvcfg::Line made = srvcfg::MakeEntry(line.dir);
-        if (!(ReadBack(made.text, layout) == line.dir))
-            Fail("a directive changes when written anew", made.text);
-    }
+    for (const srvcfg::Line &line : file.lines)
+        if (line.kind == srvcfg::Line::Entry &&
+            !(ReadBack(srvcfg::MakeEntry(line.dir).text, layout) == line.dir))
+            Fail("a directive changes when written anew", srvcfg::MakeEntry(line.dir).text);
     return 0;
 }
