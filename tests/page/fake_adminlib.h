@@ -10,12 +10,9 @@ namespace fake {
 
 /* Submitted form fields returned by get_cgi_var. */
 extern std::map<std::string, std::string> form;
-/* Every call of output_input, report_warning and log_change, one text each. */
+/* Every record of log_change, with whether watchedFile existed at that moment. */
 extern std::vector<std::string> calls;
-/* When not empty, log_change also records whether this file exists at that moment. */
 extern std::string watchedFile;
-
-void Reset();
 
 } /* namespace fake */
 

@@ -1,4 +1,4 @@
-/* Helpers shared by the page tests: a page object with its inside visible, temp dirs, capture. */
+/* Helpers shared by the page tests: a page object with its inside visible, and output capture. */
 #ifndef PAGE_FIXTURE_H
 #define PAGE_FIXTURE_H
 
@@ -8,35 +8,22 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <sstream>
-#include <unistd.h>
-
 /* The search page with its item table readable. */
 class TestPage : public VYXsrch {
   public:
-    using VYXsrch::VYXsrch;
+    explicit TestPage(const std::string &dir = "/d/")
+        : VYXsrch(dir.c_str(), "plomex.conf", "plomex.lock") {}
     const VYXformItem &Item(int row) const { return items[row]; }
     int Count() const { return itemCount; }
     const char *ConfigPath() const { return configFilePath; }
     int ConfigOpen() const { return configFileOpen; }
 };
 
-/* Runs f with standard output sent to a file and returns what it wrote. */
+/* Runs f and returns what it wrote to standard output. */
 template <class F> std::string CaptureStdout(F f) {
-    fflush(stdout);
-    char tmpl[] = "/tmp/vyxoutXXXXXX";
-    int fd = mkstemp(tmpl);
-    int saved = dup(1);
-    dup2(fd, 1);
+    testing::internal::CaptureStdout();
     f();
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    close(fd);
-    std::string text = ReadFile(tmpl);
-    unlink(tmpl);
-    return text;
+    return testing::internal::GetCapturedStdout();
 }
 
 #endif
