@@ -6,8 +6,6 @@
 #include "testfs.h"
 #include "vyxcfgsrch.h"
 
-#include <gtest/gtest.h>
-
 /* The search page with its item table readable. */
 class TestPage : public VYXsrch {
   public:
@@ -16,7 +14,6 @@ class TestPage : public VYXsrch {
     const VYXformItem &Item(int row) const { return items[row]; }
     int Count() const { return itemCount; }
     const char *ConfigPath() const { return configFilePath; }
-    int ConfigOpen() const { return configFileOpen; }
 };
 
 /* Runs f and returns what it wrote to standard output. */

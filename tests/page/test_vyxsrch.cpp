@@ -6,32 +6,27 @@
 
 namespace {
 
-/*
- * The one place the six settings are written out again, letter for letter:
- * every other test takes them from the page's table, so a typo there would
- * otherwise pass unseen.
- */
+/* The one place the six settings are spelled out again: the other tests take them from the
+ * page's table, where a typo would otherwise pass unseen. */
 TEST(VYXsrchTest, SettingsAreTheSixOfTheSearchPage) {
     const char *expected[] = {
-        "QZ_MAX_RECORDS QZ-search QZ-max-records orig_QZ_max_records new_QZ_max_records text "
-        "size=5 3",
-        "QZ_LARGEST_SET QZ-search QZ-largest-set orig_QZ_largest_set new_QZ_largest_set text "
-        "size=5 3",
-        "QZ_DATE_TIME QZ-search QZ-date-time orig_QZ_date_time new_QZ_date_time text size=20 1",
-        "QZ_DEFAULT_HTML_TITLE QZ-search QZ-default-html-title orig_QZ_default_html_title "
+        "QZ_MAX_RECORDS QZ-max-records orig_QZ_max_records new_QZ_max_records text size=5 3",
+        "QZ_LARGEST_SET QZ-largest-set orig_QZ_largest_set new_QZ_largest_set text size=5 3",
+        "QZ_DATE_TIME QZ-date-time orig_QZ_date_time new_QZ_date_time text size=20 1",
+        "QZ_DEFAULT_HTML_TITLE QZ-default-html-title orig_QZ_default_html_title "
         "new_QZ_default_html_title text size=20 1",
-        "QZ_COLLECTION_ACL_CHECK QZ-search QZ-collection-acl-check orig_QZ_collection-acl-check "
+        "QZ_COLLECTION_ACL_CHECK QZ-collection-acl-check orig_QZ_collection-acl-check "
         "new_QZ_collection-acl-check radio  5",
-        "QZ_TOC_ACL_CHECK QZ-search QZ-toc-acl-check orig_QZ_toc-acl-check new_QZ_toc-acl-check "
-        "radio  5",
+        "QZ_TOC_ACL_CHECK QZ-toc-acl-check orig_QZ_toc-acl-check new_QZ_toc-acl-check radio  5",
     };
     ASSERT_GE(VYXsrchSettingCount, 6); /* settings may be added after the six */
     for (int row = 0; row < 6; row++) {
         const VYXsrchSetting &s = VYXsrchSettings[row];
+        EXPECT_STREQ("QZ-search", s.sectionName);
         std::ostringstream fields;
-        fields << s.directive << " " << s.sectionName << " " << s.configFileFieldName << " "
-               << s.origFieldName << " " << s.newFieldName << " " << s.fieldType << " "
-               << s.extraAttributeString << " " << s.processDataAs;
+        fields << s.directive << " " << s.configFileFieldName << " " << s.origFieldName << " "
+               << s.newFieldName << " " << s.fieldType << " " << s.extraAttributeString << " "
+               << s.processDataAs;
         EXPECT_EQ(expected[row], fields.str());
     }
     TestPage page;
@@ -49,23 +44,16 @@ TEST(VYXsrchTest, RefusesADirectoryTooLongForThePaths) {
 
 TEST(VYXsrchTest, DumpWritesTheNameAndEveryItem) {
     TestPage page;
-    page.EnterItem(7, "QZ-search", "QZ-max-records", "orig_QZ_max_records", "new_QZ_max_records",
-                   "text", "size=5", 3);
+    page.EnterItem(7, "s", "k", "o", "n", "t", "a", 3);
     page.SetNewValue(0, "800");
     std::ostringstream out;
     page.Dump(out);
-    EXPECT_EQ("configFileName = plomex.conf\n"
-              "itemCount = 1\n"
-              "\n"
-              "numericCode[0] =         7\n"
-              "sectionName[0] =         QZ-search\n"
-              "configFileFieldName[0] = QZ-max-records\n"
-              "origFieldName[0] =       orig_QZ_max_records\n"
-              "newFieldName[0]  =       new_QZ_max_records\n"
-              "origValue[0]  =          \n"
-              "newValue[0]  =           800\n"
-              "fieldType[0]  =          text\n"
-              "extraAttributeString[0]  =          size=5\n",
+    EXPECT_EQ("configFileName = plomex.conf\nitemCount = 1\n\n"
+              "numericCode[0] =         7\nsectionName[0] =         s\n"
+              "configFileFieldName[0] = k\norigFieldName[0] =       o\n"
+              "newFieldName[0]  =       n\norigValue[0]  =          \n"
+              "newValue[0]  =           800\nfieldType[0]  =          t\n"
+              "extraAttributeString[0]  =          a\n",
               out.str());
 }
 
