@@ -8,11 +8,9 @@
 #include <cstring>
 #include <unistd.h>
 
-namespace fake {
-std::map<std::string, std::string> form;
-std::vector<std::string> calls;
-std::string watchedFile;
-} /* namespace fake */
+std::map<std::string, std::string> fake::form;
+std::vector<std::string> fake::calls;
+std::string fake::watchedFile;
 
 extern "C" {
 

@@ -1,4 +1,4 @@
-/* Helpers shared by the page tests: a page object with its inside visible, and output capture. */
+/* Helpers shared by the page tests: a page object with its inside visible. */
 #ifndef PAGE_FIXTURE_H
 #define PAGE_FIXTURE_H
 
@@ -15,12 +15,5 @@ class TestPage : public VYXsrch {
     int Count() const { return itemCount; }
     const char *ConfigPath() const { return configFilePath; }
 };
-
-/* Runs f and returns what it wrote to standard output. */
-template <class F> std::string CaptureStdout(F f) {
-    testing::internal::CaptureStdout();
-    f();
-    return testing::internal::GetCapturedStdout();
-}
 
 #endif

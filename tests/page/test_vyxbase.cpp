@@ -1,8 +1,6 @@
 /* The page base: the first stored error, message texts, the button row and the page log. */
 #include "page_fixture.h"
 
-#include <regex>
-
 namespace {
 
 TEST(VYXbaseTest, StoreErrorKeepsTheFirstNonzeroCode) {
@@ -41,40 +39,32 @@ TEST(VYXbaseTest, GetErrMsgGivesTheTextOfEachCode) {
 
 TEST(VYXbaseTest, OutputSubmitTableWritesOneRowOfThreeButtons) {
     TestPage page;
+    testing::internal::CaptureStdout();
+    page.OutputSubmitTable();
     EXPECT_EQ("<center><table border=2 width=100%><tr>"
               "<td width=33% align=center><input type=submit value=\"libadmin/xx/2\"></td>\n"
               "<td width=34% align=center><input type=reset value=\"libadmin/xx/3\"></td>\n"
               "<td width=33% align=center><input type=button value=\"libadmin/xx/1\""
               "onClick=\"help()\"></td>\n"
               "</tr></table></center>\n",
-              CaptureStdout([&] { page.OutputSubmitTable(); }));
+              testing::internal::GetCapturedStdout());
 }
 
 TEST(VYXbaseTest, OpenLogfileAppendsTheBannerOrNamesTheMissingKey) {
-    const struct {
-        const char *conf; /* "@" stands for the test directory, no final "/" */
-        int code;
-        const char *subject, *message;
-    } cases[] = {
-        {"[VYX-admin]\nVYX-admin-log-dir = @\n", 0, "", ""},
-        {"[VYX-admin]\nother=1\n", 0, "configFile", "problem with Get of VYX-admin-log-dir"},
-        {nullptr, 42, "plomex.conf", "open failed"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.message);
-        TempDir dir;
-        if (c.conf)
-            WriteFile(dir.path + "plomex.conf",
-                      std::regex_replace(c.conf, std::regex("@"),
-                                         dir.path.substr(0, dir.path.size() - 1)));
+    for (const std::string key : {"VYX-admin-log-dir", "other"}) {
+        SCOPED_TRACE(key);
+        const bool found = key == "VYX-admin-log-dir";
+        TempDir dir; /* the log directory, named without its final "/" */
+        WriteFile(dir.path + "plomex.conf",
+                  "[VYX-admin]\n" + key + " = " + dir.path.substr(0, dir.path.size() - 1) + "\n");
         WriteFile(dir.path + "VYXsrch.log", "earlier\n");
         TestPage page(dir.path);
         page.OpenLogfile();
         page.Cleanup();
-        EXPECT_EQ(c.code, page.Error());
-        EXPECT_STREQ(c.subject, page.ErrorSubject());
-        EXPECT_STREQ(c.message, page.ErrorMessage());
-        EXPECT_EQ(*c.subject ? "earlier\n" : "earlier\n\n***************\nLogfile created\n",
+        EXPECT_EQ(0, page.Error());
+        EXPECT_STREQ(found ? "" : "configFile", page.ErrorSubject());
+        EXPECT_STREQ(found ? "" : "problem with Get of VYX-admin-log-dir", page.ErrorMessage());
+        EXPECT_EQ(found ? "earlier\n\n***************\nLogfile created\n" : "earlier\n",
                   ReadFile(dir.path + "VYXsrch.log"));
     }
 }

@@ -39,10 +39,10 @@ TEST(VYXformTest, OutputItemToFormRendersByKind) {
         page.EnterItem(9, "s", "k", "o", "n", c.kind > 3 ? "radio" : "text", "size=5", c.kind);
         page.EnterItem(9, "s", "k2", "o2", "n2", "text", "", 1); /* shadowed: first wins */
         page.GetValuesFromForm();
-        EXPECT_EQ(c.output, CaptureStdout([&] {
-                      page.OutputItemToForm(8); /* not entered: nothing */
-                      page.OutputItemToForm(9);
-                  }));
+        testing::internal::CaptureStdout();
+        page.OutputItemToForm(8); /* not entered: nothing */
+        page.OutputItemToForm(9);
+        EXPECT_EQ(c.output, testing::internal::GetCapturedStdout());
         EXPECT_STREQ(c.error, page.ErrorSubject());
     }
 }
@@ -61,8 +61,6 @@ TEST(VYXformTest, GetValuesFromFormChecksPathsAndCutsValues) {
         {2, a99 + "\u00e9", a99},
         {2, a98 + "\u20ac", a98},
         {2, a97 + "\U0001F600", a97},
-        /* A byte of another encoding is a character of its own. */
-        {2, a99 + "\xe9x", a99 + "\xe9"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.value);

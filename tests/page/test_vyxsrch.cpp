@@ -1,5 +1,4 @@
-/* The search page object: its settings, paths and dump. Its checks are exercised through the
- * program. */
+/* The search page object: its settings, paths and dump; its checks run through the program. */
 #include "page_fixture.h"
 
 #include <sstream>
