@@ -6,10 +6,7 @@
 #include "adm_changelog.h"
 #include "server_root.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,7 +26,6 @@ class ServerRootTest : public ::testing::Test {
                                 "REQUEST_METHOD", "GATEWAY_INTERFACE", "REMOTE_USER"})
             unsetenv(var);
     }
-    void TearDown() override { server.reset(); }
     std::string ConfPath(const std::string &name) const { return server->Conf(name); }
     std::string Conf(const std::string &name) const { return ReadFile(ConfPath(name)); }
     void Write(const std::string &name, const std::string &text) const {
