@@ -1,14 +1,11 @@
-/* A scratch server root per test, set in the environment, for in-process tests of the
- * server-configuration calls. */
+/* A scratch server root per test, set in the environment, for the server-configuration calls. */
 #ifndef CONFIG_DIR_TEST_H
 #define CONFIG_DIR_TEST_H
 
 #include "adm_changelog.h"
 #include "server_root.h"
 
-#include <cstdlib>
 #include <memory>
-#include <string>
 
 /* A fixture file of tests/data/plugins. */
 inline std::string Fixture(const std::string &name) {
