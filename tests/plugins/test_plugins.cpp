@@ -52,6 +52,7 @@ TEST_F(Plugins, AddAndDeleteWriteTheExpectedFiles) {
          "FQW directives added\nFQW directives deleted\n"},
         {"cm+1", "cm_init", "cm_obj", "Content manager directives added\n"},
         {"plomex.conf=plomex_custom cm+0", "cm_init", "cm_custom_obj", ""},
+        /* Of two CM_Get lines the delete takes one: the other is not the plug-in's. */
         {"obj.conf=obj_two_gets cm-1", "empty", "cm_one_get_left_obj",
          "Content manager directives deleted\n"},
         {"obj.conf=obj_mixed init.conf=init_mixed search+0 cm+0 cm-0 search-0", "init_mixed",
