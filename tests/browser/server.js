@@ -13,6 +13,7 @@ const repo = path.resolve(__dirname, '..', '..');
 const buildDir = path.resolve(repo, process.env.BUILD_DIR || 'build');
 const screenshotDir = path.join(buildDir, 'screenshots');
 const PORT_IN_USE = 3;
+const serveArgs = (root, port) => ['--root', root, '--port', String(port), '--build', buildDir, '--quiet'];
 
 // The search settings page's settings, as the build wrote them from the page's own table.
 const pageSettings = () => JSON.parse(fs.readFileSync(path.join(buildDir, 'page-settings.json'), 'utf8'));
@@ -20,73 +21,46 @@ const pageSettings = () => JSON.parse(fs.readFileSync(path.join(buildDir, 'page-
 // The values of the settings in a plomex.conf text, by key (the first entry of a key wins).
 function settingValues(text) {
   const values = {};
-  for (const line of text.split('\n')) {
-    const m = /^([^=#;[\s][^=]*?)\s*=\s*(.*)$/.exec(line);
-    if (m && !(m[1] in values)) values[m[1]] = m[2];
-  }
+  for (const [, key, value] of text.matchAll(/^([^=#;[\s][^=\n]*?)[ \t]*=[ \t]*(.*)$/gm)) values[key] ??= value;
   return values;
 }
 
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const probe = net.createServer().once('error', reject);
-    probe.listen(0, '127.0.0.1', () => {
-      const { port } = probe.address();
-      probe.close(() => resolve(port));
-    });
+const freePort = () => new Promise((resolve, reject) => {
+  const probe = net.createServer().once('error', reject).listen(0, '127.0.0.1', () => {
+    const { port } = probe.address();
+    probe.close(() => resolve(port));
   });
-}
+});
 
-// Runs serve.sh once; resolves with the child when the server answers, rejects
-// with err.code, serve.sh's exit status (PORT_IN_USE when another process took the port first).
-async function startOnce(root, port) {
-  const child = spawn(
-    path.join(repo, 'scripts', 'serve.sh'),
-    ['--root', root, '--port', String(port), '--build', buildDir, '--quiet'],
-    { stdio: ['ignore', 'pipe', 'pipe'] },
-  );
-  let output = '';
-  child.stdout.on('data', (d) => { output += d; });
-  child.stderr.on('data', (d) => { output += d; });
-  const exited = new Promise((resolve) => child.once('exit', resolve));
-  for (const deadline = Date.now() + 20000; Date.now() < deadline && child.exitCode === null;) {
-    try {
-      await fetch(`http://127.0.0.1:${port}/admin/vyxcfgsrch`);
-      return { child, exited };
-    } catch {
-      await new Promise((resolve) => setTimeout(resolve, 100));
-    }
-  }
-  if (child.exitCode === null) child.kill('SIGTERM');
-  const code = await exited;
-  throw Object.assign(new Error(`administration server did not start (exit ${code}):\n${output}`), { code });
-}
-
-// Starts a server on a free port; given an existing root (a restart), the root is reused as it is.
+// Runs serve.sh on a free port until it answers; tries another port when one was taken
+// meanwhile (serve.sh's status PORT_IN_USE). A given root (a restart) is reused as it is.
 async function startServer(root = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-admin-')), 'root')) {
   for (let attempt = 1; ; attempt++) {
     const port = await freePort();
-    let proc;
-    try {
-      proc = await startOnce(root, port);
-    } catch (err) {
-      if (err.code !== PORT_IN_USE || attempt === 5) throw err;
-      continue;
+    const child = spawn(path.join(repo, 'scripts', 'serve.sh'), serveArgs(root, port), { stdio: ['ignore', 'pipe', 'pipe'] });
+    let output = '';
+    child.stdout.on('data', (d) => { output += d; });
+    child.stderr.on('data', (d) => { output += d; });
+    const exited = new Promise((resolve) => child.once('exit', resolve));
+    for (const deadline = Date.now() + 20000; Date.now() < deadline && child.exitCode === null;) {
+      if (await fetch(`http://127.0.0.1:${port}/admin/vyxcfgsrch`).then(() => true, () => false)) {
+        return {
+          root,
+          port,
+          url: `http://127.0.0.1:${port}/admin/vyxcfgsrch`,
+          pageUrl: (page) => `http://127.0.0.1:${port}/admin/${page}`,
+          user: 'admin',
+          password: fs.readFileSync(path.join(root, 'admin', 'auth', 'password'), 'utf8').trim(),
+          confPath: path.join(root, 'config', 'plomex.conf'),
+          changeLogPath: path.join(root, 'admin', 'logs', 'change.log'),
+          stop: async () => { if (child.exitCode === null) child.kill('SIGTERM'); await exited; },
+        };
+      }
+      await new Promise((resolve) => setTimeout(resolve, 100));
     }
-    return {
-      root,
-      port,
-      url: `http://127.0.0.1:${port}/admin/vyxcfgsrch`,
-      pageUrl: (page) => `http://127.0.0.1:${port}/admin/${page}`,
-      user: 'admin',
-      password: fs.readFileSync(path.join(root, 'admin', 'auth', 'password'), 'utf8').trim(),
-      confPath: path.join(root, 'config', 'plomex.conf'),
-      changeLogPath: path.join(root, 'admin', 'logs', 'change.log'),
-      async stop() {
-        if (proc.child.exitCode === null) proc.child.kill('SIGTERM');
-        await proc.exited;
-      },
-    };
+    if (child.exitCode === null) child.kill('SIGTERM');
+    const code = await exited;
+    if (code !== PORT_IN_USE || attempt === 5) throw new Error(`administration server did not start (exit ${code}):\n${output}`);
   }
 }
 
@@ -100,8 +74,7 @@ function useSession({ before, after }) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-chromium-'));
   before(async () => {
     session.server = await startServer();
-    const { chromium } = require('playwright-core');
-    session.context = await chromium.launchPersistentContext(profile, {
+    session.context = await require('playwright-core').chromium.launchPersistentContext(profile, {
       executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
       headless: true,
       httpCredentials: { username: session.server.user, password: session.server.password },
@@ -113,16 +86,14 @@ function useSession({ before, after }) {
     fs.mkdirSync(screenshotDir, { recursive: true });
   });
   after(async () => {
-    if (session.context) await session.context.close();
+    await session.context?.close();
     fs.rmSync(profile, { recursive: true, force: true });
-    if (session.server) {
-      await session.server.stop();
-      removeRoot(session.server.root);
-    }
+    await session.server?.stop();
+    if (session.server) removeRoot(session.server.root);
   });
   return session;
 }
 
 module.exports = {
-  useSession, startServer, removeRoot, pageSettings, settingValues, screenshotDir, buildDir, repo, PORT_IN_USE,
+  useSession, startServer, removeRoot, pageSettings, settingValues, serveArgs, screenshotDir, repo, PORT_IN_USE,
 };

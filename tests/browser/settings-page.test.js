@@ -11,8 +11,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const {
-  startServer, useSession, pageSettings, settingValues, screenshotDir, buildDir, repo,
-  PORT_IN_USE,
+  startServer, useSession, pageSettings, settingValues, serveArgs, screenshotDir, repo, PORT_IN_USE,
 } = require('./server');
 
 const session = useSession({ before, after });
@@ -84,11 +83,8 @@ test('a restart keeps the saved settings and the login; a second server on its p
   assert.equal(session.server.password, password);
   assert.equal((await openForm())['QZ-max-records'], '800');
 
-  const clash = spawnSync(
-    path.join(repo, 'scripts', 'serve.sh'),
-    ['--root', root, '--port', String(session.server.port), '--build', buildDir, '--quiet'],
-    { encoding: 'utf8', timeout: 20000 },
-  );
+  const clash = spawnSync(path.join(repo, 'scripts', 'serve.sh'), serveArgs(root, session.server.port),
+    { encoding: 'utf8', timeout: 20000 });
   assert.equal(clash.status, PORT_IN_USE, clash.stderr);
   assert.match(clash.stderr, new RegExp(`port ${session.server.port} .*already in use`));
 });
