@@ -60,6 +60,12 @@ std::string FormBody(const Environment &overrides) {
     return body;
 }
 
+Environment Changed(Environment env, const Environment &changes) {
+    for (const auto &[name, value] : changes)
+        value.empty() ? (void)env.erase(name) : (void)(env[name] = value);
+    return env;
+}
+
 Environment PostEnv(const PageRoot &root, size_t length) {
     Environment env = root.Env("POST");
     env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";

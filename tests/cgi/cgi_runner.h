@@ -23,6 +23,8 @@ class PageRoot : public ServerRoot {
 
 /* The page's form as the test plomex.conf fills it, changed by overrides ("\x01" drops a field). */
 std::string FormBody(const Environment &overrides);
+/* env with the variables of changes set, or removed where their value is "". */
+Environment Changed(Environment env, const Environment &changes);
 /* The environment of a form POST of length bytes from a browser on the same host. */
 Environment PostEnv(const PageRoot &root, size_t length);
 

@@ -180,10 +180,7 @@ TEST(CgiDurabilityTest, FailedSavesAnswerClearlyAndChangeNothing) {
         chmod(root.ChangeLog().c_str(), 0666);
         chmod(root.Conf().c_str(), c.confMode);
         chmod(root.confDir.c_str(), c.confDirMode);
-        RunLimits limits;
-        limits.unprivileged = c.unprivileged;
-        limits.fileSizeLimit = c.sizeLimit;
-        EXPECT_TRUE(Holds(SaveMaxRecords(root, 600, 700, limits), c.answer));
+        EXPECT_TRUE(Holds(SaveMaxRecords(root, 600, 700, {c.unprivileged, c.sizeLimit}), c.answer));
         chmod(root.confDir.c_str(), 0755);
         EXPECT_EQ(conf, ReadFile(root.Conf()));
         EXPECT_EQ(backup, ReadFile(root.Backup()));

@@ -60,9 +60,7 @@ TEST(CgiPostTest, RefusedPostsSayWhyAndChangeNothing) {
         if (c.lockRecord)
             WriteFile(root.Lock(), c.lockRecord);
         const std::string body = c.body.empty() ? FormBody(c.form) : c.body;
-        Environment env = PostEnv(root, body.size());
-        for (const auto &[name, value] : c.env)
-            value.empty() ? (void)env.erase(name) : (void)(env[name] = value);
+        const Environment env = Changed(PostEnv(root, body.size()), c.env);
         const ProgramResult r = RunCgi(env, body);
         EXPECT_EQ(0, r.status);
         for (const char *part : {c.why, c.subject ? c.subject : c.why, "role=\"alert\"",
@@ -99,9 +97,7 @@ TEST(CgiPostTest, AnswerTellsWhetherAnythingChanged) {
         SCOPED_TRACE(FormBody(c.overrides));
         PageRoot root;
         const std::string body = FormBody(c.overrides);
-        Environment env = PostEnv(root, body.size());
-        for (const auto &[name, value] : c.env)
-            value.empty() ? (void)env.erase(name) : (void)(env[name] = value);
+        const Environment env = Changed(PostEnv(root, body.size()), c.env);
         const std::string page = Body(RunCgi(env, body));
         EXPECT_TRUE(Holds(page, c.answer));
         EXPECT_TRUE(Holds(page, "role=\"status\""));

@@ -157,9 +157,7 @@ TEST(CgiStatusTest, TheHealthTellsWhetherTheChangeLogCanBeWritten) {
         PageRoot root; /* no save yet: change.log is still to be made, in a directory of root's */
         chmod(root.dir.path.c_str(), 0755);
         chmod(root.logDir.c_str(), logDirMode);
-        RunLimits limits;
-        limits.unprivileged = true;
-        const std::string page = StatusPage(root, "", "", limits);
+        const std::string page = StatusPage(root, "", "", {true, -1});
         EXPECT_TRUE(Holds(page, "History and status"));
         EXPECT_EQ(logDirMode == 0755, bool(Holds(page, "cannot write the change log")));
     }
