@@ -93,9 +93,9 @@ if [ "$node_major" -lt 20 ]; then
 fi
 quietly npm ci --no-audit --no-fund --loglevel=error
 step "save storm through the administration server"
-BUILD_DIR=$build node --test --test-reporter=spec tests/server/
+BUILD_DIR=$build node --test tests/server/
 step "browser tests"
-BUILD_DIR=$build node --test --test-reporter=spec tests/browser/
+BUILD_DIR=$build node --test tests/browser/
 echo "Screenshots: $build/screenshots/"
 
 echo "All tests passed in $(( (SECONDS - started) / 60 )) min $(( (SECONDS - started) % 60 )) s."
