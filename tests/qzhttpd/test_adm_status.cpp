@@ -1,6 +1,7 @@
 /* What the status page reads: the change log from its end, the settings a save changed, a lock
  * file. */
 #include "adm_diff.h"
+#include "adm_history.h"
 #include "adm_status.h"
 
 #include "testfs.h"
@@ -106,6 +107,26 @@ TEST(AdmStatus, OnlyALockNothingCanHoldIsStale) {
         EXPECT_EQ(info.hasRecord, !c.record.empty());
     }
     EXPECT_FALSE(adm_read_lock("/no/such/plomex.lock").present);
+}
+
+/* A version kept by copy, where it could not be linked, joins the history newest first. */
+TEST(AdmStatus, VersionsKeptByCopyFollowTheBound) {
+    TempDir dir;
+    setenv("KELMRIX_CONF_DIR", dir.path.c_str(), 1);
+    setenv("KELMRIX_HISTORY_KEEP", "2", 1);
+    for (const char *n : {"1", "2", "3"}) {
+        adm_version info;
+        info.when = std::string("t") + n;
+        ASSERT_TRUE(adm_history_add("f.conf", std::string("version ") + n, info));
+    }
+    std::string newest, oldest;
+    const std::vector<adm_version> kept = adm_history_list("f.conf");
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_TRUE(adm_history_content("f.conf", kept[0].id, newest));
+    EXPECT_TRUE(adm_history_content("f.conf", kept[1].id, oldest));
+    EXPECT_EQ(newest + ", " + kept[0].when + "; " + oldest, "version 3, t3; version 2");
+    unsetenv("KELMRIX_CONF_DIR");
+    unsetenv("KELMRIX_HISTORY_KEEP");
 }
 
 } /* namespace */
