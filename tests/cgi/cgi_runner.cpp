@@ -37,9 +37,9 @@ PageRoot::PageRoot(const std::string &templateFile) {
     WriteFile(htmlDir + "vyxstatus.html", ReadFile(PLOMEX_TEMPLATES "/vyxstatus.html"));
 }
 
-Environment PageRoot::Env(const std::string &method, const std::string &page) const {
+Environment PageRoot::Env(const std::string &method) const {
     return {{"REQUEST_METHOD", method},      {"GATEWAY_INTERFACE", "CGI/1.1"},
-            {"KELMRIX_ROOT", dir.path},      {"SCRIPT_NAME", "/admin/" + page},
+            {"KELMRIX_ROOT", dir.path},      {"SCRIPT_NAME", "/admin/vyxcfgsrch"},
             {"HTTP_HOST", "127.0.0.1:8080"}, {"REMOTE_USER", "admin"}};
 }
 
@@ -93,7 +93,7 @@ void Save(const PageRoot &root, const Environment &overrides) {
 
 std::string StatusPage(const PageRoot &root, const std::string &query, const std::string &body,
                        const RunLimits &limits) {
-    Environment env = body.empty() ? root.Env("GET", "vyxstatus") : PostEnv(root, body.size());
+    Environment env = body.empty() ? root.Env("GET") : PostEnv(root, body.size());
     env["SCRIPT_NAME"] = "/admin/vyxstatus";
     env["QUERY_STRING"] = query;
     return Body(RunProgram({VYXSTATUS_BIN}, env, body, limits));

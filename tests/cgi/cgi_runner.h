@@ -17,8 +17,8 @@ class PageRoot : public ServerRoot {
     explicit PageRoot(const std::string &templateFile = PLOMEX_TEMPLATES "/vyxcfgsrch.html");
     std::string Backup() const { return Conf() + ".backup"; }
     std::string Lock() const { return Conf("plomex.lock"); }
-    /* The CGI environment of a request by this server for a page. */
-    Environment Env(const std::string &method, const std::string &page = "vyxcfgsrch") const;
+    /* The CGI environment of a request by this server. */
+    Environment Env(const std::string &method) const;
 };
 
 /* The page's form as the test plomex.conf fills it, changed by overrides ("\x01" drops a field). */
