@@ -44,13 +44,8 @@ int log_change(const char *file, const char *fmt, ...) {
 void report_warning(int, const char *, const char *) {}
 void js_open_referer(void) {}
 void return_success(const char *) {}
-const char *helpJavaScript(void) { return "help()"; }
-const char *GetAdminLanguage(void) { return "xx"; }
-
-const char *XP_GetStringFromDatabase(const char *db, const char *lang, int id) {
-    static char label[64];
-    snprintf(label, sizeof label, "%s/%s/%d", db, lang, id);
-    return label;
-}
+const char *helpJavaScript(void) { return ""; }
+const char *GetAdminLanguage(void) { return ""; }
+const char *XP_GetStringFromDatabase(const char *, const char *, int) { return ""; }
 
 } /* extern "C" */

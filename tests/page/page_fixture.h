@@ -6,7 +6,6 @@
 #include "testfs.h"
 #include "vyxcfgsrch.h"
 
-/* The search page with its item table readable. */
 class TestPage : public VYXsrch {
   public:
     explicit TestPage(const std::string &dir = "/d/")
@@ -14,6 +13,11 @@ class TestPage : public VYXsrch {
     const VYXformItem &Item(int row) const { return items[row]; }
     int Count() const { return itemCount; }
     const char *ConfigPath() const { return configFilePath; }
+    /* The stored error as "category code subject: message"; "0 0 : " when there is none. */
+    std::string Stored() const {
+        return std::to_string(errorCategory) + " " + std::to_string(error) + " " + errorSubject +
+               ": " + errorMessage;
+    }
 };
 
 #endif

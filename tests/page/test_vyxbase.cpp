@@ -1,20 +1,16 @@
-/* The page base: the first stored error, message texts, the button row and the page log. */
+/* The page base: the first stored error, message texts and the page log. */
 #include "page_fixture.h"
 
 namespace {
 
 TEST(VYXbaseTest, StoreErrorKeepsTheFirstNonzeroCode) {
     TestPage page;
-    auto stored = [&page] {
-        return std::to_string(page.ErrorCategory()) + " " + std::to_string(page.Error()) + " " +
-               page.ErrorSubject() + ": " + page.ErrorMessage();
-    };
     page.StoreError(7, 0, "A", "zero");
-    EXPECT_EQ("7 0 A: zero", stored());
+    EXPECT_EQ("7 0 A: zero", page.Stored());
     const std::string longText(250, 's'), cut(200, 's');
     page.StoreError(3, 13, longText.c_str(), longText.c_str());
     page.StoreError(4, 10, "C", "second");
-    EXPECT_EQ("3 13 " + cut + ": " + cut, stored());
+    EXPECT_EQ("3 13 " + cut + ": " + cut, page.Stored());
 }
 
 TEST(VYXbaseTest, GetErrMsgGivesTheTextOfEachCode) {
@@ -37,19 +33,6 @@ TEST(VYXbaseTest, GetErrMsgGivesTheTextOfEachCode) {
     }
 }
 
-TEST(VYXbaseTest, OutputSubmitTableWritesOneRowOfThreeButtons) {
-    TestPage page;
-    testing::internal::CaptureStdout();
-    page.OutputSubmitTable();
-    EXPECT_EQ("<center><table border=2 width=100%><tr>"
-              "<td width=33% align=center><input type=submit value=\"libadmin/xx/2\"></td>\n"
-              "<td width=34% align=center><input type=reset value=\"libadmin/xx/3\"></td>\n"
-              "<td width=33% align=center><input type=button value=\"libadmin/xx/1\""
-              "onClick=\"help()\"></td>\n"
-              "</tr></table></center>\n",
-              testing::internal::GetCapturedStdout());
-}
-
 TEST(VYXbaseTest, OpenLogfileAppendsTheBannerOrNamesTheMissingKey) {
     for (const std::string key : {"VYX-admin-log-dir", "other"}) {
         SCOPED_TRACE(key);
@@ -61,9 +44,8 @@ TEST(VYXbaseTest, OpenLogfileAppendsTheBannerOrNamesTheMissingKey) {
         TestPage page(dir.path);
         page.OpenLogfile();
         page.Cleanup();
-        EXPECT_EQ(0, page.Error());
-        EXPECT_STREQ(found ? "" : "configFile", page.ErrorSubject());
-        EXPECT_STREQ(found ? "" : "problem with Get of VYX-admin-log-dir", page.ErrorMessage());
+        EXPECT_EQ(found ? "0 0 : " : "0 0 configFile: problem with Get of VYX-admin-log-dir",
+                  page.Stored());
         EXPECT_EQ(found ? "earlier\n\n***************\nLogfile created\n" : "earlier\n",
                   ReadFile(dir.path + "VYXsrch.log"));
     }
