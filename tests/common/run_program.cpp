@@ -2,6 +2,7 @@
 #include "run_program.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -11,18 +12,14 @@
 
 extern char **environ;
 
-namespace {
-
 /* Gives up root for "nobody"; false when that account is missing or the switch fails. */
-bool DropToNobody() {
+static bool DropToNobody() {
     if (geteuid() != 0)
         return true;
     const struct passwd *pw = getpwnam("nobody");
     return pw != nullptr && setgroups(0, nullptr) == 0 && setgid(pw->pw_gid) == 0 &&
            setuid(pw->pw_uid) == 0;
 }
-
-} /* namespace */
 
 Child::Child(const std::function<void()> &body, const std::string &input, const RunLimits &limits) {
     WriteFile(io.File("in"), input);
@@ -48,26 +45,20 @@ Child::Child(const std::function<void()> &body, const std::string &input, const 
 ProgramResult Child::Wait() {
     int status = 0;
     waitpid(pid, &status, 0);
-    ProgramResult result;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadFile(io.File("out"));
-    result.err = ReadFile(io.File("err"));
-    return result;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(io.File("out")),
+            ReadFile(io.File("err"))};
 }
 
 Child StartProgram(const std::vector<std::string> &argv, const Environment &env,
                    const std::string &input, const RunLimits &limits) {
-    std::vector<std::string> envText;
-    for (const auto &kv : env)
-        envText.push_back(kv.first + "=" + kv.second);
-    std::vector<char *> envp, args;
-    for (std::string &e : envText)
-        envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-    std::vector<std::string> argText = argv;
-    for (std::string &a : argText)
-        args.push_back(&a[0]);
+    std::vector<std::string> texts = argv; /* the arguments, then NAME=value for each variable */
+    for (const auto &[name, value] : env)
+        texts.push_back(name + "=" + value);
+    std::vector<char *> args, envp;
+    for (size_t i = 0; i < texts.size(); i++)
+        (i < argv.size() ? args : envp).push_back(texts[i].data());
     args.push_back(nullptr);
+    envp.push_back(nullptr);
     return Child(
         [&] {
             execve(args[0], args.data(), envp.data());
@@ -87,21 +78,17 @@ ProgramResult RunInChild(const std::function<void()> &body, const std::string &i
 
 Environment CurrentEnvironment() {
     Environment env;
-    for (char **e = environ; *e != nullptr; ++e) {
-        std::string kv = *e;
-        size_t eq = kv.find('=');
-        if (eq != std::string::npos)
-            env[kv.substr(0, eq)] = kv.substr(eq + 1);
-    }
+    for (char **e = environ; *e != nullptr; ++e)
+        if (const char *eq = strchr(*e, '='))
+            env[std::string(*e, eq - *e)] = eq + 1;
     return env;
 }
 
 std::string UnprivilegedUnavailable(const std::string &program) {
-    if (geteuid() != 0)
-        return "";
-    ProgramResult r =
-        RunInChild([&] { _exit(DropToNobody() && access(program.c_str(), X_OK) == 0 ? 0 : 1); });
-    if (r.status == 0)
-        return "";
-    return "the tests run as root, and the account \"nobody\" cannot run " + program;
+    const auto canRun = [&] {
+        _exit(DropToNobody() && access(program.c_str(), X_OK) == 0 ? 0 : 1);
+    };
+    if (geteuid() == 0 && RunInChild(canRun).status != 0)
+        return "the tests run as root, and the account \"nobody\" cannot run " + program;
+    return "";
 }

@@ -1,5 +1,4 @@
-/* Running a program, or a piece of the test itself, in a child process and collecting its output.
- */
+/* Runs a program, or a piece of the test itself, in a child process and collects its output. */
 #ifndef RUN_PROGRAM_H
 #define RUN_PROGRAM_H
 
@@ -37,10 +36,9 @@ class Child {
     TempDir io;
 };
 
-/* The program argv[0] with exactly env, input on standard input, started without waiting. */
+/* Starts the program argv[0] with exactly env and input on standard input; RunProgram waits. */
 Child StartProgram(const std::vector<std::string> &argv, const Environment &env,
                    const std::string &input, const RunLimits &limits = {});
-/* The same, run to its end. */
 ProgramResult RunProgram(const std::vector<std::string> &argv, const Environment &env,
                          const std::string &input = "", const RunLimits &limits = {});
 /* Code of the test run in a child process (to its exit), with input on standard input. */
@@ -48,10 +46,7 @@ ProgramResult RunInChild(const std::function<void()> &body, const std::string &i
 
 /* The environment of the test process, to run a command as the shell user would. */
 Environment CurrentEnvironment();
-/*
- * Why program cannot be run unprivileged here, or "" when it can: as the
- * tests' own account when that is not root, else as "nobody".
- */
+/* Why program cannot run unprivileged (as "nobody" when the tests run as root), or "". */
 std::string UnprivilegedUnavailable(const std::string &program);
 
 #endif

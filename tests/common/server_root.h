@@ -4,16 +4,14 @@
 
 #include "testfs.h"
 
-/* <root>/config/ for the configuration files, admin/html/ for templates, admin/logs/ for
- * change.log. */
+/* <root>/config/ holds the configuration files, admin/html/ templates, admin/logs/ change.log. */
 class ServerRoot {
   public:
     ServerRoot()
         : root(dir.path.substr(0, dir.path.size() - 1)), confDir(dir.path + "config/"),
           htmlDir(dir.path + "admin/html/"), logDir(dir.path + "admin/logs/") {
-        fs::create_directories(confDir);
-        fs::create_directories(htmlDir);
-        fs::create_directories(logDir);
+        for (const std::string &made : {confDir, htmlDir, logDir})
+            fs::create_directories(made);
     }
     std::string Conf(const std::string &name = "plomex.conf") const { return confDir + name; }
     std::string ChangeLog() const { return logDir + "change.log"; }

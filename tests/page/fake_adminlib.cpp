@@ -25,8 +25,7 @@ int file_exists(const char *path) { return access(path, F_OK) == 0; }
 
 /* Written to standard output, so the order against the page's own text shows. */
 void output_input(const char *type, const char *name, const char *value, const char *other) {
-    auto text = [](const char *s) { return s ? s : "-"; };
-    printf("[%s %s %s %s]", text(type), text(name), text(value), text(other));
+    printf("[%s %s %s %s]", type, name, value, other ? other : "-");
 }
 
 int log_change(const char *file, const char *fmt, ...) {
