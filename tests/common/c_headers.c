@@ -3,5 +3,4 @@
 #include "plugins.h"
 #include "qzpr.h"
 
-/* A translation unit may not be empty. */
-int plomex_c_headers_compile = 1;
+int plomex_c_headers_compile = 1; /* a translation unit may not be empty */

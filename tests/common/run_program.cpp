@@ -31,10 +31,9 @@ Child::Child(const std::function<void()> &body, const std::string &input, const 
     for (int fd = 0; fd < 3; fd++)
         dup2(open(io.File(files[fd]).c_str(), fd ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY, 0600),
              fd);
-    if (limits.fileSizeLimit >= 0) {
-        struct rlimit limit = {static_cast<rlim_t>(limits.fileSizeLimit), RLIM_INFINITY};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
+    const struct rlimit size = {static_cast<rlim_t>(limits.fileSizeLimit), RLIM_INFINITY};
+    if (limits.fileSizeLimit >= 0)
+        setrlimit(RLIMIT_FSIZE, &size);
     if (limits.unprivileged && !DropToNobody())
         _exit(126);
     body();

@@ -18,7 +18,6 @@ struct ProgramResult {
     std::string err; /* standard error */
 };
 
-/* How the child runs beyond its input. */
 struct RunLimits {
     bool unprivileged = false; /* as "nobody" when the tests run as root */
     long fileSizeLimit = -1;   /* RLIMIT_FSIZE in bytes; -1 leaves it */

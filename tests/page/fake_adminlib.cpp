@@ -8,10 +8,6 @@
 #include <cstring>
 #include <unistd.h>
 
-std::map<std::string, std::string> fake::form;
-std::vector<std::string> fake::calls;
-std::string fake::watchedFile;
-
 extern "C" {
 
 char *get_cgi_var(const char *name, const char *, const char *) {

@@ -9,10 +9,10 @@
 namespace fake {
 
 /* Submitted form fields returned by get_cgi_var. */
-extern std::map<std::string, std::string> form;
+inline std::map<std::string, std::string> form;
 /* Every record of log_change, with whether watchedFile existed at that moment. */
-extern std::vector<std::string> calls;
-extern std::string watchedFile;
+inline std::vector<std::string> calls;
+inline std::string watchedFile;
 
 } /* namespace fake */
 
