@@ -78,10 +78,6 @@ ProgramResult RunCgi(const Environment &env, const std::string &body, const RunL
     return RunProgram({VYXCFGSRCH_BIN}, env, body, limits);
 }
 
-Child StartCgi(const Environment &env, const std::string &body) {
-    return StartProgram({VYXCFGSRCH_BIN}, env, body);
-}
-
 ProgramResult Post(const PageRoot &root, const Environment &overrides, const RunLimits &limits) {
     const std::string body = FormBody(overrides);
     return RunCgi(PostEnv(root, body.size()), body, limits);

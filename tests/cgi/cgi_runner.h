@@ -30,8 +30,6 @@ Environment PostEnv(const PageRoot &root, size_t length);
 
 /* The program run with exactly env and body on standard input. */
 ProgramResult RunCgi(const Environment &env, const std::string &body, const RunLimits &limits = {});
-/* The same, started without waiting. */
-Child StartCgi(const Environment &env, const std::string &body);
 /* A POST of FormBody(overrides). */
 ProgramResult Post(const PageRoot &root, const Environment &overrides,
                    const RunLimits &limits = {});

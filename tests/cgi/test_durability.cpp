@@ -50,14 +50,13 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
                                 std::chrono::steady_clock::now() - start)
                                 .count();
     std::mt19937 rng(20261205);
-    int value = 501, keptOld = 0, recordsOfKilled = 0, locksLeft = 0;
-    const int rounds = 50;
-    for (int round = 0; round < rounds; round++) {
+    int value = 501;
+    for (int round = 0; round < 50; round++) {
         SCOPED_TRACE("round " + std::to_string(round));
         const std::string before = ReadFile(root.Conf()), logBefore = ReadFile(root.ChangeLog());
         const int next = 200 + 2 * round; /* within the largest set of 1000 */
         const std::string body = FormBody(MaxRecords(value, next));
-        Child save = StartCgi(PostEnv(root, body.size()), body);
+        Child save = StartProgram({VYXCFGSRCH_BIN}, PostEnv(root, body.size()), body);
         usleep(static_cast<useconds_t>(rng() % (saveMicros * 3 / 2 + 1)));
         kill(save.pid, round % 5 == 4 ? SIGTERM : SIGKILL);
         save.Wait();
@@ -68,8 +67,6 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
         const size_t at = before.find("QZ-max-records = ");
         expected.replace(at, before.find('\n', at) - at,
                          "QZ-max-records = " + std::to_string(next));
-        keptOld += after == before;
-        recordsOfKilled += !logAdded.empty();
         EXPECT_EQ(after == before ? before : expected, after);
         EXPECT_TRUE(after != before || logAdded.empty()) << "a record of a change never saved";
         value = after == before ? value : next;
@@ -84,7 +81,6 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
              * record names a process that no longer runs, or is empty when the
              * process was killed before it could write one.
              */
-            locksLeft++;
             const std::string record = ReadFile(root.Lock());
             EXPECT_TRUE(record.empty() ||
                         Holds(record, ", PID=" + std::to_string(save.pid) + "\n"));
@@ -97,21 +93,15 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
         value = next + 1;
         EXPECT_EQ(std::vector<std::string>{}, Leftovers(root));
     }
-    std::cout << "kill rounds: " << rounds << ", old version kept " << keptOld
-              << ", new version whole " << rounds - keptOld << " (with its record "
-              << recordsOfKilled << "), plomex.lock left " << locksLeft << ", one save "
-              << saveMicros << " us\n";
-}
-
-/* What killed writers left behind goes with the next save, and nothing else does. */
-TEST(CgiDurabilityTest, TheNextSaveClearsWhatKilledWritersLeft) {
-    PageRoot root;
-    ASSERT_TRUE(Holds(SaveMaxRecords(root, 500, 501), "Congratulations"));
-    const std::string version = root.confDir + "history/plomex.conf/20260101T000000.000000000Z";
+    /*
+     * Temporary files of other writers go with the next save too, and so does a version whose
+     * writer died before its record; a name that only looks like theirs stays.
+     */
+    const std::string version = root.confDir + "history/plomex.conf/20991231T000000.000000000Z";
     for (const char *name : {"plomex.conf.tmp-AbC123", "obj.conf.tmp-zz9Z0q", "notes.tmp-kept"})
         WriteFile(root.Conf(name), "half");
     WriteFile(version + ".version", "no record");
-    ASSERT_TRUE(Holds(SaveMaxRecords(root, 501, 502), "Congratulations"));
+    EXPECT_TRUE(Holds(SaveMaxRecords(root, value, 500), "Congratulations"));
     EXPECT_EQ(std::vector<std::string>{"notes.tmp-kept"}, Leftovers(root));
     EXPECT_FALSE(Exists(version + ".version"));
 }
@@ -132,7 +122,7 @@ TEST(CgiDurabilityTest, ASaveWaitsForTheRunBeforeIt) {
         const bool refuses = std::string(wait) == "0" || std::string(wait) == "1";
         ASSERT_EQ(0, flock(held, LOCK_EX));
         env["KELMRIX_LOCK_WAIT"] = wait;
-        Child waiting = StartCgi(env, body);
+        Child waiting = StartProgram({VYXCFGSRCH_BIN}, env, body);
         usleep(300000);
         if (!refuses)
             flock(held, LOCK_UN);
@@ -173,8 +163,8 @@ TEST(CgiDurabilityTest, FailedSavesAnswerClearlyAndChangeNothing) {
         WriteFile(root.Conf(), ReadFile(root.Conf()) + std::string(100, '#') + "\n" +
                                    std::string(20000, ';') + "\n");
         ASSERT_TRUE(Holds(SaveMaxRecords(root, 500, 600), "Congratulations"));
-        const std::string conf = ReadFile(root.Conf()), backup = ReadFile(root.Backup());
-        const std::string log = ReadFile(root.ChangeLog());
+        const std::string conf = ReadFile(root.Conf()), backup = ReadFile(root.Backup()),
+                          log = ReadFile(root.ChangeLog());
         chmod(root.dir.path.c_str(), 0755);
         chmod(root.logDir.c_str(), 0777);
         chmod(root.ChangeLog().c_str(), 0666);
