@@ -38,10 +38,9 @@ std::string SaveMaxRecords(const PageRoot &root, int from, int to, const RunLimi
 TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
     PageRoot root;
     std::string big = ReadFile(root.Conf());
-    for (int i = 0; i < 50000; i++)
-        big += i % 10 == 0 ? "[bulk-" + std::to_string(i) + "]\n"
-                           : "key-" + std::to_string(i % 10) +
-                                 " = a value long enough to look real " + std::to_string(i) + "\n";
+    for (int i = 0; i < 50000; i++) /* sections of ten lines */
+        big += i % 10 ? "key-" + std::to_string(i % 10) + " = a value long enough to look real\n"
+                      : "[bulk-" + std::to_string(i) + "]\n";
     WriteFile(root.Conf(), big);
     /* One save first, so the file is in its stored form and a save changes one line only. */
     const auto start = std::chrono::steady_clock::now();
@@ -76,11 +75,7 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
 
         std::string answer = SaveMaxRecords(root, value, next + 1);
         if (Holds(answer, "locked")) {
-            /*
-             * The stale lock is told apart and cleared as the README says: its
-             * record names a process that no longer runs, or is empty when the
-             * process was killed before it could write one.
-             */
+            /* A stale lock, cleared as the README says: its process is gone, or never wrote. */
             const std::string record = ReadFile(root.Lock());
             EXPECT_TRUE(record.empty() ||
                         Holds(record, ", PID=" + std::to_string(save.pid) + "\n"));
@@ -93,10 +88,7 @@ TEST(CgiDurabilityTest, KilledSavesLeaveAWholeVersionAndTheNextSaveCleansUp) {
         value = next + 1;
         EXPECT_EQ(std::vector<std::string>{}, Leftovers(root));
     }
-    /*
-     * Temporary files of other writers go with the next save too, and so does a version whose
-     * writer died before its record; a name that only looks like theirs stays.
-     */
+    /* Other writers' temporary files and unrecorded versions go too; look-alike names stay. */
     const std::string version = root.confDir + "history/plomex.conf/20991231T000000.000000000Z";
     for (const char *name : {"plomex.conf.tmp-AbC123", "obj.conf.tmp-zz9Z0q", "notes.tmp-kept"})
         WriteFile(root.Conf(name), "half");
