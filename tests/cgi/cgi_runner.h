@@ -23,18 +23,15 @@ class PageRoot : public ServerRoot {
 
 /* The page's form as the test plomex.conf fills it, changed by overrides ("\x01" drops a field). */
 std::string FormBody(const Environment &overrides);
-/* env with the variables of changes set, or removed where their value is "". */
-Environment Changed(Environment env, const Environment &changes);
-/* The environment of a form POST of length bytes from a browser on the same host. */
-Environment PostEnv(const PageRoot &root, size_t length);
+/* The environment of a form POST of length bytes from a browser on the same host, with the
+ * variables of changes set, or removed where their value is "". */
+Environment PostEnv(const PageRoot &root, size_t length, const Environment &changes = {});
 
 /* The program run with exactly env and body on standard input. */
 ProgramResult RunCgi(const Environment &env, const std::string &body, const RunLimits &limits = {});
 /* A POST of FormBody(overrides). */
 ProgramResult Post(const PageRoot &root, const Environment &overrides,
                    const RunLimits &limits = {});
-/* The same, expected to be saved. */
-void Save(const PageRoot &root, const Environment &overrides);
 /* The status page's answer to a GET of query, or to a POST of body when one is given. */
 std::string StatusPage(const PageRoot &root, const std::string &query, const std::string &body = "",
                        const RunLimits &limits = {});

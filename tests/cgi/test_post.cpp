@@ -43,8 +43,7 @@ TEST(CgiPostTest, RefusedPostsSayWhyAndChangeNothing) {
         if (c.lockRecord)
             WriteFile(root.Lock(), c.lockRecord);
         const std::string body = c.body.empty() ? FormBody(c.form) : c.body;
-        const Environment env = Changed(PostEnv(root, body.size()), c.env);
-        const ProgramResult r = RunCgi(env, body);
+        const ProgramResult r = RunCgi(PostEnv(root, body.size(), c.env), body);
         EXPECT_EQ(0, r.status);
         for (const char *part : {c.why, c.subject ? c.subject : c.why, "role=\"alert\"",
                                  "<p class=\"adm-links\"><a href=\"/admin/vyxcfgsrch\">Back to the "
@@ -79,8 +78,7 @@ TEST(CgiPostTest, AnswerTellsWhetherAnythingChanged) {
         const std::string body = FormBody(c.overrides);
         SCOPED_TRACE(body);
         PageRoot root;
-        const Environment env = Changed(PostEnv(root, body.size()), c.env);
-        const std::string page = Body(RunCgi(env, body));
+        const std::string page = Body(RunCgi(PostEnv(root, body.size(), c.env), body));
         EXPECT_TRUE(Holds(page, c.answer));
         EXPECT_TRUE(Holds(page, "role=\"status\""));
         EXPECT_EQ(c.overrides.empty(), !Exists(root.Backup()));

@@ -34,7 +34,7 @@ TEST(CgiStatusTest, RestorePutsTheKeptVersionBackOrChangesNothing) {
         SCOPED_TRACE(c.name);
         PageRoot root;
         const std::string original = ReadFile(root.Conf());
-        Save(root, {{"new_QZ_max_records", "600"}});
+        ASSERT_TRUE(Holds(Body(Post(root, {{"new_QZ_max_records", "600"}})), "Congratulations"));
         const std::string id = Kept(root).at(0), conf = ReadFile(root.Conf());
         const std::string backup = ReadFile(root.Backup()), log = ReadFile(root.ChangeLog());
         if (c.lock)
@@ -86,7 +86,7 @@ TEST(CgiStatusTest, OnlyAStaleLockIsRemoved) {
 /* The page tells who holds the lock; the address picks a comparison, a log page or a refusal. */
 TEST(CgiStatusTest, TheStatusComesWithWhatTheAddressPicks) {
     PageRoot root;
-    Save(root, {{"new_QZ_max_records", "800"}});
+    ASSERT_TRUE(Holds(Body(Post(root, {{"new_QZ_max_records", "800"}})), "Congratulations"));
     std::string records = ReadFile(root.ChangeLog()); /* more than one page of them */
     for (int i = 0; i < 24; i++)
         records += "[06/Dec/2026:01:00:00 +0000] admin plomex.conf: QZ-max-records set to 9\n";
