@@ -41,9 +41,8 @@ TEST(CgiStatusTest, RestorePutsTheKeptVersionBackOrChangesNothing) {
             WriteFile(root.Lock(), c.lock);
         if (c.removeVersion)
             unlink((root.confDir + "history/plomex.conf/" + id + ".version").c_str());
-        std::string body = c.body;
-        if (body.back() == '@')
-            body.replace(body.size() - 1, 1, id);
+        const std::string body =
+            c.body.back() == '@' ? c.body.substr(0, c.body.size() - 1) + id : c.body;
         const std::string page = StatusPage(root, "", body);
         EXPECT_TRUE(Holds(page, c.answer));
         EXPECT_TRUE(Holds(page, c.restored ? "role=\"status\"" : "role=\"alert\""));
