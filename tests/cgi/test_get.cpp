@@ -107,4 +107,12 @@ TEST(CgiGetTest, ProblemsGetAnErrorPageAndNoForm) {
     }
 }
 
+TEST(CgiGetTest, OtherMethodsGetTheHeaderAlone) {
+    PageRoot root;
+    for (const char *method : {"HEAD", "get", "PUT", ""}) {
+        SCOPED_TRACE(method);
+        EXPECT_EQ("Content-type: text/html\n\n", RunCgi(root.Env(method), "").out);
+    }
+}
+
 } /* namespace */
