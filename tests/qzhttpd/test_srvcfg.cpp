@@ -7,9 +7,10 @@ using srvcfg::Layout;
 
 /*
  * An untouched file renders back byte for byte, carriage returns and a last line without its
- * newline too; a line added after that one goes on a line of its own.
+ * newline too; a line added after that one goes on a line of its own. Values with blanks, quotes
+ * and backslashes are written quoted and read back as they were.
  */
-TEST(SrvcfgFile, UntouchedFilesRenderByteForByte) {
+TEST(SrvcfgFile, FilesAndValuesReadBackAsWritten) {
     const std::string text = Fixture("obj_crlf_no_final_newline.conf");
     srvcfg::File f;
     std::string why;
@@ -17,23 +18,13 @@ TEST(SrvcfgFile, UntouchedFilesRenderByteForByte) {
     EXPECT_EQ(srvcfg::Render(f), text);
     f.lines.push_back(srvcfg::MakeObjectOpen(srvcfg::ByPath, "/a/*"));
     EXPECT_EQ(srvcfg::Render(f), text + "\n<Object ppath=\"/a/*\">\n");
-}
-
-TEST(SrvcfgFile, WrittenValuesReadBackUnchanged) {
-    const std::pair<const char *, const char *> cases[] = {{"", R"("")"},
-                                                           {"/srv/a b", R"("/srv/a b")"},
-                                                           {R"(say "x")", R"("say \"x\"")"},
-                                                           {R"(C:\dir\)", R"("C:\\dir\\")"}};
-    for (const auto &[value, quoted] : cases) {
-        SCOPED_TRACE(value);
-        EXPECT_EQ(srvcfg::Quote(value), quoted);
-        srvcfg::Directive d{"Init", "f", {{"v", value}}};
-        srvcfg::File f;
-        std::string why;
-        ASSERT_TRUE(srvcfg::Parse(srvcfg::MakeEntry(d).text, Layout::Init, f, why)) << why;
-        ASSERT_EQ(f.lines.size(), 1u);
-        EXPECT_TRUE(f.lines[0].dir == d);
-    }
+    const srvcfg::Directive d{
+        "Init", "f", {{"a", ""}, {"b", "/srv/a b"}, {"c", R"(say "x")"}, {"d", R"(C:\dir\)"}}};
+    const std::string entry = srvcfg::MakeEntry(d).text;
+    EXPECT_EQ(entry, R"(Init fn="f" a="" b="/srv/a b" c="say \"x\"" d="C:\\dir\\")");
+    ASSERT_TRUE(srvcfg::Parse(entry, Layout::Init, f, why)) << why;
+    ASSERT_EQ(f.lines.size(), 1u);
+    EXPECT_TRUE(f.lines[0].dir == d);
 }
 
 TEST(SrvcfgFile, NamesTheBadLine) {
@@ -52,7 +43,6 @@ TEST(SrvcfgFile, NamesTheBadLine) {
         {obj, "</Object>", "line 1: </Object> without an open object"},
         {obj, "<Object id=\"a\">", "line 1: an object needs name=\"...\" or ppath=\"...\""},
         {obj, "<Object name=\"a\">\n</Object> x", "line 2: object tag does not end with '>'"},
-        {obj, Fixture("obj_unclosed.conf"), "line 2: object is never closed"},
     };
     for (const auto &[layout, text, want] : cases) {
         SCOPED_TRACE(text);
@@ -80,19 +70,15 @@ TEST_F(SrvcfgCalls, HandleFindsItsDirectiveAfterTheFileChangedAndIsRejectedWhenS
     EXPECT_EQ(delete_pblock_byptr(1, "default", "Service", first), 0) << "object gone";
 }
 
-/* Every call on a file it cannot parse fails, says so once, and leaves the file as it was. */
+/* A call on a file it cannot parse fails, says so once per file, and leaves the file as it was. */
 TEST_F(SrvcfgCalls, UnparseableFileFailsEveryCall) {
     Write("obj.conf", Fixture("obj_unclosed.conf"));
     Write("init.conf", "Init oops\n");
     adm_flush_change_log(); /* a run of its own */
     EXPECT_EQ(zrv_failed(), 0);
     testing::internal::CaptureStderr();
-    const int succeeded = add_object(1, "a") + grab_object(1, "a") + delete_object(1, "a") +
-                          add_pblock(1, "a", "Service", "f", 0) +
-                          (grab_pblock(1, "a", "Service", "f", nullptr, nullptr) != nullptr) +
-                          delete_pblock(1, "a", "Service", "f", nullptr, nullptr) +
-                          set_zrv_init("f", nullptr, nullptr, 0) + get_zrv_init("f") +
-                          delete_zrv_init("f");
+    const int succeeded = add_object(1, "a") + grab_object(1, "a") +
+                          set_zrv_init("f", nullptr, nullptr, 0) + get_zrv_init("f");
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(succeeded, 0);
     EXPECT_EQ(Conf("obj.conf"), Fixture("obj_unclosed.conf"));
