@@ -10,8 +10,6 @@
 #include <gtest/gtest.h>
 #include <tuple>
 
-namespace {
-
 TEST(AdmStatus, ChangeLogIsReadFromItsEndOnly) {
     TempDir dir;
     const std::string log = dir.File("change.log"), at = "[05/Dec/2026:18:49:51 +0000] admin ";
@@ -42,16 +40,12 @@ TEST(AdmStatus, SettingChangesFollowSectionsAndKeys) {
     std::string bulk;
     for (int i = 0; i < 2000; i++)
         bulk += "[s" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
-    /* A long file: a few lines at its head and tail around many sections. */
     auto file = [&](const std::string &head, const std::string &tail = "[b]\nk=9\n[a]\nlate=1\n") {
         return head + bulk + tail;
     };
     const std::string head = "[a]\nk = 1\n# note\nx=2\n", before = file(head);
-    const struct {
-        const char *name;
-        std::string before, after;
-        std::vector<std::string> changes; /* "section key before>after", "-" for unset */
-    } cases[] = {
+    /* name, before, after, and the changes as "section key before>after", "-" for unset */
+    const std::tuple<const char *, std::string, std::string, std::vector<std::string>> cases[] = {
         {"comments holding '=', a shadowed key, keys gone and new",
          "# c = 1\n[a]\nk = 1\nk=shadowed\nx=2\n[b]\nk=1\ngone=3\n",
          "; c = 2\n[a]\nk=1\nx = 20\nnew=4\n[b]\nk=5\n",
@@ -64,13 +58,13 @@ TEST(AdmStatus, SettingChangesFollowSectionsAndKeys) {
         {"a section named twice", before, file(head, "[b]\nk=9\n[a]\nlate=2\n"), {"a late 1>2"}},
         {"the last line without its newline", "[a]\nx=1", "[a]\nx=2", {"a x 1>2"}},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[name, old, now, changes] : cases) {
+        SCOPED_TRACE(name);
         std::vector<std::string> got;
-        for (const adm_setting_change &ch : adm_setting_changes(c.before, c.after))
+        for (const adm_setting_change &ch : adm_setting_changes(old, now))
             got.push_back(ch.section + " " + ch.key + " " + (ch.wasSet ? ch.before : "-") + ">" +
                           (ch.isSet ? ch.after : "-"));
-        EXPECT_EQ(got, c.changes);
+        EXPECT_EQ(got, changes);
     }
 }
 
@@ -116,5 +110,3 @@ TEST(AdmStatus, VersionsKeptByCopyFollowTheBound) {
     unsetenv("KELMRIX_CONF_DIR");
     unsetenv("KELMRIX_HISTORY_KEEP");
 }
-
-} /* namespace */
