@@ -35,6 +35,17 @@ TEST(AdmPage, TemplateWritesOrdinaryLinesAndHandsBackExactDirectives) {
               ReadFile(ADM_TEST_DATA "/html/sample.expected"));
 }
 
+/* A line longer than the caller's buffer comes back in pieces, none of them overrunning it. */
+TEST(AdmPage, LongTemplateLineComesInPieces) {
+    ProgramResult c = InChild([] {
+        adm_template *t = open_html_file("longline.html");
+        char line[1024];
+        while (next_html_line(t, line))
+            printf("%zu\n", strlen(line));
+    });
+    EXPECT_EQ(c.out, "1023\n485\n");
+}
+
 /* A problem once the template began is a section of that page; a template outside the template
  * directory is refused with a page of its own. */
 TEST(AdmPage, ProblemsAreAnsweredOnThePage) {

@@ -55,6 +55,22 @@ TEST(SrvcfgFile, NamesTheBadLine) {
 
 class SrvcfgCalls : public ServerRootTest {};
 
+/* A handle still finds its directive after the file changed, and is refused once used or gone. */
+TEST_F(SrvcfgCalls, HandleFindsItsDirectiveAfterTheFileChangedAndIsRejectedWhenStale) {
+    add_pblock(1, "default", "Service", "a", 0);
+    add_pblock(1, "default", "Service", "b", 2, "m", "1");
+    add_pblock(1, "default", "Service", "b", 2, "m", "2");
+    zrv_pblock *second = grab_pblock(1, "default", "Service", "b", "m", "2");
+    zrv_pblock *first = grab_pblock(1, "default", "Service", "b", nullptr, nullptr);
+    delete_pblock(1, "default", "Service", "a", nullptr, nullptr);
+    EXPECT_EQ(delete_pblock_byptr(1, "default", "Service", second), 1);
+    EXPECT_EQ(Conf("obj.conf"), "<Object name=\"default\">\nService fn=\"b\" m=\"1\"\n</Object>\n");
+    EXPECT_EQ(delete_pblock_byptr(1, "default", "Service", second), 0) << "handle already used";
+    EXPECT_EQ(delete_pblock_byptr(1, "default", "NameTrans", first), 0) << "other type";
+    delete_object(1, "default");
+    EXPECT_EQ(delete_pblock_byptr(1, "default", "Service", first), 0) << "object gone";
+}
+
 /* A call on a file it cannot parse fails, says so once per file, and leaves the file as it was. */
 TEST_F(SrvcfgCalls, UnparseableFileFailsEveryCall) {
     Write("obj.conf", Fixture("obj_unclosed.conf"));
