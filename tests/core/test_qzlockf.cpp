@@ -9,42 +9,38 @@
 
 extern bool fakeAccessMissesFile, fakeLockRefused; /* fake_qzpr.cpp */
 
-TEST(QZlockfile, TakesLockRecordsHolderAndRemovesItAtEnd) {
-    TempDir dir;
-    const std::string lock = dir.File("x.lock"), pid = std::to_string(getpid());
-    for (const char *msg : {static_cast<const char *>(nullptr), "saving"}) {
-        EXPECT_FALSE(fs::exists(lock)) << "removed when its holder ended";
-        QZlockfile lf;
-        EXPECT_EQ(lf.Init(lock.c_str(), msg), 1);
-        EXPECT_EQ(lf.Init(lock.c_str(), msg), 0); /* held already */
-        std::string record = "Host=[^\n,]*, PID=" + pid + (msg ? " msg=saving\n" : "\n");
-        EXPECT_TRUE(std::regex_match(ReadFile(lock), std::regex(record))) << ReadFile(lock);
-    }
-    EXPECT_FALSE(fs::exists(lock));
-}
-
-/* A failed Init never deletes another holder's file, and leaves none of its own behind. */
-TEST(QZlockfile, FailedInitLeavesOnlyAnotherHoldersFile) {
+/* A free lock is taken and its holder recorded; the object removes its own file when it ends. A
+ * failed Init never deletes another holder's file, and leaves none of its own behind. */
+TEST(QZlockfile, TakesAFreeLockAndRemovesOnlyItsOwnFile) {
+    const std::string other = "Host=other, PID=1\n",
+                      holder = "Host=[^\n,]*, PID=" + std::to_string(getpid());
     struct Row {
-        const char *name;
+        const char *name, *msg;
         bool heldByOther, accessMisses, lockRefused;
-    } rows[] = {{"held, seen by the check", true, false, false},
-                {"held, made just after the check", true, true, false},
-                {"made but its lock refused", false, false, true}};
+    } rows[] = {{"free", nullptr, false, false, false},
+                {"free, with a message", "saving", false, false, false},
+                {"held, seen by the check", nullptr, true, false, false},
+                {"held, made just after the check", nullptr, true, true, false},
+                {"made but its lock refused", nullptr, false, false, true}};
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         TempDir dir;
-        const std::string lock = dir.File("x.lock"), other = "Host=other, PID=1\n";
+        const std::string lock = dir.File("x.lock");
         if (row.heldByOther)
             WriteFile(lock, other);
+        const bool takes = !row.heldByOther && !row.lockRefused;
         {
             QZlockfile lf;
             fakeAccessMissesFile = row.accessMisses, fakeLockRefused = row.lockRefused;
-            EXPECT_EQ(lf.Init(lock.c_str(), nullptr), 0);
+            EXPECT_EQ(lf.Init(lock.c_str(), row.msg), takes);
             fakeAccessMissesFile = fakeLockRefused = false;
-            EXPECT_EQ(fs::exists(lock), row.heldByOther);
-            EXPECT_EQ(lf.Init(lock.c_str(), nullptr), !row.heldByOther); /* nothing stuck */
+            if (takes) {
+                const std::string record = holder + (row.msg ? " msg=saving\n" : "\n");
+                EXPECT_TRUE(std::regex_match(ReadFile(lock), std::regex(record))) << ReadFile(lock);
+            }
+            /* Held already, by this object or another; after a refused lock nothing is stuck. */
+            EXPECT_EQ(lf.Init(lock.c_str(), row.msg), row.lockRefused);
         }
-        EXPECT_EQ(fs::exists(lock) ? ReadFile(lock) : "(none)", row.heldByOther ? other : "(none)");
+        EXPECT_EQ(Exists(lock) ? ReadFile(lock) : "none", row.heldByOther ? other : "none");
     }
 }
