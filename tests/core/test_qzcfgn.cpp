@@ -130,10 +130,7 @@ TEST(QZcfgn, OpenModeDecidesCreationAndChanges) {
 TEST(QZcfgn, OpenSearchesTheDirectoryList) {
     TempDir empty, holder;
     WriteFile(holder.File("x.conf"), "[s]\nk=found\n");
-    /* The directories as a caller names them, without a final "/". */
-    const std::string first = empty.path.substr(0, empty.path.size() - 1),
-                      second = holder.path.substr(0, holder.path.size() - 1);
-    const char *list[] = {first.c_str(), second.c_str(), nullptr}, *none[] = {nullptr};
+    const char *list[] = {empty.path.c_str(), holder.path.c_str(), nullptr}, *none[] = {nullptr};
     /* The error of an object opened on file and dirs, and the value it loaded. */
     auto open = [](const std::string &file, const char **dirs) {
         QZcfgn cfg(file.c_str(), dirs, QZcfgn::ReadOnly);
@@ -144,16 +141,11 @@ TEST(QZcfgn, OpenSearchesTheDirectoryList) {
     EXPECT_EQ(open(holder.File("x.conf"), none), "0 found") << "absolute: the list not used";
     EXPECT_EQ(open("y.conf", list), "42 -");
     EXPECT_EQ(open("x.conf", none), "0 -") << "an empty list";
-    /* A file that opens but fails on reading is not taken for an empty or shorter one. */
-    EXPECT_EQ(open("/proc/self/mem", none), "42 -");
-    /* The name found, or the error when there is none. */
-    auto find = [&list](const char *file) {
-        QZfname name(file, list);
-        return name.name != nullptr ? std::string(name.name) : std::to_string(name.Error());
-    };
-    EXPECT_EQ(find("x.conf"), second + "/x.conf");
-    EXPECT_EQ(find("./x.conf"), "./x.conf") << "taken as it is";
-    EXPECT_EQ(find("y.conf"), "21");
+    EXPECT_EQ(open("/proc/self/mem", none), "42 -") << "opens, but reading fails";
+    QZfname found("x.conf", list), asIs("./x.conf", list), missing("y.conf", list);
+    EXPECT_STREQ(found.name, (holder.path + "/x.conf").c_str()) << "directory, \"/\" and name";
+    EXPECT_STREQ(asIs.name, "./x.conf") << "taken as it is";
+    EXPECT_EQ(missing.Error(), 21);
 }
 
 /* The walk over the section headers: every header in file order, names cut to max (here 3). */
