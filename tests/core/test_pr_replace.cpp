@@ -49,6 +49,21 @@ TEST(PRReplaceFile, NewVersionReplacesTheFileAndTheOldOneBecomesTheBackup) {
     }
 }
 
+/* A replace ended by SIGTERM half way leaves the file, its backup and nothing else. */
+TEST(PRReplaceFile, AStoppedReplaceLeavesEverythingAsItWas) {
+    TempDir dir;
+    const std::string file = dir.File("f"), backup = dir.File("f.backup");
+    WriteFile(file, "current\n");
+    WriteFile(backup, "previous\n");
+    const auto stopHalfWay = [](int fd, void *) {
+        return PR_WriteAll(fd, "half", 4) + raise(SIGTERM);
+    };
+    EXPECT_EXIT(PR_ReplaceFile(file.c_str(), stopHalfWay, nullptr, backup.c_str()),
+                testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EQ(ReadFile(file) + ReadFile(backup), "current\nprevious\n");
+    EXPECT_EQ(Files(dir.path), 2);
+}
+
 /* Where the backup cannot be a link (another file system), it is a copy, and only a whole one.
  * A write beyond the size limit fails instead of ending the process, only while replacing. */
 TEST(PRReplaceFile, BackupIsCopiedWhereItCannotBeLinked) {
