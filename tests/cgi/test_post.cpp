@@ -5,7 +5,12 @@ namespace {
 
 /* Every refusal answers why with status 0 and leaves the server root as it was. */
 TEST(CgiPostTest, RefusedPostsSayWhyAndChangeNothing) {
-    const char *records = "new_QZ_max_records", *largest = "new_QZ_largest_set";
+    const char *records = "new_QZ_max_records", *largest = "new_QZ_largest_set",
+               *date = "new_QZ_date_time";
+    /* The texts of the refusals, as the page must spell them. */
+    const char *positive = "Value must be greater than 0",
+               *atMostLargest = "Value must be less than or equal to largest set",
+               *locked = "Configuration file is locked. Please try again later.";
     const std::string changed = FormBody({{records, "800"}});
     const struct {
         const char *why, *subject;
@@ -14,20 +19,20 @@ TEST(CgiPostTest, RefusedPostsSayWhyAndChangeNothing) {
         Environment env = {};  /* "" removes the variable */
         const char *lockRecord = nullptr;
     } cases[] = {
-        {"greater than 0", "Max Records", {{records, "0"}}},
-        {"greater than 0", "Max Records", {{records, ""}}},
-        {"less than or equal to largest set", "Max Records", {{records, "20"}, {largest, "0"}}},
-        {"less than or equal to largest set", "Max Records", {{records, "99999999999999999999"}}},
-        {"less than or equal to 5000", "Largest Set", {{records, "100"}, {largest, "5001"}}},
-        {"should be numbers only", largest, {{largest, "12a"}}},
-        {"Please enter a value", "new_QZ_date_time", {{"new_QZ_date_time", "\x01"}}},
-        {"Configuration file is locked", "plomex.conf", {}, changed, {}, "Host=other, PID=1\n"},
+        {positive, "Max Records", {{records, "0"}}},
+        {positive, "Max Records", {{records, ""}}},
+        {atMostLargest, "Max Records", {{records, "20"}, {largest, "0"}}},
+        {atMostLargest, "Max Records", {{records, "99999999999999999999"}}},
+        {"Value must be less than or equal to 5000", "Largest Set", {{largest, "5001"}}},
+        {"The named field should be numbers only", largest, {{largest, "12a"}}},
+        {"Please enter a value for the named field.", date, {{date, "\x01"}}},
+        {locked, "plomex.conf", {}, changed, {}, "Host=other, PID=1\n"},
         {"how long", nullptr, {}, changed, {{"CONTENT_LENGTH", ""}}},
         {"ended", nullptr, {}, changed, {{"CONTENT_LENGTH", std::to_string(changed.size() + 10)}}},
         {"65536", nullptr, {}, changed + std::string(70000, 'x'), {{"CONTENT_LENGTH", "70000"}}},
         {"x-www-form-urlencoded", nullptr, {}, changed, {{"CONTENT_TYPE", "text/plain"}}},
         {"%-escape", nullptr, {}, changed + "&x=%G1"},
-        {"control character", nullptr, {{records, "800"}, {"new_QZ_date_time", "a\nQZ-x=1"}}},
+        {"control character", nullptr, {{records, "800"}, {date, "a\nQZ-x=1"}}},
         {"control character", nullptr, {}, changed + "&new_QZ_date_time=%00"},
         {"another site", nullptr, {}, changed, {{"HTTP_ORIGIN", "http://127.0.0.1:9999"}}},
         {"another site",
