@@ -35,6 +35,7 @@ TEST(CgiStatusTest, RestorePutsTheKeptVersionBackOrChangesNothing) {
         PageRoot root;
         const std::string original = ReadFile(root.Conf());
         ASSERT_TRUE(Holds(Body(Post(root, {{"new_QZ_max_records", "600"}})), "Congratulations"));
+        ASSERT_EQ(Kept(root).size(), 1u) << "one version for the one save, and no other file";
         const std::string id = Kept(root).at(0), conf = ReadFile(root.Conf());
         const std::string backup = ReadFile(root.Backup()), log = ReadFile(root.ChangeLog());
         if (c.lock)
