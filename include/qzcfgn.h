@@ -30,6 +30,9 @@ class QZcfgn : public QZbase {
   public:
     enum Filemode { ReadOnly = 0, ReadWrite = 1 };
 
+    /* The write-back keeps the version before it as the path followed by this. */
+    static constexpr const char kBackupSuffix[] = ".backup";
+
     /* A closed object in ReadOnly mode. */
     QZcfgn();
     /* The same, then Open(file, mode). */

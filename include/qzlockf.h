@@ -22,6 +22,13 @@ class QZlockfile {
      */
     int Init(const char *file, const char *msg);
 
+    /*
+     * Reads a record as Init writes it: 1 with the host name (cut to
+     * host_size - 1 bytes, "" when the taker could not name its host) and the
+     * process id; 0 when text holds no such record.
+     */
+    static int ParseRecord(const char *text, char *host, size_t host_size, long &pid);
+
   private:
     QZlockfile(const QZlockfile &) = delete;
     QZlockfile &operator=(const QZlockfile &) = delete;

@@ -573,13 +573,13 @@ int QZcfgn::Flush() {
     /* A read-only object never writes, even when asked directly. */
     if (!open || mode == ReadOnly)
         return 0;
-    /* Room for ".backup" in a name of sizeof path bytes. */
-    if (strlen(path) > sizeof path - sizeof ".backup") {
+    /* Room for the backup suffix in a name of sizeof path bytes. */
+    if (strlen(path) > sizeof path - sizeof kBackupSuffix) {
         SetError(42);
         return 0;
     }
     char backup[sizeof path];
-    snprintf(backup, sizeof backup, "%s.backup", path);
+    snprintf(backup, sizeof backup, "%s%s", path, kBackupSuffix);
     switch (PR_ReplaceFile(path, WriteLines, this, backup)) {
     case QZPR_REPLACE_OK:
         return 1;

@@ -3,6 +3,7 @@
 
 #include "qzstr.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -16,13 +17,16 @@ QZlockfile::~QZlockfile() {
         PR_Delete(path);
 }
 
+static const char kHostField[] = "Host=";
+static const char kPidField[] = ", PID=";
+
 /* "Host=<host>, PID=<pid>", then " msg=<msg>" when a message is given, then a newline. */
 static std::string Record(const char *msg) {
     char host[128];
     PR_GetSystemInfo(QZPR_SI_HOSTNAME, host, sizeof host);
-    std::string record = "Host=";
+    std::string record = kHostField;
     record += host;
-    record += ", PID=";
+    record += kPidField;
     record += std::to_string(getpid());
     if (msg != nullptr) {
         record += " msg=";
@@ -64,5 +68,29 @@ int QZlockfile::Init(const char *file, const char *msg) {
     locked = 1;
     PR_Close(this->file);
     this->file = nullptr;
+    return 1;
+}
+
+int QZlockfile::ParseRecord(const char *text, char *host, size_t host_size, long &pid) {
+    pid = 0;
+    if (host_size > 0)
+        host[0] = '\0';
+    if (text == nullptr || strncmp(text, kHostField, sizeof kHostField - 1) != 0)
+        return 0;
+    const char *name = text + sizeof kHostField - 1;
+    const char *sep = strstr(name, kPidField);
+    if (sep == nullptr)
+        return 0;
+    char *end = nullptr;
+    const long n = strtol(sep + sizeof kPidField - 1, &end, 10);
+    if (end == sep + sizeof kPidField - 1 || (*end != '\0' && *end != '\n' && *end != ' '))
+        return 0;
+    pid = n;
+    if (host_size > 0) {
+        const size_t len = static_cast<size_t>(sep - name);
+        const size_t cut = len < host_size - 1 ? len : host_size - 1;
+        memcpy(host, name, cut);
+        host[cut] = '\0';
+    }
     return 1;
 }
