@@ -11,7 +11,8 @@
  *   KELMRIX_HTML_DIR    template directory (default $KELMRIX_ROOT/admin/html)
  *   KELMRIX_LOG_DIR     admin log directory, holding change.log
  *                       (default $KELMRIX_ROOT/admin/logs)
- *   KELMRIX_LOCK_WAIT   seconds a run waits for the run lock (default 10; 0: no wait)
+ *   KELMRIX_LOCK_WAIT   seconds a run waits for the run before it (default 10; 0: no wait)
+ *   KELMRIX_HISTORY_KEEP versions of a file kept in its history (default 20)
  */
 #ifndef ADMINLIB_H
 #define ADMINLIB_H
@@ -28,22 +29,6 @@ extern "C" {
 /* First call of every run. 0 when ready, nonzero when the setting is incomplete. */
 int ADM_Init(void);
 
-/* ---- The run lock ------------------------------------------------------ */
-
-/* The file in the configuration directory whose flock the run lock is; it is never deleted. */
-#define ADM_RUN_LOCK_NAME "admin.runlock"
-
-/*
- * Makes this run the only one changing the configuration directory until
- * the process ends: an exclusive flock on ADM_RUN_LOCK_NAME there, waited
- * for up to KELMRIX_LOCK_WAIT seconds (default 10), then the directory's leftover temporary files
- * of killed writers are removed. Returns 1 when this process holds it (at once when it already
- * did), 0 when the lock file can be neither opened nor created (the run goes on without it). When
- * another run holds it past the wait, writes an error page (in a CGI request; status 0) or a line
- * on standard error (status 1) and ends the process. post_begin takes it.
- */
-int take_run_lock(void);
-
 /* ---- CGI input --------------------------------------------------------- */
 
 /*
@@ -52,8 +37,10 @@ int take_run_lock(void);
  * short body, over 64 KiB, another content type, a bad %-escape, invalid
  * UTF-8 or a control character in a name or value, a cross-site origin)
  * writes an error page and ends the process with status 0, so nothing after
- * it runs. Takes the run lock (take_run_lock) once the request's origin and
- * length have passed, before the body is read.
+ * it runs. Once the form is read, the run takes its turn among the runs that
+ * change the configuration directory (waiting up to KELMRIX_LOCK_WAIT
+ * seconds; a run that cannot gets an error page and the same end) and its
+ * changes become one transaction, ended by the answer page or at exit.
  */
 void post_begin(FILE *in);
 /*
@@ -124,7 +111,9 @@ void report_error(int category, const char *subject, const char *msg);
  * file and the formatted message. The run's records are appended together,
  * in one write, when the run ends (its success or error page, or its exit);
  * a record whose change did not reach its file is marked "(not saved)" after
- * the file name. A run that is killed writes none. 0, or -1 without a format.
+ * the file name. The version of file that the run replaces is kept in its
+ * history. A run that is killed has its records written by the next run
+ * that changes the directory. 0, or -1 without a format.
  */
 int log_change(const char *file, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 /* The language of the administration pages, such as "en". */
@@ -218,42 +207,6 @@ int delete_pblock(int selector, const char *id, const char *type, const char *fn
  */
 int delete_pblock_byptr(int selector, const char *id, const char *type, zrv_pblock *handle);
 
-/* ---- The status of a configuration file -----------------------------------
- *
- * file and lockfile name files of the configuration directory ("plomex.conf",
- * "plomex.lock"). Every save that rewrites a file keeps the version it
- * replaced, with the time, the user and the save's change-log records, in
- * the history folder of the configuration directory; the newest
- * KELMRIX_HISTORY_KEEP (default 20) are kept. The output calls write HTML
- * to standard output; their forms post "action" ("restore" with "version",
- * or "remove-lock") back to the page.
- */
-
-/* Whether the file can be read and saved, and each problem in words with what to do. */
-void output_health(const char *file);
-/* Whether the lock file is present, whose it is, and a removal form when it is stale. */
-void output_lock_status(const char *lockfile);
-/* The kept versions, newest first, each with a comparison link (?diff=ID) and a restore form. */
-void output_history(const char *file);
-/* The kept version against the current file, line by line. */
-void output_diff(const char *file, const char *version);
-/* The file's change-log records, newest first, page page (?log=N) of 20, read from the log's end.
- */
-void output_change_log(const char *file, const char *page);
-/*
- * Replaces file by its kept version (a save: the current version is kept
- * and its backup made, one change-log record names the version). 1 done,
- * 0 when no such version is kept, -1 when writing failed. The caller holds
- * the lock file.
- */
-int restore_version(const char *file, const char *version);
-/*
- * Removes the lock file when it is stale (its process no longer runs on this
- * host, or it is empty and older than a few seconds), with a change-log
- * record. 1 removed, 0 not present or not stale, -1 removal failed.
- */
-int remove_stale_lock(const char *lockfile);
-
 /* ---- Command-line runs of the server-configuration calls ----------------- */
 
 /*
@@ -277,11 +230,6 @@ void zrv_dry_run(void);
  * missing or unreadable. Valid until the next call.
  */
 const char *zrv_file_text(const char *name);
-/*
- * The unified diff (three lines of context, "--- a/<name>", "+++ b/<name>")
- * from before to after; "" when they are the same. Valid until the next call.
- */
-const char *adm_unified_diff_text(const char *name, const char *before, const char *after);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -8,6 +8,8 @@
 #include "plugins.h"
 
 #include "adminlib.h"
+#include "vyxsave_diff.h"
+#include "vyxsave_txn.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -195,6 +197,22 @@ void WarnAboutSettings(const Command &c) {
                 path.c_str());
 }
 
+/* Takes this run's turn and begins its transaction; false (said why) when it cannot. */
+bool BeginRun() {
+    std::string why;
+    switch (vyxsave::Begin(why)) {
+    case vyxsave::BeginResult::Busy:
+        fprintf(stderr, "vyxplugins: Another change to the configuration is still being saved. "
+                        "Nothing was changed; try again in a moment.\n");
+        return false;
+    case vyxsave::BeginResult::Unusable:
+        fprintf(stderr, "vyxplugins: %s\n", why.c_str());
+        return false;
+    default:
+        return true;
+    }
+}
+
 int RunFunction(const Command &c, const Options &opt) {
     return c.withLog ? c.withLog(opt.log ? 1 : 0) : c.always();
 }
@@ -208,9 +226,9 @@ int AddOrDelete(const Command &c, const Options &opt) {
         return kExitFailed;
     }
     /* Runs that change the configuration directory take turns, page saves included. */
-    if (!opt.dryRun)
-        take_run_lock();
-    else
+    if (!opt.dryRun && !BeginRun())
+        return kExitFailed;
+    if (opt.dryRun)
         zrv_dry_run();
     char why[1024];
     if (!zrv_check_files(why, sizeof why)) {
@@ -225,7 +243,7 @@ int AddOrDelete(const Command &c, const Options &opt) {
     if (opt.diff) {
         for (int i = 0; i < 2; ++i) {
             const std::string after = zrv_file_text(kConfigFiles[i]);
-            fputs(adm_unified_diff_text(kConfigFiles[i], before[i].c_str(), after.c_str()), stdout);
+            fputs(vyxsave::UnifiedDiff(kConfigFiles[i], before[i], after).c_str(), stdout);
         }
     }
     printf("%d\n", result);

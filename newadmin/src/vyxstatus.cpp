@@ -1,11 +1,12 @@
 /* The status and history page: restoring a kept version and removing a stale lock. */
 #include "vyxstatus.h"
 
-#include "adminlib.h"
 #include "qzlockf.h"
 #include "qzstr.h"
+#include "vyxsave_history.h"
+#include "vyxsave_status.h"
+#include "vyxsave_txn.h"
 
-#include <cstdio>
 #include <string>
 
 VYXstatus::VYXstatus(const char *dir, const char *fileName, const char *lockName)
@@ -30,30 +31,33 @@ void VYXstatus::RestoreVersion(const char *version) {
         StoreError(0, 42, configFileName, "Configuration file is locked. Please try again later.");
         return;
     }
-    switch (restore_version(configFileName, version)) {
-    case 1:
+    long seq = 0;
+    std::string why;
+    switch (vyxsave::ParseSeq(version, seq) ? vyxsave::Restore(configFileName, seq, why)
+                                            : vyxsave::RestoreResult::NoSuchVersion) {
+    case vyxsave::RestoreResult::Done:
         changeCount++;
         return;
-    case 0:
+    case vyxsave::RestoreResult::NoSuchVersion:
         StoreError(7, 13, version,
                    "That version is no longer kept: the history lists the ones that are.");
         return;
-    default:
+    case vyxsave::RestoreResult::Failed:
         StoreError(0, 44, configFileName, "close failed");
     }
 }
 
 void VYXstatus::RemoveStaleLock() {
-    switch (remove_stale_lock(lockFileName)) {
-    case 1:
+    switch (vyxsave::RemoveStaleLock(vyxsave::ServerPlaces(), lockFileName)) {
+    case vyxsave::RemoveResult::Removed:
         changeCount++;
         return;
-    case 0:
+    case vyxsave::RemoveResult::NotStale:
         StoreError(7, 13, lockFileName,
                    "The lock is not stale: it is gone, or its save still runs, or it belongs "
                    "to another host. Nothing was removed.");
         return;
-    default:
+    case vyxsave::RemoveResult::Failed:
         StoreError(0, 42, lockFileName, "The stale lock could not be removed.");
     }
 }

@@ -9,6 +9,7 @@
 
 #include "adminlib.h"
 #include "vyxaui.h"
+#include "vyxstatus_html.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,17 +20,17 @@ namespace {
 /* The page's template directives and what each writes. */
 void OutputSection(const VYXstatus &page, const char *line) {
     if (directive_is(line, "STATUS_LOCK"))
-        output_lock_status(page.LockFileName());
+        VYXstatusLock(page.LockFileName());
     else if (directive_is(line, "STATUS_HEALTH"))
-        output_health(page.ConfigFileName());
+        VYXstatusHealth(page.ConfigFileName());
     else if (directive_is(line, "STATUS_HISTORY"))
-        output_history(page.ConfigFileName());
+        VYXstatusHistory(page.ConfigFileName());
     else if (directive_is(line, "STATUS_DIFF")) {
         const char *version = get_cgi_var("diff", nullptr, nullptr);
         if (version != nullptr)
-            output_diff(page.ConfigFileName(), version);
+            VYXstatusDiff(page.ConfigFileName(), version);
     } else if (directive_is(line, "STATUS_CHANGE_LOG"))
-        output_change_log(page.ConfigFileName(), get_cgi_var("log", nullptr, nullptr));
+        VYXstatusChangeLog(page.ConfigFileName(), get_cgi_var("log", nullptr, nullptr));
     else
         fputs(line, stdout);
 }

@@ -2,7 +2,6 @@
 #include "adminlib.h"
 
 #include "adm_changelog.h"
-#include "adm_diff.h"
 #include "srvcfg.h"
 
 #include <cstdio>
@@ -53,10 +52,4 @@ const char *zrv_file_text(const char *name) {
     if (!srvcfg::ReadText(std::string(get_conf_dir(0)) + (name ? name : ""), exists, text, why))
         text.clear();
     return text.c_str();
-}
-
-const char *adm_unified_diff_text(const char *name, const char *before, const char *after) {
-    static std::string diff;
-    diff = adm_unified_diff(name ? name : "", before ? before : "", after ? after : "");
-    return diff.c_str();
 }

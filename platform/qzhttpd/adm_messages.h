@@ -34,6 +34,8 @@ inline constexpr const char kBusy[] =
     "Another change to the configuration is still being saved. Nothing was read or saved; "
     "wait a moment and send the form again.";
 
+inline constexpr const char kRunLockHeading[] = "Saves are refused";
+
 /* Templates. */
 inline constexpr const char kTemplateUnreadable[] =
     "The page template cannot be read from the template directory (KELMRIX_HTML_DIR).";

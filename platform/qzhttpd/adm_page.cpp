@@ -146,9 +146,17 @@ void adm_write_answer(adm_answer_kind kind, const char *heading, const char *sub
     documentStarted = true;
 }
 
-void adm_refuse(const char *subject, const char *message) {
-    adm_write_answer(ADM_ANSWER_ERROR, adm_msg::kRefusedHeading, subject, message, true);
+void adm_end_run(const char *heading, const char *subject, const char *message) {
+    if (!adm_in_cgi()) {
+        fprintf(stderr, "%s: %s\n", subject, message);
+        exit(1);
+    }
+    adm_write_answer(ADM_ANSWER_ERROR, heading, subject, message, true);
     exit(0);
+}
+
+void adm_refuse(const char *subject, const char *message) {
+    adm_end_run(adm_msg::kRefusedHeading, subject, message);
 }
 
 const char *adm_category_words(int category) {

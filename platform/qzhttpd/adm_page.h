@@ -46,7 +46,15 @@ const char *adm_status_target();
 void adm_write_answer(adm_answer_kind kind, const char *heading, const char *subject,
                       const char *message, bool back_link, const std::string &details = "");
 
-/* Writes the refusal page (heading "Request refused") and ends the process with status 0. */
+/*
+ * The one way the library ends a run itself, where its caller cannot go on:
+ * within a CGI request an error page (heading, subject, message) and exit
+ * status 0, so the server sends the page; outside one "subject: message" on
+ * standard error and exit status 1, so the caller's shell sees the failure.
+ */
+[[noreturn]] void adm_end_run(const char *heading, const char *subject, const char *message);
+
+/* adm_end_run with the heading "Request refused". */
 [[noreturn]] void adm_refuse(const char *subject, const char *message);
 
 /* The words for an error category. */

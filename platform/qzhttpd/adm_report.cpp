@@ -1,12 +1,84 @@
-/* Error and success answers of a run. */
+/*
+ * Error and success answers of a run. Both end the run's save transaction
+ * first, so that what the page says has happened is on disk: the change
+ * log's records, the kept versions.
+ */
 #include "adminlib.h"
 
-#include "adm_changelog.h"
 #include "adm_page.h"
-#include "adm_status.h"
 #include "adm_util.h"
+#include "vyxsave_places.h"
+#include "vyxsave_status.h"
+#include "vyxsave_txn.h"
 
 #include <cstdio>
+#include <ctime>
+#include <string>
+
+namespace {
+
+std::string Esc(const std::string &s) { return adm_html_escape(s.c_str()); }
+
+std::string LocalTime(time_t t) {
+    struct tm local;
+    char buf[64];
+    if (localtime_r(&t, &local) == nullptr ||
+        strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S %z", &local) == 0)
+        return "-";
+    return buf;
+}
+
+/* The settings a save changed in a file, before and after, and where the version before is. */
+std::string ChangesHtml(const vyxsave::FileOutcome &f) {
+    std::string html = "<table class=\"adm-changes\">\n<caption>What changed in " + Esc(f.file) +
+                       "</caption>\n<thead><tr><th scope=\"col\">Setting</th><th scope=\"col\">"
+                       "Before</th><th scope=\"col\">After</th></tr></thead>\n<tbody>\n";
+    for (const vyxsave::SettingChange &c : f.changes)
+        html += "<tr><th scope=\"row\">" + Esc(c.key) + "</th><td>" +
+                (c.wasSet ? Esc(c.before) : "<em>not set</em>") + "</td><td>" +
+                (c.isSet ? Esc(c.after) : "<em>removed</em>") + "</td></tr>\n";
+    html += "</tbody>\n</table>\n";
+    if (f.kept > 0)
+        return html + "<p>The version before this save is kept as " + Esc(f.file) +
+               ".backup and in the history, where it can be compared and restored.</p>\n";
+    return html + "<p>The version before this save is kept as " + Esc(f.file) +
+           ".backup, but not in the history: " + Esc(f.notKept) + "</p>\n";
+}
+
+std::string OutcomeHtml(const vyxsave::CommitResult &done) {
+    std::string html;
+    for (const vyxsave::FileOutcome &f : done.files)
+        if (f.replaced)
+            html += ChangesHtml(f);
+    if (!done.logProblem.empty())
+        html += "<p class=\"adm-problems\">The change log could not be written: " +
+                Esc(done.logProblem) + " The records went to the server's error log.</p>\n";
+    return html;
+}
+
+/* What to check after a failed save of file: the health of what a save needs, and lock files. */
+std::string ProblemsHtml(const std::string &file) {
+    const vyxsave::Places p = vyxsave::ServerPlaces();
+    std::vector<vyxsave::Problem> problems = vyxsave::HealthProblems(p, file);
+    for (const vyxsave::LockInfo &lock : vyxsave::PresentLocks(p))
+        problems.push_back(
+            {lock.name +
+                 (lock.hasRecord ? " is held by process " + std::to_string(lock.pid) +
+                                       " on host " + lock.host
+                                 : " is empty") +
+                 ", since " + LocalTime(lock.since) + ".",
+             lock.stale ? "That process no longer runs: the lock is stale. Remove it on the "
+                          "status page."
+                        : "Wait for that save to end, then send the form again."});
+    if (problems.empty())
+        return "";
+    std::string html = "<div class=\"adm-problems\">\n<h2>What to check</h2>\n<ul>\n";
+    for (const vyxsave::Problem &pr : problems)
+        html += "<li>" + Esc(pr.what) + " " + Esc(pr.fix) + "</li>\n";
+    return html + "</ul>\n</div>\n";
+}
+
+} /* namespace */
 
 void report_error(int category, const char *subject, const char *msg) {
     if (!adm_in_cgi()) {
@@ -18,18 +90,16 @@ void report_error(int category, const char *subject, const char *msg) {
 }
 
 void report_warning(int category, const char *subject, const char *msg) {
-    adm_flush_change_log();
+    const std::string outcome = OutcomeHtml(vyxsave::Commit());
     /* A file problem of a save often lies outside the page: say what to check. */
-    const std::string hints = category == 0 && subject ? adm_problems_html(subject) : "";
+    const std::string hints = category == 0 && subject ? ProblemsHtml(subject) : "";
     adm_write_answer(ADM_ANSWER_ERROR, adm_category_words(category), subject, msg,
-                     adm_run_config().backLink, hints);
+                     adm_run_config().backLink, hints + outcome);
 }
 
 void return_success(const char *msg) {
-    /* What changed is read before the run ends, while the versions before are still remembered. */
-    const std::string changes = adm_changes_html();
-    adm_flush_change_log();
-    adm_write_answer(ADM_ANSWER_SUCCESS, msg, "", "", true, changes);
+    const std::string outcome = OutcomeHtml(vyxsave::Commit());
+    adm_write_answer(ADM_ANSWER_SUCCESS, msg, "", "", true, outcome);
 }
 
 /*

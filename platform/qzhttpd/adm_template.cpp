@@ -5,6 +5,7 @@
 #include "adm_messages.h"
 #include "adm_page.h"
 #include "adm_util.h"
+#include "vyxsave_places.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -41,7 +42,7 @@ static FILE *open_regular(const std::string &path) {
 adm_template *open_html_file(const char *name) {
     static adm_template tmpl{nullptr, ""};
     tmpl.name = name ? name : "";
-    std::string dir = adm_env_dir("KELMRIX_HTML_DIR", "admin/html");
+    const std::string dir = vyxsave::ServerPlaces().html;
     /* A name is a plain file name: nothing outside the template directory can be reached. */
     bool plain = !tmpl.name.empty() && !strchr(name, '/') && tmpl.name != "..";
     if (!dir.empty() && plain)

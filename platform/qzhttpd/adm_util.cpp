@@ -1,12 +1,8 @@
 /* Environment, directories, HTML escaping and UTF-8 decoding shared by the library's units. */
 #include "adm_util.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 bool adm_in_cgi() {
     return std::getenv("GATEWAY_INTERFACE") != nullptr || std::getenv("REQUEST_METHOD") != nullptr;
@@ -15,58 +11,6 @@ bool adm_in_cgi() {
 std::string adm_env(const char *name) {
     const char *v = std::getenv(name);
     return v ? v : "";
-}
-
-/* Trailing slashes are folded to one so callers can join a file name directly. */
-static std::string with_one_slash(std::string dir) {
-    while (!dir.empty() && dir.back() == '/')
-        dir.pop_back();
-    return dir + "/";
-}
-
-std::string adm_env_dir(const char *var, const char *below_root) {
-    std::string dir = adm_env(var);
-    if (!dir.empty())
-        return with_one_slash(dir);
-    std::string root = adm_env("KELMRIX_ROOT");
-    if (root.empty())
-        return "";
-    return with_one_slash(with_one_slash(root) + below_root);
-}
-
-bool adm_read_fd(int fd, std::string &out) {
-    out.clear();
-    struct stat st;
-    size_t size = fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
-    /* Read straight into place, from the start whatever the descriptor's offset. */
-    out.resize(size + 1);
-    size_t got = 0;
-    for (;;) {
-        if (got == out.size())
-            out.resize(out.size() * 2 + 4096);
-        ssize_t n = pread(fd, &out[got], out.size() - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            out.clear();
-            return false;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    out.resize(got);
-    return true;
-}
-
-bool adm_read_whole(const std::string &path, std::string &out) {
-    out.clear();
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = adm_read_fd(fd, out);
-    close(fd);
-    return ok;
 }
 
 std::string adm_html_escape(const char *s) {

@@ -11,18 +11,6 @@ bool adm_in_cgi();
 /* The value of an environment variable, or "" when it is unset. */
 std::string adm_env(const char *name);
 
-/*
- * A directory from the environment: var when set and not empty, else
- * $KELMRIX_ROOT followed by below_root, else "". Ends in exactly one "/"
- * when not empty.
- */
-std::string adm_env_dir(const char *var, const char *below_root);
-
-/* The whole file open at fd, from its start, into out: false (out empty) when it cannot be read. */
-bool adm_read_fd(int fd, std::string &out);
-/* The whole file at path into out: false (out empty) when it cannot be read. */
-bool adm_read_whole(const std::string &path, std::string &out);
-
 /* s with & < > " ' turned into character references; null gives "". */
 std::string adm_html_escape(const char *s);
 

@@ -2,8 +2,8 @@
 #ifndef CONFIG_DIR_TEST_H
 #define CONFIG_DIR_TEST_H
 
-#include "adm_changelog.h"
 #include "server_root.h"
+#include "vyxsave_txn.h"
 
 #include <memory>
 
@@ -30,7 +30,7 @@ class ServerRootTest : public ::testing::Test {
     }
     /* The change log as the run would leave it, once it ended. */
     std::string ChangeLog() const {
-        adm_flush_change_log();
+        vyxsave::Commit();
         return ReadFile(server->ChangeLog());
     }
 

@@ -1,6 +1,5 @@
 /* Small units of the administration library: form decoding, same-site check, directories, change
  * log. */
-#include "adm_changelog.h"
 #include "adm_form.h"
 #include "adm_origin.h"
 #include "adminlib.h"
@@ -16,12 +15,6 @@
 #include <sys/time.h>
 #include <tuple>
 #include <unistd.h>
-
-/* Writes a new version of path the way a save does: a new file renamed over it. */
-static void WriteReplacing(const std::string &path, const std::string &text) {
-    WriteFile(path + ".new", text);
-    fs::rename(path + ".new", path);
-}
 
 TEST(AdmUnits, FormBodyDecodesOrRefusesWhatNoSettingMayHold) {
     const struct {
@@ -103,33 +96,6 @@ TEST(AdmUnits, DirectoriesDefaultAndEndInExactlyOneSlash) {
                 "^Configuration directory: No directory is known[^\n]*\n$");
 }
 
-/*
- * A run that waited for the run lock leaves no timer running and SIGALRM as it was: a timer left
- * behind would end the run in its save. The waiter is a child, as a lock is held by its process.
- */
-TEST(AdmUnits, WaitingForTheRunLockLeavesNoTimerBehind) {
-    TempDir dir;
-    const int held = open(dir.File("admin.runlock").c_str(), O_RDONLY | O_CREAT, 0644);
-    ASSERT_EQ(flock(held, LOCK_EX), 0);
-    Child waiter(
-        [&] {
-            close(held); /* the lock stays with this process alone */
-            setenv("KELMRIX_CONF_DIR", dir.path.c_str(), 1);
-            setenv("KELMRIX_LOCK_WAIT", "5", 1);
-            const int locked = take_run_lock();
-            struct itimerval timer;
-            struct sigaction alarm;
-            getitimer(ITIMER_REAL, &timer);
-            sigaction(SIGALRM, nullptr, &alarm);
-            _exit(locked != 1 || timer.it_value.tv_sec != 0 || timer.it_value.tv_usec != 0 ||
-                  alarm.sa_handler != SIG_DFL);
-        },
-        "", {});
-    usleep(200000); /* while the waiter waits */
-    close(held);
-    EXPECT_EQ(waiter.Wait().status, 0);
-}
-
 TEST(AdmUnits, LabelsComeFromTheLibadminDatabaseInAKnownLanguage) {
     using Row = std::tuple<const char *, const char *, int, const char *>;
     const Row rows[] = {
@@ -141,82 +107,5 @@ TEST(AdmUnits, LabelsComeFromTheLibadminDatabaseInAKnownLanguage) {
     for (const auto &[db, lang, id, want] : rows) {
         SCOPED_TRACE(testing::Message() << db << " " << lang << " " << id);
         EXPECT_STREQ(XP_GetStringFromDatabase(db, lang, id), want);
-    }
-}
-
-class ChangeLog : public ::testing::Test {
-  protected:
-    TempDir dir;
-    const std::string log = dir.File("change.log");
-    void SetUp() override {
-        setenv("KELMRIX_LOG_DIR", dir.path.c_str(), 1);
-        setenv("KELMRIX_CONF_DIR", dir.path.c_str(), 1);
-    }
-    void TearDown() override {
-        for (const char *v : {"KELMRIX_LOG_DIR", "KELMRIX_CONF_DIR", "REMOTE_USER"})
-            unsetenv(v);
-    }
-    /* What the run's end appends to change.log, without the time stamps. */
-    std::string Flushed() {
-        fs::remove(log);
-        adm_flush_change_log();
-        std::string out;
-        for (const std::string &line : Lines(ReadFile(log)))
-            out += line.substr(line.find("] ") + 2) + "\n";
-        return out;
-    }
-};
-
-TEST_F(ChangeLog, RecordsSayWhetherTheirChangeReachedTheFile) {
-    const std::string conf = dir.File("plomex.conf");
-    const std::string saved = "- plomex.conf: a set to 2\n- plomex.conf: b set to 3\n";
-    /* What the run does to the file between its records and its end; what its end writes. */
-    const std::tuple<const char *, std::function<void()>, std::string> runs[] = {
-        {"replaced", [&] { WriteReplacing(conf, "a=2\n"); }, saved},
-        {"left as it was", [] {},
-         "- plomex.conf (not saved): a set to 2\n- plomex.conf (not saved): b set to 3\n"},
-        {"removed", [&] { fs::remove(conf); }, saved},
-    };
-    for (const auto &[name, during, flushed] : runs) {
-        SCOPED_TRACE(name);
-        WriteReplacing(conf, "a=1\n");
-        log_change("plomex.conf", "%s set to %s", "a", "2");
-        log_change("plomex.conf", "%s set to %s", "b", "3");
-        during();
-        std::string remembered = "left over";
-        EXPECT_TRUE(adm_remembered_content("plomex.conf", remembered));
-        EXPECT_EQ(remembered, "a=1\n");
-        EXPECT_EQ(Flushed(), flushed); /* and forgotten: the next case is another run */
-    }
-    EXPECT_EQ(Flushed(), ""); /* written once */
-    /* The server-configuration files follow the library's own edits. */
-    log_change("obj.conf", "Search plugin directives added");
-    EXPECT_EQ(Flushed(), "- obj.conf: Search plugin directives added\n");
-    log_change("obj.conf", "Search plugin directives added");
-    adm_note_edit_failed();
-    setenv("REMOTE_USER", "ad\nmin", 1); /* no part of a record can start a line of its own */
-    log_change("plo\rmex.conf", "set to %s", "8\n[x]\t\x7f");
-    EXPECT_EQ(Flushed(), "ad?min obj.conf (not saved): Search plugin directives added\n"
-                         "ad?min plo?mex.conf (not saved): set to 8?[x]??\n");
-}
-
-/* The log makes its own directory, not its parents; a record it cannot write goes to stderr. */
-TEST_F(ChangeLog, MakesItsOwnDirectoryAndReportsARecordItCannotWrite) {
-    setenv("KELMRIX_LOG_DIR", dir.File("logs").c_str(), 1);
-    log_change("plomex.conf", "x");
-    adm_flush_change_log();
-    EXPECT_TRUE(Exists(dir.File("logs/change.log")));
-    if (access("/dev/full", W_OK) != 0)
-        GTEST_SKIP() << "/dev/full is missing here";
-    fs::create_symlink("/dev/full", log); /* a change log that opens but takes nothing */
-    for (const std::string &logDir : {dir.File("deeper/logs/"), dir.path}) {
-        SCOPED_TRACE(logDir);
-        setenv("KELMRIX_LOG_DIR", logDir.c_str(), 1);
-        log_change("plomex.conf", "x");
-        testing::internal::CaptureStderr();
-        adm_flush_change_log();
-        const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_TRUE(Holds(err, logDir + "change.log not written"));
-        EXPECT_TRUE(Holds(err, "plomex.conf (not saved): x"));
     }
 }

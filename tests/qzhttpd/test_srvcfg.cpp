@@ -2,6 +2,7 @@
 #include "adminlib.h"
 #include "config_dir_test.h"
 #include "srvcfg.h"
+#include "vyxsave_txn.h"
 
 using srvcfg::Layout;
 
@@ -75,7 +76,7 @@ TEST_F(SrvcfgCalls, HandleFindsItsDirectiveAfterTheFileChangedAndIsRejectedWhenS
 TEST_F(SrvcfgCalls, UnparseableFileFailsEveryCall) {
     Write("obj.conf", Fixture("obj_unclosed.conf"));
     Write("init.conf", "Init oops\n");
-    adm_flush_change_log(); /* a run of its own */
+    vyxsave::Commit(); /* a run of its own */
     EXPECT_EQ(zrv_failed(), 0);
     testing::internal::CaptureStderr();
     const int succeeded = add_object(1, "a") + grab_object(1, "a") +

@@ -1,14 +1,18 @@
-/* Unified diffs of two versions of a file: hunks, context, and a missing final newline. */
-#include "adm_diff.h"
+/* Differences of two versions of a file: unified diffs (hunks, context, a missing final newline)
+ * and the settings that differ. */
+#include "vyxsave_diff.h"
+
+#include "testfs.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
+#include <tuple>
 
 static const char kTen[] = "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n";
 
-TEST(AdmDiff, UnifiedDiffReadsAsPatchWrites) {
+TEST(Diff, UnifiedDiffReadsAsPatchWrites) {
     const struct {
         const char *name, *before, *after, *diff;
     } cases[] = {
@@ -27,7 +31,7 @@ TEST(AdmDiff, UnifiedDiffReadsAsPatchWrites) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string diff = adm_unified_diff("f.conf", c.before, c.after);
+        const std::string diff = vyxsave::UnifiedDiff("f.conf", c.before, c.after);
         EXPECT_EQ(diff, *c.diff ? std::string("--- a/f.conf\n+++ b/f.conf\n") + c.diff : "");
     }
 }
@@ -47,7 +51,7 @@ static size_t Common(const Version &a, const Version &b) {
  * The script turns one version into the other, with as few steps as can be: random pairs, and two
  * versions with no line in common and too many differences to search for the shortest.
  */
-TEST(AdmDiff, ScriptsAreCorrectAndShortest) {
+TEST(Diff, ScriptsAreCorrectAndShortest) {
     std::mt19937 rng(7);
     /* Lines of four kinds, so that random versions have much in common. */
     auto version = [&] {
@@ -63,16 +67,56 @@ TEST(AdmDiff, ScriptsAreCorrectAndShortest) {
         SCOPED_TRACE(testing::PrintToString(a) + " to " + testing::PrintToString(b));
         std::vector<std::string> rebuilt;
         size_t oldAt = 0, steps = 0;
-        for (const adm_diff_op &op : adm_diff(a, b)) {
-            if (op.kind != adm_diff_op::Added) {
+        for (const vyxsave::DiffOp &op : vyxsave::Diff(a, b)) {
+            if (op.kind != vyxsave::DiffOp::Added) {
                 ASSERT_EQ(op.oldLine, oldAt++) << "every old line once, in order";
             }
-            if (op.kind != adm_diff_op::Removed)
-                rebuilt.push_back(op.kind == adm_diff_op::Same ? a[op.oldLine] : b[op.newLine]);
-            steps += op.kind != adm_diff_op::Same;
+            if (op.kind != vyxsave::DiffOp::Removed)
+                rebuilt.push_back(op.kind == vyxsave::DiffOp::Same ? a[op.oldLine] : b[op.newLine]);
+            steps += op.kind != vyxsave::DiffOp::Same;
         }
         EXPECT_EQ(oldAt, a.size());
         EXPECT_EQ(rebuilt, b);
         EXPECT_EQ(steps, a.size() + b.size() - 2 * Common(a, b));
     }
 }
+
+/* The settings a save changed, by section and key: a save changes a few lines of a long file. */
+TEST(Diff, SettingChangesFollowSectionsAndKeysAsTheFileIsRead) {
+    std::string bulk;
+    for (int i = 0; i < 2000; i++)
+        bulk += "[s" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
+    auto file = [&](const std::string &head, const std::string &tail = "[b]\nk=9\n[a]\nlate=1\n") {
+        return head + bulk + tail;
+    };
+    const std::string head = "[a]\nk = 1\n# note\nx=2\n", before = file(head);
+    /* name, before, after, and the changes as "section key before>after", "-" for unset */
+    const std::tuple<const char *, std::string, std::string, std::vector<std::string>> cases[] = {
+        {"comments holding '=', a shadowed key, keys gone and new",
+         "# c = 1\n[a]\nk = 1\nk=shadowed\nx=2\n[b]\nk=1\ngone=3\n",
+         "; c = 2\n[a]\nk=1\nx = 20\nnew=4\n[b]\nk=5\n",
+         {"a x 2>20", "a new ->4", "b k 1>5", "b gone 3>-"}},
+        {"a value", before, file("[a]\nk = 1\n# note\nx = 3\n"), {"a x 2>3"}},
+        {"a key added", before, file("[a]\nk = 1\nnew=5\n# note\nx=2\n"), {"a new ->5"}},
+        {"a key removed", before, file("[a]\nk = 1\n# note\n"), {"a x 2>-"}},
+        {"a comment", before, file("[a]\nk = 1\n# other\nx=2\n"), {}},
+        {"a key under its first entry", before, file(head, "[b]\nk=9\n[a]\nlate=1\nx=7\n"), {}},
+        {"only the first of two same-named sections is read", before,
+         file(head, "[b]\nk=9\n[a]\nlate=2\n"), {}},
+        {"the last line without its newline", "[a]\nx=1", "[a]\nx=2", {"a x 1>2"}},
+    };
+    TempDir dir;
+    for (const auto &[name, old, now, changes] : cases) {
+        SCOPED_TRACE(name);
+        WriteFile(dir.File("before"), old);
+        WriteFile(dir.File("after"), now);
+        std::vector<vyxsave::SettingChange> found;
+        ASSERT_TRUE(vyxsave::SettingChanges(dir.File("before"), dir.File("after"), found));
+        std::vector<std::string> got;
+        for (const vyxsave::SettingChange &ch : found)
+            got.push_back(ch.section + " " + ch.key + " " + (ch.wasSet ? ch.before : "-") + ">" +
+                          (ch.isSet ? ch.after : "-"));
+        EXPECT_EQ(got, changes);
+    }
+}
+

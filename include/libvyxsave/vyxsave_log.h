@@ -1,0 +1,64 @@
+/*
+ * The administration server's change log, change.log: one record a line,
+ *   [06/Dec/2026:18:49:51 +0000] admin plomex.conf: QZ-max-records set to 800
+ * with a mark after the file name where the record is not a plain account of
+ * a change that reached its file: " (not saved)", " (recovered)" (written by
+ * the run after a crash, for a change the crashed run made live) or
+ * " (changed outside the pages)". Records are written and read here only.
+ */
+#ifndef VYXSAVE_LOG_H
+#define VYXSAVE_LOG_H
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace vyxsave {
+
+enum class Mark { None, NotSaved, Recovered, Outside };
+
+struct LogRecord {
+    std::string stamp; /* as LogStamp writes it */
+    std::string user;
+    std::string file;
+    Mark mark = Mark::None;
+    std::string message;
+};
+
+/* The time as records carry it, in local time: "06/Dec/2026:18:49:51 +0000"; "-" on failure. */
+std::string LogStamp(time_t t);
+
+/* s with every control character (below 0x20, and 0x7f) replaced by '?'. */
+std::string NoControls(const std::string &s);
+
+/* The record's line, newline included; controls in its parts are replaced, so it is one line. */
+std::string FormatRecord(const LogRecord &r);
+
+/* Whether line (without its newline) is a record of file; its parts into r when it is. */
+bool ParseRecordOf(const std::string &line, const std::string &file, LogRecord &r);
+
+/* The size of the log at path: 0 when it does not exist, -1 when it cannot be told. */
+off_t LogSize(const std::string &path);
+
+/*
+ * Appends text (whole lines) to the log at path in one write, after a
+ * newline when the log's last line was left unfinished, and syncs it to
+ * disk; the log's directory is made when missing. False with why set when
+ * it could not be written or synced.
+ */
+bool AppendDurably(const std::string &path, const std::string &text, std::string &why);
+
+/*
+ * The records of file in the log at path, newest first: skip of them left
+ * out, at most count given; more tells whether older ones exist. The log is
+ * read from its end in blocks, so a long log costs what the records shown
+ * cost; bytes_read says how much was read.
+ */
+std::vector<std::string> LogTail(const std::string &path, const std::string &file, size_t skip,
+                                 size_t count, bool &more, size_t *bytes_read = nullptr);
+
+} /* namespace vyxsave */
+
+#endif

@@ -1,0 +1,46 @@
+/*
+ * Where a server root keeps what the administration pages read and write,
+ * and the settings of saves, as the administration server's environment
+ * gives them. Every KELMRIX_* variable and its default is read here and
+ * nowhere else.
+ */
+#ifndef VYXSAVE_PLACES_H
+#define VYXSAVE_PLACES_H
+
+#include <cstddef>
+#include <string>
+
+namespace vyxsave {
+
+/*
+ * The directories of a server root, each ending in exactly one "/", or ""
+ * when neither its variable nor KELMRIX_ROOT is set:
+ *   root    KELMRIX_ROOT
+ *   conf    KELMRIX_CONF_DIR, else $KELMRIX_ROOT/config
+ *   commit  KELMRIX_COMMIT_DIR, else the configuration directory
+ *   html    KELMRIX_HTML_DIR, else $KELMRIX_ROOT/admin/html
+ *   logs    KELMRIX_LOG_DIR, else $KELMRIX_ROOT/admin/logs (holding change.log)
+ * Empty variables count as unset; extra trailing slashes are ignored.
+ */
+struct Places {
+    std::string root, conf, commit, html, logs;
+    /* The change log: logs + "change.log", or "" without a log directory. */
+    std::string ChangeLog() const;
+    /* A file of the configuration directory: name itself when absolute, else conf + name. */
+    std::string Conf(const std::string &name) const;
+};
+Places ServerPlaces();
+
+/* Seconds a run waits for the run before it: KELMRIX_LOCK_WAIT, whole seconds up to 3600, else 10.
+ */
+long LockWaitSeconds();
+
+/* Versions of a file its history keeps: KELMRIX_HISTORY_KEEP up to 100000, else 20. */
+size_t HistoryKeep();
+
+/* Who a change is recorded as: REMOTE_USER, else "-". */
+std::string ChangeUser();
+
+} /* namespace vyxsave */
+
+#endif

@@ -1,0 +1,61 @@
+/*
+ * What the status page and the answer pages tell about a configuration
+ * file: its health (can the server's account read, write and replace it,
+ * is there room, can the change log be written) and its lock file.
+ */
+#ifndef VYXSAVE_STATUS_H
+#define VYXSAVE_STATUS_H
+
+#include "vyxsave_places.h"
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace vyxsave {
+
+/* A problem that keeps saves from working, in words, and what to do about it. */
+struct Problem {
+    std::string what;
+    std::string fix;
+};
+
+/* Who a change is made by, in words: "the server's account (user id N)". */
+std::string Account();
+
+/* The problems of file (in the configuration directory) and of what a save needs; none when well. */
+std::vector<Problem> HealthProblems(const Places &p, const std::string &file);
+
+/* The free space of the file system holding the configuration directory, in words; "" unknown. */
+std::string FreeSpace(const Places &p);
+
+/* A lock file as found. */
+struct LockInfo {
+    std::string name;
+    bool present = false;
+    bool hasRecord = false; /* false for an empty file: its taker died before writing */
+    std::string host;
+    long pid = 0;
+    time_t since = 0;      /* when it was made */
+    bool sameHost = false; /* its host is this one */
+    bool running = false;  /* its process still runs here */
+    bool stale = false;    /* it can be removed: nothing can still hold it */
+};
+
+/* What the lock file name (in the configuration directory) says, and whether it is stale. */
+LockInfo ReadLock(const Places &p, const std::string &name);
+
+/* The lock files ("*.lock") present in the configuration directory. */
+std::vector<LockInfo> PresentLocks(const Places &p);
+
+enum class RemoveResult { Removed, NotStale, Failed };
+
+/*
+ * Removes the lock file name when it is stale, as a change of the run's
+ * transaction (begun when none is), with its record.
+ */
+RemoveResult RemoveStaleLock(const Places &p, const std::string &name);
+
+} /* namespace vyxsave */
+
+#endif

@@ -1,0 +1,178 @@
+/* Writing and reading the change log's records. */
+#include "vyxsave_log.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vyxsave {
+
+namespace {
+
+/* The change log is read backwards in blocks of this size. */
+const size_t kLogBlock = 16384;
+
+const char *MarkText(Mark m) {
+    switch (m) {
+    case Mark::NotSaved:
+        return " (not saved)";
+    case Mark::Recovered:
+        return " (recovered)";
+    case Mark::Outside:
+        return " (changed outside the pages)";
+    case Mark::None:
+        break;
+    }
+    return "";
+}
+
+bool WriteAll(int fd, const std::string &text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+/* The directory part of path, "." when it has none. */
+std::string DirOf(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
+} /* namespace */
+
+std::string LogStamp(time_t t) {
+    struct tm local;
+    char buf[64];
+    if (localtime_r(&t, &local) == nullptr ||
+        strftime(buf, sizeof buf, "%d/%b/%Y:%H:%M:%S %z", &local) == 0)
+        return "-";
+    return buf;
+}
+
+std::string NoControls(const std::string &s) {
+    std::string out = s;
+    for (char &c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return out;
+}
+
+std::string FormatRecord(const LogRecord &r) {
+    return "[" + NoControls(r.stamp) + "] " + NoControls(r.user) + " " + NoControls(r.file) +
+           MarkText(r.mark) + ": " + NoControls(r.message) + "\n";
+}
+
+bool ParseRecordOf(const std::string &line, const std::string &file, LogRecord &r) {
+    const size_t close = line.find("] ");
+    if (line.empty() || line[0] != '[' || close == std::string::npos)
+        return false;
+    for (Mark m : {Mark::None, Mark::NotSaved, Mark::Recovered, Mark::Outside}) {
+        const std::string middle = " " + file + MarkText(m) + ": ";
+        const size_t at = line.find(middle, close + 1);
+        if (at == std::string::npos)
+            continue;
+        r.stamp = line.substr(1, close - 1);
+        r.user = line.substr(close + 2, at - close - 2);
+        r.file = file;
+        r.mark = m;
+        r.message = line.substr(at + middle.size());
+        return true;
+    }
+    return false;
+}
+
+off_t LogSize(const std::string &path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0)
+        return st.st_size;
+    return errno == ENOENT ? 0 : -1;
+}
+
+bool AppendDurably(const std::string &path, const std::string &text, std::string &why) {
+    /* A fresh server root may not have its log directory yet. */
+    mkdir(DirOf(path).c_str(), 0755);
+    const int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        why = path + " cannot be opened: " + strerror(errno);
+        return false;
+    }
+    struct stat st;
+    char last = '\n';
+    if (fstat(fd, &st) == 0 && st.st_size > 0 && pread(fd, &last, 1, st.st_size - 1) != 1)
+        last = '\n';
+    /* One write on an O_APPEND descriptor keeps a run's lines together. */
+    const bool ok = WriteAll(fd, last == '\n' ? text : "\n" + text) && fdatasync(fd) == 0;
+    const int err = errno;
+    close(fd);
+    if (!ok)
+        why = path + " cannot be written: " + strerror(err);
+    return ok;
+}
+
+std::vector<std::string> LogTail(const std::string &path, const std::string &file, size_t skip,
+                                 size_t count, bool &more, size_t *bytes_read) {
+    std::vector<std::string> out;
+    more = false;
+    size_t readTotal = 0;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            close(fd);
+        if (bytes_read)
+            *bytes_read = 0;
+        return out;
+    }
+    off_t end = st.st_size;
+    std::string partial; /* the start of a line whose beginning lies in an earlier block */
+    size_t matched = 0;
+    LogRecord r;
+    while (end > 0 && !more) {
+        const off_t start = end > static_cast<off_t>(kLogBlock) ? end - kLogBlock : 0;
+        std::string block(static_cast<size_t>(end - start), '\0');
+        const ssize_t n = pread(fd, &block[0], block.size(), start);
+        if (n <= 0)
+            break;
+        readTotal += static_cast<size_t>(n);
+        block.resize(static_cast<size_t>(n));
+        block += partial;
+        size_t lineEnd = block.size();
+        for (size_t nl = block.rfind('\n', lineEnd == 0 ? 0 : lineEnd - 1);;) {
+            const bool first = nl == std::string::npos;
+            if (first && start > 0) {
+                partial = block.substr(0, lineEnd);
+                break;
+            }
+            const size_t from = first ? 0 : nl + 1;
+            const std::string line = block.substr(from, lineEnd - from);
+            if (ParseRecordOf(line, file, r)) {
+                if (matched >= skip + count) {
+                    more = true;
+                    break;
+                }
+                if (matched++ >= skip)
+                    out.push_back(line);
+            }
+            if (first)
+                break;
+            lineEnd = nl;
+            nl = nl == 0 ? std::string::npos : block.rfind('\n', nl - 1);
+        }
+        end = start;
+    }
+    close(fd);
+    if (bytes_read)
+        *bytes_read = readTotal;
+    return out;
+}
+
+} /* namespace vyxsave */

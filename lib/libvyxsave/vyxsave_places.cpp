@@ -1,0 +1,73 @@
+/* The server root's directories and the settings of saves, from the environment. */
+#include "vyxsave_places.h"
+
+#include <cstdlib>
+
+namespace vyxsave {
+
+namespace {
+
+const long kDefaultWait = 10;
+const long kMaxWait = 3600;
+const size_t kDefaultKeep = 20;
+const long kMaxKeep = 100000;
+
+std::string Env(const char *name) {
+    const char *v = std::getenv(name);
+    return v != nullptr ? v : "";
+}
+
+/* Trailing slashes folded to one, so that a file name can be joined directly. */
+std::string WithOneSlash(std::string dir) {
+    while (!dir.empty() && dir.back() == '/')
+        dir.pop_back();
+    return dir + "/";
+}
+
+/* var when set, else the root followed by below_root, else "". */
+std::string Dir(const char *var, const std::string &root, const char *below_root) {
+    const std::string dir = Env(var);
+    if (!dir.empty())
+        return WithOneSlash(dir);
+    return root.empty() ? "" : WithOneSlash(root + below_root);
+}
+
+/* The whole-number value of var between 0 and max, else fallback. */
+long Number(const char *var, long max, long fallback) {
+    const std::string text = Env(var);
+    char *end = nullptr;
+    const long n = text.empty() ? -1 : strtol(text.c_str(), &end, 10);
+    return n < 0 || *end != '\0' || n > max ? fallback : n;
+}
+
+} /* namespace */
+
+std::string Places::ChangeLog() const { return logs.empty() ? "" : logs + "change.log"; }
+
+std::string Places::Conf(const std::string &name) const {
+    return !name.empty() && name[0] == '/' ? name : conf + name;
+}
+
+Places ServerPlaces() {
+    Places p;
+    const std::string root = Env("KELMRIX_ROOT");
+    p.root = root.empty() ? "" : WithOneSlash(root);
+    p.conf = Dir("KELMRIX_CONF_DIR", p.root, "config");
+    p.commit = Env("KELMRIX_COMMIT_DIR").empty() ? p.conf : Dir("KELMRIX_COMMIT_DIR", "", "");
+    p.html = Dir("KELMRIX_HTML_DIR", p.root, "admin/html");
+    p.logs = Dir("KELMRIX_LOG_DIR", p.root, "admin/logs");
+    return p;
+}
+
+long LockWaitSeconds() { return Number("KELMRIX_LOCK_WAIT", kMaxWait, kDefaultWait); }
+
+size_t HistoryKeep() {
+    return static_cast<size_t>(Number("KELMRIX_HISTORY_KEEP", kMaxKeep, kDefaultKeep));
+}
+
+std::string ChangeUser() {
+    const std::string user = Env("REMOTE_USER");
+    return user.empty() ? "-" : user;
+}
+
+} /* namespace vyxsave */

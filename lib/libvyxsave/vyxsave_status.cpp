@@ -1,0 +1,163 @@
+/* The health of a configuration file and the state of its lock file. */
+#include "vyxsave_status.h"
+
+#include "qzcfgn.h"
+#include "qzlockf.h"
+#include "qzpr.h"
+#include "vyxsave_history.h"
+#include "vyxsave_txn.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace vyxsave {
+
+namespace {
+
+/* An empty lock file older than this was left by a run that died taking it. */
+const time_t kEmptyLockGrace = 10;
+
+std::string Dir(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
+std::string Size(double bytes) {
+    const char *units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+    int u = 0;
+    for (; bytes >= 1024 && u < 4; ++u)
+        bytes /= 1024;
+    char buf[32];
+    snprintf(buf, sizeof buf, u == 0 ? "%.0f %s" : "%.1f %s", bytes, units[u]);
+    return buf;
+}
+
+double Free(const std::string &dir) {
+    struct statvfs fs;
+    return statvfs(dir.c_str(), &fs) == 0 ? static_cast<double>(fs.f_bavail) * fs.f_frsize : -1;
+}
+
+std::string HostName() {
+    char host[128];
+    return PR_GetSystemInfo(QZPR_SI_HOSTNAME, host, sizeof host) == 0 ? host : "";
+}
+
+void Add(std::vector<Problem> &out, const std::string &what, const std::string &fix) {
+    out.push_back({what, fix});
+}
+
+} /* namespace */
+
+std::string Account() { return "the server's account (user id " + std::to_string(geteuid()) + ")"; }
+
+std::vector<Problem> HealthProblems(const Places &p, const std::string &file) {
+    std::vector<Problem> problems;
+    const std::string path = p.Conf(file), dir = Dir(path);
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        Add(problems, "The configuration directory " + dir + " does not exist.",
+            "Create it, or point KELMRIX_CONF_DIR (or KELMRIX_ROOT) at the right one.");
+        return problems;
+    }
+    if (access(path.c_str(), R_OK) != 0)
+        Add(problems, file + " cannot be read: " + strerror(errno) + ".",
+            "Restore it from " + file + QZcfgn::kBackupSuffix + " or the history, and let " +
+                Account() + " read it.");
+    else if (access(path.c_str(), W_OK) != 0)
+        Add(problems, Account() + " cannot write " + path + ", so every save answers \"open failed\".",
+            "Give that account write access to the file, for example chown it to the account the "
+            "administration server runs as.");
+    if (access(dir.c_str(), W_OK | X_OK) != 0)
+        Add(problems,
+            Account() + " cannot create files in " + dir +
+                ": a save makes the lock file, the new version and the backup there, so saves "
+                "answer \"locked\" or \"close failed\".",
+            "Give that account write access to the directory.");
+    const double free = Free(dir);
+    const double need = stat(path.c_str(), &st) == 0 ? 3.0 * st.st_size + 65536 : 65536;
+    if (free >= 0 && free < need)
+        Add(problems,
+            "Only " + Size(free) + " are free on the file system that holds " + dir +
+                "; a save needs room for a second copy of " + file + ".",
+            "Free some space on that file system.");
+    const std::string log = p.ChangeLog();
+    if (log.empty())
+        Add(problems, "No change-log directory is known.",
+            "Set KELMRIX_LOG_DIR (or KELMRIX_ROOT) for the administration server.");
+    else if (access(log.c_str(), F_OK) == 0
+                 ? access(log.c_str(), W_OK) != 0
+                 : access(Dir(p.logs.substr(0, p.logs.size() - 1)).c_str(), W_OK | X_OK) != 0 &&
+                       access(p.logs.c_str(), W_OK | X_OK) != 0)
+        Add(problems,
+            Account() + " cannot write the change log " + log +
+                ": saves still work, but their records go to the server's error log.",
+            "Give that account write access to " + p.logs + ".");
+    return problems;
+}
+
+std::string FreeSpace(const Places &p) {
+    const double free = Free(p.conf);
+    return free < 0 ? "" : Size(free);
+}
+
+LockInfo ReadLock(const Places &p, const std::string &name) {
+    LockInfo info;
+    info.name = name;
+    const std::string path = p.Conf(name);
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return info;
+    info.present = true;
+    info.since = st.st_mtime;
+    std::string record;
+    ReadWholeFile(path, record);
+    char host[128];
+    info.hasRecord = QZlockfile::ParseRecord(record.c_str(), host, sizeof host, info.pid) == 1;
+    if (info.hasRecord) {
+        info.host = host;
+        info.sameHost = info.host == HostName();
+        info.running = info.sameHost && info.pid > 0 &&
+                       (kill(static_cast<pid_t>(info.pid), 0) == 0 || errno == EPERM);
+        info.stale = info.sameHost && !info.running;
+    } else {
+        info.stale = time(nullptr) - info.since >= kEmptyLockGrace;
+    }
+    return info;
+}
+
+std::vector<LockInfo> PresentLocks(const Places &p) {
+    std::vector<LockInfo> locks;
+    DIR *d = opendir(p.conf.c_str());
+    while (struct dirent *e = d != nullptr ? readdir(d) : nullptr) {
+        const std::string name = e->d_name;
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0)
+            locks.push_back(ReadLock(p, name));
+    }
+    if (d != nullptr)
+        closedir(d);
+    std::sort(locks.begin(), locks.end(),
+              [](const LockInfo &a, const LockInfo &b) { return a.name < b.name; });
+    return locks;
+}
+
+RemoveResult RemoveStaleLock(const Places &p, const std::string &name) {
+    const LockInfo lock = ReadLock(p, name);
+    if (!lock.present || !lock.stale)
+        return RemoveResult::NotStale;
+    const bool removed = PR_Delete(p.Conf(name).c_str()) == 0;
+    RecordDone(name, removed,
+               "stale lock removed (" +
+                   (lock.hasRecord ? "Host=" + lock.host + ", PID=" + std::to_string(lock.pid)
+                                   : std::string("empty")) +
+                   ")");
+    return removed ? RemoveResult::Removed : RemoveResult::Failed;
+}
+
+} /* namespace vyxsave */

@@ -1,0 +1,192 @@
+/*
+ * The transaction of a run: the run lock and its refusals, the records and
+ * whether each change reached its file, the kept versions, the signals held
+ * back until the end.
+ */
+#include "vyxsave_txn.h"
+
+#include "run_program.h"
+#include "testfs.h"
+#include "vyxsave_history.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <tuple>
+
+namespace {
+
+/* Writers never write into a file in place: a new version is renamed over it. */
+void WriteReplacing(const std::string &path, const std::string &text) {
+    WriteFile(path + ".new", text);
+    fs::rename(path + ".new", path);
+}
+
+class Txn : public ::testing::Test {
+  protected:
+    TempDir dir;
+    const std::string log = dir.File("change.log"), conf = dir.File("plomex.conf");
+    void SetUp() override {
+        setenv("KELMRIX_LOG_DIR", dir.path.c_str(), 1);
+        setenv("KELMRIX_CONF_DIR", dir.path.c_str(), 1);
+    }
+    void TearDown() override {
+        for (const char *v : {"KELMRIX_LOG_DIR", "KELMRIX_CONF_DIR", "REMOTE_USER"})
+            unsetenv(v);
+    }
+    /* What the run's end appends to change.log, without the time stamps. */
+    std::string Committed(vyxsave::CommitResult *result = nullptr) {
+        fs::remove(log);
+        const vyxsave::CommitResult r = vyxsave::Commit();
+        if (result != nullptr)
+            *result = r;
+        std::string out;
+        for (const std::string &line : Lines(ReadFile(log)))
+            out += line.substr(line.find("] ") + 2) + "\n";
+        return out;
+    }
+};
+
+/* The run lock is the process's once taken, so its tests come before any other Begin. */
+/* A run lock that exists but cannot serve refuses the run; one that cannot be made does not. */
+TEST_F(Txn, TheRunLockFailsClosed) {
+    const std::string lock = dir.File("admin.runlock");
+    const std::tuple<const char *, std::function<void()>, vyxsave::BeginResult, const char *>
+        cases[] = {
+            {"a symbolic link", [&] { fs::create_symlink("/dev/null", lock); },
+             vyxsave::BeginResult::Unusable, "is a symbolic link"},
+            {"a FIFO", [&] { mkfifo(lock.c_str(), 0644); }, vyxsave::BeginResult::Unusable,
+             "is not a regular file"},
+            {"a directory", [&] { fs::create_directory(lock); }, vyxsave::BeginResult::Unusable,
+             "is not a regular file"},
+            {"missing, in a directory that cannot take it",
+             [&] { setenv("KELMRIX_CONF_DIR", dir.File("gone").c_str(), 1); },
+             vyxsave::BeginResult::Unavailable, ""},
+            {"missing", [] {}, vyxsave::BeginResult::Taken, ""},
+        };
+    for (const auto &[name, setup, result, why] : cases) {
+        SCOPED_TRACE(name);
+        fs::remove_all(lock);
+        setenv("KELMRIX_CONF_DIR", dir.path.c_str(), 1);
+        setup();
+        /* A lock is held by its process: each try is a process of its own. */
+        const ProgramResult r = RunInChild([&, result = result, why = why] {
+            std::string said;
+            const bool ok = vyxsave::Begin(said) == result && Holds(said, why);
+            fputs(said.c_str(), stderr);
+            _exit(ok ? 0 : 1);
+        });
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(result != vyxsave::BeginResult::Unavailable, Exists(lock));
+    }
+}
+
+/*
+ * A run that waited for the run lock leaves no timer running and SIGALRM as it was: a timer left
+ * behind would end the run in its save. The waiter is a child, as a lock is held by its process.
+ */
+TEST_F(Txn, WaitingForTheRunLockLeavesNoTimerBehind) {
+    const int held = open(dir.File("admin.runlock").c_str(), O_RDONLY | O_CREAT, 0644);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    Child waiter(
+        [&] {
+            close(held); /* the lock stays with this process alone */
+            setenv("KELMRIX_LOCK_WAIT", "5", 1);
+            std::string why;
+            const bool locked = vyxsave::Begin(why) == vyxsave::BeginResult::Taken;
+            struct itimerval timer;
+            struct sigaction alarm;
+            getitimer(ITIMER_REAL, &timer);
+            sigaction(SIGALRM, nullptr, &alarm);
+            _exit(!locked || timer.it_value.tv_sec != 0 || timer.it_value.tv_usec != 0 ||
+                  alarm.sa_handler != SIG_DFL);
+        },
+        "", {});
+    usleep(200000); /* while the waiter waits */
+    close(held);
+    EXPECT_EQ(waiter.Wait().status, 0);
+}
+
+TEST_F(Txn, RecordsSayWhetherTheirChangeReachedTheFileAndReplacedVersionsAreKept) {
+    const std::string saved = "- plomex.conf: a set to 2\n- plomex.conf: b set to 3\n";
+    /* What the run does to the file between its records and its end; what its end writes. */
+    const std::tuple<const char *, std::function<void()>, std::string, long> runs[] = {
+        {"replaced", [&] { WriteReplacing(conf, "[s]\na=2\n"); }, saved, 1},
+        {"left as it was", [] {},
+         "- plomex.conf (not saved): a set to 2\n- plomex.conf (not saved): b set to 3\n", -1},
+        {"removed", [&] { fs::remove(conf); }, saved, 2},
+    };
+    for (const auto &[name, during, committed, kept] : runs) {
+        SCOPED_TRACE(name);
+        WriteReplacing(conf, "[s]\na=1\n");
+        vyxsave::Record("plomex.conf", "a set to 2", vyxsave::Keep::Versions);
+        vyxsave::Record("plomex.conf", "b set to 3", vyxsave::Keep::Versions);
+        during();
+        vyxsave::CommitResult result;
+        EXPECT_EQ(Committed(&result), committed); /* and forgotten: the next case is another run */
+        ASSERT_EQ(result.files.size(), 1u);
+        EXPECT_EQ(result.files[0].kept, kept);
+        std::string content;
+        EXPECT_EQ(kept > 0, vyxsave::VersionContent(vyxsave::ServerPlaces(), "plomex.conf",
+                                                    kept, content));
+        EXPECT_EQ(kept > 0 ? "[s]\na=1\n" : "", content);
+    }
+    EXPECT_EQ(Committed(), ""); /* written once */
+    EXPECT_EQ(vyxsave::Reservations(vyxsave::ServerPlaces(), "plomex.conf"), std::vector<long>{});
+    /* Files the caller writes itself follow what it says of its writes. */
+    vyxsave::Record("obj.conf", "Search plugin directives added", vyxsave::Keep::Text);
+    EXPECT_EQ(Committed(), "- obj.conf: Search plugin directives added\n");
+    setenv("REMOTE_USER", "ad\nmin", 1); /* no part of a record can start a line of its own */
+    vyxsave::Record("obj.conf", "Search plugin directives added", vyxsave::Keep::Text);
+    vyxsave::NoteTextWriteFailed();
+    vyxsave::Record("plo\rmex.conf", "set to 8\n[x]\t\x7f", vyxsave::Keep::Text);
+    EXPECT_EQ(Committed(), "ad?min obj.conf (not saved): Search plugin directives added\n"
+                           "ad?min plo?mex.conf (not saved): set to 8?[x]??\n");
+}
+
+/* The log makes its own directory, not its parents; a record it cannot write goes to stderr. */
+TEST_F(Txn, TheLogMakesItsOwnDirectoryAndARecordItCannotWriteIsReported) {
+    setenv("KELMRIX_LOG_DIR", dir.File("logs").c_str(), 1);
+    vyxsave::Record("plomex.conf", "x", vyxsave::Keep::Text);
+    vyxsave::Commit();
+    EXPECT_TRUE(Exists(dir.File("logs/change.log")));
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "/dev/full is missing here";
+    fs::create_symlink("/dev/full", log); /* a change log that opens but takes nothing */
+    for (const std::string &logDir : {dir.File("deeper/logs/"), dir.path}) {
+        SCOPED_TRACE(logDir);
+        setenv("KELMRIX_LOG_DIR", logDir.c_str(), 1);
+        vyxsave::Record("plomex.conf", "x", vyxsave::Keep::Text);
+        testing::internal::CaptureStderr();
+        const vyxsave::CommitResult r = vyxsave::Commit();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(Holds(err, logDir + "change.log cannot be"));
+        EXPECT_TRUE(Holds(err, "plomex.conf: x"));
+        EXPECT_TRUE(Holds(r.logProblem, logDir + "change.log cannot be"));
+    }
+}
+
+/* A run told to stop in its transaction stops once its changes are recorded, not half way. */
+TEST_F(Txn, AStopRequestWaitsForTheEndOfTheTransaction) {
+    WriteFile(conf, "[s]\na=1\n");
+    const ProgramResult r = RunInChild([&] {
+        std::string why;
+        vyxsave::Begin(why);
+        vyxsave::Record("plomex.conf", "a set to 2", vyxsave::Keep::Versions);
+        raise(SIGTERM);
+        WriteReplacing(conf, "[s]\na=2\n");
+        vyxsave::Commit();
+        _exit(3); /* not reached: the held signal ends the process here */
+    });
+    EXPECT_EQ(r.status, -1);
+    EXPECT_TRUE(Holds(ReadFile(log), "plomex.conf: a set to 2"));
+    EXPECT_EQ(vyxsave::ListVersions(vyxsave::ServerPlaces(), "plomex.conf").size(), 1u);
+    for (const auto &e : fs::directory_iterator(dir.path + "history"))
+        EXPECT_EQ(e.path().filename(), "plomex.conf"); /* the journal is gone */
+}
+
+} /* namespace */
