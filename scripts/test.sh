@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the unit and
-# CGI-level tests (ctest), an installation and the Debian package, the
-# tests again built with AddressSanitizer and UndefinedBehaviorSanitizer, a
-# short run of each fuzzing harness, a save storm through the administration
-# server (lighttpd), and the browser tests (Debian's chromium). Compiler
-# output is kept in a log and shown only when a build fails; the last line
-# says how it all went.
+# CGI-level tests (ctest), the kill, fault and power-cut sweeps of the
+# programs that write the configuration, an installation and the Debian
+# package, the tests again built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, a short run of each fuzzing harness, a save
+# storm through the administration server (lighttpd), and the browser tests
+# (Debian's chromium). Compiler output is kept in a log and shown only when a
+# build fails; the last line says how it all went.
 #
 #   scripts/test.sh            everything (what CI runs)
 #   FUZZ_SECONDS=N             seconds per fuzzing harness (default 30; 0 skips)
@@ -17,7 +18,7 @@ started=$SECONDS
 scripts/install-missing.sh cmake:cmake g++:g++ /usr/include/gtest/gtest.h:libgtest-dev \
   /usr/sbin/lighttpd:lighttpd openssl:openssl /usr/bin/chromium:chromium \
   /usr/share/fonts/truetype/liberation:fonts-liberation node:nodejs npm:npm \
-  dpkg-shlibdeps:dpkg-dev man:man-db nroff:groff-base
+  dpkg-shlibdeps:dpkg-dev man:man-db nroff:groff-base strace:strace /usr/bin/python3:python3
 
 build=${BUILD_DIR:-build}
 asan_build=${ASAN_BUILD_DIR:-$build-asan}
@@ -72,6 +73,8 @@ quietly cmake -S . -B "$build" -DPLOMEX_WERROR="$werror"
 quietly cmake --build "$build" -j "$jobs"
 step "unit and CGI-level tests"
 run_ctest "$build"
+step "kill, fault and power-cut sweeps"
+/usr/bin/python3 tests/crash/sweep.py --build "$build"
 
 step "installation and the Debian package"
 tests/package/check-package.sh "$build"
