@@ -90,7 +90,10 @@ struct CommitResult {
 
 /*
  * Ends the run's transaction (see above). Without one, an empty result.
- * A record that cannot be written is also written to standard error.
+ * Records that cannot be written go to standard error and stay in the
+ * journal, with the reservations of the replaced files: the next run that
+ * takes the run lock writes them (marked "(recovered)") and names the
+ * versions.
  */
 CommitResult Commit();
 

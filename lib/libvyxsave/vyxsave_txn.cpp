@@ -156,8 +156,13 @@ std::string LogProblem(const std::string &text) {
     return why;
 }
 
-/* Settles one file's reservation and says what the run did to the file. */
-FileOutcome Settle(Snapshot &s, const std::string &when) {
+/*
+ * Settles one file's reservation and says what the run did to the file.
+ * When the records could not be written (logged false), a replaced file's
+ * reservation stays as it is, beside the journal: the next run writes the
+ * records from them and then names the version.
+ */
+FileOutcome Settle(Snapshot &s, const std::string &when, bool logged) {
     FileOutcome out;
     out.file = s.file;
     out.replaced = s.existed ? Replaced(s) : true;
@@ -180,6 +185,10 @@ FileOutcome Settle(Snapshot &s, const std::string &when) {
         if (r.file == s.file)
             info.records.push_back(r.message);
     std::string content;
+    if (s.reserved > 0 && !logged) {
+        out.kept = s.reserved;
+        return out;
+    }
     if (s.reserved > 0 && CommitReserved(txn.places, s.file, s.reserved, info, out.notKept))
         out.kept = s.reserved;
     else if (s.reserved <= 0 && s.fd >= 0 && ReadWholeFile(before, content))
@@ -246,12 +255,13 @@ CommitResult Commit() {
     if (!text.empty())
         result.logProblem = LogProblem(text);
     const std::string when = LogStamp(time(nullptr));
+    const bool logged = result.logProblem.empty();
     for (Snapshot &s : txn.snapshots)
-        result.files.push_back(Settle(s, when));
+        result.files.push_back(Settle(s, when, logged));
     /* The records are in the log and the versions named: the run is no longer in progress. */
     if (txn.journal >= 0)
         close(txn.journal);
-    if (!txn.journalPath.empty())
+    if (!txn.journalPath.empty() && logged)
         unlink(txn.journalPath.c_str());
     for (Snapshot &s : txn.snapshots)
         if (s.fd >= 0)

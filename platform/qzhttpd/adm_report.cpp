@@ -52,7 +52,9 @@ std::string OutcomeHtml(const vyxsave::CommitResult &done) {
             html += ChangesHtml(f);
     if (!done.logProblem.empty())
         html += "<p class=\"adm-problems\">The change log could not be written: " +
-                Esc(done.logProblem) + " The records went to the server's error log.</p>\n";
+                Esc(done.logProblem) +
+                " The records went to the server's error log, and the next save writes them to "
+                "the change log.</p>\n";
     return html;
 }
 

@@ -367,6 +367,19 @@ class Plan:
 # ---- the sweeps -------------------------------------------------------------
 
 
+def clear_stale_lock(root, allowed):
+    """A run ended while it held plomex.lock leaves the lock, which nothing removes by itself:
+    where a kill or a power cut may leave one, it is removed as an administrator removes a stale
+    lock; a run told to stop (SIGTERM) must never leave one."""
+    lock = os.path.join(root, "config", "plomex.lock")
+    if not os.path.lexists(lock):
+        return []
+    if not allowed:
+        return ["plomex.lock left by a run told to stop"]
+    os.unlink(lock)
+    return []
+
+
 def kill_sweep(plan):
     results = []
     for i, point in enumerate(plan.points):
@@ -377,6 +390,7 @@ def kill_sweep(plan):
             if sig == "SIGKILL" and result[0] != -9:
                 bad.append(f"the run was not killed there ({answer(result)})")
             mid = plan.snap(root)
+            bad += clear_stale_lock(root, sig == "SIGKILL")
             bad += plan.check(root, mid, plan.sc.next(root))
             results.append((f"{point[2]} (call {point[1]}), {sig}", bad))
     return results, ""
@@ -399,6 +413,7 @@ def fault_sweep(plan):
                     bad.append(f"plomex.conf is unchanged but the answer was: {said}")
                 if read(root, CONF + ".backup") != plan.backup:
                     bad.append("plomex.conf.backup changed")
+            bad += clear_stale_lock(root, False)
             bad += plan.check(root, mid, plan.sc.next(root))
             results.append((f"{point[2]} (call {point[1]}), {error}, answered {said}", bad))
     return results, "; answers: " + ", ".join(f"{a} {n}" for a, n in answers.most_common())
@@ -591,7 +606,8 @@ def power_sweep(plan):
             seen.add(key)
             state.materialise(choice, root)
             mid = plan.snap(root)
-            bad = plan.check(root, mid, plan.sc.next(root), must_be_live=finished)
+            bad = clear_stale_lock(root, True)
+            bad += plan.check(root, mid, plan.sc.next(root), must_be_live=finished)
             results.append((f"after {prefix} of {len(crashes) - 1} operations (last: {last}), "
                             f"unsynced data {what}", bad))
     return results, f" (built from {len(crashes) - 1} operations)"
