@@ -9,7 +9,7 @@
 
 /* A caller cannot go on without the directory, so an unknown one ends the run. */
 [[noreturn]] static void no_directory(const char *subject) {
-    adm_end_run(adm_msg::kCategoryFile, subject, adm_msg::kDirUnknown);
+    adm_end_run(adm_msg::kCategoryFile, subject, adm_msg::kDirUnknown, false);
 }
 
 char *get_conf_dir(int) {

@@ -146,12 +146,12 @@ void adm_write_answer(adm_answer_kind kind, const char *heading, const char *sub
     documentStarted = true;
 }
 
-void adm_end_run(const char *heading, const char *subject, const char *message) {
+void adm_end_run(const char *heading, const char *subject, const char *message, bool back_link) {
     if (!adm_in_cgi()) {
         fprintf(stderr, "%s: %s\n", subject, message);
         exit(1);
     }
-    adm_write_answer(ADM_ANSWER_ERROR, heading, subject, message, true);
+    adm_write_answer(ADM_ANSWER_ERROR, heading, subject, message, back_link);
     exit(0);
 }
 

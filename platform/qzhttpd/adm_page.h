@@ -48,11 +48,13 @@ void adm_write_answer(adm_answer_kind kind, const char *heading, const char *sub
 
 /*
  * The one way the library ends a run itself, where its caller cannot go on:
- * within a CGI request an error page (heading, subject, message) and exit
- * status 0, so the server sends the page; outside one "subject: message" on
- * standard error and exit status 1, so the caller's shell sees the failure.
+ * within a CGI request an error page (heading, subject, message; a link back
+ * to the form when back_link is set) and exit status 0, so the server sends
+ * the page; outside one "subject: message" on standard error and exit
+ * status 1, so the caller's shell sees the failure.
  */
-[[noreturn]] void adm_end_run(const char *heading, const char *subject, const char *message);
+[[noreturn]] void adm_end_run(const char *heading, const char *subject, const char *message,
+                              bool back_link = true);
 
 /* adm_end_run with the heading "Request refused". */
 [[noreturn]] void adm_refuse(const char *subject, const char *message);

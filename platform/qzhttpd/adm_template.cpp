@@ -23,9 +23,7 @@ static const char kStyleDirective[] = "ADMIN_STYLE";
 
 /* The page cannot be made without its template: the person is told which one, and the run ends. */
 [[noreturn]] static void unreadable(const std::string &name) {
-    adm_write_answer(ADM_ANSWER_ERROR, adm_msg::kCategoryFile, name.c_str(),
-                     adm_msg::kTemplateUnreadable, false);
-    exit(0);
+    adm_end_run(adm_msg::kCategoryFile, name.c_str(), adm_msg::kTemplateUnreadable, false);
 }
 
 /* A regular file only: a directory in the template's place opens, but yields no lines. */

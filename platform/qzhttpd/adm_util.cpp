@@ -69,11 +69,3 @@ long adm_utf8_decode(const unsigned char *s, size_t n, size_t *len) {
     *len = need;
     return cp;
 }
-
-std::string adm_no_controls(const std::string &s) {
-    std::string out = s;
-    for (char &c : out)
-        if (adm_is_control(static_cast<unsigned char>(c)))
-            c = '?';
-    return out;
-}

@@ -14,11 +14,6 @@ std::string adm_env(const char *name);
 /* s with & < > " ' turned into character references; null gives "". */
 std::string adm_html_escape(const char *s);
 
-/* s with every control character (below 0x20, and 0x7f) replaced by '?'. */
-std::string adm_no_controls(const std::string &s);
-
-/* True when c is a control character: below 0x20, or 0x7f. */
-inline bool adm_is_control(unsigned char c) { return c < 0x20 || c == 0x7f; }
 
 /*
  * The code point of the UTF-8 character at s[0..n) and its length in *len;
