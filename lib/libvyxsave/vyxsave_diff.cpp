@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "qzcfgn.h"
 
@@ -176,50 +177,55 @@ std::string UnifiedDiff(const std::string &name, const std::string &before,
 
 namespace {
 
-/* One section's entries in file order, the first of a repeated key only. */
+/* One section's entries in file order, the first of a repeated key only, found by key. */
 struct Section {
     std::string name;
     std::vector<std::pair<std::string, std::string>> entries;
+    std::unordered_map<std::string, size_t> index;
     const std::string *Find(const std::string &key) const {
-        for (const auto &e : entries)
-            if (e.first == key)
-                return &e.second;
-        return nullptr;
+        const auto it = index.find(key);
+        return it != index.end() ? &entries[it->second].second : nullptr;
     }
 };
 
-int AddEntry(const char *key, const char *value, void *arg) {
-    Section &s = *static_cast<Section *>(arg);
-    if (s.Find(key) == nullptr)
-        s.entries.emplace_back(key, value != nullptr ? value : "");
-    return 1;
-}
+/* The sections of a file in order, the first of a repeated name only, found by name. */
+struct Sections {
+    std::vector<Section> list;
+    std::unordered_map<std::string, size_t> index;
+    const Section *Find(const std::string &name) const {
+        const auto it = index.find(name);
+        return it != index.end() ? &list[it->second] : nullptr;
+    }
+};
 
-/* The sections of the file at path in order, the first of a repeated name only. */
-bool ReadSections(const std::string &path, std::vector<Section> &out) {
-    out.clear();
+/*
+ * Walks the file's lines once, as its lookups see them: the entries of the
+ * first section of each name, the first of each key; lines before the first
+ * header are never reached.
+ */
+bool ReadSections(const std::string &path, Sections &out) {
     QZcfgn file(path.c_str(), QZcfgn::ReadOnly);
     if (file.Error() != 0)
         return false;
     char name[1024];
     void *pos = nullptr;
     while (file.Section(name, sizeof name - 1, pos)) {
-        bool seen = false;
-        for (const Section &s : out)
-            seen = seen || s.name == name;
-        if (seen)
-            continue;
-        out.push_back({name, {}});
-        file.Get(name, AddEntry, &out.back());
+        const bool first = out.index.emplace(name, out.list.size()).second;
+        if (first)
+            out.list.push_back({name, {}, {}});
+        /* pos is the line after the header; the list's sentinel, without text, ends it. */
+        for (const QZcfgnNode *n = static_cast<const QZcfgnNode *>(pos);
+             first && n != nullptr && n->text != nullptr && n->type != 'S'; n = n->next) {
+            const char *eq = n->type == 'V' ? strchr(n->text, '=') : nullptr;
+            if (eq == nullptr)
+                continue;
+            Section &s = out.list.back();
+            std::string key(n->text, static_cast<size_t>(eq - n->text));
+            if (s.index.emplace(key, s.entries.size()).second)
+                s.entries.emplace_back(std::move(key), eq + 1);
+        }
     }
     return true;
-}
-
-const Section *FindSection(const std::vector<Section> &sections, const std::string &name) {
-    for (const Section &s : sections)
-        if (s.name == name)
-            return &s;
-    return nullptr;
 }
 
 } /* namespace */
@@ -231,20 +237,20 @@ std::string SettingChange::Message() const {
 bool SettingChanges(const std::string &before_path, const std::string &after_path,
                     std::vector<SettingChange> &changes) {
     changes.clear();
-    std::vector<Section> before, after;
+    Sections before, after;
     const bool readBefore = ReadSections(before_path, before);
     if (!ReadSections(after_path, after) && !readBefore)
         return false;
-    for (const Section &s : after) {
-        const Section *old = FindSection(before, s.name);
+    for (const Section &s : after.list) {
+        const Section *old = before.Find(s.name);
         for (const auto &[key, value] : s.entries) {
             const std::string *was = old != nullptr ? old->Find(key) : nullptr;
             if (was == nullptr || *was != value)
                 changes.push_back({s.name, key, was ? *was : "", value, was != nullptr, true});
         }
     }
-    for (const Section &s : before) {
-        const Section *now = FindSection(after, s.name);
+    for (const Section &s : before.list) {
+        const Section *now = after.Find(s.name);
         for (const auto &[key, value] : s.entries)
             if (now == nullptr || now->Find(key) == nullptr)
                 changes.push_back({s.name, key, value, "", true, false});
