@@ -146,11 +146,12 @@ int INTutil_snprintf(char *buf, size_t size, const char *fmt, ...)
  * Values are double-quoted with '"' and '\' escaped by a backslash; lines
  * whose first non-blank is '#' are comments. Comments, blank lines and every
  * directive a call does not touch survive an edit byte for byte. A missing
- * file reads as empty and is created by the first change. A file that cannot
- * be read, parsed or written is reported through report_error (subject: the
- * file's path; message: what failed, for a syntax error "line N: ...") and
- * left as it was, and the call returns 0 (null for grab_pblock). Every write
- * replaces the file atomically. A call that changes nothing writes nothing.
+ * file reads as empty and is created when it is written. A file that cannot
+ * be read or parsed is reported through report_error (subject: the file's
+ * path; message: what failed, for a syntax error "line N: ...") and left as
+ * it was, and the call returns 0 (null for grab_pblock). Edits are made in
+ * memory and written once, atomically (see the command-line section); a
+ * file nothing changed is not written.
  *
  * Parameters are passed as a count of the strings that follow, then name,
  * value, name, value, ...; a null string counts as "". Other results:
@@ -200,28 +201,53 @@ zrv_pblock *grab_pblock(int selector, const char *id, const char *type, const ch
 int delete_pblock(int selector, const char *id, const char *type, const char *fn, const char *name,
                   const char *value);
 /*
- * Removes the directive of handle (verified against the re-read file: the
+ * Removes the directive of handle (verified against the file as it now is: the
  * same directive at its old place, else its first copy in that object) and
  * frees the handle. 0 when the handle is unknown, was grabbed for another
  * object or type, or its directive is gone.
  */
 int delete_pblock_byptr(int selector, const char *id, const char *type, zrv_pblock *handle);
 
-/* ---- Command-line runs of the server-configuration calls ----------------- */
+/* ---- Command-line runs of the server-configuration calls -----------------
+ *
+ * The calls above read and parse each file once, on a run's first call on
+ * it, and change it in memory; no call writes. zrv_write_files writes each
+ * changed file once, at the end of the run; a process that ends without
+ * calling it has its changes written at exit, before the run's change-log
+ * records, a failure reported through report_error. A run that records its
+ * changes (log_change) calls zrv_write_files first, so that a record whose
+ * change could not be written is marked "(not saved)".
+ */
 
 /*
  * 1 when init.conf and obj.conf of the configuration directory can each be
  * read and parsed (or do not exist yet) and the directory can take their new
  * versions (not asked in a dry run); else 0 with the file's path and what is
- * wrong (for a syntax error "line N: ...") in why, cut to size bytes.
+ * wrong (for a syntax error "line N: ...") in why, cut to size bytes. The
+ * calls then work on the files as read here.
  */
 int zrv_check_files(char *why, size_t size);
-/* Nonzero once a server-configuration call of this run failed to read, parse or write its file. */
+/*
+ * Writes init.conf and obj.conf where the calls changed their text, each
+ * once and atomically, keeping owner and permissions: both new versions are
+ * written and synced beside the files before init.conf is renamed into
+ * place, then obj.conf, then the directory is synced. The next call reads
+ * the files again. In a dry run writes nothing. 1, or 0 with the file's
+ * path, what failed and what was left in why (cut to size bytes), and the
+ * run counted as failed (zrv_failed): a new version that cannot be written
+ * leaves both files as they were; only when obj.conf cannot be renamed into
+ * place after init.conf was does init.conf keep its new version. Either way
+ * each file is one whole version.
+ */
+int zrv_write_files(char *why, size_t size);
+/*
+ * Nonzero once a server-configuration call of this run failed to read or
+ * parse its file, or zrv_write_files failed.
+ */
 int zrv_failed(void);
 /*
- * Starts a dry run: from now on the server-configuration calls read and
- * write versions kept in memory instead of the files, and log_change records
- * nothing.
+ * Starts a dry run: from now on the server-configuration calls' changes are
+ * never written, and log_change records nothing.
  */
 void zrv_dry_run(void);
 /*

@@ -240,6 +240,9 @@ int AddOrDelete(const Command &c, const Options &opt) {
     for (int i = 0; i < 2; ++i)
         before[i] = zrv_file_text(kConfigFiles[i]);
     int result = RunFunction(c, opt);
+    /* The function changed the files in memory; each is written once, and a dry run never. */
+    if (!opt.dryRun && !zrv_write_files(why, sizeof why))
+        fprintf(stderr, "vyxplugins: %s\n", why);
     if (opt.diff) {
         for (int i = 0; i < 2; ++i) {
             const std::string after = zrv_file_text(kConfigFiles[i]);

@@ -30,15 +30,22 @@ int zrv_check_files(char *why, size_t size) {
     const std::string dir = get_conf_dir(0);
     for (const ConfigFile &f : kFiles) {
         const std::string path = dir + f.name;
-        srvcfg::File parsed;
-        std::string problem;
-        if (!srvcfg::Load(path, f.layout, parsed, problem))
-            return Fail(why, size, path + ": " + problem);
+        const srvcfg::Loaded &loaded = srvcfg::Use(path, f.layout);
+        if (!loaded.ok)
+            return Fail(why, size, path + ": " + loaded.why);
     }
     /* New versions are made beside the files and renamed over them. */
     if (!srvcfg::InDryRun() && access(dir.c_str(), W_OK | X_OK) != 0)
         return Fail(why, size, dir + ": the directory cannot take new versions of its files");
     return 1;
+}
+
+int zrv_write_files(char *why, size_t size) {
+    std::string path, problem;
+    if (srvcfg::WriteChanged(path, problem))
+        return 1;
+    adm_note_edit_failed();
+    return Fail(why, size, path + ": " + problem);
 }
 
 int zrv_failed(void) { return adm_edit_failed() ? 1 : 0; }
@@ -47,9 +54,6 @@ void zrv_dry_run(void) { srvcfg::StartDryRun(); }
 
 const char *zrv_file_text(const char *name) {
     static std::string text;
-    bool exists = false;
-    std::string why;
-    if (!srvcfg::ReadText(std::string(get_conf_dir(0)) + (name ? name : ""), exists, text, why))
-        text.clear();
+    text = srvcfg::CurrentText(std::string(get_conf_dir(0)) + (name ? name : ""));
     return text.c_str();
 }

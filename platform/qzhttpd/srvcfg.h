@@ -76,32 +76,50 @@ bool Parse(const std::string &text, Layout layout, File &out, std::string &why);
 std::string Render(const File &f);
 
 /*
- * Starts a dry run: from now on Store keeps each new version in memory
- * instead of writing the file, and ReadText and Load read those versions.
+ * A configuration file as this process's calls see it: read and parsed on
+ * first use, then edited in memory until WriteChanged writes it.
  */
+struct Loaded {
+    Layout layout = Layout::Init;
+    bool ok = false;  /* read and parsed; else why says what failed */
+    std::string why;  /* an I/O error, or a syntax error as Parse gives it */
+    std::string text; /* as read; "" for a missing file */
+    File file;        /* as the calls have edited it */
+};
+
+/*
+ * The file at path, read and parsed with layout on its first use and kept:
+ * every later use gets the same one, with the edits made to it since, until
+ * WriteChanged. A missing file is an empty one. A failure to read or parse
+ * is kept too (ok false), so a run reports it from one reading. The
+ * process's first use has WriteChanged run at exit as well, a failure then
+ * reported through report_error, for callers that never write themselves.
+ */
+Loaded &Use(const std::string &path, Layout layout);
+
+/*
+ * The text of path as the calls see it now: a loaded file's edited version,
+ * else the file's; "" for a missing or unreadable file.
+ */
+std::string CurrentText(const std::string &path);
+
+/* Starts a dry run: from now on WriteChanged writes nothing, so the edits stay in memory. */
 void StartDryRun();
 bool InDryRun();
 
 /*
- * The text of path as the calls see it now: a dry run's version, else the
- * file's. exists is false (and text empty) for a missing file. On failure
- * returns false with why set.
+ * Writes each loaded file whose edited text differs from the text read, each
+ * once: every new version is prepared and synced beside its file
+ * (PR_PrepareReplace, keeping owner and permissions) before the first is put
+ * in place, init.conf's layout before obj.conf's, then each directory is
+ * synced once. Then forgets the loaded files: a later use reads them again.
+ * A dry run writes and forgets nothing. True, or false with path naming the
+ * file that failed and why saying what failed and what was left: a version
+ * that cannot be prepared leaves every file as it was; one that cannot be
+ * put in place leaves its file and those after it as they were, the files
+ * before it written. Each file is always one whole version or the other.
  */
-bool ReadText(const std::string &path, bool &exists, std::string &text, std::string &why);
-
-/*
- * Reads (ReadText) and parses path. A missing file is an empty one. On
- * failure returns false with why set (an I/O error, or a syntax error as
- * Parse gives it).
- */
-bool Load(const std::string &path, Layout layout, File &out, std::string &why);
-/*
- * Replaces path with text atomically (PR_ReplaceFile), keeping the old
- * file's owner where allowed and its permissions (0644 for a new file), or
- * in a dry run keeps text in memory. On failure returns false with why set,
- * and the file at path is left as it was.
- */
-bool Store(const std::string &path, const std::string &text, std::string &why);
+bool WriteChanged(std::string &path, std::string &why);
 
 } /* namespace srvcfg */
 

@@ -1,8 +1,10 @@
 /*
- * The server-configuration calls of the administration library. Every call
- * reads its file afresh, changes the parsed lines and writes the file back
- * only when something changed; a file that cannot be read or parsed is
- * reported and left alone.
+ * The server-configuration calls of the administration library. A run reads
+ * and parses each file once, on its first call on it (srvcfg::Use); the
+ * calls change those lines in memory, and the files whose text changed are
+ * written once each at the end (zrv_write_files, or the process's exit), so
+ * a registration of many calls never leaves a file half done. A file that
+ * cannot be read or parsed is reported and left alone.
  */
 #include "adminlib.h"
 
@@ -19,7 +21,7 @@ using namespace srvcfg;
 /*
  * What grab_pblock hands out: the object it searched, the directive's place
  * among that object's directives, and a copy of the directive, so that a
- * later call can check it still names the same line after a re-read.
+ * later call can check it still names the same line after the lines changed.
  */
 struct zrv_pblock {
     int selector;
@@ -40,8 +42,8 @@ using Lines = std::vector<Line>;
 std::vector<std::unique_ptr<zrv_pblock>> handles;
 
 /*
- * Every call re-reads its file, so one broken file would be reported by each
- * call of a registration; the administrator needs to read it once.
+ * A file that cannot be loaded fails every call of a registration on it; the
+ * administrator needs to read that once.
  */
 void ReportOnce(const std::string &path, const std::string &why) {
     static std::set<std::string> reported;
@@ -50,60 +52,38 @@ void ReportOnce(const std::string &path, const std::string &why) {
         report_error(0, path.c_str(), why.c_str());
 }
 
-/* What a change did to a file's lines. */
-enum Outcome {
-    Unchanged, /* nothing to write; the call succeeds */
-    Changed,   /* the lines are to be written back */
-    Refused,   /* nothing to write; the call fails */
-};
-
 std::string PathOf(const char *name) { return std::string(get_conf_dir(0)) + name; }
 
 /*
- * Loads a file of the configuration directory, lets change work on its
- * lines, and writes it back when they changed. The call's result: 1, or 0
- * when the file cannot be read, parsed or written (reported) or the change
- * refused.
+ * Lets change work on the run's lines of a file of the configuration
+ * directory. The call's result: 1, or 0 when the file cannot be read or
+ * parsed (reported) or change refuses.
  */
-int Edit(const char *name, Layout layout, const std::function<Outcome(Lines &)> &change) {
+int Edit(const char *name, Layout layout, const std::function<bool(Lines &)> &change) {
     const std::string path = PathOf(name);
-    File file;
-    std::string why;
-    if (!Load(path, layout, file, why)) {
-        ReportOnce(path, why);
+    Loaded &file = Use(path, layout);
+    if (!file.ok) {
+        ReportOnce(path, file.why);
         return 0;
     }
-    switch (change(file.lines)) {
-    case Unchanged:
-        return 1;
-    case Refused:
-        return 0;
-    case Changed:
-        break;
-    }
-    if (Store(path, Render(file), why))
-        return 1;
-    ReportOnce(path, why);
-    return 0;
+    return change(file.file.lines) ? 1 : 0;
 }
 
-/* Loads a file for a lookup: what look finds, or nothing when the file cannot be loaded (reported).
- */
+/* What look finds in the run's lines of a file, or nothing when it cannot be loaded (reported). */
 template <class T>
 T Inspect(const char *name, Layout layout, const std::function<T(const Lines &)> &look) {
     const std::string path = PathOf(name);
-    File file;
-    std::string why;
-    if (Load(path, layout, file, why))
-        return look(file.lines);
-    ReportOnce(path, why);
+    const Loaded &file = Use(path, layout);
+    if (file.ok)
+        return look(file.file.lines);
+    ReportOnce(path, file.why);
     return T();
 }
 
-int EditInit(const std::function<Outcome(Lines &)> &change) {
+int EditInit(const std::function<bool(Lines &)> &change) {
     return Edit(kInitFile, Layout::Init, change);
 }
-int EditObjects(const std::function<Outcome(Lines &)> &change) {
+int EditObjects(const std::function<bool(Lines &)> &change) {
     return Edit(kObjFile, Layout::Objects, change);
 }
 template <class T> T InspectInit(const std::function<T(const Lines &)> &look) {
@@ -161,11 +141,10 @@ int FindInit(const char *fn, const char *name, const char *value) {
 /* Init directives are named by fn (and key), so every match goes. */
 int DeleteInit(const char *fn, const char *name, const char *value) {
     return EditInit([&](Lines &lines) {
-        size_t before = lines.size();
         for (size_t i = lines.size(); i-- > 0;)
             if (InitMatches(lines[i], fn, name, value))
                 lines.erase(lines.begin() + static_cast<long>(i));
-        return lines.size() == before ? Unchanged : Changed;
+        return true;
     });
 }
 
@@ -244,25 +223,23 @@ int set_zrv_init(const char *fn, const char *keyname, const char *keyvalue, int 
     Directive d = MakeDirective("Init", fn, Pairs(count, ap));
     va_end(ap);
     return EditInit([&](Lines &lines) {
-        bool found = false, changed = false;
+        bool found = false;
         for (size_t i = 0; i < lines.size();) {
             if (!InitMatches(lines[i], fn, keyname, keyvalue)) {
                 ++i;
             } else if (found) {
                 lines.erase(lines.begin() + static_cast<long>(i));
-                changed = true;
             } else {
                 found = true;
-                if (!(lines[i].dir == d)) {
+                /* An equal directive keeps its line as written. */
+                if (!(lines[i].dir == d))
                     lines[i] = MakeEntry(d);
-                    changed = true;
-                }
                 ++i;
             }
         }
         if (!found)
             lines.push_back(MakeEntry(d));
-        return found && !changed ? Unchanged : Changed;
+        return true;
     });
 }
 
@@ -282,11 +259,11 @@ int add_object(int selector, const char *id) {
     if (selector != ByName && selector != ByPath)
         return 0;
     return EditObjects([&](Lines &lines) {
-        if (FindObject(lines, selector, id) != kNone)
-            return Unchanged;
-        lines.push_back(MakeObjectOpen(selector, Text(id)));
-        lines.push_back(MakeObjectClose());
-        return Changed;
+        if (FindObject(lines, selector, id) == kNone) {
+            lines.push_back(MakeObjectOpen(selector, Text(id)));
+            lines.push_back(MakeObjectClose());
+        }
+        return true;
     });
 }
 
@@ -297,11 +274,10 @@ int grab_object(int selector, const char *id) {
 
 int delete_object(int selector, const char *id) {
     return EditObjects([&](Lines &lines) {
-        size_t before = lines.size();
         for (size_t open; (open = FindObject(lines, selector, id)) != kNone;)
             lines.erase(lines.begin() + static_cast<long>(open),
                         lines.begin() + static_cast<long>(CloseOf(lines, open)) + 1);
-        return lines.size() == before ? Unchanged : Changed;
+        return true;
     });
 }
 
@@ -320,7 +296,7 @@ int add_pblock(int selector, const char *id, const char *type, const char *fn, i
             lines.push_back(MakeObjectClose());
         }
         lines.insert(lines.begin() + static_cast<long>(CloseOf(lines, open)), MakeEntry(d));
-        return Changed;
+        return true;
     });
 }
 
@@ -341,10 +317,9 @@ int delete_pblock(int selector, const char *id, const char *type, const char *fn
                   const char *value) {
     return EditObjects([&](Lines &lines) {
         size_t at = FindPblock(lines, selector, id, type, fn, name, value);
-        if (at == kNone)
-            return Unchanged;
-        lines.erase(lines.begin() + static_cast<long>(at));
-        return Changed;
+        if (at != kNone)
+            lines.erase(lines.begin() + static_cast<long>(at));
+        return true;
     });
 }
 
@@ -356,9 +331,9 @@ int delete_pblock_byptr(int selector, const char *id, const char *type, zrv_pblo
         size_t open = FindObject(lines, selector, id);
         size_t at = open == kNone ? kNone : Locate(lines, open, *h);
         if (at == kNone)
-            return Refused;
+            return false;
         lines.erase(lines.begin() + static_cast<long>(at));
-        return Changed;
+        return true;
     });
 }
 

@@ -1,10 +1,16 @@
-/* Reading, rendering and atomically writing the server's configuration files. */
+/*
+ * Reading and rendering the server's configuration files, and keeping them
+ * in memory for a run: loaded once, edited by the calls, written once each.
+ */
 #include "srvcfg.h"
 
+#include "adm_changelog.h"
+#include "adminlib.h"
 #include "qzpr.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -248,25 +254,13 @@ std::string Render(const File &f) {
 
 namespace {
 
-/* In a dry run, the versions the calls have written, by path, instead of the files. */
+/* The files the calls have used since the last write, by path. */
+std::map<std::string, Loaded> loaded;
 bool dryRun = false;
-std::map<std::string, std::string> dryCopies;
 
-} /* namespace */
-
-void StartDryRun() { dryRun = true; }
-
-bool InDryRun() { return dryRun; }
-
-bool ReadText(const std::string &path, bool &exists, std::string &text, std::string &why) {
+/* The whole file at path into text ("" for a missing file): true, or false with why set. */
+bool ReadWhole(const std::string &path, std::string &text, std::string &why) {
     text.clear();
-    auto copy = dryCopies.find(path);
-    if (copy != dryCopies.end()) {
-        exists = true;
-        text = copy->second;
-        return true;
-    }
-    exists = false;
     FILE *fp = fopen(path.c_str(), "rbe");
     if (!fp && errno == ENOENT)
         return true;
@@ -284,42 +278,116 @@ bool ReadText(const std::string &path, bool &exists, std::string &text, std::str
         why = "cannot read the file";
         return false;
     }
-    exists = true;
     return true;
 }
 
-bool Load(const std::string &path, Layout layout, File &out, std::string &why) {
-    out.lines.clear();
-    bool exists = false;
-    std::string text;
-    return ReadText(path, exists, text, why) && Parse(text, layout, out, why);
+/* The writes of callers that end without writing; a failure is said as a failed call says it. */
+void WriteAtExit() {
+    std::string path, why;
+    if (WriteChanged(path, why))
+        return;
+    adm_note_edit_failed();
+    report_error(0, path.c_str(), why.c_str());
 }
-
-namespace {
 
 int FillText(int fd, void *text) {
     const std::string &s = *static_cast<const std::string *>(text);
     return PR_WriteAll(fd, s.data(), s.size());
 }
 
+std::string FileName(const std::string &path) { return path.substr(path.rfind('/') + 1); }
+
+std::string DirectoryOf(const std::string &path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
+/* What a failed step of a replace means, with the error it left in errno. */
+std::string Problem(int step) {
+    const char *what = step == QZPR_REPLACE_CREATE  ? "cannot create a temporary file"
+                       : step == QZPR_REPLACE_WRITE ? "cannot write"
+                                                    : "cannot put the new version in place";
+    return std::string(what) + ": " + strerror(errno);
+}
+
 } /* namespace */
 
-bool Store(const std::string &path, const std::string &text, std::string &why) {
-    if (dryRun) {
-        dryCopies[path] = text;
+void StartDryRun() { dryRun = true; }
+
+bool InDryRun() { return dryRun; }
+
+Loaded &Use(const std::string &path, Layout layout) {
+    static bool writesAtExit = false;
+    if (!writesAtExit)
+        writesAtExit = atexit(WriteAtExit) == 0;
+    auto found = loaded.find(path);
+    if (found != loaded.end())
+        return found->second;
+    Loaded &f = loaded[path];
+    f.layout = layout;
+    f.ok = ReadWhole(path, f.text, f.why) && Parse(f.text, layout, f.file, f.why);
+    return f;
+}
+
+std::string CurrentText(const std::string &path) {
+    auto found = loaded.find(path);
+    if (found != loaded.end() && found->second.ok)
+        return Render(found->second.file);
+    std::string text, why;
+    return ReadWhole(path, text, why) ? text : "";
+}
+
+bool WriteChanged(std::string &path, std::string &why) {
+    if (dryRun)
         return true;
+    struct Change {
+        const std::string *path;
+        std::string text;
+        QZPRReplace *handle;
+    };
+    std::vector<Change> changes;
+    for (Layout layout : {Layout::Init, Layout::Objects})
+        for (const auto &[name, f] : loaded)
+            if (f.ok && f.layout == layout) {
+                std::string text = Render(f.file);
+                if (text != f.text)
+                    changes.push_back({&name, std::move(text), nullptr});
+            }
+    bool ok = true;
+    for (Change &c : changes) {
+        int step = PR_PrepareReplace(c.path->c_str(), FillText, &c.text, &c.handle);
+        if (step != QZPR_REPLACE_OK) {
+            path = *c.path;
+            why = Problem(step) + "; nothing was changed";
+            ok = false;
+            break;
+        }
     }
-    void *arg = const_cast<std::string *>(&text); /* only read by FillText */
-    switch (PR_ReplaceFile(path.c_str(), FillText, arg, nullptr)) {
-    case QZPR_REPLACE_OK:
-        return true;
-    case QZPR_REPLACE_CREATE:
-        why = std::string("cannot create a temporary file: ") + strerror(errno);
-        return false;
-    default:
-        why = std::string("cannot write: ") + strerror(errno);
-        return false;
+    std::string written;
+    for (Change &c : changes) {
+        if (!ok) {
+            PR_AbortReplace(c.handle);
+            continue;
+        }
+        int step = PR_CommitReplace(c.handle);
+        if (step == QZPR_REPLACE_OK) {
+            written += (written.empty() ? "" : ", ") + FileName(*c.path);
+            continue;
+        }
+        path = *c.path;
+        why = Problem(step) +
+              (written.empty() ? "; nothing was changed" : "; only " + written + " was written");
+        ok = false;
     }
+    /* One sync of a directory makes every rename in it last across a crash. */
+    std::string synced;
+    for (const Change &c : changes)
+        if (DirectoryOf(*c.path) != synced) {
+            synced = DirectoryOf(*c.path);
+            PR_SyncDirectory(c.path->c_str());
+        }
+    loaded.clear();
+    return ok;
 }
 
 } /* namespace srvcfg */

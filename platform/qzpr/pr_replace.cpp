@@ -4,6 +4,9 @@
  * this writes is a fresh temporary one; an existing name is only ever the
  * target of a rename, never opened for writing, so two processes replacing
  * the same file can at worst lose one of the two versions, never the file.
+ * A version being kept as the backup is always a second name of the file
+ * (or a whole copy) before the file is replaced, so that a process killed at
+ * any moment leaves no version whose only name is one a clean-up deletes.
  */
 #include "qzpr.h"
 
@@ -19,58 +22,88 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+struct QZPRReplace {
+    bool prepared;
+    char name[PATH_MAX];
+};
+
 namespace {
 
+/* A new version or a copy not yet whole: deleted when its writer was killed. */
 const char kTempMark[] = ".tmp-";
-const int kTempRandom = 6; /* the characters mkstemp puts after the mark */
+/* A version on its way to becoming the backup: deleted only while the file still holds it. */
+const char kKeepMark[] = ".keep-";
+const int kTempRandom = 6; /* the characters after the mark */
+const int kSlots = QZPR_REPLACE_MAX_PREPARED;
 
 /*
- * The temporary files of the replace in progress, removed by the signal
- * handler when the process is told to end before the replace has finished.
+ * The temporary files of the replaces in progress, removed by the signal
+ * handler when the process is told to end before they are in place. Slot i
+ * belongs to prepared[i].
  */
-char pendingNew[PATH_MAX];
+char pendingNew[kSlots][PATH_MAX];
+QZPRReplace prepared[kSlots];
+/* The version PR_ReplaceFile keeps for the backup, under its ".keep-" name. */
 char pendingBackup[PATH_MAX];
-/* Where pendingBackup belongs once it holds the replaced version: it is renamed there, not lost. */
+/* Where pendingBackup belongs once the new version is in place: it is renamed there, not lost. */
 char backupTarget[PATH_MAX];
 
 const int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 void RemovePendingAndDie(int sig) {
-    if (pendingNew[0] != '\0')
-        unlink(pendingNew);
-    if (pendingBackup[0] != '\0' &&
-        (backupTarget[0] == '\0' || rename(pendingBackup, backupTarget) != 0))
-        unlink(pendingBackup);
+    for (const char *pending : pendingNew)
+        if (pending[0] != '\0')
+            unlink(pending);
+    /* A kept version the rename cannot place stays for PR_RemoveStaleTemps to finish. */
+    if (pendingBackup[0] != '\0') {
+        if (backupTarget[0] == '\0')
+            unlink(pendingBackup);
+        else
+            rename(pendingBackup, backupTarget);
+    }
     signal(sig, SIG_DFL);
     raise(sig);
 }
 
-/* Installs the clean-up handlers and keeps a write beyond the size limit from ending the process.
+/*
+ * The clean-up handlers, and a write beyond the size limit failing instead of
+ * ending the process, from the first prepared replace until the last one is
+ * committed or aborted; the handlers found are put back then.
  */
-class SignalGuard {
-  public:
-    SignalGuard() {
-        struct sigaction sa = {};
-        sa.sa_handler = RemovePendingAndDie;
-        sigfillset(&sa.sa_mask);
-        for (size_t i = 0; i < kCount; ++i)
-            sigaction(kEndSignals[i], &sa, &saved[i]);
-        struct sigaction ignore = {};
-        ignore.sa_handler = SIG_IGN;
-        sigaction(SIGXFSZ, &ignore, &savedXfsz);
-    }
-    ~SignalGuard() {
-        for (size_t i = 0; i < kCount; ++i)
-            sigaction(kEndSignals[i], &saved[i], nullptr);
-        sigaction(SIGXFSZ, &savedXfsz, nullptr);
-    }
-    SignalGuard(const SignalGuard &) = delete;
-    SignalGuard &operator=(const SignalGuard &) = delete;
+const size_t kSignalCount = sizeof kEndSignals / sizeof kEndSignals[0];
+struct sigaction savedActions[kSignalCount];
+struct sigaction savedXfsz;
+int guardUsers = 0;
 
-  private:
-    static const size_t kCount = sizeof kEndSignals / sizeof kEndSignals[0];
-    struct sigaction saved[kCount];
-    struct sigaction savedXfsz;
+void HoldGuard() {
+    if (guardUsers++ > 0)
+        return;
+    struct sigaction sa = {};
+    sa.sa_handler = RemovePendingAndDie;
+    sigfillset(&sa.sa_mask);
+    for (size_t i = 0; i < kSignalCount; ++i)
+        sigaction(kEndSignals[i], &sa, &savedActions[i]);
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &savedXfsz);
+}
+
+void DropGuard() {
+    if (--guardUsers > 0)
+        return;
+    int err = errno;
+    for (size_t i = 0; i < kSignalCount; ++i)
+        sigaction(kEndSignals[i], &savedActions[i], nullptr);
+    sigaction(SIGXFSZ, &savedXfsz, nullptr);
+    errno = err;
+}
+
+class GuardScope {
+  public:
+    GuardScope() { HoldGuard(); }
+    ~GuardScope() { DropGuard(); }
+    GuardScope(const GuardScope &) = delete;
+    GuardScope &operator=(const GuardScope &) = delete;
 };
 
 /* Holds the ending signals back while a temporary file and its record change together. */
@@ -91,9 +124,9 @@ class BlockEndSignals {
     sigset_t old;
 };
 
-/* "<name>.tmp-XXXXXX" in buf; false when it would not fit. */
-bool TempTemplate(char (&buf)[PATH_MAX], const char *name) {
-    int n = snprintf(buf, sizeof buf, "%s%sXXXXXX", name, kTempMark);
+/* "<name><mark>XXXXXX" in buf; false when it would not fit. */
+bool TempTemplate(char (&buf)[PATH_MAX], const char *name, const char *mark) {
+    int n = snprintf(buf, sizeof buf, "%s%sXXXXXX", name, mark);
     return n > 0 && static_cast<size_t>(n) < sizeof buf;
 }
 
@@ -110,13 +143,14 @@ bool Randomise(char (&path)[PATH_MAX]) {
 }
 
 /*
- * Makes a name beside base that did not exist, by make (which fails with
- * EEXIST when the name is taken), and records it in pending for the signal
- * handler. make's result, or -1.
+ * Makes a name "<base><mark>XXXXXX" that did not exist, by make (which fails
+ * with EEXIST when the name is taken), and records it in pending for the
+ * signal handler. make's result, or -1.
  */
-template <class Make> int MakeFresh(char (&pending)[PATH_MAX], const char *base, Make make) {
+template <class Make>
+int MakeFresh(char (&pending)[PATH_MAX], const char *base, const char *mark, Make make) {
     char path[PATH_MAX];
-    if (!TempTemplate(path, base)) {
+    if (!TempTemplate(path, base, mark)) {
         errno = ENAMETOOLONG;
         return -1;
     }
@@ -135,24 +169,35 @@ template <class Make> int MakeFresh(char (&pending)[PATH_MAX], const char *base,
     return -1;
 }
 
-/* A new temporary file beside name, made with mode (then as the umask lets it). */
+/* A new temporary file "<name>.tmp-XXXXXX", made with mode (then as the umask lets it). */
 int MakeTemp(char (&pending)[PATH_MAX], const char *name, mode_t mode) {
-    return MakeFresh(pending, name, [mode](const char *path) {
+    return MakeFresh(pending, name, kTempMark, [mode](const char *path) {
         return open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     });
 }
 
-/* Renames the recorded temporary file to to, or removes it when to is null. */
-int Settle(char (&pending)[PATH_MAX], const char *to) {
+/* Renames the recorded temporary file to to: 0, or -1 with errno set and the file still recorded.
+ */
+int Place(char (&pending)[PATH_MAX], const char *to) {
     BlockEndSignals block;
-    int rc = to != nullptr ? rename(pending, to) : unlink(pending);
-    int err = errno;
+    if (rename(pending, to) != 0)
+        return -1;
     /* A rename between two links of one file succeeds without removing the old name. */
-    if (to != nullptr)
+    int err = errno;
+    unlink(pending);
+    pending[0] = '\0';
+    errno = err;
+    return 0;
+}
+
+/* Removes the recorded temporary file, if any, keeping errno. */
+void Drop(char (&pending)[PATH_MAX]) {
+    BlockEndSignals block;
+    int err = errno;
+    if (pending[0] != '\0')
         unlink(pending);
     pending[0] = '\0';
     errno = err;
-    return rc;
 }
 
 /*
@@ -202,35 +247,144 @@ bool CopyInto(int out, const char *from) {
     return ok && fsync(out) == 0;
 }
 
-/* A hard link to name under a fresh temporary name beside backup, recorded in pendingBackup. */
-bool LinkTemp(const char *name, const char *backup) {
-    return MakeFresh(pendingBackup, backup,
-                     [name](const char *path) { return link(name, path); }) == 0;
-}
-
 /*
- * Makes backup the version now at name: a hard link where the file system
- * has them, else a synced copy. A failure leaves the older backup as it was
- * and does not stop the replace: the new version matters more.
+ * Gives the version now at name a second name "<backup>.keep-XXXXXX",
+ * recorded in pendingBackup: a hard link where the file system has them,
+ * else a synced copy, written under a ".tmp-" name and renamed only once
+ * whole. A failure leaves nothing and does not stop the replace: the new
+ * version matters more.
  */
-void KeepBackup(const char *name, const char *backup, const struct stat *old) {
-    if (old == nullptr)
+void KeepOldVersion(const char *name, const char *backup, const struct stat *old) {
+    if (MakeFresh(pendingBackup, backup, kKeepMark,
+                  [name](const char *path) { return link(name, path); }) == 0)
         return;
-    if (!LinkTemp(name, backup)) {
-        int fd = MakeTemp(pendingBackup, backup, old->st_mode & 07777);
-        if (fd < 0)
-            return;
-        bool copied = CopyInto(fd, name);
-        if (close(fd) != 0 || !copied) {
-            Settle(pendingBackup, nullptr);
-            return;
-        }
+    int fd = MakeTemp(pendingBackup, backup, old->st_mode & 07777);
+    if (fd < 0)
+        return;
+    bool copied = CopyInto(fd, name);
+    if (close(fd) != 0 || !copied) {
+        Drop(pendingBackup);
+        return;
     }
-    Settle(pendingBackup, backup);
+    char copy[PATH_MAX];
+    memcpy(copy, pendingBackup, sizeof copy);
+    if (MakeFresh(pendingBackup, backup, kKeepMark, [&copy](const char *path) {
+            struct stat st;
+            if (lstat(path, &st) == 0) {
+                errno = EEXIST;
+                return -1;
+            }
+            return rename(copy, path);
+        }) != 0)
+        Drop(pendingBackup);
 }
 
-/* Makes the renames in the file's directory last across a crash. */
-void SyncDirectoryOf(const char *name) {
+/* Whether a directory entry is "<something><mark>XXXXXX", as MakeFresh names them. */
+bool IsTempName(const char *entry, const char *mark) {
+    size_t len = strlen(entry), markLen = strlen(mark);
+    size_t tail = markLen + kTempRandom;
+    if (len <= tail || strncmp(entry + len - tail, mark, markLen) != 0)
+        return false;
+    for (const char *p = entry + len - kTempRandom; *p; ++p)
+        if (!((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9')))
+            return false;
+    return true;
+}
+
+/* Whether two names lie in one directory, so that one directory sync covers both. */
+bool SameDirectory(const char *a, const char *b) {
+    const char *sa = strrchr(a, '/'), *sb = strrchr(b, '/');
+    size_t la = sa != nullptr ? static_cast<size_t>(sa - a) : 0;
+    size_t lb = sb != nullptr ? static_cast<size_t>(sb - b) : 0;
+    return la == lb && strncmp(a, b, la) == 0;
+}
+
+/* The prepared replace's slot, or -1 for a handle that is not a prepared one. */
+int SlotOf(const QZPRReplace *handle) {
+    for (int i = 0; i < kSlots; ++i)
+        if (handle == &prepared[i] && prepared[i].prepared)
+            return i;
+    return -1;
+}
+
+void Release(int slot) {
+    prepared[slot].prepared = false;
+    DropGuard();
+}
+
+} /* namespace */
+
+int PR_PrepareReplace(const char *name, PR_FillFunc fill, void *arg, QZPRReplace **handle) {
+    if (handle != nullptr)
+        *handle = nullptr;
+    if (name == nullptr || fill == nullptr || handle == nullptr) {
+        errno = EINVAL;
+        return QZPR_REPLACE_CREATE;
+    }
+    if (strlen(name) >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return QZPR_REPLACE_CREATE;
+    }
+    int slot = 0;
+    while (slot < kSlots && prepared[slot].prepared)
+        ++slot;
+    if (slot == kSlots) {
+        errno = EMFILE;
+        return QZPR_REPLACE_CREATE;
+    }
+    HoldGuard();
+    struct stat st;
+    const struct stat *old = stat(name, &st) == 0 ? &st : nullptr;
+    int fd = MakeTemp(pendingNew[slot], name, old != nullptr ? old->st_mode & 07777 : 0644);
+    if (fd < 0) {
+        DropGuard();
+        return QZPR_REPLACE_CREATE;
+    }
+    TakeOverOwnerAndMode(fd, old);
+    bool written = fill(fd, arg) == 0 && fsync(fd) == 0;
+    int err = errno;
+    if (close(fd) != 0 && written) {
+        written = false;
+        err = errno;
+    }
+    if (!written) {
+        Drop(pendingNew[slot]);
+        DropGuard();
+        errno = err;
+        return QZPR_REPLACE_WRITE;
+    }
+    prepared[slot].prepared = true;
+    memcpy(prepared[slot].name, name, strlen(name) + 1);
+    *handle = &prepared[slot];
+    return QZPR_REPLACE_OK;
+}
+
+int PR_CommitReplace(QZPRReplace *handle) {
+    int slot = SlotOf(handle);
+    if (slot < 0) {
+        errno = EINVAL;
+        return QZPR_REPLACE_RENAME;
+    }
+    int rc = Place(pendingNew[slot], handle->name);
+    if (rc != 0)
+        Drop(pendingNew[slot]);
+    Release(slot);
+    return rc == 0 ? QZPR_REPLACE_OK : QZPR_REPLACE_RENAME;
+}
+
+void PR_AbortReplace(QZPRReplace *handle) {
+    int slot = SlotOf(handle);
+    if (slot < 0)
+        return;
+    Drop(pendingNew[slot]);
+    Release(slot);
+}
+
+int PR_SyncDirectory(const char *name) {
+    if (name == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
     char dir[PATH_MAX];
     const char *slash = strrchr(name, '/');
     if (slash == nullptr) {
@@ -241,84 +395,47 @@ void SyncDirectoryOf(const char *name) {
     }
     int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return;
-    fsync(fd);
+        return -1;
+    int rc = fsync(fd);
+    int err = errno;
     close(fd);
+    errno = err;
+    return rc;
 }
-
-/* Whether a directory entry is a temporary file PR_ReplaceFile makes. */
-bool IsTempName(const char *entry) {
-    size_t len = strlen(entry);
-    size_t tail = sizeof kTempMark - 1 + kTempRandom;
-    if (len <= tail || strncmp(entry + len - tail, kTempMark, sizeof kTempMark - 1) != 0)
-        return false;
-    for (const char *p = entry + len - kTempRandom; *p; ++p)
-        if (!((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9')))
-            return false;
-    return true;
-}
-
-/* Whether two names lie in one directory, so that a rename between them cannot fail for that. */
-bool SameDirectory(const char *a, const char *b) {
-    const char *sa = strrchr(a, '/'), *sb = strrchr(b, '/');
-    size_t la = sa != nullptr ? static_cast<size_t>(sa - a) : 0;
-    size_t lb = sb != nullptr ? static_cast<size_t>(sb - b) : 0;
-    return la == lb && strncmp(a, b, la) == 0;
-}
-
-/*
- * Puts the written version in place and the replaced one at backup. Where
- * the file system can swap two names in one step, the new version and the
- * old swap places and the old one is then renamed to backup: the file is
- * never missing, and no link is needed. Elsewhere the old version is linked
- * (or copied) to backup first. 0, or -1 when the new version is not in place.
- */
-int PutInPlace(const char *name, const char *backup, const struct stat *old) {
-    if (backup != nullptr && old != nullptr && SameDirectory(name, backup)) {
-        BlockEndSignals block;
-        if (renameat2(AT_FDCWD, pendingNew, AT_FDCWD, name, RENAME_EXCHANGE) == 0) {
-            /* The temporary name now holds the replaced version: it becomes the backup. */
-            memcpy(pendingBackup, pendingNew, sizeof pendingNew);
-            pendingNew[0] = '\0';
-            snprintf(backupTarget, sizeof backupTarget, "%s", backup);
-            Settle(pendingBackup, backup);
-            backupTarget[0] = '\0';
-            return 0;
-        }
-    }
-    if (backup != nullptr)
-        KeepBackup(name, backup, old);
-    return Settle(pendingNew, name);
-}
-
-} /* namespace */
 
 int PR_ReplaceFile(const char *name, PR_FillFunc fill, void *arg, const char *backup) {
-    if (name == nullptr || fill == nullptr) {
-        errno = EINVAL;
-        return QZPR_REPLACE_CREATE;
+    /* Held across both halves, so that the handlers stay while the backup is settled. */
+    GuardScope guard;
+    struct stat old;
+    if (name != nullptr && backup != nullptr && stat(name, &old) == 0)
+        KeepOldVersion(name, backup, &old);
+    QZPRReplace *handle = nullptr;
+    int rc = PR_PrepareReplace(name, fill, arg, &handle);
+    if (rc != QZPR_REPLACE_OK) {
+        Drop(pendingBackup);
+        return rc;
     }
-    SignalGuard guard;
-    struct stat st;
-    const struct stat *old = stat(name, &st) == 0 ? &st : nullptr;
-    int fd = MakeTemp(pendingNew, name, old != nullptr ? old->st_mode & 07777 : 0644);
-    if (fd < 0)
-        return QZPR_REPLACE_CREATE;
-    TakeOverOwnerAndMode(fd, old);
-    bool written = fill(fd, arg) == 0 && fsync(fd) == 0;
-    int err = errno;
-    if (close(fd) != 0 && written) {
-        written = false;
-        err = errno;
+    {
+        BlockEndSignals block;
+        rc = PR_CommitReplace(handle);
+        if (rc == QZPR_REPLACE_OK && pendingBackup[0] != '\0')
+            snprintf(backupTarget, sizeof backupTarget, "%s", backup);
     }
-    if (!written) {
-        Settle(pendingNew, nullptr);
-        errno = err;
-        return QZPR_REPLACE_WRITE;
+    if (rc != QZPR_REPLACE_OK) {
+        Drop(pendingBackup);
+        return rc;
     }
-    if (PutInPlace(name, backup, old) != 0)
-        return QZPR_REPLACE_RENAME;
-    SyncDirectoryOf(name);
+    if (pendingBackup[0] != '\0') {
+        BlockEndSignals block;
+        /* The replaced version's only name now: left for PR_RemoveStaleTemps when it cannot move.
+         */
+        if (Place(pendingBackup, backup) != 0)
+            pendingBackup[0] = '\0';
+        backupTarget[0] = '\0';
+    }
+    PR_SyncDirectory(name);
+    if (backup != nullptr && !SameDirectory(name, backup))
+        PR_SyncDirectory(backup);
     return QZPR_REPLACE_OK;
 }
 
@@ -330,15 +447,26 @@ int PR_RemoveStaleTemps(const char *dir) {
     DIR *d = dir != nullptr ? opendir(dir) : nullptr;
     if (d == nullptr)
         return 0;
-    int removed = 0;
+    int finished = 0;
     while (struct dirent *e = readdir(d)) {
-        if (!IsTempName(e->d_name))
+        const bool kept = IsTempName(e->d_name, kKeepMark);
+        if (!kept && !IsTempName(e->d_name, kTempMark))
             continue;
         struct stat st;
-        if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-            unlinkat(dirfd(d), e->d_name, 0) == 0)
-            ++removed;
+        if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (kept && st.st_nlink == 1) {
+            /* The replaced version's only name: it becomes the backup it was on its way to. */
+            char target[PATH_MAX];
+            snprintf(target, sizeof target, "%.*s",
+                     static_cast<int>(strlen(e->d_name) - (sizeof kKeepMark - 1) - kTempRandom),
+                     e->d_name);
+            if (renameat(dirfd(d), e->d_name, dirfd(d), target) == 0)
+                ++finished;
+        } else if (unlinkat(dirfd(d), e->d_name, 0) == 0) {
+            ++finished;
+        }
     }
     closedir(d);
-    return removed;
+    return finished;
 }

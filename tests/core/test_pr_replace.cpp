@@ -49,19 +49,81 @@ TEST(PRReplaceFile, NewVersionReplacesTheFileAndTheOldOneBecomesTheBackup) {
     }
 }
 
-/* A replace ended by SIGTERM half way leaves the file, its backup and nothing else. */
-TEST(PRReplaceFile, AStoppedReplaceLeavesEverythingAsItWas) {
-    TempDir dir;
-    const std::string file = dir.File("f"), backup = dir.File("f.backup");
-    WriteFile(file, "current\n");
-    WriteFile(backup, "previous\n");
-    const auto stopHalfWay = [](int fd, void *) {
-        return PR_WriteAll(fd, "half", 4) + raise(SIGTERM);
+/*
+ * A replace that fails or is stopped before its new version is in place leaves the file, its
+ * backup and nothing else: the old version's second name, made first, goes again.
+ */
+TEST(PRReplaceFile, AReplaceEndedBeforeTheNewVersionIsInPlaceLeavesFileAndBackup) {
+    struct Row {
+        const char *name;
+        PR_FillFunc fill;
+        int result; /* -1: the process ends by SIGTERM */
+        const char *file;
+    } rows[] = {
+        {"the new version cannot be written", [](int, void *) { return -1; }, QZPR_REPLACE_WRITE,
+         "current\n"},
+        {"stopped by SIGTERM half way",
+         [](int fd, void *) { return PR_WriteAll(fd, "half", 4) + raise(SIGTERM); }, -1,
+         "current\n"},
+        /* A directory in the file's place, which no rename can replace. */
+        {"the new version cannot be put in place",
+         [](int, void *arg) {
+             const std::string &file = *static_cast<std::string *>(arg);
+             return unlink(file.c_str()) + mkdir(file.c_str(), 0755) +
+                    mkdir((file + "/in").c_str(), 0755);
+         },
+         QZPR_REPLACE_RENAME, "(a directory)"},
     };
-    EXPECT_EXIT(PR_ReplaceFile(file.c_str(), stopHalfWay, nullptr, backup.c_str()),
-                testing::KilledBySignal(SIGTERM), "");
-    EXPECT_EQ(ReadFile(file) + ReadFile(backup), "current\nprevious\n");
-    EXPECT_EQ(Files(dir.path), 2);
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        std::string file = dir.File("f");
+        const std::string backup = dir.File("f.backup");
+        WriteFile(file, "current\n");
+        WriteFile(backup, "previous\n");
+        if (row.result < 0)
+            EXPECT_EXIT(PR_ReplaceFile(file.c_str(), row.fill, &file, backup.c_str()),
+                        testing::KilledBySignal(SIGTERM), "");
+        else
+            EXPECT_EQ(PR_ReplaceFile(file.c_str(), row.fill, &file, backup.c_str()), row.result);
+        EXPECT_EQ(fs::is_directory(file) ? "(a directory)" : ReadFile(file), row.file);
+        EXPECT_EQ(ReadFile(backup), "previous\n");
+        EXPECT_EQ(Files(dir.path), 2);
+    }
+}
+
+/*
+ * What a replace killed half way leaves, finished by the clean-up: temporary files go, and the
+ * old version kept for the backup goes while the file still holds it, else becomes the backup.
+ */
+TEST(PRRemoveStaleTemps, RemovesWhatTheFileStillHoldsAndCompletesTheOnlyCopy) {
+    struct Row {
+        const char *name, *entry;
+        bool linked;               /* the entry is a second name of the file */
+        const char *left, *backup; /* the entry afterwards (null: gone), and the backup */
+    } rows[] = {
+        {"a new version never put in place", "f.tmp-AbC123", false, nullptr, "previous\n"},
+        {"killed before the new version was in place", "f.backup.keep-AbC123", true, nullptr,
+         "previous\n"},
+        {"killed after the new version was in place", "f.backup.keep-AbC123", false, nullptr,
+         "kept\n"},
+        {"a name that only looks like one", "f.backup.keep-kept", false, "kept\n", "previous\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const std::string file = dir.File("f"), entry = dir.File(row.entry);
+        WriteFile(file, "current\n");
+        WriteFile(dir.File("f.backup"), "previous\n");
+        if (row.linked)
+            ASSERT_EQ(link(file.c_str(), entry.c_str()), 0);
+        else
+            WriteFile(entry, "kept\n");
+        EXPECT_EQ(PR_RemoveStaleTemps(dir.path.c_str()), row.left ? 0 : 1);
+        EXPECT_EQ(Exists(entry) ? ReadFile(entry) : "(gone)", row.left ? row.left : "(gone)");
+        EXPECT_EQ(ReadFile(file) + ReadFile(dir.File("f.backup")),
+                  "current\n" + std::string(row.backup));
+    }
 }
 
 /* Where the backup cannot be a link (another file system), it is a copy, and only a whole one.

@@ -1,4 +1,5 @@
 /* The plug-in registration functions, against a scratch server root and the real library. */
+#include "adminlib.h"
 #include "config_dir_test.h"
 #include "plugins.h"
 
@@ -9,7 +10,8 @@
 class Plugins : public ServerRootTest {
   protected:
     /* Runs blank-separated steps: "<plug-in>+<log>" adds, "<plug-in>-<log>" deletes (fqw ignores
-     * the digit), "<file>=<fixture>" writes a file. Returns what each call returned, in order. */
+     * the digit), "<file>=<fixture>" writes a file; then writes what the calls changed, as a
+     * command does when it ends. Returns what each call returned, in order. */
     std::string Run(const std::string &steps) {
         const std::map<std::string, int (*)(int)> calls = {
             {"agents+", AddAgentDirectives},
@@ -30,6 +32,8 @@ class Plugins : public ServerRootTest {
             else
                 results += char('0' + calls.at(step.substr(0, step.size() - 1))(step.back() - '0'));
         }
+        char why[1024];
+        EXPECT_EQ(zrv_write_files(why, sizeof why), 1) << why;
         return results;
     }
 };

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <iterator>
 #include <sys/file.h>
+#include <sys/inotify.h>
 
 class Vyxplugins : public ServerRootTest {
   protected:
@@ -92,4 +93,45 @@ TEST_F(Vyxplugins, DryRunDiffShowsWhatTheRunThenDoes) {
     }
     EXPECT_EQ(Run("--diff delete search").out, "1\n"); /* nothing to change: only the result */
     EXPECT_TRUE(Holds(Run("--diff add search").out, "+<Object name=\"search\">\n"));
+}
+
+/*
+ * A registration of many calls writes each file once: both new versions are made before either is
+ * renamed into place, init.conf first, so a kill can only leave init.conf ahead of obj.conf.
+ */
+TEST_F(Vyxplugins, AnAddWritesEachFileOnceInitConfFirst) {
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, ConfPath("").c_str(), IN_CREATE | IN_MOVED_TO), 0);
+    auto [status, out, err] = Run("add cm");
+    EXPECT_EQ(status, 0) << err;
+    /* "+F" for each new version of F made (temporary names are unique, so none is merged with
+     * another), "F" for each renamed into place. */
+    std::string writes;
+    alignas(inotify_event) char events[16384];
+    for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;)
+        for (const char *p = events; p < events + n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(p);
+            const std::string name = event->name;
+            if (event->mask & IN_MOVED_TO)
+                writes += name + " ";
+            else if (name.find(".tmp-") != std::string::npos)
+                writes += "+" + name.substr(0, name.find(".tmp-")) + " ";
+            p += sizeof *event + event->len;
+        }
+    close(watch);
+    EXPECT_EQ(writes, "+init.conf +obj.conf init.conf obj.conf ");
+}
+
+/* From that state a rerun of a guarded add completes the registration, as the README says. */
+TEST_F(Vyxplugins, ARerunAfterAKillBetweenTheWritesCompletesSearchAndCm) {
+    for (const char *plugin : {"search", "cm"}) {
+        SCOPED_TRACE(plugin);
+        SetUp();
+        ASSERT_EQ(Run(std::string("add ") + plugin).status, 0);
+        const std::string done = Files();
+        Write("obj.conf", ""); /* init.conf written, obj.conf still the fresh root's */
+        auto [status, out, err] = Run(std::string("add ") + plugin);
+        EXPECT_EQ(status, 0) << err;
+        EXPECT_EQ(Files(), done);
+    }
 }
