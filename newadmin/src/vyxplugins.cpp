@@ -243,6 +243,8 @@ int AddOrDelete(const Command &c, const Options &opt) {
     /* The function changed the files in memory; each is written once, and a dry run never. */
     if (!opt.dryRun && !zrv_write_files(why, sizeof why))
         fprintf(stderr, "vyxplugins: %s\n", why);
+    /* The run's records follow the files they describe (a record that cannot be written is said). */
+    vyxsave::Commit();
     if (opt.diff) {
         for (int i = 0; i < 2; ++i) {
             const std::string after = zrv_file_text(kConfigFiles[i]);
