@@ -112,6 +112,13 @@ int PR_SyncDirectory(const char *name);
  */
 int PR_ReplaceFile(const char *name, PR_FillFunc fill, void *arg, const char *backup);
 
+/*
+ * What the last replace of this process that failed (PR_ReplaceFile) failed
+ * at, in words, such as "/etc/x.conf: writing or syncing the new version
+ * failed: No space left on device"; "" when none failed.
+ */
+const char *PR_LastReplaceFailure(void);
+
 /* Writes size bytes to fd, going on after short writes: 0, or -1. */
 int PR_WriteAll(int fd, const void *buf, size_t size);
 

@@ -74,13 +74,17 @@ bool MakeDir(const Places &p, const std::string &file, std::string &why) {
     return false;
 }
 
+/* One more than the highest number of a version or reservation in dir, from one listing. */
 long NextSeq(const std::string &dir) {
-    long next = 1;
-    for (const char *ext : {kVersionExt, kReservedExt}) {
-        const std::vector<long> seqs = Numbers(dir, ext);
-        if (!seqs.empty())
-            next = std::max(next, seqs.back() + 1);
-    }
+    long next = 1, seq;
+    std::string stem;
+    DIR *d = opendir(dir.c_str());
+    while (struct dirent *e = d != nullptr ? readdir(d) : nullptr)
+        if ((EndsWith(e->d_name, kVersionExt, stem) || EndsWith(e->d_name, kReservedExt, stem)) &&
+            ParseSeq(stem, seq))
+            next = std::max(next, seq + 1);
+    if (d != nullptr)
+        closedir(d);
     return next;
 }
 

@@ -7,6 +7,7 @@
 
 #include "adm_page.h"
 #include "adm_util.h"
+#include "qzpr.h"
 #include "vyxsave_places.h"
 #include "vyxsave_status.h"
 #include "vyxsave_txn.h"
@@ -93,10 +94,13 @@ void report_error(int category, const char *subject, const char *msg) {
 
 void report_warning(int category, const char *subject, const char *msg) {
     const std::string outcome = OutcomeHtml(vyxsave::Commit());
-    /* A file problem of a save often lies outside the page: say what to check. */
+    /* The cause of a write that failed, then what to check: a file problem often lies outside. */
+    const std::string failure = PR_LastReplaceFailure();
+    const std::string cause =
+        failure.empty() ? "" : "<p class=\"adm-cause\">Cause: " + Esc(failure) + "</p>\n";
     const std::string hints = category == 0 && subject ? ProblemsHtml(subject) : "";
     adm_write_answer(ADM_ANSWER_ERROR, adm_category_words(category), subject, msg,
-                     adm_run_config().backLink, hints + outcome);
+                     adm_run_config().backLink, cause + hints + outcome);
 }
 
 void return_success(const char *msg) {

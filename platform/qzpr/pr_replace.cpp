@@ -403,6 +403,26 @@ int PR_SyncDirectory(const char *name) {
     return rc;
 }
 
+namespace {
+
+char lastFailure[PATH_MAX + 256];
+
+/* Notes what the failed step of a replace of name was, and returns rc with errno kept. */
+int Failed(const char *name, int rc) {
+    const int err = errno;
+    const char *step = rc == QZPR_REPLACE_CREATE  ? "making its new version beside it failed"
+                       : rc == QZPR_REPLACE_WRITE ? "writing or syncing the new version failed"
+                                                  : "putting the new version in place failed";
+    snprintf(lastFailure, sizeof lastFailure, "%s: %s: %s", name != nullptr ? name : "", step,
+             strerror(err));
+    errno = err;
+    return rc;
+}
+
+} /* namespace */
+
+const char *PR_LastReplaceFailure(void) { return lastFailure; }
+
 int PR_ReplaceFile(const char *name, PR_FillFunc fill, void *arg, const char *backup) {
     /* Held across both halves, so that the handlers stay while the backup is settled. */
     GuardScope guard;
@@ -413,7 +433,7 @@ int PR_ReplaceFile(const char *name, PR_FillFunc fill, void *arg, const char *ba
     int rc = PR_PrepareReplace(name, fill, arg, &handle);
     if (rc != QZPR_REPLACE_OK) {
         Drop(pendingBackup);
-        return rc;
+        return Failed(name, rc);
     }
     {
         BlockEndSignals block;
@@ -423,7 +443,7 @@ int PR_ReplaceFile(const char *name, PR_FillFunc fill, void *arg, const char *ba
     }
     if (rc != QZPR_REPLACE_OK) {
         Drop(pendingBackup);
-        return rc;
+        return Failed(name, rc);
     }
     if (pendingBackup[0] != '\0') {
         BlockEndSignals block;

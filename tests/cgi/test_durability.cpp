@@ -69,7 +69,8 @@ TEST(CgiDurabilityTest, FailedSavesAnswerClearlyAndChangeNothing) {
         const char *answer;
         bool recorded; /* the value was set in memory, so a "not saved" record is made */
     } cases[] = {
-        {"write beyond the file size limit", false, 12000, 0755, 0644, "close failed", true},
+        {"write beyond the file size limit", false, 12000, 0755, 0644,
+         "close failed</p>\n<p class=\"adm-cause\">Cause: ", true},
         /* plomex.lock cannot be made there, which reads as held by another run. */
         {"configuration directory not writable", true, -1, 0555, 0666, "locked", false},
         {"plomex.conf not writable", true, -1, 0777, 0444, "open failed", false},
