@@ -273,13 +273,16 @@ def injection_sweep(plan, kind):
     runs = [(p, "signal", s) for i, p in enumerate(plan.points)
             for s in ("SIGKILL", "SIGTERM")[:1 + (i % 3 == 2)]] if kind == "kill" else [
         (p, "error", e) for p in plan.points if p[0] in FAULT_CALLS for e in ("EIO", "ENOSPC")]
-    results, answers = [], collections.Counter()
+    results, answers, left = [], collections.Counter(), collections.Counter()
     for (name, k, shape), action, what in runs:  # the k-th call of that name, of that shape
         result, calls = plan.traced(root := plan.fresh(), "-e", "trace=" + name,
                                     "-e", f"inject={name}:{action}={what}:when={k}")
         hit = len(calls) >= k and calls[k - 1].describe(os.fsencode(root), plan.cwd, True) == shape
         label, said = f"{shape} (call {k}), {what}", answer(result)
         changed = read(root, CONF) != plan.before[CONF]
+        now = plan.snap(root)
+        left["the new version" if now == plan.after else "the old version"
+             if now == plan.before else "init.conf new, obj.conf old"] += 1
         bad = wrong((not hit, "the run did not reach that call"),
                     (what == "SIGKILL" and result[0] != -9,
                      f"the run was not killed there ({said})"))
@@ -293,8 +296,9 @@ def injection_sweep(plan, kind):
                          (not changed and read(root, CONF + ".backup") != plan.backup,
                           "plomex.conf.backup changed"))
         results.append((label, bad + plan.settle(root, what == "SIGKILL")))
-    return results, "" if kind == "kill" else "; answers: " + ", ".join(
-        f"{a} {n}" for a, n in answers.most_common())
+    return results, "; left " + ", ".join(f"{n} {v}" for v, n in sorted(left.items())) + (
+        "" if kind == "kill" else "; answers: " + ", ".join(
+            f"{a} {n}" for a, n in answers.most_common()))
 
 
 class Disk:
