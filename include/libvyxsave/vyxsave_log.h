@@ -29,6 +29,8 @@ struct LogRecord {
 
 /* The time as records carry it, in local time: "06/Dec/2026:18:49:51 +0000"; "-" on failure. */
 std::string LogStamp(time_t t);
+/* The time as the pages show it, in local time: "2026-12-06 18:49:51 +0000"; "-" on failure. */
+std::string PageTime(time_t t);
 
 /* s with every control character (below 0x20, and 0x7f) replaced by '?'. */
 std::string NoControls(const std::string &s);

@@ -2,6 +2,7 @@
 #include "vyxsave_history.h"
 
 #include "qzpr.h"
+#include "vyxsave_diff.h"
 #include "vyxsave_log.h"
 
 #include <algorithm>
@@ -115,18 +116,7 @@ void ReadDescription(const std::string &path, Version &v) {
     if (!ReadWholeFile(path, text) || text.empty())
         return;
     v.described = true;
-    const std::vector<std::string> lines = [&] {
-        std::vector<std::string> out;
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find('\n', start);
-            if (end == std::string::npos)
-                end = text.size();
-            out.push_back(text.substr(start, end - start));
-            start = end + 1;
-        }
-        return out;
-    }();
+    const std::vector<std::string> lines = SplitLines(text);
     if (lines[0].rfind(kReplaced, 0) != 0) {
         /* The earlier scheme: the time, the user, then the records. */
         v.through = "save";

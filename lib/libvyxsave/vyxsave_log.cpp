@@ -49,14 +49,21 @@ std::string DirOf(const std::string &path) {
 
 } /* namespace */
 
-std::string LogStamp(time_t t) {
+namespace {
+
+std::string LocalTime(time_t t, const char *format) {
     struct tm local;
     char buf[64];
-    if (localtime_r(&t, &local) == nullptr ||
-        strftime(buf, sizeof buf, "%d/%b/%Y:%H:%M:%S %z", &local) == 0)
+    if (localtime_r(&t, &local) == nullptr || strftime(buf, sizeof buf, format, &local) == 0)
         return "-";
     return buf;
 }
+
+} /* namespace */
+
+std::string LogStamp(time_t t) { return LocalTime(t, "%d/%b/%Y:%H:%M:%S %z"); }
+
+std::string PageTime(time_t t) { return LocalTime(t, "%Y-%m-%d %H:%M:%S %z"); }
 
 std::string NoControls(const std::string &s) {
     std::string out = s;

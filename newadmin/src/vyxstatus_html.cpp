@@ -56,15 +56,6 @@ std::string Age(time_t seconds) {
     return std::to_string(seconds / 86400) + " days";
 }
 
-std::string LocalTime(time_t t) {
-    struct tm local;
-    char buf[64];
-    if (localtime_r(&t, &local) == nullptr ||
-        strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S %z", &local) == 0)
-        return "-";
-    return buf;
-}
-
 /* A form of the status page that posts action (and version) back to it. */
 std::string ActionForm(const std::string &action, const std::string &version,
                        const std::string &label, const std::string &cls) {
@@ -120,7 +111,7 @@ void VYXstatusLock(const char *lockfile) {
     else
         printf("<p>%s is held by process %ld on host <strong>%s</strong>, made %s (%s ago). "
                "%s</p>\n",
-               Esc(name).c_str(), lock.pid, Esc(lock.host).c_str(), LocalTime(lock.since).c_str(),
+               Esc(name).c_str(), lock.pid, Esc(lock.host).c_str(), vyxsave::PageTime(lock.since).c_str(),
                age.c_str(),
                !lock.sameHost ? "That host is not this one, so whether its process still runs "
                                 "cannot be told from here: it is left alone."

@@ -8,6 +8,7 @@
 #include "adm_page.h"
 #include "adm_util.h"
 #include "qzpr.h"
+#include "vyxsave_log.h"
 #include "vyxsave_places.h"
 #include "vyxsave_status.h"
 #include "vyxsave_txn.h"
@@ -19,15 +20,6 @@
 namespace {
 
 std::string Esc(const std::string &s) { return adm_html_escape(s.c_str()); }
-
-std::string LocalTime(time_t t) {
-    struct tm local;
-    char buf[64];
-    if (localtime_r(&t, &local) == nullptr ||
-        strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S %z", &local) == 0)
-        return "-";
-    return buf;
-}
 
 /* The settings a save changed in a file, before and after, and where the version before is. */
 std::string ChangesHtml(const vyxsave::FileOutcome &f) {
@@ -69,7 +61,7 @@ std::string ProblemsHtml(const std::string &file) {
                  (lock.hasRecord ? " is held by process " + std::to_string(lock.pid) +
                                        " on host " + lock.host
                                  : " is empty") +
-                 ", since " + LocalTime(lock.since) + ".",
+                 ", since " + vyxsave::PageTime(lock.since) + ".",
              lock.stale ? "That process no longer runs: the lock is stale. Remove it on the "
                           "status page."
                         : "Wait for that save to end, then send the form again."});
