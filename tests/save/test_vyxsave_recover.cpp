@@ -14,7 +14,8 @@
 
 namespace {
 
-const char kEarlier[] = "[05/Dec/2026:10:00:00 +0000] admin obj.conf: earlier\n";
+/* Before the killed run's offset: an earlier run's record, the same change made once before. */
+const char kEarlier[] = "[05/Dec/2026:10:00:00 +0000] admin plomex.conf: a set to 2\n";
 const char kStamp[] = "06/Dec/2026:10:00:00 +0000";
 
 struct Leftovers {
@@ -76,6 +77,14 @@ TEST(Recover, EveryChangeMadeLiveIsRecordedAndEveryReplacedVersionKept) {
         std::string kept;
         EXPECT_EQ(c.replaced, vyxsave::VersionContent(p, "plomex.conf", 1, kept));
         EXPECT_EQ(c.replaced ? "[s]\na=1\n" : "", kept);
+        /* The kept version's description names every change recovery recorded for it. */
+        const std::vector<vyxsave::Version> versions = vyxsave::ListVersions(p, "plomex.conf");
+        std::string described;
+        for (const std::string &r : versions.empty() ? std::vector<std::string>{}
+                                                     : versions[0].records)
+            described += r + "\n";
+        for (const std::string &l : Lines(c.added))
+            EXPECT_TRUE(Holds(described, l.substr(l.find(": ") + 2)));
         EXPECT_EQ(vyxsave::Reservations(p, "plomex.conf"), std::vector<long>{});
         EXPECT_FALSE(Exists(vyxsave::JournalPath(p, sizeof kEarlier - 1)));
         EXPECT_FALSE(Exists(dir.File("plomex.conf.tmp-AbC123")));
