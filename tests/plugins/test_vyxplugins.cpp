@@ -121,17 +121,3 @@ TEST_F(Vyxplugins, AnAddWritesEachFileOnceInitConfFirst) {
     close(watch);
     EXPECT_EQ(writes, "+init.conf +obj.conf init.conf obj.conf ");
 }
-
-/* From that state a rerun of a guarded add completes the registration, as the README says. */
-TEST_F(Vyxplugins, ARerunAfterAKillBetweenTheWritesCompletesSearchAndCm) {
-    for (const char *plugin : {"search", "cm"}) {
-        SCOPED_TRACE(plugin);
-        SetUp();
-        ASSERT_EQ(Run(std::string("add ") + plugin).status, 0);
-        const std::string done = Files();
-        Write("obj.conf", ""); /* init.conf written, obj.conf still the fresh root's */
-        auto [status, out, err] = Run(std::string("add ") + plugin);
-        EXPECT_EQ(status, 0) << err;
-        EXPECT_EQ(Files(), done);
-    }
-}

@@ -170,23 +170,4 @@ TEST_F(Txn, TheLogMakesItsOwnDirectoryAndARecordItCannotWriteIsReported) {
     }
 }
 
-/* A run told to stop in its transaction stops once its changes are recorded, not half way. */
-TEST_F(Txn, AStopRequestWaitsForTheEndOfTheTransaction) {
-    WriteFile(conf, "[s]\na=1\n");
-    const ProgramResult r = RunInChild([&] {
-        std::string why;
-        vyxsave::Begin(why);
-        vyxsave::Record("plomex.conf", "a set to 2", vyxsave::Keep::Versions);
-        raise(SIGTERM);
-        WriteReplacing(conf, "[s]\na=2\n");
-        vyxsave::Commit();
-        _exit(3); /* not reached: the held signal ends the process here */
-    });
-    EXPECT_EQ(r.status, -1);
-    EXPECT_TRUE(Holds(ReadFile(log), "plomex.conf: a set to 2"));
-    EXPECT_EQ(vyxsave::ListVersions(vyxsave::ServerPlaces(), "plomex.conf").size(), 1u);
-    for (const auto &e : fs::directory_iterator(dir.path + "history"))
-        EXPECT_EQ(e.path().filename(), "plomex.conf"); /* the journal is gone */
-}
-
 } /* namespace */
