@@ -31,9 +31,6 @@ struct Version {
     bool described = false; /* false when its description is missing or unreadable */
 };
 
-/* The whole file at path into out: false (out empty) when it cannot be read. */
-bool ReadWholeFile(const std::string &path, std::string &out);
-
 /* <configuration directory>history/<file>/ */
 std::string HistoryDir(const Places &p, const std::string &file);
 
@@ -50,8 +47,12 @@ std::vector<Version> ListVersions(const Places &p, const std::string &file);
 std::string VersionPath(const Places &p, const std::string &file, long seq);
 std::string ReservedPath(const Places &p, const std::string &file, long seq);
 
-/* The content of kept version seq into content: false when it is not kept. */
-bool VersionContent(const Places &p, const std::string &file, long seq, std::string &content);
+/*
+ * The content of kept version seq into content, at most max bytes: false
+ * with why set when it is not kept, is not a regular file, or is larger.
+ */
+bool VersionContent(const Places &p, const std::string &file, long seq, std::string &content,
+                    std::string &why, size_t max = static_cast<size_t>(-1));
 
 /* The reservations in file's folder, oldest first. */
 std::vector<long> Reservations(const Places &p, const std::string &file);

@@ -40,9 +40,17 @@ struct LockInfo {
     bool sameHost = false; /* its host is this one */
     bool running = false;  /* its process still runs here */
     bool stale = false;    /* it can be removed: nothing can still hold it */
+    std::string problem;   /* what stands there when it is no readable lock file, in words */
 };
 
-/* What the lock file name (in the configuration directory) says, and whether it is stale. */
+/*
+ * What the lock file name (in the configuration directory) says, and whether
+ * it is stale. Whatever stands in its place keeps saves out, so it is
+ * present; problem says what it is when it is no readable regular file. A
+ * symbolic link to nothing and a FIFO are stale (nothing holds them and they
+ * can be removed); a directory, an unreadable file and a link to a file are
+ * not (they are left to a person).
+ */
 LockInfo ReadLock(const Places &p, const std::string &name);
 
 /* The lock files ("*.lock") present in the configuration directory. */

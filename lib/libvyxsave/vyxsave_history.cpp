@@ -3,6 +3,7 @@
 
 #include "qzpr.h"
 #include "vyxsave_diff.h"
+#include "vyxsave_file.h"
 #include "vyxsave_log.h"
 
 #include <algorithm>
@@ -99,10 +100,12 @@ std::string Describe(const Version &info) {
 
 bool WriteDescription(const std::string &path, const Version &info, std::string &why) {
     const std::string text = Describe(info);
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    const bool ok = fd >= 0 && PR_WriteAll(fd, text.data(), text.size()) == 0;
+    const int fd = OpenRegular(path, O_WRONLY | O_CREAT | O_TRUNC, 0644, why);
+    if (fd < 0)
+        return false;
+    const bool ok = PR_WriteAll(fd, text.data(), text.size()) == 0;
     const int err = errno;
-    if (fd >= 0 && close(fd) != 0 && ok) {
+    if (close(fd) != 0 && ok) {
         why = path + " cannot be written: " + strerror(errno);
         return false;
     }
@@ -113,7 +116,7 @@ bool WriteDescription(const std::string &path, const Version &info, std::string 
 
 void ReadDescription(const std::string &path, Version &v) {
     std::string text;
-    if (!ReadWholeFile(path, text) || text.empty())
+    if (!ReadWholeFile(path, text, kMaxSmallFileBytes) || text.empty())
         return;
     v.described = true;
     const std::vector<std::string> lines = SplitLines(text);
@@ -144,27 +147,6 @@ int FillText(int fd, void *text) {
 }
 
 } /* namespace */
-
-bool ReadWholeFile(const std::string &path, std::string &out) {
-    out.clear();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char buf[65536];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) != 0) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            close(fd);
-            out.clear();
-            return false;
-        }
-        out.append(buf, static_cast<size_t>(n));
-    }
-    close(fd);
-    return true;
-}
 
 std::string HistoryDir(const Places &p, const std::string &file) {
     return p.conf + "history/" + file + "/";
@@ -216,9 +198,10 @@ std::string ReservedPath(const Places &p, const std::string &file, long seq) {
     return Path(p, file, seq, kReservedExt);
 }
 
-bool VersionContent(const Places &p, const std::string &file, long seq, std::string &content) {
+bool VersionContent(const Places &p, const std::string &file, long seq, std::string &content,
+                    std::string &why, size_t max) {
     content.clear();
-    return seq > 0 && ReadWholeFile(VersionPath(p, file, seq), content);
+    return ReadRegular(VersionPath(p, file, seq), max, content, why);
 }
 
 std::vector<long> Reservations(const Places &p, const std::string &file) {

@@ -1,7 +1,7 @@
 /* Writing and reading the journal of a run. */
 #include "vyxsave_journal.h"
 
-#include "vyxsave_history.h"
+#include "vyxsave_file.h"
 #include "vyxsave_log.h"
 
 #include <cstdlib>
@@ -59,7 +59,7 @@ std::vector<Journal> LeftJournals(const Places &p) {
         j.path = top + e->d_name;
         j.logAt = static_cast<off_t>(strtoll(digits, nullptr, 10));
         std::string text;
-        ReadWholeFile(j.path, text);
+        ReadWholeFile(j.path, text, kMaxSmallFileBytes);
         ParseLines(text, j);
         found.push_back(j);
     }

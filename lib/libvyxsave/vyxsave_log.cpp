@@ -1,6 +1,8 @@
 /* Writing and reading the change log's records. */
 #include "vyxsave_log.h"
 
+#include "vyxsave_file.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -107,11 +109,9 @@ off_t LogSize(const std::string &path) {
 bool AppendDurably(const std::string &path, const std::string &text, std::string &why) {
     /* A fresh server root may not have its log directory yet. */
     mkdir(DirOf(path).c_str(), 0755);
-    const int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        why = path + " cannot be opened: " + strerror(errno);
+    const int fd = OpenRegular(path, O_RDWR | O_APPEND | O_CREAT, 0644, why);
+    if (fd < 0)
         return false;
-    }
     struct stat st;
     char last = '\n';
     if (fstat(fd, &st) == 0 && st.st_size > 0 && pread(fd, &last, 1, st.st_size - 1) != 1)
@@ -130,7 +130,8 @@ std::vector<std::string> LogTail(const std::string &path, const std::string &fil
     std::vector<std::string> out;
     more = false;
     size_t readTotal = 0;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string why;
+    const int fd = OpenRegular(path, O_RDONLY, 0, why);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0) {
         if (fd >= 0)

@@ -3,6 +3,7 @@
 
 #include "qzpr.h"
 #include "vyxsave_diff.h"
+#include "vyxsave_file.h"
 #include "vyxsave_history.h"
 #include "vyxsave_journal.h"
 #include "vyxsave_log.h"
@@ -21,7 +22,8 @@ namespace {
 /* The lines the change log holds from offset at on; none when it is shorter. */
 std::vector<std::string> LinesFrom(const std::string &log, off_t at) {
     std::vector<std::string> lines;
-    const int fd = open(log.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    std::string why;
+    const int fd = OpenRegular(log, O_RDONLY, 0, why);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0 || st.st_size <= at) {
         if (fd >= 0)

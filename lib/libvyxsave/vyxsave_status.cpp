@@ -4,7 +4,7 @@
 #include "qzcfgn.h"
 #include "qzlockf.h"
 #include "qzpr.h"
-#include "vyxsave_history.h"
+#include "vyxsave_file.h"
 #include "vyxsave_txn.h"
 
 #include <algorithm>
@@ -47,6 +47,13 @@ double Free(const std::string &dir) {
 std::string HostName() {
     char host[128];
     return PR_GetSystemInfo(QZPR_SI_HOSTNAME, host, sizeof host) == 0 ? host : "";
+}
+
+/* A reason as ReadRegular gives it, without the path it begins with. */
+std::string WhatStandsThere(const std::string &why, const std::string &path) {
+    if (why.compare(0, path.size() + 2, path + ": ") == 0)
+        return "cannot be read: " + why.substr(path.size() + 2);
+    return why.compare(0, path.size() + 1, path + " ") == 0 ? why.substr(path.size() + 1) : why;
 }
 
 void Add(std::vector<Problem> &out, const std::string &what, const std::string &fix) {
@@ -111,13 +118,23 @@ LockInfo ReadLock(const Places &p, const std::string &name) {
     LockInfo info;
     info.name = name;
     const std::string path = p.Conf(name);
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0)
+    struct stat st, target;
+    if (lstat(path.c_str(), &st) != 0)
         return info;
     info.present = true;
     info.since = st.st_mtime;
-    std::string record;
-    ReadWholeFile(path, record);
+    if (S_ISLNK(st.st_mode)) {
+        const bool dangling = stat(path.c_str(), &target) != 0;
+        info.problem = dangling ? "is a symbolic link to nothing" : "is a symbolic link";
+        info.stale = dangling;
+        return info;
+    }
+    std::string record, why;
+    if (!ReadRegular(path, kMaxSmallFileBytes, record, why)) {
+        info.problem = WhatStandsThere(why, path);
+        info.stale = S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+        return info;
+    }
     char host[128];
     info.hasRecord = QZlockfile::ParseRecord(record.c_str(), host, sizeof host, info.pid) == 1;
     if (info.hasRecord) {
@@ -152,11 +169,11 @@ RemoveResult RemoveStaleLock(const Places &p, const std::string &name) {
     if (!lock.present || !lock.stale)
         return RemoveResult::NotStale;
     const bool removed = PR_Delete(p.Conf(name).c_str()) == 0;
-    RecordDone(name, removed,
-               "stale lock removed (" +
-                   (lock.hasRecord ? "Host=" + lock.host + ", PID=" + std::to_string(lock.pid)
-                                   : std::string("empty")) +
-                   ")");
+    const std::string what = !lock.problem.empty() ? "it " + lock.problem
+                             : lock.hasRecord
+                                 ? "Host=" + lock.host + ", PID=" + std::to_string(lock.pid)
+                                 : std::string("empty");
+    RecordDone(name, removed, "stale lock removed (" + what + ")");
     return removed ? RemoveResult::Removed : RemoveResult::Failed;
 }
 

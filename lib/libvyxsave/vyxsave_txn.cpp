@@ -3,6 +3,7 @@
 
 #include "qzcfgn.h"
 #include "qzpr.h"
+#include "vyxsave_file.h"
 #include "vyxsave_history.h"
 #include "vyxsave_journal.h"
 #include "vyxsave_log.h"
@@ -96,8 +97,8 @@ void OpenJournal() {
     const off_t logAt = LogSize(txn.places.ChangeLog());
     mkdir((txn.places.conf + "history/").c_str(), 0755);
     txn.journalPath = JournalPath(txn.places, logAt < 0 ? 0 : logAt);
-    txn.journal = open(txn.journalPath.c_str(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    std::string why;
+    txn.journal = OpenRegular(txn.journalPath, O_WRONLY | O_CREAT | O_EXCL, 0644, why);
     if (txn.journal < 0) {
         txn.journalPath.clear();
         return;
@@ -191,7 +192,7 @@ FileOutcome Settle(Snapshot &s, const std::string &when, bool logged) {
     }
     if (s.reserved > 0 && CommitReserved(txn.places, s.file, s.reserved, info, out.notKept))
         out.kept = s.reserved;
-    else if (s.reserved <= 0 && s.fd >= 0 && ReadWholeFile(before, content))
+    else if (s.reserved <= 0 && s.fd >= 0 && ReadDescriptor(s.fd, content))
         out.kept = KeepCopy(txn.places, s.file, content, info, out.notKept);
     Prune(txn.places, s.file, HistoryKeep());
     if (out.kept > 0 && HistoryKeep() == 0) {
@@ -276,7 +277,7 @@ CommitResult Commit() {
 RestoreResult Restore(const std::string &file, long seq, std::string &why) {
     std::string content;
     const Places p = ServerPlaces();
-    if (!VersionContent(p, file, seq, content))
+    if (!VersionContent(p, file, seq, content, why))
         return RestoreResult::NoSuchVersion;
     Record(file, "restored the version kept as " + std::to_string(seq), Keep::Versions, "restore");
     const std::string path = p.Conf(file), backup = path + QZcfgn::kBackupSuffix;

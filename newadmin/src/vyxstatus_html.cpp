@@ -2,6 +2,7 @@
 #include "vyxstatus_html.h"
 
 #include "vyxsave_diff.h"
+#include "vyxsave_file.h"
 #include "vyxsave_history.h"
 #include "vyxsave_log.h"
 #include "vyxsave_places.h"
@@ -152,14 +153,23 @@ void VYXstatusHistory(const char *file) {
 void VYXstatusDiff(const char *file, const char *version) {
     const std::string name = Text(file), id = Text(version);
     const vyxsave::Places p = vyxsave::ServerPlaces();
-    std::string kept, current;
+    std::string kept, current, why;
     long seq = 0;
-    if (!vyxsave::ParseSeq(id, seq) || !vyxsave::VersionContent(p, name, seq, kept)) {
+    if (!vyxsave::ParseSeq(id, seq)) {
         printf("<p class=\"adm-message\">No version %s of %s is kept (any more).</p>\n",
                Esc(id).c_str(), Esc(name).c_str());
         return;
     }
-    vyxsave::ReadWholeFile(p.Conf(name), current);
+    /* A comparison is read whole into the page: versions beyond the bound are compared by hand. */
+    const std::string path = vyxsave::VersionPath(p, name, seq);
+    if (!vyxsave::VersionContent(p, name, seq, kept, why, vyxsave::kMaxVersionBytes) ||
+        !vyxsave::ReadRegularFollowing(p.Conf(name), vyxsave::kMaxVersionBytes, current, why)) {
+        printf("<p class=\"adm-message\">Version %s cannot be compared here: %s. To compare "
+               "it by hand: <code>diff -u %s %s</code></p>\n",
+               Esc(id).c_str(), Esc(why).c_str(), Esc(path).c_str(),
+               Esc(p.Conf(name)).c_str());
+        return;
+    }
     const std::string diff = vyxsave::UnifiedDiff(name, kept, current);
     if (diff.empty()) {
         printf("<p>The version kept as %s is the same as the current %s.</p>\n", Esc(id).c_str(),

@@ -14,8 +14,8 @@ class History : public ::testing::Test {
     std::string Contents() {
         std::string out;
         for (const vyxsave::Version &v : vyxsave::ListVersions(places, "f.conf")) {
-            std::string content;
-            EXPECT_TRUE(vyxsave::VersionContent(places, "f.conf", v.seq, content));
+            std::string content, why;
+            EXPECT_TRUE(vyxsave::VersionContent(places, "f.conf", v.seq, content, why));
             out += std::to_string(v.seq) + ":" + content + "(" + v.when + "," + v.user + "," +
                    (v.records.empty() ? "" : v.records[0]) + ") ";
         }

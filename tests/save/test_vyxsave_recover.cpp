@@ -75,7 +75,7 @@ TEST(Recover, EveryChangeMadeLiveIsRecordedAndEveryReplacedVersionKept) {
         EXPECT_EQ(added, c.added);
         EXPECT_EQ(after.substr(0, sizeof kEarlier - 1 + c.logged.size()), kEarlier + c.logged);
         std::string kept;
-        EXPECT_EQ(c.replaced, vyxsave::VersionContent(p, "plomex.conf", 1, kept));
+        EXPECT_EQ(c.replaced, vyxsave::VersionContent(p, "plomex.conf", 1, kept, why));
         EXPECT_EQ(c.replaced ? "[s]\na=1\n" : "", kept);
         /* The kept version's description names every change recovery recorded for it. */
         const std::vector<vyxsave::Version> versions = vyxsave::ListVersions(p, "plomex.conf");

@@ -1,0 +1,112 @@
+/* Opening and reading the files of a server root as what they claim to be. */
+#include "vyxsave_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vyxsave {
+
+namespace {
+
+const char *WhatItIs(mode_t mode) {
+    return S_ISDIR(mode)    ? "is a directory"
+           : S_ISFIFO(mode) ? "is a FIFO"
+           : S_ISSOCK(mode) ? "is a socket"
+           : S_ISCHR(mode)  ? "is a character device"
+           : S_ISBLK(mode)  ? "is a block device"
+                            : "is not a regular file";
+}
+
+std::string Size(size_t bytes) { return std::to_string(bytes >> 10) + " KiB"; }
+
+/* Opens with flags and checks that what was opened is a regular file. */
+int Open(const std::string &path, int flags, mode_t mode, std::string &why) {
+    const int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+    if (fd < 0) {
+        why = path + (errno == ELOOP    ? std::string(" is a symbolic link")
+                      : errno == EISDIR ? std::string(" is a directory")
+                                        : std::string(": ") + strerror(errno));
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = path + " " + WhatItIs(st.st_mode);
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} /* namespace */
+
+int OpenRegular(const std::string &path, int flags, mode_t mode, std::string &why) {
+    return Open(path, flags | O_NOFOLLOW, mode, why);
+}
+
+int OpenRegularFollowing(const std::string &path, int flags, std::string &why) {
+    return Open(path, flags, 0, why);
+}
+
+namespace {
+
+/* Reads fd to its end into out, failing past max bytes. */
+bool ReadUpTo(int fd, size_t max, std::string &out, std::string &why) {
+    char buf[65536];
+    for (off_t at = 0;;) {
+        const ssize_t n = pread(fd, buf, sizeof buf, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0)
+            return true;
+        if (n < 0 || out.size() + static_cast<size_t>(n) > max) {
+            why = n < 0 ? strerror(errno) : "larger than " + Size(max);
+            out.clear();
+            return false;
+        }
+        out.append(buf, static_cast<size_t>(n));
+        at += n;
+    }
+}
+
+} /* namespace */
+
+namespace {
+
+bool ReadOpened(int fd, const std::string &path, size_t max, std::string &out,
+                std::string &why) {
+    out.clear();
+    if (fd < 0)
+        return false;
+    const bool ok = ReadUpTo(fd, max, out, why);
+    close(fd);
+    if (!ok)
+        why = path + ": " + why;
+    return ok;
+}
+
+} /* namespace */
+
+bool ReadRegular(const std::string &path, size_t max, std::string &out, std::string &why) {
+    return ReadOpened(OpenRegular(path, O_RDONLY, 0, why), path, max, out, why);
+}
+
+bool ReadRegularFollowing(const std::string &path, size_t max, std::string &out,
+                          std::string &why) {
+    return ReadOpened(OpenRegularFollowing(path, O_RDONLY, why), path, max, out, why);
+}
+
+bool ReadWholeFile(const std::string &path, std::string &out, size_t max) {
+    std::string ignored;
+    return ReadRegular(path, max, out, ignored);
+}
+
+bool ReadDescriptor(int fd, std::string &out) {
+    out.clear();
+    std::string ignored;
+    return ReadUpTo(fd, static_cast<size_t>(-1), out, ignored);
+}
+
+} /* namespace vyxsave */
