@@ -52,11 +52,16 @@ off_t LogSize(const std::string &path);
  */
 bool AppendDurably(const std::string &path, const std::string &text, std::string &why);
 
+/* The longest line taken for a record; a longer one (a crash's unfinished tail, say) is not. */
+const size_t kMaxRecordBytes = 16 << 10;
+
 /*
  * The records of file in the log at path, newest first: skip of them left
  * out, at most count given; more tells whether older ones exist. The log is
  * read from its end in blocks, so a long log costs what the records shown
- * cost; bytes_read says how much was read.
+ * cost, and a line longer than a record is passed over at the cost of
+ * reading it; bytes_read says how much was read. A log that is no regular
+ * file has no records.
  */
 std::vector<std::string> LogTail(const std::string &path, const std::string &file, size_t skip,
                                  size_t count, bool &more, size_t *bytes_read = nullptr);

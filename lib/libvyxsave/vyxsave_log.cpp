@@ -129,20 +129,19 @@ std::vector<std::string> LogTail(const std::string &path, const std::string &fil
                                  size_t count, bool &more, size_t *bytes_read) {
     std::vector<std::string> out;
     more = false;
-    size_t readTotal = 0;
+    size_t readTotal = 0, matched = 0;
     std::string why;
     const int fd = OpenRegular(path, O_RDONLY, 0, why);
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        if (fd >= 0)
-            close(fd);
-        if (bytes_read)
-            *bytes_read = 0;
-        return out;
-    }
-    off_t end = st.st_size;
-    std::string partial; /* the start of a line whose beginning lies in an earlier block */
-    size_t matched = 0;
+    off_t end = fd >= 0 && fstat(fd, &st) == 0 ? st.st_size : 0;
+    /*
+     * The end of a line whose start lies in an earlier block, and whether that
+     * line has outgrown a record: then it is no record, and it is skipped up to
+     * its start rather than gathered, so a long unfinished line costs what
+     * reading it costs.
+     */
+    std::string partial;
+    bool overlong = false;
     LogRecord r;
     while (end > 0 && !more) {
         const off_t start = end > static_cast<off_t>(kLogBlock) ? end - kLogBlock : 0;
@@ -152,17 +151,20 @@ std::vector<std::string> LogTail(const std::string &path, const std::string &fil
             break;
         readTotal += static_cast<size_t>(n);
         block.resize(static_cast<size_t>(n));
-        block += partial;
         size_t lineEnd = block.size();
         for (size_t nl = block.rfind('\n', lineEnd == 0 ? 0 : lineEnd - 1);;) {
             const bool first = nl == std::string::npos;
             if (first && start > 0) {
-                partial = block.substr(0, lineEnd);
+                overlong = overlong || partial.size() + lineEnd > kMaxRecordBytes;
+                partial = overlong ? "" : block.substr(0, lineEnd) + partial;
                 break;
             }
             const size_t from = first ? 0 : nl + 1;
-            const std::string line = block.substr(from, lineEnd - from);
-            if (ParseRecordOf(line, file, r)) {
+            const std::string line = block.substr(from, lineEnd - from) + partial;
+            const bool skipped = overlong;
+            partial.clear();
+            overlong = false;
+            if (!skipped && line.size() <= kMaxRecordBytes && ParseRecordOf(line, file, r)) {
                 if (matched >= skip + count) {
                     more = true;
                     break;
@@ -177,7 +179,8 @@ std::vector<std::string> LogTail(const std::string &path, const std::string &fil
         }
         end = start;
     }
-    close(fd);
+    if (fd >= 0)
+        close(fd);
     if (bytes_read)
         *bytes_read = readTotal;
     return out;

@@ -32,3 +32,18 @@ TEST(ChangeLog, IsReadFromItsEndOnly) {
     EXPECT_FALSE(more);
 }
 
+/* Lines longer than a record (a crash's unfinished tail, a runaway line) are passed over whole. */
+TEST(ChangeLog, OverlongLinesArePassedOver) {
+    TempDir dir;
+    const std::string log = dir.File("change.log"), at = "[05/Dec/2026:18:49:51 +0000] admin ";
+    const std::string runaway = at + "plomex.conf: " + std::string(3 * vyxsave::kMaxRecordBytes, 'x');
+    WriteFile(log, at + "plomex.conf: first\n" + runaway + "\n" + at + "plomex.conf: second\n" +
+                       std::string(16 << 20, 'y'));
+    bool more = true;
+    size_t bytes = 0;
+    const std::vector<std::string> page = vyxsave::LogTail(log, "plomex.conf", 0, 20, more, &bytes);
+    EXPECT_EQ(page, (std::vector<std::string>{at + "plomex.conf: second", at + "plomex.conf: first"}));
+    EXPECT_FALSE(more);
+    EXPECT_EQ(bytes, fs::file_size(log));
+}
+
