@@ -35,8 +35,14 @@ Places ServerPlaces();
  */
 long LockWaitSeconds();
 
-/* Versions of a file its history keeps: KELMRIX_HISTORY_KEEP up to 100000, else 20. */
+/*
+ * Versions of a file its history keeps: KELMRIX_HISTORY_KEEP (a whole number
+ * up to 100000), 20 when it is unset. A value that is none of these keeps
+ * every version (nothing is pruned on a guess) and HistoryKeepProblem says
+ * so; "" when the setting is sound.
+ */
 size_t HistoryKeep();
+std::string HistoryKeepProblem();
 
 /* Who a change is recorded as: REMOTE_USER, else "-". */
 std::string ChangeUser();

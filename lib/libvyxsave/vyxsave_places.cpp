@@ -62,7 +62,20 @@ Places ServerPlaces() {
 long LockWaitSeconds() { return Number("KELMRIX_LOCK_WAIT", kMaxWait, kDefaultWait); }
 
 size_t HistoryKeep() {
-    return static_cast<size_t>(Number("KELMRIX_HISTORY_KEEP", kMaxKeep, kDefaultKeep));
+    if (Env("KELMRIX_HISTORY_KEEP").empty())
+        return kDefaultKeep;
+    const long keep = Number("KELMRIX_HISTORY_KEEP", kMaxKeep, -1);
+    return keep < 0 ? static_cast<size_t>(-1) : static_cast<size_t>(keep);
+}
+
+std::string HistoryKeepProblem() {
+    const std::string text = Env("KELMRIX_HISTORY_KEEP");
+    if (!text.empty() && Number("KELMRIX_HISTORY_KEEP", kMaxKeep, -1) < 0)
+        return "KELMRIX_HISTORY_KEEP is \"" + text + "\", not a whole number from 0 to " +
+               std::to_string(kMaxKeep) + ", so every version is kept and none is pruned.";
+    if (text == "0")
+        return "KELMRIX_HISTORY_KEEP is 0, so saves keep no version in the history.";
+    return "";
 }
 
 std::string ChangeUser() {

@@ -94,6 +94,19 @@ std::vector<Problem> HealthProblems(const Places &p, const std::string &file) {
             "Only " + Size(free) + " are free on the file system that holds " + dir +
                 "; a save needs room for a second copy of " + file + ".",
             "Free some space on that file system.");
+    const std::string history = p.conf + "history/";
+    if (lstat(history.c_str(), &st) == 0 &&
+        (!S_ISDIR(st.st_mode) || access(history.c_str(), W_OK | X_OK) != 0))
+        Add(problems,
+            "The history folder " + history +
+                (S_ISDIR(st.st_mode) ? " cannot be written by " + Account()
+                                     : std::string(" is not a directory")) +
+                ": saves still work, but keep no version.",
+            "Make it a directory that account can write.");
+    if (!HistoryKeepProblem().empty())
+        Add(problems, HistoryKeepProblem(),
+            "Set it to the number of versions to keep, for example 20, where the administration "
+            "server is started.");
     const std::string log = p.ChangeLog();
     if (log.empty())
         Add(problems, "No change-log directory is known.",

@@ -197,7 +197,9 @@ FileOutcome Settle(Snapshot &s, const std::string &when, bool logged) {
     Prune(txn.places, s.file, HistoryKeep());
     if (out.kept > 0 && HistoryKeep() == 0) {
         out.kept = -1;
-        out.notKept = "KELMRIX_HISTORY_KEEP is 0, so no version is kept.";
+        out.notKept = HistoryKeepProblem();
+    } else if (!HistoryKeepProblem().empty()) {
+        fprintf(stderr, "history: %s\n", HistoryKeepProblem().c_str());
     }
     return out;
 }

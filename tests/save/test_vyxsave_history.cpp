@@ -4,6 +4,7 @@
 #include "testfs.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 #include <unistd.h>
 
 class History : public ::testing::Test {
@@ -67,4 +68,29 @@ TEST_F(History, TimeNamedVersionsAreRenumbered) {
               0);
     vyxsave::MigrateTimeNamed(places, "f.conf");
     EXPECT_EQ(Contents(), "2:second(t2,root,k set to 2) 1:first(t1,admin,k set to 1) ");
+}
+
+/* The bound is the setting when it is a whole number; any other setting prunes nothing, and says so. */
+TEST_F(History, AnUnsoundBoundKeepsEverything) {
+    const std::tuple<const char *, size_t, bool> cases[] = {
+        {nullptr, 20, false}, {"5", 5, false},  {"0", 0, true},         {"abc", 25, true},
+        {"-1", 25, true},     {"1e3", 25, true}, {"100001", 25, true},
+    };
+    std::string why;
+    vyxsave::Version info;
+    for (int i = 0; i < 25; ++i)
+        vyxsave::KeepCopy(places, "f.conf", "v", info, why);
+    for (const auto &[setting, kept, problem] : cases) {
+        SCOPED_TRACE(setting != nullptr ? setting : "unset");
+        if (setting != nullptr)
+            setenv("KELMRIX_HISTORY_KEEP", setting, 1);
+        else
+            unsetenv("KELMRIX_HISTORY_KEEP");
+        vyxsave::Prune(places, "f.conf", vyxsave::HistoryKeep());
+        EXPECT_EQ(vyxsave::ListVersions(places, "f.conf").size(), kept);
+        EXPECT_EQ(!vyxsave::HistoryKeepProblem().empty(), problem);
+        for (size_t n = vyxsave::ListVersions(places, "f.conf").size(); n < 25; ++n)
+            vyxsave::KeepCopy(places, "f.conf", "v", info, why);
+    }
+    unsetenv("KELMRIX_HISTORY_KEEP");
 }
