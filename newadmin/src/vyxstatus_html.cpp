@@ -105,7 +105,13 @@ void VYXstatusLock(const char *lockfile) {
         return;
     }
     const std::string age = Age(time(nullptr) - lock.since);
-    if (!lock.hasRecord)
+    if (!lock.problem.empty())
+        printf("<p>%s %s: no save can take the lock while it stays. %s</p>\n", Esc(name).c_str(),
+               Esc(lock.problem).c_str(),
+               lock.stale ? "Nothing can hold it, so it can be removed here."
+                          : "It cannot be removed from here: remove it by hand once you are sure "
+                            "no save runs.");
+    else if (!lock.hasRecord)
         printf("<p>%s is present but empty: the save that made it %s ago ended before it could "
                "say which it was.</p>\n",
                Esc(name).c_str(), age.c_str());

@@ -58,9 +58,10 @@ std::string ProblemsHtml(const std::string &file) {
     for (const vyxsave::LockInfo &lock : vyxsave::PresentLocks(p))
         problems.push_back(
             {lock.name +
-                 (lock.hasRecord ? " is held by process " + std::to_string(lock.pid) +
-                                       " on host " + lock.host
-                                 : " is empty") +
+                 (!lock.problem.empty() ? " " + lock.problem
+                  : lock.hasRecord      ? " is held by process " + std::to_string(lock.pid) +
+                                         " on host " + lock.host
+                                        : " is empty") +
                  ", since " + vyxsave::PageTime(lock.since) + ".",
              lock.stale ? "That process no longer runs: the lock is stale. Remove it on the "
                           "status page."
