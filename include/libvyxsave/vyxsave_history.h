@@ -40,8 +40,14 @@ std::vector<std::string> HistoryFiles(const Places &p);
 /* Whether text names a version ("42"), and its number. */
 bool ParseSeq(const std::string &text, long &seq);
 
-/* The kept versions of file, newest first. */
-std::vector<Version> ListVersions(const Places &p, const std::string &file);
+/*
+ * The kept versions of file, newest first: skip of them left out, at most
+ * count given (only those are described, so a page costs what it shows);
+ * total, when given, gets how many are kept.
+ */
+std::vector<Version> ListVersions(const Places &p, const std::string &file, size_t skip = 0,
+                                  size_t count = static_cast<size_t>(-1),
+                                  size_t *total = nullptr);
 
 /* The path of kept version seq of file, or of its reservation. */
 std::string VersionPath(const Places &p, const std::string &file, long seq);

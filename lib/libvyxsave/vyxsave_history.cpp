@@ -178,10 +178,15 @@ bool ParseSeq(const std::string &text, long &seq) {
     return true;
 }
 
-std::vector<Version> ListVersions(const Places &p, const std::string &file) {
+std::vector<Version> ListVersions(const Places &p, const std::string &file, size_t skip,
+                                  size_t count, size_t *total) {
     std::vector<Version> versions;
     const std::vector<long> seqs = Numbers(HistoryDir(p, file), kVersionExt);
-    for (auto it = seqs.rbegin(); it != seqs.rend(); ++it) {
+    if (total != nullptr)
+        *total = seqs.size();
+    const size_t first = std::min(skip, seqs.size());
+    const size_t last = seqs.size() - first - std::min(count, seqs.size() - first);
+    for (auto it = seqs.rbegin() + static_cast<long>(first); it != seqs.rend() - static_cast<long>(last); ++it) {
         Version v;
         v.seq = *it;
         ReadDescription(Path(p, file, v.seq, kInfoExt), v);

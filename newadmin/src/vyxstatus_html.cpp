@@ -16,8 +16,9 @@
 
 namespace {
 
-/* Records shown on one page of the change log. */
+/* Records shown on one page of the change log, and versions on one page of the history. */
 const size_t kLogPage = 20;
+const size_t kVersionsPage = 20;
 
 std::string Esc(const std::string &s) {
     std::string out;
@@ -77,6 +78,25 @@ const char *LineClass(const std::string &line) {
     return line[0] == '-' ? "adm-del" : line[0] == '+' ? "adm-add" : "adm-same";
 }
 
+/* "?name=N" links to the pages before and after page at of a paged list, when there are any. */
+void PageLinks(const char *name, size_t at, bool more, const char *newer, const char *older) {
+    if (at == 0 && !more)
+        return;
+    fputs("<p class=\"adm-pages\">", stdout);
+    if (at > 0)
+        printf("<a href=\"?%s=%zu\">%s</a> ", name, at - 1, newer);
+    if (more)
+        printf("<a href=\"?%s=%zu\">%s</a>", name, at + 1, older);
+    fputs("</p>\n", stdout);
+}
+
+/* The page number a query asks for: a whole number below a million, else the first page. */
+size_t PageNumber(const char *page) {
+    const long n = page != nullptr ? strtol(page, nullptr, 10) : 0;
+    return n > 0 && n < 1000000 ? static_cast<size_t>(n) : 0;
+}
+
+
 } /* namespace */
 
 void VYXstatusHealth(const char *file) {
@@ -129,10 +149,18 @@ void VYXstatusLock(const char *lockfile) {
                ActionForm("remove-lock", "", "Remove stale lock", "adm-danger").c_str());
 }
 
-void VYXstatusHistory(const char *file) {
+
+void VYXstatusHistory(const char *file, const char *page) {
     const std::string name = Text(file);
-    const std::vector<vyxsave::Version> versions =
-        vyxsave::ListVersions(vyxsave::ServerPlaces(), name);
+    const size_t at = PageNumber(page);
+    size_t total = 0;
+    const std::vector<vyxsave::Version> versions = vyxsave::ListVersions(
+        vyxsave::ServerPlaces(), name, at * kVersionsPage, kVersionsPage, &total);
+    if (versions.empty() && at > 0) {
+        printf("<p>No kept version of %s on this page.</p>\n", Esc(name).c_str());
+        PageLinks("versions", at, false, "Newer versions", "Older versions");
+        return;
+    }
     if (versions.empty()) {
         printf("<p>No earlier version of %s is kept yet: each save keeps the one it "
                "replaces.</p>\n",
@@ -154,6 +182,8 @@ void VYXstatusHistory(const char *file) {
                ActionForm("restore", id, "Restore this version", "adm-secondary").c_str());
     }
     fputs("</tbody>\n</table>\n", stdout);
+    PageLinks("versions", at, (at + 1) * kVersionsPage < total, "Newer versions",
+              "Older versions");
 }
 
 void VYXstatusDiff(const char *file, const char *version) {
@@ -193,8 +223,7 @@ void VYXstatusDiff(const char *file, const char *version) {
 
 void VYXstatusChangeLog(const char *file, const char *page) {
     const std::string name = Text(file);
-    const long n = page != nullptr ? strtol(page, nullptr, 10) : 0;
-    const size_t at = n > 0 && n < 1000000 ? static_cast<size_t>(n) : 0;
+    const size_t at = PageNumber(page);
     bool more = false;
     const std::vector<std::string> lines = vyxsave::LogTail(
         vyxsave::ServerPlaces().ChangeLog(), name, at * kLogPage, kLogPage, more);
@@ -207,12 +236,5 @@ void VYXstatusChangeLog(const char *file, const char *page) {
             printf("<li>%s</li>\n", Esc(line).c_str());
         fputs("</ol>\n", stdout);
     }
-    if (at == 0 && !more)
-        return;
-    fputs("<p class=\"adm-pages\">", stdout);
-    if (at > 0)
-        printf("<a href=\"?log=%zu\">Newer records</a> ", at - 1);
-    if (more)
-        printf("<a href=\"?log=%zu\">Older records</a>", at + 1);
-    fputs("</p>\n", stdout);
+    PageLinks("log", at, more, "Newer records", "Older records");
 }

@@ -11,8 +11,11 @@
 void VYXstatusHealth(const char *file);
 /* Whether the lock file is present, whose it is, and a removal form when it is stale. */
 void VYXstatusLock(const char *lockfile);
-/* The kept versions, newest first, each with a comparison link (?diff=N) and a restore form. */
-void VYXstatusHistory(const char *file);
+/*
+ * The kept versions, newest first, page page (?versions=N) of 20, each with a
+ * comparison link (?diff=N) and a restore form.
+ */
+void VYXstatusHistory(const char *file, const char *page);
 /* Kept version version against the current file, line by line. */
 void VYXstatusDiff(const char *file, const char *version);
 /* The file's change-log records, newest first, page page (?log=N) of 20, read from the log's end. */

@@ -24,7 +24,7 @@ void OutputSection(const VYXstatus &page, const char *line) {
     else if (directive_is(line, "STATUS_HEALTH"))
         VYXstatusHealth(page.ConfigFileName());
     else if (directive_is(line, "STATUS_HISTORY"))
-        VYXstatusHistory(page.ConfigFileName());
+        VYXstatusHistory(page.ConfigFileName(), get_cgi_var("versions", nullptr, nullptr));
     else if (directive_is(line, "STATUS_DIFF")) {
         const char *version = get_cgi_var("diff", nullptr, nullptr);
         if (version != nullptr)

@@ -42,6 +42,12 @@ TEST_F(History, VersionsAreNumberedInOrderAndBounded) {
     info.records = {"k set to 3"};
     ASSERT_TRUE(vyxsave::CommitReserved(places, "f.conf", seq, info, why)) << why;
     EXPECT_EQ(Contents(), "3:v3(t3,admin,k set to 3) 2:v2(t2,admin,) 1:v1(t1,admin,) ");
+    /* A page of the list: the second newest alone, and how many there are. */
+    size_t total = 0;
+    const std::vector<vyxsave::Version> page = vyxsave::ListVersions(places, "f.conf", 1, 1, &total);
+    ASSERT_EQ(page.size(), 1u);
+    EXPECT_EQ(page[0].seq * 10 + static_cast<long>(total), 23);
+    EXPECT_TRUE(vyxsave::ListVersions(places, "f.conf", 3, 5).empty());
     vyxsave::Prune(places, "f.conf", 2);
     EXPECT_EQ(Contents(), "3:v3(t3,admin,k set to 3) 2:v2(t2,admin,) ");
     /* A given-up reservation leaves no trace, and its number is taken again. */
