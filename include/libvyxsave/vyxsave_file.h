@@ -23,7 +23,9 @@ const size_t kMaxSmallFileBytes = 64 << 10;
  * Opens path with flags (O_RDONLY, O_WRONLY|O_APPEND|O_CREAT, ...; mode for
  * a file it makes) as a regular file: a descriptor, or -1 with why saying
  * what stands there instead ("is a symbolic link", "is a FIFO", "is a
- * directory", or the system's reason).
+ * directory", or the system's reason). A file it makes belongs to the owner
+ * of its directory, also when the caller runs as root, so that the
+ * server's account can go on writing it.
  */
 int OpenRegular(const std::string &path, int flags, mode_t mode, std::string &why);
 /* The same, following a symbolic link (for a configuration file, which may be one). */
@@ -38,6 +40,9 @@ bool ReadRegular(const std::string &path, size_t max, std::string &out, std::str
 /* ReadRegular following a symbolic link (a configuration file may be one). */
 bool ReadRegularFollowing(const std::string &path, size_t max, std::string &out,
                           std::string &why);
+
+/* mkdir with mode; the directory made belongs to the owner of the one it is in. 0, or -1. */
+int MakeDirectory(const std::string &path, mode_t mode);
 
 /* ReadRegular for callers that need no reason. */
 bool ReadWholeFile(const std::string &path, std::string &out, size_t max = kMaxVersionBytes);

@@ -22,8 +22,32 @@ const char *WhatItIs(mode_t mode) {
 
 std::string Size(size_t bytes) { return std::to_string(bytes >> 10) + " KiB"; }
 
+/* The directory part of path, "." when it has none. */
+std::string Parent(const std::string &path) {
+    std::string dir = path;
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    const size_t slash = dir.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : dir.substr(0, slash);
+}
+
+/* A root process hands what it made to the owner of the directory it made it in. */
+void GiveToDirectoryOwner(int fd, const std::string &path) {
+    struct stat dir, now;
+    if (geteuid() != 0 || stat(Parent(path).c_str(), &dir) != 0 ||
+        (fd >= 0 ? fstat(fd, &now) : lstat(path.c_str(), &now)) != 0 ||
+        (now.st_uid == dir.st_uid && now.st_gid == dir.st_gid))
+        return;
+    if ((fd >= 0 ? fchown(fd, dir.st_uid, dir.st_gid)
+                 : lchown(path.c_str(), dir.st_uid, dir.st_gid)) != 0) {
+        /* Left as it is: the file still works for root, and Health tells who cannot write it. */
+    }
+}
+
 /* Opens with flags and checks that what was opened is a regular file. */
 int Open(const std::string &path, int flags, mode_t mode, std::string &why) {
+    struct stat before;
+    const bool made = (flags & O_CREAT) != 0 && lstat(path.c_str(), &before) != 0;
     const int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
     if (fd < 0) {
         why = path + (errno == ELOOP    ? std::string(" is a symbolic link")
@@ -37,6 +61,8 @@ int Open(const std::string &path, int flags, mode_t mode, std::string &why) {
         close(fd);
         return -1;
     }
+    if (made)
+        GiveToDirectoryOwner(fd, path);
     return fd;
 }
 
@@ -101,6 +127,13 @@ bool ReadRegularFollowing(const std::string &path, size_t max, std::string &out,
 bool ReadWholeFile(const std::string &path, std::string &out, size_t max) {
     std::string ignored;
     return ReadRegular(path, max, out, ignored);
+}
+
+int MakeDirectory(const std::string &path, mode_t mode) {
+    if (mkdir(path.c_str(), mode) != 0)
+        return -1;
+    GiveToDirectoryOwner(-1, path);
+    return 0;
 }
 
 bool ReadDescriptor(int fd, std::string &out) {

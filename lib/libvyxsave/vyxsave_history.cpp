@@ -69,8 +69,8 @@ std::string Path(const Places &p, const std::string &file, long seq, const char 
 /* The folder, made on the way. */
 bool MakeDir(const Places &p, const std::string &file, std::string &why) {
     const std::string top = p.conf + "history/", dir = HistoryDir(p, file);
-    if ((mkdir(top.c_str(), 0755) == 0 || errno == EEXIST) &&
-        (mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST))
+    if ((MakeDirectory(top, 0755) == 0 || errno == EEXIST) &&
+        (MakeDirectory(dir, 0755) == 0 || errno == EEXIST))
         return true;
     why = "the history folder " + dir + " cannot be made: " + strerror(errno);
     return false;

@@ -108,7 +108,7 @@ off_t LogSize(const std::string &path) {
 
 bool AppendDurably(const std::string &path, const std::string &text, std::string &why) {
     /* A fresh server root may not have its log directory yet. */
-    mkdir(DirOf(path).c_str(), 0755);
+    MakeDirectory(DirOf(path), 0755);
     const int fd = OpenRegular(path, O_RDWR | O_APPEND | O_CREAT, 0644, why);
     if (fd < 0)
         return false;

@@ -95,7 +95,7 @@ void OpenJournal() {
     if (txn.journal >= 0 || !txn.journalPath.empty())
         return;
     const off_t logAt = LogSize(txn.places.ChangeLog());
-    mkdir((txn.places.conf + "history/").c_str(), 0755);
+    MakeDirectory(txn.places.conf + "history/", 0755);
     txn.journalPath = JournalPath(txn.places, logAt < 0 ? 0 : logAt);
     std::string why;
     txn.journal = OpenRegular(txn.journalPath, O_WRONLY | O_CREAT | O_EXCL, 0644, why);

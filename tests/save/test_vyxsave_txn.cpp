@@ -184,4 +184,24 @@ TEST_F(Txn, ARecordTheLogCannotTakeIsReported) {
     }
 }
 
+/* What a run as root makes in a root that is another account's belongs to that account. */
+TEST_F(Txn, FilesMadeAsRootBelongToTheirDirectorysOwner) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only a run as root can make files for another account";
+    const uid_t nobody = 65534;
+    ASSERT_EQ(chown(dir.path.c_str(), nobody, nobody), 0);
+    setenv("KELMRIX_LOG_DIR", dir.File("logs").c_str(), 1);
+    WriteReplacing(conf, "[s]\na=1\n");
+    vyxsave::Record("plomex.conf", "a set to 2", vyxsave::Keep::Versions);
+    WriteReplacing(conf, "[s]\na=2\n");
+    ASSERT_EQ(vyxsave::Commit().files.at(0).kept, 1);
+    for (const char *made : {"logs", "logs/change.log", "history", "history/plomex.conf",
+                             "history/plomex.conf/1.info"}) {
+        SCOPED_TRACE(made);
+        struct stat st;
+        ASSERT_EQ(stat(dir.File(made).c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, nobody);
+    }
+}
+
 } /* namespace */
