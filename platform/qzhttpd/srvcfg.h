@@ -51,12 +51,14 @@ struct Line {
     Directive dir;       /* Entry only */
     int selector = 0;    /* ObjectOpen only */
     std::string id;      /* ObjectOpen only: the name or the pattern */
+    bool fresh = false;  /* made by a call, not read: it takes the file's line end */
 };
 
 enum class Layout { Init, Objects };
 
 struct File {
     std::vector<Line> lines;
+    bool crlf = false; /* its lines end in "\r\n" (its first line does): so do the ones calls add */
 };
 
 /* The double-quoted, escaped form of s. */

@@ -44,6 +44,7 @@ std::string Quote(const std::string &s) {
 
 Line MakeEntry(const Directive &d) {
     Line line;
+    line.fresh = true;
     line.kind = Line::Entry;
     line.dir = d;
     line.text = d.type + " fn=" + Quote(d.fn);
@@ -54,6 +55,7 @@ Line MakeEntry(const Directive &d) {
 
 Line MakeObjectOpen(int selector, const std::string &id) {
     Line line;
+    line.fresh = true;
     line.kind = Line::ObjectOpen;
     line.selector = selector;
     line.id = id;
@@ -64,6 +66,7 @@ Line MakeObjectOpen(int selector, const std::string &id) {
 
 Line MakeObjectClose() {
     Line line;
+    line.fresh = true;
     line.kind = Line::ObjectClose;
     line.text = "</Object>";
     return line;
@@ -211,6 +214,8 @@ const char *CheckNesting(const Line &line, bool &inObject) {
 
 bool Parse(const std::string &text, Layout layout, File &out, std::string &why) {
     out.lines.clear();
+    const size_t firstEnd = text.find('\n');
+    out.crlf = firstEnd != std::string::npos && firstEnd > 0 && text[firstEnd - 1] == '\r';
     bool inObject = false;
     size_t openedAt = 0;
     for (size_t pos = 0; pos < text.size();) {
@@ -245,8 +250,13 @@ bool Parse(const std::string &text, Layout layout, File &out, std::string &why) 
 std::string Render(const File &f) {
     std::string out;
     for (size_t i = 0; i < f.lines.size(); ++i) {
-        out += f.lines[i].text;
-        if (f.lines[i].newline || i + 1 < f.lines.size())
+        const Line &line = f.lines[i];
+        const bool ended = line.newline || i + 1 < f.lines.size();
+        out += line.text;
+        /* A line given its line end by an edit takes the file's own. */
+        if (f.crlf && ended && (line.fresh || !line.newline))
+            out += '\r';
+        if (ended)
             out += '\n';
     }
     return out;

@@ -21,7 +21,8 @@ TEST(SrvcfgFile, FilesAndValuesReadBackAsWritten) {
     ASSERT_TRUE(srvcfg::Parse(text, Layout::Objects, f, why)) << why;
     EXPECT_EQ(srvcfg::Render(f), text);
     f.lines.push_back(srvcfg::MakeObjectOpen(srvcfg::ByPath, "/a/*"));
-    EXPECT_EQ(srvcfg::Render(f), text + "\n<Object ppath=\"/a/*\">\n");
+    /* The file's lines end in CRLF: so do the lines added, and the line end added to its last. */
+    EXPECT_EQ(srvcfg::Render(f), text + "\r\n<Object ppath=\"/a/*\">\r\n");
     const srvcfg::Directive d{
         "Init", "f", {{"a", ""}, {"b", "/srv/a b"}, {"c", R"(say "x")"}, {"d", R"(C:\dir\)"}}};
     const std::string entry = srvcfg::MakeEntry(d).text;
