@@ -36,6 +36,7 @@ Child::Child(const std::function<void()> &body, const std::string &input, const 
         setrlimit(RLIMIT_FSIZE, &size);
     if (limits.unprivileged && !DropToNobody())
         _exit(126);
+    alarm(limits.seconds); /* kept across exec */
     body();
     fflush(nullptr);
     _exit(99);

@@ -21,6 +21,7 @@ struct ProgramResult {
 struct RunLimits {
     bool unprivileged = false; /* as "nobody" when the tests run as root */
     long fileSizeLimit = -1;   /* RLIMIT_FSIZE in bytes; -1 leaves it */
+    unsigned seconds = 0;      /* ended by SIGALRM after so long (a hang); 0: no limit */
 };
 
 /* A child started with input on its standard input; its output goes to files until Wait. */
