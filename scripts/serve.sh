@@ -85,6 +85,8 @@ case $root in *'"'* | *'\'* | *$'\n'*) die "--root must not hold quotes, backsla
 
 # A new root belongs to the owner of the directory it is made in, so that
 # "sudo scripts/run.sh" in a user's checkout still gives the user a root.
+root=${root%/}
+[ -L "$root" ] && die "$root is a symbolic link: give the directory it leads to"
 if [ ! -d "$root" ]; then
   parent=$(dirname "$root")
   [ -d "$parent" ] || die "$parent does not exist"
@@ -95,16 +97,42 @@ root=$(cd "$root" && pwd -P)
 
 # The server, and so the page, runs as the owner of the root: everything the
 # page writes (plomex.conf, its backup and lock, change.log) stays with the
-# account that owns the rest of the root.  Started by root for a root owned
-# by root, lighttpd keeps running as root (it refuses to switch to uid 0).
+# account that owns the rest of the root. Run by root on a root that belongs
+# to another account, everything inside the root is done as that account, the
+# server included: whoever owns the root may have planted links there to files
+# only root may write. What is needed from the build or the installation is
+# first copied to a fresh directory that account can read; the run as that
+# account removes it before serving.
 owner_uid=$(stat -c %u "$root")
-server_user="# runs as the user who started it"
 if [ "$(id -u)" -eq 0 ] && [ "$owner_uid" -ne 0 ]; then
-  server_user="server.username = \"$(stat -c %U "$root")\"
-server.groupname = \"$(stat -c %G "$root")\""
-elif [ "$(id -u)" -ne 0 ] && [ "$owner_uid" -ne "$(id -u)" ]; then
-  die "$root belongs to another user"
+  command -v setpriv >/dev/null || die "setpriv is needed to serve $root as its owner (apt-get install util-linux)"
+  owner_gid=$(stat -c %g "$root")
+  stage=$(mktemp -d /tmp/plomex-serve.XXXXXX)
+  mkdir -p "$stage/scripts" "$stage/server/sample" "$stage/templates" "$stage/build/bin"
+  cp "${BASH_SOURCE[0]}" "$stage/scripts/serve.sh"
+  cp "$server_dir/lighttpd.conf.in" "$stage/server/"
+  cp "$sample" "$stage/server/sample/plomex.conf"
+  printf '%s\n' "${pages[@]}" >"$stage/build/pages"
+  for page in "${pages[@]}"; do
+    cp "$templates/$page.html" "$stage/templates/"
+    cp "$programs/$page" "$stage/build/bin/"
+  done
+  chown -R "$owner_uid:$owner_gid" "$stage"
+  quiet_arg=()
+  [ "$quiet" = 1 ] && quiet_arg=(--quiet)
+  exec setpriv --reuid="$owner_uid" --regid="$owner_gid" --clear-groups \
+    env PLOMEX_SERVE_STAGE="$stage" bash "$stage/scripts/serve.sh" \
+    --root "$root" --port "$port" --build "$stage/build" "${quiet_arg[@]}"
 fi
+[ "$(id -u)" -ne 0 ] && [ "$owner_uid" -ne "$(id -u)" ] && die "$root belongs to another user"
+# The copy a run by root made for this run goes once the root is laid out.
+[ -n "${PLOMEX_SERVE_STAGE:-}" ] && trap 'rm -rf "$PLOMEX_SERVE_STAGE"' EXIT
+server_user="# runs as the user who started it"
+
+# The root's own folders must be folders, not links to somewhere else.
+for dir in config admin admin/html admin/logs admin/cgi-bin admin/www admin/run admin/auth; do
+  [ -L "$root/$dir" ] && die "$root/$dir is a symbolic link: remove it, or make it a directory"
+done
 
 umask 022
 mkdir -p "$root/config" "$root/admin/html" "$root/admin/logs" "$root/admin/cgi-bin" \
@@ -134,8 +162,10 @@ fill() {
 
 conf=$root/config/plomex.conf
 if [ ! -e "$conf" ]; then
-  fill "$sample" >"$conf.new"
-  mv "$conf.new" "$conf"
+  new=$(mktemp "$conf.XXXXXX")
+  fill "$sample" >"$new"
+  chmod 644 "$new"
+  mv -T "$new" "$conf"
 fi
 
 for page in "${pages[@]}"; do
@@ -154,15 +184,20 @@ if [ ! -s "$htpasswd" ]; then
   hash=$(printf '%s\n' "$password" | openssl passwd -6 -stdin)
   (
     umask 077
-    printf '%s\n' "$password" >"$passfile"
-    printf '%s:%s\n' "$user" "$hash" >"$htpasswd.new"
-    mv "$htpasswd.new" "$htpasswd"
+    # New files under fresh names, renamed into place: nothing is written through a link.
+    new=$(mktemp "$passfile.XXXXXX")
+    printf '%s\n' "$password" >"$new"
+    mv -T "$new" "$passfile"
+    new=$(mktemp "$htpasswd.XXXXXX")
+    printf '%s:%s\n' "$user" "$hash" >"$new"
+    mv -T "$new" "$htpasswd"
   )
 fi
 
-fill "$server_dir/lighttpd.conf.in" >"$root/admin/run/lighttpd.conf"
-
-[ "$(id -u)" -eq 0 ] && [ "$owner_uid" -ne 0 ] && chown -R "$(stat -c %u:%g "$root")" "$root"
+new=$(mktemp "$root/admin/run/lighttpd.conf.XXXXXX")
+fill "$server_dir/lighttpd.conf.in" >"$new"
+chmod 644 "$new"
+mv -T "$new" "$root/admin/run/lighttpd.conf"
 
 if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
   echo "error: port $port on 127.0.0.1 is already in use (is the server already running?" \
@@ -188,4 +223,5 @@ $(for page in "${pages[@]}"; do printf '  Page:                 http://127.0.0.1
 EOF
 fi
 
+[ -n "${PLOMEX_SERVE_STAGE:-}" ] && rm -rf "$PLOMEX_SERVE_STAGE"
 exec "$lighttpd" -D -f "$root/admin/run/lighttpd.conf"
