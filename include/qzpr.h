@@ -75,6 +75,7 @@ typedef struct QZPRReplace QZPRReplace;
  * QZPR_REPLACE_MAX_PREPARED replaces are already prepared (EMFILE) or the
  * temporary file cannot be made; QZPR_REPLACE_WRITE when fill, the sync or
  * the close fails.
+ * A name that is a symbolic link is handled as PR_ReplaceFile says.
  */
 int PR_PrepareReplace(const char *name, PR_FillFunc fill, void *arg, QZPRReplace **handle);
 /*
@@ -108,7 +109,12 @@ int PR_SyncDirectory(const char *name);
  * process after the new version is in place renames the kept version to
  * backup instead of removing it. Returns QZPR_REPLACE_OK, or the step that
  * failed with errno set (as PR_PrepareReplace and PR_CommitReplace): then
- * name and backup are as they were and no temporary file is left.
+ * name and backup are as they were and no temporary file is left. Where
+ * name is a symbolic link, the file it leads to is replaced and the link
+ * stays, provided that file belongs to the owner of the link's directory and
+ * this process is not root working in another account's directory; else the
+ * replace is refused (QZPR_REPLACE_CREATE, errno EPERM) and
+ * PR_LastReplaceFailure says why.
  */
 int PR_ReplaceFile(const char *name, PR_FillFunc fill, void *arg, const char *backup);
 

@@ -217,7 +217,9 @@ long Reserve(const Places &p, const std::string &file, const std::string &path, 
     if (!MakeDir(p, file, why))
         return -1;
     const long seq = NextSeq(HistoryDir(p, file));
-    if (link(path.c_str(), ReservedPath(p, file, seq).c_str()) == 0)
+    /* A configuration file that is a link is kept as the file it leads to. */
+    if (linkat(AT_FDCWD, path.c_str(), AT_FDCWD, ReservedPath(p, file, seq).c_str(),
+               AT_SYMLINK_FOLLOW) == 0)
         return seq;
     why = "the replaced version cannot be linked into " + HistoryDir(p, file) + ": " +
           strerror(errno);

@@ -299,6 +299,42 @@ bool SameDirectory(const char *a, const char *b) {
     return la == lb && strncmp(a, b, la) == 0;
 }
 
+/* Why the last replace refused to write through a link, for PR_LastReplaceFailure. */
+char refusedLink[PATH_MAX + 256];
+
+/*
+ * The file a replace of name writes: name itself, or, where name is a
+ * symbolic link (configuration kept elsewhere), the file it leads to, so
+ * that the link stays and its target gets the new version. That is done
+ * only for a target that belongs to the owner of the link's directory, and
+ * not by root for a directory of another account's: whoever owns the
+ * directory could point the link at any file. false (errno EPERM, or why
+ * the link leads nowhere) when refused.
+ */
+bool WriteTarget(const char *name, char (&target)[PATH_MAX]) {
+    refusedLink[0] = '\0';
+    struct stat st, dir, file;
+    if (lstat(name, &st) != 0 || !S_ISLNK(st.st_mode)) {
+        snprintf(target, sizeof target, "%s", name);
+        return true;
+    }
+    char folder[PATH_MAX];
+    const char *slash = strrchr(name, '/');
+    snprintf(folder, sizeof folder, "%.*s", slash == nullptr ? 1 : static_cast<int>(slash - name + 1),
+             slash == nullptr ? "." : name);
+    if (realpath(name, target) == nullptr || stat(target, &file) != 0 ||
+        stat(folder, &dir) != 0)
+        return false;
+    if (file.st_uid == dir.st_uid && (geteuid() != 0 || dir.st_uid == 0))
+        return true;
+    snprintf(refusedLink, sizeof refusedLink,
+             "%s is a symbolic link to %s, which does not belong to the owner of %s: it is not "
+             "written through",
+             name, target, folder);
+    errno = EPERM;
+    return false;
+}
+
 /* The prepared replace's slot, or -1 for a handle that is not a prepared one. */
 int SlotOf(const QZPRReplace *handle) {
     for (int i = 0; i < kSlots; ++i)
@@ -332,6 +368,10 @@ int PR_PrepareReplace(const char *name, PR_FillFunc fill, void *arg, QZPRReplace
         errno = EMFILE;
         return QZPR_REPLACE_CREATE;
     }
+    char target[PATH_MAX];
+    if (!WriteTarget(name, target))
+        return QZPR_REPLACE_CREATE;
+    name = target;
     HoldGuard();
     struct stat st;
     const struct stat *old = stat(name, &st) == 0 ? &st : nullptr;
@@ -413,8 +453,11 @@ int Failed(const char *name, int rc) {
     const char *step = rc == QZPR_REPLACE_CREATE  ? "making its new version beside it failed"
                        : rc == QZPR_REPLACE_WRITE ? "writing or syncing the new version failed"
                                                   : "putting the new version in place failed";
-    snprintf(lastFailure, sizeof lastFailure, "%s: %s: %s", name != nullptr ? name : "", step,
-             strerror(err));
+    if (refusedLink[0] != '\0')
+        snprintf(lastFailure, sizeof lastFailure, "%s", refusedLink);
+    else
+        snprintf(lastFailure, sizeof lastFailure, "%s: %s: %s", name != nullptr ? name : "",
+                 step, strerror(err));
     errno = err;
     return rc;
 }
@@ -427,8 +470,11 @@ int PR_ReplaceFile(const char *name, PR_FillFunc fill, void *arg, const char *ba
     /* Held across both halves, so that the handlers stay while the backup is settled. */
     GuardScope guard;
     struct stat old;
-    if (name != nullptr && backup != nullptr && stat(name, &old) == 0)
-        KeepOldVersion(name, backup, &old);
+    char target[PATH_MAX];
+    /* The old version is the link's target's; the backup stays where the caller named it. */
+    if (name != nullptr && backup != nullptr && WriteTarget(name, target) &&
+        stat(target, &old) == 0)
+        KeepOldVersion(target, backup, &old);
     QZPRReplace *handle = nullptr;
     int rc = PR_PrepareReplace(name, fill, arg, &handle);
     if (rc != QZPR_REPLACE_OK) {
@@ -453,8 +499,9 @@ int PR_ReplaceFile(const char *name, PR_FillFunc fill, void *arg, const char *ba
             pendingBackup[0] = '\0';
         backupTarget[0] = '\0';
     }
-    PR_SyncDirectory(name);
-    if (backup != nullptr && !SameDirectory(name, backup))
+    const char *written = WriteTarget(name, target) ? target : name;
+    PR_SyncDirectory(written);
+    if (backup != nullptr && !SameDirectory(written, backup))
         PR_SyncDirectory(backup);
     return QZPR_REPLACE_OK;
 }

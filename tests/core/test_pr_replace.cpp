@@ -151,3 +151,33 @@ TEST(PRReplaceFile, BackupIsCopiedWhereItCannotBeLinked) {
         << "the handlers are as before";
     fs::remove_all(elsewhere);
 }
+
+/*
+ * A file that is a link is replaced where it leads, the link kept and the backup beside it, when
+ * the link's target belongs to the owner of its directory; root does not write through a link
+ * in another account's directory.
+ */
+TEST(PRReplaceFile, ALinkIsWrittenThroughOnlyToItsOwnersFile) {
+    auto fill = [](int fd, void *) { return PR_WriteAll(fd, "new\n", 4); };
+    for (const bool othersDirectory : {false, true}) {
+        SCOPED_TRACE(othersDirectory ? "root in another account's directory" : "the owner's file");
+        if (othersDirectory && geteuid() != 0)
+            continue;
+        TempDir dir;
+        fs::create_directories(dir.File("conf"));
+        fs::create_directories(dir.File("kept"));
+        WriteFile(dir.File("kept/f"), "old\n");
+        fs::create_symlink(dir.File("kept/f"), dir.File("conf/f"));
+        if (othersDirectory) {
+            ASSERT_EQ(chown(dir.File("conf").c_str(), 65534, 65534), 0);
+        }
+        const int rc = PR_ReplaceFile(dir.File("conf/f").c_str(), fill, nullptr,
+                                      dir.File("conf/f.backup").c_str());
+        EXPECT_EQ(rc, othersDirectory ? QZPR_REPLACE_CREATE : QZPR_REPLACE_OK);
+        EXPECT_TRUE(fs::is_symlink(dir.File("conf/f")));
+        EXPECT_EQ(ReadFile(dir.File("kept/f")), othersDirectory ? "old\n" : "new\n");
+        EXPECT_EQ(ReadFile(dir.File("conf/f.backup")), othersDirectory ? "" : "old\n");
+        EXPECT_EQ(othersDirectory, std::string(PR_LastReplaceFailure()).find("not written through") !=
+                                       std::string::npos);
+    }
+}
