@@ -27,7 +27,7 @@ const int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
 /*
  * Opens the lock file (flock needs no write access), making it when
  * missing so that any account of the server can open it afterwards. -1
- * with errno set; ENOENT-like failures of the making are told apart by made.
+ * with errno set; couldNotMake tells that it is missing and cannot be made.
  */
 int OpenLockFile(const std::string &path, bool &couldNotMake) {
     couldNotMake = false;
