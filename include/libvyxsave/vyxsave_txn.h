@@ -65,7 +65,8 @@ enum class Keep {
  * Records a change of file (a name in the configuration directory, or an
  * absolute path) with message, stamped now. through names what made it
  * ("save", "restore"). Outside a transaction, begins one first (a
- * command-line caller's records).
+ * command-line caller's records); where the run lock cannot be taken the
+ * records are still written, without it, and standard error says so.
  */
 void Record(const std::string &file, const std::string &message, Keep keep,
             const char *through = "save");

@@ -224,12 +224,32 @@ BeginResult Begin(std::string &why) {
 
 bool InTransaction() { return txn.active; }
 
-void Record(const std::string &file, const std::string &message, Keep keep, const char *through) {
-    std::string ignored;
-    if (!txn.active)
-        Begin(ignored);
-    if (!txn.active)
+namespace {
+
+/*
+ * A caller that records a change without having begun (a command-line caller
+ * of the plug-in functions) begins here; one that cannot take its turn
+ * still has its records written, without the run lock, and is told.
+ */
+void EnsureTransaction() {
+    if (txn.active)
         return;
+    std::string why;
+    const BeginResult taken = Begin(why);
+    if (txn.active)
+        return;
+    if (taken == BeginResult::Busy)
+        why = "another run kept the run lock past the wait";
+    else if (taken == BeginResult::NoDirectory)
+        why = "no configuration directory is known (KELMRIX_ROOT or KELMRIX_CONF_DIR)";
+    fprintf(stderr, "run lock: %s; going on without it\n", why.c_str());
+    StartTransaction();
+}
+
+} /* namespace */
+
+void Record(const std::string &file, const std::string &message, Keep keep, const char *through) {
+    EnsureTransaction();
     OpenJournal();
     if (keep == Keep::Versions && FindSnapshot(file) == nullptr)
         txn.snapshots.push_back(TakeSnapshot(file, through));
@@ -239,11 +259,8 @@ void Record(const std::string &file, const std::string &message, Keep keep, cons
 }
 
 void RecordDone(const std::string &file, bool done, const std::string &message) {
-    std::string ignored;
-    if (!txn.active)
-        Begin(ignored);
-    if (txn.active)
-        txn.records.push_back({file, LogStamp(time(nullptr)), message, Keep::Text, done ? 1 : 0});
+    EnsureTransaction();
+    txn.records.push_back({file, LogStamp(time(nullptr)), message, Keep::Text, done ? 1 : 0});
 }
 
 void NoteTextWriteFailed() { txn.textWriteFailed = true; }
