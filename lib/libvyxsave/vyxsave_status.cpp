@@ -94,7 +94,7 @@ std::vector<Problem> HealthProblems(const Places &p, const std::string &file) {
             "Only " + Size(free) + " are free on the file system that holds " + dir +
                 "; a save needs room for a second copy of " + file + ".",
             "Free some space on that file system.");
-    const std::string history = p.conf + "history/";
+    const std::string history = p.conf + "history";
     if (lstat(history.c_str(), &st) == 0 &&
         (!S_ISDIR(st.st_mode) || access(history.c_str(), W_OK | X_OK) != 0))
         Add(problems,

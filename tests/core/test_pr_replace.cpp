@@ -180,4 +180,10 @@ TEST(PRReplaceFile, ALinkIsWrittenThroughOnlyToItsOwnersFile) {
         EXPECT_EQ(othersDirectory, std::string(PR_LastReplaceFailure()).find("not written through") !=
                                        std::string::npos);
     }
+    /* A link that leads nowhere is not replaced by a file of its own. */
+    TempDir dir;
+    fs::create_symlink(dir.File("gone"), dir.File("f"));
+    EXPECT_NE(PR_ReplaceFile(dir.File("f").c_str(), fill, nullptr, nullptr), QZPR_REPLACE_OK);
+    EXPECT_TRUE(fs::is_symlink(dir.File("f")));
+    EXPECT_FALSE(Exists(dir.File("gone")));
 }

@@ -57,3 +57,22 @@ TEST(LockStatus, OnlyALockNothingCanHoldIsStale) {
     EXPECT_FALSE(vyxsave::ReadLock(places, "/no/such/plomex.lock").present);
 }
 
+/* Health names a history folder saves cannot keep versions in, and says nothing of a sound one. */
+TEST(Health, AHistoryThatIsNoFolderIsAProblem) {
+    TempDir dir;
+    vyxsave::Places places;
+    places.conf = dir.path;
+    WriteFile(dir.File("plomex.conf"), "[s]\nk=1\n");
+    auto named = [&] {
+        for (const vyxsave::Problem &p : vyxsave::HealthProblems(places, "plomex.conf"))
+            if (p.what.find("history folder") != std::string::npos)
+                return true;
+        return false;
+    };
+    EXPECT_FALSE(named()); /* none yet */
+    fs::create_directory(dir.File("history"));
+    EXPECT_FALSE(named());
+    fs::remove(dir.File("history"));
+    WriteFile(dir.File("history"), "not a folder");
+    EXPECT_TRUE(named());
+}
