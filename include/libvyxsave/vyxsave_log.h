@@ -29,8 +29,16 @@ struct LogRecord {
 
 /* The time as records carry it, in local time: "06/Dec/2026:18:49:51 +0000"; "-" on failure. */
 std::string LogStamp(time_t t);
-/* The time as the pages show it, in local time: "2026-12-06 18:49:51 +0000"; "-" on failure. */
-std::string PageTime(time_t t);
+/*
+ * The time as every page shows it: ISO 8601 in local time with its zone,
+ * then how long ago from now, "2026-12-06T18:49:51+00:00 (3 hours ago)";
+ * "-" on failure. A time after now (a clock set back) says "in the future".
+ */
+std::string PageTime(time_t t, time_t now = time(nullptr));
+/* How long ago t was from now in words: "12 seconds ago", "3 hours ago", "2 days ago". */
+std::string Ago(time_t t, time_t now);
+/* The time a record's stamp (as LogStamp writes it) names; false when it names none. */
+bool ParseStamp(const std::string &stamp, time_t &t);
 
 /* s with every control character (below 0x20, and 0x7f) replaced by '?'. */
 std::string NoControls(const std::string &s);

@@ -4,6 +4,7 @@
 #include "vyxsave_file.h"
 
 #include <cerrno>
+#include <ctime>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -65,7 +66,42 @@ std::string LocalTime(time_t t, const char *format) {
 
 std::string LogStamp(time_t t) { return LocalTime(t, "%d/%b/%Y:%H:%M:%S %z"); }
 
-std::string PageTime(time_t t) { return LocalTime(t, "%Y-%m-%d %H:%M:%S %z"); }
+std::string Ago(time_t t, time_t now) {
+    if (t > now)
+        return "in the future";
+    const time_t s = now - t;
+    const auto words = [](time_t n, const char *unit) {
+        return std::to_string(n) + " " + unit + (n == 1 ? "" : "s") + " ago";
+    };
+    if (s < 120)
+        return words(s, "second");
+    if (s < 7200)
+        return words(s / 60, "minute");
+    if (s < 172800)
+        return words(s / 3600, "hour");
+    return words(s / 86400, "day");
+}
+
+std::string PageTime(time_t t, time_t now) {
+    std::string iso = LocalTime(t, "%Y-%m-%dT%H:%M:%S%z");
+    if (iso == "-")
+        return iso;
+    iso.insert(iso.size() - 2, ":"); /* +0000 -> +00:00, the extended form */
+    return iso + " (" + Ago(t, now) + ")";
+}
+
+bool ParseStamp(const std::string &stamp, time_t &t) {
+    struct tm tm {};
+    const char *end = strptime(stamp.c_str(), "%d/%b/%Y:%H:%M:%S ", &tm);
+    if (end == nullptr || (end[0] != '+' && end[0] != '-') || strlen(end) != 5 ||
+        strspn(end + 1, "0123456789") != 4)
+        return false;
+    const long hh = (end[1] - '0') * 10 + (end[2] - '0'), mm = (end[3] - '0') * 10 + (end[4] - '0');
+    /* The stamp's own offset, not this machine's zone, says which instant it was. */
+    const long offset = (hh * 3600 + mm * 60) * (end[0] == '-' ? -1 : 1);
+    t = timegm(&tm) - offset;
+    return true;
+}
 
 std::string NoControls(const std::string &s) {
     std::string out = s;

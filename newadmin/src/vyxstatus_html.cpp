@@ -48,16 +48,6 @@ std::string Esc(const std::string &s) {
 
 std::string Text(const char *s) { return s != nullptr ? s : ""; }
 
-std::string Age(time_t seconds) {
-    if (seconds < 120)
-        return std::to_string(seconds) + " seconds";
-    if (seconds < 7200)
-        return std::to_string(seconds / 60) + " minutes";
-    if (seconds < 172800)
-        return std::to_string(seconds / 3600) + " hours";
-    return std::to_string(seconds / 86400) + " days";
-}
-
 /* A form of the status page that posts action (and version) back to it. */
 std::string ActionForm(const std::string &action, const std::string &version,
                        const std::string &label, const std::string &cls) {
@@ -124,7 +114,7 @@ void VYXstatusLock(const char *lockfile) {
         printf("<p class=\"adm-ok\">No save holds %s.</p>\n", Esc(name).c_str());
         return;
     }
-    const std::string age = Age(time(nullptr) - lock.since);
+    const std::string made = vyxsave::PageTime(lock.since);
     if (!lock.problem.empty())
         printf("<p>%s %s: no save can take the lock while it stays. %s</p>\n", Esc(name).c_str(),
                Esc(lock.problem).c_str(),
@@ -132,14 +122,12 @@ void VYXstatusLock(const char *lockfile) {
                           : "It cannot be removed from here: remove it by hand once you are sure "
                             "no save runs.");
     else if (!lock.hasRecord)
-        printf("<p>%s is present but empty: the save that made it %s ago ended before it could "
+        printf("<p>%s is present but empty: the save that made it at %s ended before it could "
                "say which it was.</p>\n",
-               Esc(name).c_str(), age.c_str());
+               Esc(name).c_str(), made.c_str());
     else
-        printf("<p>%s is held by process %ld on host <strong>%s</strong>, made %s (%s ago). "
-               "%s</p>\n",
-               Esc(name).c_str(), lock.pid, Esc(lock.host).c_str(), vyxsave::PageTime(lock.since).c_str(),
-               age.c_str(),
+        printf("<p>%s is held by process %ld on host <strong>%s</strong>, made %s. %s</p>\n",
+               Esc(name).c_str(), lock.pid, Esc(lock.host).c_str(), made.c_str(),
                !lock.sameHost ? "That host is not this one, so whether its process still runs "
                                 "cannot be told from here: it is left alone."
                : lock.running ? "That process still runs on this host: the save is in progress."

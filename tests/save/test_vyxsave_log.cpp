@@ -47,3 +47,31 @@ TEST(ChangeLog, OverlongLinesArePassedOver) {
     EXPECT_EQ(bytes, fs::file_size(log));
 }
 
+
+TEST(ChangeLog, PagesShowStampsAsIsoTimesWithTheirAge) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    const time_t now = 1765038342; /* 2025-12-06T16:25:42Z */
+    struct Row {
+        const char *stamp;
+        const char *page; /* "" when the stamp names no time */
+    } rows[] = {
+        {"06/Dec/2025:16:25:42 +0000", "2025-12-06T16:25:42+00:00 (0 seconds ago)"},
+        {"06/Dec/2025:14:25:42 +0100", "2025-12-06T13:25:42+00:00 (3 hours ago)"},
+        {"06/Dec/2025:11:24:42 -0400", "2025-12-06T15:24:42+00:00 (61 minutes ago)"},
+        {"01/Dec/2025:16:25:42 +0000", "2025-12-01T16:25:42+00:00 (5 days ago)"},
+        {"07/Dec/2025:16:25:42 +0000", "2025-12-07T16:25:42+00:00 (in the future)"},
+        {"06/Dec/2025:16:25:42", ""},
+        {"06/Dec/2025:16:25:42 +00", ""},
+        {"2025-12-06 16:25:42 +0000", ""},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.stamp);
+        time_t t = 0;
+        const bool named = vyxsave::ParseStamp(r.stamp, t);
+        EXPECT_EQ(named ? vyxsave::PageTime(t, now) : "", r.page);
+    }
+    time_t back = 0;
+    EXPECT_TRUE(vyxsave::ParseStamp(vyxsave::LogStamp(now), back));
+    EXPECT_EQ(back, now);
+}
