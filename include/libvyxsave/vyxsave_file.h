@@ -50,6 +50,11 @@ bool ReadWholeFile(const std::string &path, std::string &out, size_t max = kMaxV
 /* The whole file open at fd, from its start: false (out empty) when it cannot be read. */
 bool ReadDescriptor(int fd, std::string &out);
 
+/*
+ * A short fingerprint of content (16 hex digits, FNV-1a): tells whether two
+ * versions of a file hold the same bytes. Not a defence against a forger.
+ */
+std::string ContentDigest(const std::string &content);
 } /* namespace vyxsave */
 
 #endif

@@ -28,6 +28,7 @@ struct Version {
     std::string user;    /* who replaced it */
     std::string through; /* "save", "restore" or "recovery" */
     std::vector<std::string> records; /* the change-log messages of that change */
+    std::string made; /* ContentDigest of the file that change made; "" when not known */
     bool described = false; /* false when its description is missing or unreadable */
 };
 
@@ -48,6 +49,9 @@ bool ParseSeq(const std::string &text, long &seq);
 std::vector<Version> ListVersions(const Places &p, const std::string &file, size_t skip = 0,
                                   size_t count = static_cast<size_t>(-1),
                                   size_t *total = nullptr);
+
+/* The numbers of file's kept versions, newest first, from one listing of the folder. */
+std::vector<long> KeptNumbers(const Places &p, const std::string &file);
 
 /* The path of kept version seq of file, or of its reservation. */
 std::string VersionPath(const Places &p, const std::string &file, long seq);

@@ -35,6 +35,8 @@ std::string LogStamp(time_t t);
  * "-" on failure. A time after now (a clock set back) says "in the future".
  */
 std::string PageTime(time_t t, time_t now = time(nullptr));
+/* The time as ISO 8601 in local time with its zone, "2026-12-06T18:49:51+00:00"; "-" on failure. */
+std::string IsoTime(time_t t);
 /* How long ago t was from now in words: "12 seconds ago", "3 hours ago", "2 days ago". */
 std::string Ago(time_t t, time_t now);
 /* The time a record's stamp (as LogStamp writes it) names; false when it names none. */

@@ -79,6 +79,7 @@ void NoteTextWriteFailed();
 struct FileOutcome {
     std::string file;
     bool replaced = false;              /* a new version is in place */
+    bool identical = false;             /* ... holding the same bytes: no version was kept */
     std::vector<SettingChange> changes; /* the settings that differ from the version before */
     long kept = -1;                     /* the number of the replaced version in the history */
     std::string notKept;                /* why it is not in the history, when replaced */
@@ -104,7 +105,8 @@ enum class RestoreResult { Done, NoSuchVersion, Failed };
  * Puts kept version seq of file back in its place, as a change of this
  * run's transaction (begun when none is): the current version is kept as a
  * save keeps it, the backup made, and one record names the version. The
- * caller holds the file's lock file. Failed leaves the file as it was, with
+ * caller holds the file's lock file. The record names the version in words
+ * ("restored the version saved by admin at …"). Failed leaves the file as it was, with
  * why set.
  */
 RestoreResult Restore(const std::string &file, long seq, std::string &why);

@@ -2,6 +2,8 @@
 #include "vyxsave_file.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -142,6 +144,15 @@ bool ReadDescriptor(int fd, std::string &out) {
     out.clear();
     std::string ignored;
     return ReadUpTo(fd, static_cast<size_t>(-1), out, ignored);
+}
+
+std::string ContentDigest(const std::string &content) {
+    uint64_t h = 14695981039346656037ULL;
+    for (unsigned char c : content)
+        h = (h ^ c) * 1099511628211ULL;
+    char hex[17];
+    snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+    return hex;
 }
 
 } /* namespace vyxsave */

@@ -28,6 +28,7 @@ const char kReplaced[] = "replaced ";
 const char kBy[] = "by ";
 const char kThrough[] = "through ";
 const char kRecord[] = "record ";
+const char kMade[] = "made ";
 
 bool EndsWith(const std::string &s, const char *tail, std::string &stem) {
     const size_t n = strlen(tail);
@@ -95,6 +96,8 @@ std::string Describe(const Version &info) {
                        info.through + "\n";
     for (const std::string &r : info.records)
         text += kRecord + NoControls(r) + "\n";
+    if (!info.made.empty())
+        text += kMade + info.made + "\n";
     return text;
 }
 
@@ -138,6 +141,8 @@ void ReadDescription(const std::string &path, Version &v) {
             v.through = line.substr(sizeof kThrough - 1);
         else if (line.rfind(kRecord, 0) == 0)
             v.records.push_back(line.substr(sizeof kRecord - 1));
+        else if (line.rfind(kMade, 0) == 0)
+            v.made = line.substr(sizeof kMade - 1);
     }
 }
 
@@ -193,6 +198,12 @@ std::vector<Version> ListVersions(const Places &p, const std::string &file, size
         versions.push_back(v);
     }
     return versions;
+}
+
+std::vector<long> KeptNumbers(const Places &p, const std::string &file) {
+    std::vector<long> seqs = Numbers(HistoryDir(p, file), kVersionExt);
+    std::reverse(seqs.begin(), seqs.end());
+    return seqs;
 }
 
 std::string VersionPath(const Places &p, const std::string &file, long seq) {

@@ -82,12 +82,16 @@ std::string Ago(time_t t, time_t now) {
     return words(s / 86400, "day");
 }
 
-std::string PageTime(time_t t, time_t now) {
+std::string IsoTime(time_t t) {
     std::string iso = LocalTime(t, "%Y-%m-%dT%H:%M:%S%z");
-    if (iso == "-")
-        return iso;
-    iso.insert(iso.size() - 2, ":"); /* +0000 -> +00:00, the extended form */
-    return iso + " (" + Ago(t, now) + ")";
+    if (iso != "-")
+        iso.insert(iso.size() - 2, ":"); /* +0000 -> +00:00, the extended form */
+    return iso;
+}
+
+std::string PageTime(time_t t, time_t now) {
+    const std::string iso = IsoTime(t);
+    return iso == "-" ? iso : iso + " (" + Ago(t, now) + ")";
 }
 
 bool ParseStamp(const std::string &stamp, time_t &t) {

@@ -10,6 +10,7 @@
 #include "vyxsave_places.h"
 #include "vyxsave_recover.h"
 #include "vyxsave_runlock.h"
+#include "vyxsave_states.h"
 
 #include <cerrno>
 #include <csignal>
@@ -175,10 +176,22 @@ FileOutcome Settle(Snapshot &s, const std::string &when, bool logged) {
     const std::string before = s.reserved > 0 ? ReservedPath(txn.places, s.file, s.reserved)
                                : s.fd >= 0    ? "/proc/self/fd/" + std::to_string(s.fd)
                                               : "";
+    std::string oldBytes, newBytes, unread;
+    const bool readNew = ReadRegularFollowing(s.path, kMaxVersionBytes, newBytes, unread);
+    /* A save that wrote the bytes the file held (a reload, say) has no version to keep. */
+    if (s.existed && readNew && ReadRegularFollowing(before, kMaxVersionBytes, oldBytes, unread) &&
+        oldBytes == newBytes) {
+        out.identical = true;
+        if (s.reserved > 0)
+            DiscardReserved(txn.places, s.file, s.reserved);
+        return out;
+    }
     SettingChanges(before, s.path, out.changes);
     if (!s.existed)
         return out;
     Version info;
+    if (readNew)
+        info.made = ContentDigest(newBytes);
     info.when = when;
     info.user = txn.user;
     info.through = s.through;
@@ -296,9 +309,11 @@ CommitResult Commit() {
 RestoreResult Restore(const std::string &file, long seq, std::string &why) {
     std::string content;
     const Places p = ServerPlaces();
-    if (!VersionContent(p, file, seq, content, why))
+    State state;
+    if (seq == 0 || !VersionContent(p, file, seq, content, why) || !FindState(p, file, seq, state))
         return RestoreResult::NoSuchVersion;
-    Record(file, "restored the version kept as " + std::to_string(seq), Keep::Versions, "restore");
+    /* Numbers mean nothing in a log read years later: the record names the version in words. */
+    Record(file, "restored " + DescribeState(state), Keep::Versions, "restore");
     const std::string path = p.Conf(file), backup = path + QZcfgn::kBackupSuffix;
     auto fill = [](int fd, void *text) {
         const std::string &s = *static_cast<const std::string *>(text);
