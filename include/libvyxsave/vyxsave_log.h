@@ -45,6 +45,8 @@ bool ParseStamp(const std::string &stamp, time_t &t);
 /* s with every control character (below 0x20, and 0x7f) replaced by '?'. */
 std::string NoControls(const std::string &s);
 
+/* A mark as a record carries it after the file name: " (not saved)"; "" for None. */
+const char *MarkText(Mark m);
 /* The record's line, newline included; controls in its parts are replaced, so it is one line. */
 std::string FormatRecord(const LogRecord &r);
 
@@ -66,15 +68,15 @@ bool AppendDurably(const std::string &path, const std::string &text, std::string
 const size_t kMaxRecordBytes = 16 << 10;
 
 /*
- * The records of file in the log at path, newest first: skip of them left
+ * The records of any of files in the log at path, newest first: skip of them left
  * out, at most count given; more tells whether older ones exist. The log is
  * read from its end in blocks, so a long log costs what the records shown
  * cost, and a line longer than a record is passed over at the cost of
  * reading it; bytes_read says how much was read. A log that is no regular
  * file has no records.
  */
-std::vector<std::string> LogTail(const std::string &path, const std::string &file, size_t skip,
-                                 size_t count, bool &more, size_t *bytes_read = nullptr);
+std::vector<std::string> LogTail(const std::string &path, const std::vector<std::string> &files,
+                                 size_t skip, size_t count, bool &more, size_t *bytes_read = nullptr);
 
 } /* namespace vyxsave */
 

@@ -37,6 +37,7 @@ struct State {
     std::string through; /* "save", "restore" or "recovery", for Page */
     std::vector<std::string> records; /* the change's change-log messages, for Page */
     bool hasOlder = false;            /* whether the state before it is kept */
+    long olderSeq = -1;               /* its number when it is */
     std::vector<SettingChange> changes; /* the settings it holds that differ from the state before it */
 };
 
@@ -61,9 +62,10 @@ bool FindState(const Places &p, const std::string &file, long seq, State &state)
 /*
  * The state in words for a change-log record or a choice: "the version saved
  * by admin at 2026-12-06T15:25:42+00:00", "the version changed outside the
- * pages at …", "the file as it stands".
+ * pages at …", "the file as it stands"; without " at …" when withTime is
+ * false (a page that shows the time its own way).
  */
-std::string DescribeState(const State &s);
+std::string DescribeState(const State &s, bool withTime = true);
 
 } /* namespace vyxsave */
 

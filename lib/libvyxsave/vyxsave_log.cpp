@@ -17,6 +17,8 @@ namespace {
 /* The change log is read backwards in blocks of this size. */
 const size_t kLogBlock = 16384;
 
+} /* namespace */
+
 const char *MarkText(Mark m) {
     switch (m) {
     case Mark::NotSaved:
@@ -30,6 +32,8 @@ const char *MarkText(Mark m) {
     }
     return "";
 }
+
+namespace {
 
 bool WriteAll(int fd, const std::string &text) {
     size_t done = 0;
@@ -165,7 +169,19 @@ bool AppendDurably(const std::string &path, const std::string &text, std::string
     return ok;
 }
 
-std::vector<std::string> LogTail(const std::string &path, const std::string &file, size_t skip,
+namespace {
+
+bool OfAny(const std::string &line, const std::vector<std::string> &files, LogRecord &r) {
+    for (const std::string &file : files)
+        if (ParseRecordOf(line, file, r))
+            return true;
+    return false;
+}
+
+} /* namespace */
+
+std::vector<std::string> LogTail(const std::string &path, const std::vector<std::string> &files,
+                                 size_t skip,
                                  size_t count, bool &more, size_t *bytes_read) {
     std::vector<std::string> out;
     more = false;
@@ -204,7 +220,7 @@ std::vector<std::string> LogTail(const std::string &path, const std::string &fil
             const bool skipped = overlong;
             partial.clear();
             overlong = false;
-            if (!skipped && line.size() <= kMaxRecordBytes && ParseRecordOf(line, file, r)) {
+            if (!skipped && line.size() <= kMaxRecordBytes && OfAny(line, files, r)) {
                 if (matched >= skip + count) {
                     more = true;
                     break;

@@ -6,15 +6,40 @@
 #include "vyxsave_log.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vyxsave {
 
 namespace {
 
-time_t ModifiedAt(const std::string &path) {
+/* A descriptor closed with its scope. */
+struct Opened {
+    int fd;
+    explicit Opened(int f) : fd(f) {}
+    ~Opened() {
+        if (fd >= 0)
+            close(fd);
+    }
+    Opened(const Opened &) = delete;
+    Opened &operator=(const Opened &) = delete;
+    /* A name the configuration reader can open: the file itself, whatever takes its path meanwhile. */
+    std::string Path() const { return "/proc/self/fd/" + std::to_string(fd); }
+};
+
+/* Opens a state's bytes: only a regular file, without waiting (the root's owner may plant a FIFO). */
+int OpenState(const std::string &path, bool follow) {
+    std::string why;
+    return follow ? OpenRegularFollowing(path, O_RDONLY, why) : OpenRegular(path, O_RDONLY, 0, why);
+}
+
+bool ReadBounded(int fd, std::string &out, time_t &mtime) {
     struct stat st;
-    return stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
+    if (fd < 0 || fstat(fd, &st) != 0 || st.st_size > static_cast<off_t>(kMaxVersionBytes))
+        return false;
+    mtime = st.st_mtime;
+    return ReadDescriptor(fd, out);
 }
 
 /*
@@ -26,12 +51,13 @@ State MakeState(const Places &p, const std::string &file, long seq, const Versio
                 const std::string &olderPath) {
     State s;
     s.seq = seq;
-    const std::string path = seq == 0 ? p.Conf(file) : VersionPath(p, file, seq);
-    std::string why;
-    s.readable = ReadRegularFollowing(path, kMaxVersionBytes, s.content, why);
+    const Opened self(OpenState(seq == 0 ? p.Conf(file) : VersionPath(p, file, seq), seq == 0));
+    time_t modified = 0;
+    s.readable = ReadBounded(self.fd, s.content, modified);
     if (!s.readable)
         s.content.clear();
     s.hasOlder = older != nullptr;
+    s.olderSeq = older != nullptr ? older->seq : -1;
     if (older == nullptr)
         s.maker = Maker::BeforeHistory;
     else if (!older->described)
@@ -47,10 +73,11 @@ State MakeState(const Places &p, const std::string &file, long seq, const Versio
         if (!ParseStamp(older->when, s.when))
             s.when = 0;
     } else if (s.maker != Maker::Undescribed) {
-        s.when = ModifiedAt(path);
+        s.when = modified;
     }
-    if (older != nullptr)
-        SettingChanges(olderPath, path, s.changes);
+    const Opened before(older != nullptr ? OpenState(olderPath, false) : -1);
+    if (s.readable && before.fd >= 0)
+        SettingChanges(before.Path(), self.Path(), s.changes);
     return s;
 }
 
@@ -101,10 +128,10 @@ bool FindState(const Places &p, const std::string &file, long seq, State &state)
     return true;
 }
 
-std::string DescribeState(const State &s) {
+std::string DescribeState(const State &s, bool withTime) {
     if (s.seq == 0)
         return "the file as it stands";
-    const std::string at = s.when != 0 ? " at " + IsoTime(s.when) : "";
+    const std::string at = withTime && s.when != 0 ? " at " + IsoTime(s.when) : "";
     switch (s.maker) {
     case Maker::Page:
         return std::string("the version ") + (s.through == "restore" ? "restored" : "saved") +
@@ -116,7 +143,8 @@ std::string DescribeState(const State &s) {
     case Maker::BeforeHistory:
         break;
     }
-    return "the oldest kept version" + (s.when != 0 ? " (written " + IsoTime(s.when) + ")" : "");
+    return "the oldest kept version" +
+           (withTime && s.when != 0 ? " (written " + IsoTime(s.when) + ")" : "");
 }
 
 } /* namespace vyxsave */

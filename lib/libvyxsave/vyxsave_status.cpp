@@ -62,7 +62,11 @@ void Add(std::vector<Problem> &out, const std::string &what, const std::string &
 
 } /* namespace */
 
-std::string Account() { return "the server's account (user id " + std::to_string(geteuid()) + ")"; }
+std::string Account() {
+    if (geteuid() == 0)
+        return "the server's account, root (user id 0)";
+    return "the server's account (user id " + std::to_string(geteuid()) + ")";
+}
 
 std::vector<Problem> HealthProblems(const Places &p, const std::string &file) {
     std::vector<Problem> problems;

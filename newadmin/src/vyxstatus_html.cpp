@@ -6,12 +6,14 @@
 #include "vyxsave_history.h"
 #include "vyxsave_log.h"
 #include "vyxsave_places.h"
+#include "vyxsave_states.h"
 #include "vyxsave_status.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -87,11 +89,107 @@ size_t PageNumber(const char *page) {
 }
 
 
+/* A state's address in a link or a form: "current" or its number. */
+std::string Id(const vyxsave::State &s) { return vyxsave::StateId(s.seq); }
+
+std::string When(time_t t) { return t != 0 ? vyxsave::PageTime(t) : "at a time not known"; }
+
+/* Who or what made a state current, in words. */
+std::string MadeBy(const vyxsave::State &s) {
+    switch (s.maker) {
+    case vyxsave::Maker::Page:
+        return Esc(s.user) + (s.through == "restore"    ? ", by a restore"
+                              : s.through == "recovery" ? ", finished after a crash"
+                                                        : ", by a save");
+    case vyxsave::Maker::Outside:
+        return "Changed outside the pages";
+    case vyxsave::Maker::Undescribed:
+        return "A save whose description was lost in a crash";
+    case vyxsave::Maker::BeforeHistory:
+        break;
+    }
+    return "Outside the pages, or by a change older than the kept history";
+}
+
+/* What a state holds that differs from the one before it, one setting a line. */
+std::string Differences(const vyxsave::State &s) {
+    if (!s.hasOlder)
+        return "<em>the oldest kept: nothing older to compare with</em>";
+    std::string html;
+    for (const std::string &r : s.records)
+        if (r.rfind("restored ", 0) == 0)
+            html += "<span class=\"adm-what\">Restore of " + Esc(r.substr(9)) + "</span>";
+    for (const vyxsave::SettingChange &c : s.changes)
+        html += "<span class=\"adm-what\"><code>" + Esc(c.key) + "</code>: " +
+                (c.wasSet ? "<code>" + Esc(c.before) + "</code>" : "<em>not set</em>") +
+                " &#8594; " + (c.isSet ? "<code>" + Esc(c.after) + "</code>" : "<em>removed</em>") +
+                "</span>";
+    return html.empty() ? "<em>no setting differs: only comments, spacing or order</em>" : html;
+}
+
+/* A state's name in a choice or a heading: who made it, and when it became current. */
+std::string Label(const vyxsave::State &s) {
+    return vyxsave::DescribeState(s, false) + ", current from " + When(s.when);
+}
+
+void DiffLines(const std::string &diff) {
+    fputs("<pre class=\"adm-diff\">", stdout);
+    /* One block a line and no newline between them: a newline would double the spacing. */
+    for (const std::string &line : vyxsave::SplitLines(diff))
+        printf("<span class=\"%s\">%s</span>", LineClass(line), Esc(line).c_str());
+    fputs("</pre>\n", stdout);
+}
+
+/* A link to the restore preview of s, or nothing for the file as it stands. */
+std::string RestoreLink(const vyxsave::State &s, const std::string &text) {
+    if (s.seq == 0)
+        return "";
+    return "<a href=\"?restore=" + Id(s) + "\">" + Esc(text) + "</a>";
+}
+
+bool Find(const std::string &file, const char *id, vyxsave::State &s, std::string &why) {
+    long seq = 0;
+    if (id == nullptr || !vyxsave::ParseStateId(id, seq) ||
+        !vyxsave::FindState(vyxsave::ServerPlaces(), file, seq, s)) {
+        why = "No version " + Text(id) + " of " + file + " is kept (any more): the history lists "
+              "the ones that are.";
+        return false;
+    }
+    if (!s.readable)
+        why = Label(s) + " cannot be read, so it cannot be compared here.";
+    return s.readable;
+}
+
+/* A choice of the states on the page, chosen the one at chosen. */
+void StateChoice(const char *id, const char *name, const char *label,
+                 const std::vector<vyxsave::State> &states, size_t chosen) {
+    printf("<div class=\"field\"><label for=\"%s\">%s</label><select id=\"%s\" name=\"%s\">",
+           id, label, id, name);
+    for (size_t i = 0; i < states.size(); ++i)
+        printf("<option value=\"%s\"%s>%s</option>", Id(states[i]).c_str(),
+               i == chosen ? " selected" : "", Esc(Label(states[i])).c_str());
+    fputs("</select></div>\n", stdout);
+}
+
+void CompareForm(const std::vector<vyxsave::State> &states) {
+    fputs("<form method=\"get\" class=\"adm-compare\">\n<fieldset><legend>Compare two "
+          "versions</legend>\n", stdout);
+    StateChoice("compare-from", "from", "From", states, 1);
+    StateChoice("compare-to", "to", "To", states, 0);
+    fputs("<button type=\"submit\">Compare</button></fieldset>\n</form>\n", stdout);
+}
+
 } /* namespace */
 
 void VYXstatusHealth(const char *file) {
     const std::string name = Text(file);
     const vyxsave::Places p = vyxsave::ServerPlaces();
+    if (geteuid() == 0)
+        printf("<p class=\"adm-warn\"><strong>These pages run as root</strong>, because the "
+               "server root %s belongs to root. Everything is written with root's rights: give "
+               "the server root to an account of its own (<code>chown -R</code>) and start the "
+               "server again, so that the pages run as that account.</p>\n",
+               Esc(p.root.empty() ? p.conf : p.root).c_str());
     const std::vector<vyxsave::Problem> problems = vyxsave::HealthProblems(p, name);
     if (problems.empty()) {
         const std::string free = vyxsave::FreeSpace(p);
@@ -142,87 +240,137 @@ void VYXstatusHistory(const char *file, const char *page) {
     const std::string name = Text(file);
     const size_t at = PageNumber(page);
     size_t total = 0;
-    const std::vector<vyxsave::Version> versions = vyxsave::ListVersions(
-        vyxsave::ServerPlaces(), name, at * kVersionsPage, kVersionsPage, &total);
-    if (versions.empty() && at > 0) {
+    const std::vector<vyxsave::State> states =
+        vyxsave::ListStates(vyxsave::ServerPlaces(), name, at * kVersionsPage, kVersionsPage, &total);
+    if (states.empty()) {
         printf("<p>No kept version of %s on this page.</p>\n", Esc(name).c_str());
         PageLinks("versions", at, false, "Newer versions", "Older versions");
         return;
     }
-    if (versions.empty()) {
+    if (total == 1)
         printf("<p>No earlier version of %s is kept yet: each save keeps the one it "
-               "replaces.</p>\n",
-               Esc(name).c_str());
-        return;
-    }
-    printf("<table class=\"adm-history\">\n<thead><tr><th scope=\"col\">Replaced</th>"
-           "<th scope=\"col\">By</th><th scope=\"col\">What that change did</th>"
-           "<th scope=\"col\"><span class=\"adm-hidden\">Actions</span></th></tr></thead>\n"
-           "<tbody>\n");
-    for (const vyxsave::Version &v : versions) {
-        std::string changes = v.described ? "" : "<em>not described: lost in a crash</em>";
-        for (const std::string &r : v.records)
-            changes += (changes.empty() ? "" : "<br>") + Esc(r);
-        const std::string id = std::to_string(v.seq);
-        printf("<tr><td>%s</td><td>%s</td><td>%s</td><td class=\"adm-actions\">"
-               "<a href=\"?diff=%s\">Compare with the current file</a> %s</td></tr>\n",
-               Esc(v.when).c_str(), Esc(v.user).c_str(), changes.c_str(), id.c_str(),
-               ActionForm("restore", id, "Restore this version", "adm-secondary").c_str());
+               "replaces.</p>\n", Esc(name).c_str());
+    printf("<table class=\"adm-history adm-stack\">\n<thead><tr><th scope=\"col\">Became current</th>"
+           "<th scope=\"col\">Made by</th><th scope=\"col\">What it holds that differs from the "
+           "version below it</th><th scope=\"col\">Actions</th></tr></thead>\n<tbody>\n");
+    for (const vyxsave::State &s : states) {
+        std::string actions;
+        if (s.hasOlder)
+            actions += "<a href=\"?from=" + std::to_string(s.olderSeq) + "&amp;to=" + Id(s) +
+                       "\">What this change did</a>";
+        actions += RestoreLink(s, "Restore this version…");
+        if (!s.readable)
+            actions += "<em>cannot be read</em>";
+        printf("<tr%s><td data-label=\"Became current\">%s%s</td><td data-label=\"Made by\">%s"
+               "</td><td data-label=\"Differs from the one below\">%s</td>"
+               "<td data-label=\"Actions\" class=\"adm-actions\">%s</td></tr>\n",
+               s.seq == 0 ? " class=\"adm-current\"" : "",
+               s.seq == 0 ? "<strong>The file as it stands</strong>, since " : "",
+               Esc(When(s.when)).c_str(), MadeBy(s).c_str(), Differences(s).c_str(),
+               actions.c_str());
     }
     fputs("</tbody>\n</table>\n", stdout);
     PageLinks("versions", at, (at + 1) * kVersionsPage < total, "Newer versions",
               "Older versions");
+    if (states.size() > 1)
+        CompareForm(states);
 }
 
-void VYXstatusDiff(const char *file, const char *version) {
-    const std::string name = Text(file), id = Text(version);
-    const vyxsave::Places p = vyxsave::ServerPlaces();
-    std::string kept, current, why;
-    long seq = 0;
-    if (!vyxsave::ParseSeq(id, seq)) {
-        printf("<p class=\"adm-message\">No version %s of %s is kept (any more).</p>\n",
-               Esc(id).c_str(), Esc(name).c_str());
-        return;
-    }
-    /* A comparison is read whole into the page: versions beyond the bound are compared by hand. */
-    const std::string path = vyxsave::VersionPath(p, name, seq);
-    if (!vyxsave::VersionContent(p, name, seq, kept, why, vyxsave::kMaxVersionBytes) ||
-        !vyxsave::ReadRegularFollowing(p.Conf(name), vyxsave::kMaxVersionBytes, current, why)) {
-        printf("<p class=\"adm-message\">Version %s cannot be compared here: %s. To compare "
-               "it by hand: <code>diff -u %s %s</code></p>\n",
-               Esc(id).c_str(), Esc(why).c_str(), Esc(path).c_str(),
-               Esc(p.Conf(name)).c_str());
-        return;
-    }
-    const std::string diff = vyxsave::UnifiedDiff(name, kept, current);
-    if (diff.empty()) {
-        printf("<p>The version kept as %s is the same as the current %s.</p>\n", Esc(id).c_str(),
-               Esc(name).c_str());
-        return;
-    }
-    printf("<section aria-labelledby=\"diff-heading\">\n<h2 id=\"diff-heading\">The version "
-           "kept as %s against the current %s</h2>\n<p>Lines starting with - are the kept "
-           "version's, lines starting with + the current file's.</p>\n<pre class=\"adm-diff\">",
-           Esc(id).c_str(), Esc(name).c_str());
-    for (const std::string &line : vyxsave::SplitLines(diff))
-        printf("<span class=\"%s\">%s</span>\n", LineClass(line), Esc(line).c_str());
-    fputs("</pre>\n</section>\n", stdout);
-}
-
-void VYXstatusChangeLog(const char *file, const char *page) {
+void VYXstatusDiff(const char *file, const char *from, const char *to) {
     const std::string name = Text(file);
+    vyxsave::State a, b;
+    std::string why;
+    if (!Find(name, from, a, why) || !Find(name, to, b, why)) {
+        printf("<p class=\"adm-message\" role=\"alert\">%s</p>\n", Esc(why).c_str());
+        return;
+    }
+    printf("<section aria-labelledby=\"diff-heading\">\n<h2 id=\"diff-heading\">From %s to %s"
+           "</h2>\n",
+           Esc(Label(a)).c_str(), Esc(Label(b)).c_str());
+    const std::string diff = vyxsave::UnifiedDiff(name, a.content, b.content);
+    if (diff.empty())
+        fputs("<p>The two hold the same bytes.</p>\n", stdout);
+    else
+        printf("<p>Lines starting with - are only in the first, lines starting with + only in the "
+               "second.</p>\n");
+    if (!diff.empty())
+        DiffLines(diff);
+    printf("<p class=\"adm-actions\">");
+    if (!diff.empty())
+        printf("<a href=\"?from=%s&amp;to=%s&amp;download=patch\" download>Download as a "
+               "patch</a>", Id(a).c_str(), Id(b).c_str());
+    printf("%s%s<a href=\"?\">Back to the history</a></p>\n</section>\n",
+           RestoreLink(a, "Restore the first…").c_str(),
+           RestoreLink(b, "Restore the second…").c_str());
+}
+
+bool VYXstatusPatch(const char *file, const char *from, const char *to) {
+    const std::string name = Text(file);
+    vyxsave::State a, b;
+    std::string why;
+    if (!Find(name, from, a, why) || !Find(name, to, b, why))
+        return false;
+    printf("Content-Type: text/x-diff; charset=utf-8\nContent-Disposition: attachment; "
+           "filename=\"%s-%s-to-%s.diff\"\n\n%s",
+           name.c_str(), Id(a).c_str(), Id(b).c_str(),
+           vyxsave::UnifiedDiff(name, a.content, b.content).c_str());
+    return true;
+}
+
+void VYXstatusRestorePreview(const char *file, const char *version) {
+    const std::string name = Text(file);
+    vyxsave::State current, v;
+    std::string why;
+    if (!Find(name, version, v, why) || v.seq == 0 || !Find(name, "current", current, why)) {
+        printf("<p class=\"adm-message\" role=\"alert\">%s</p>\n",
+               Esc(v.seq == 0 && why.empty() ? "The file as it stands needs no restore." : why)
+                   .c_str());
+        return;
+    }
+    printf("<section aria-labelledby=\"restore-heading\">\n<h2 id=\"restore-heading\">Restore "
+           "%s?</h2>\n",
+           Esc(Label(v)).c_str());
+    const std::string diff = vyxsave::UnifiedDiff(name, current.content, v.content);
+    if (diff.empty()) {
+        printf("<p>It holds the same bytes as %s as it stands: a restore would change "
+               "nothing.</p>\n", Esc(name).c_str());
+    } else {
+        printf("<p>A restore makes these changes to %s (- the lines it removes, + the lines it "
+               "puts back). The version it replaces is kept in the history, so the restore can "
+               "be undone the same way.</p>\n", Esc(name).c_str());
+        DiffLines(diff);
+    }
+    printf("<div class=\"buttons\">%s<a href=\"?\">Cancel</a></div>\n</section>\n",
+           ActionForm("restore", Id(v), "Restore this version", "adm-primary").c_str());
+}
+
+void VYXstatusChangeLog(const char *file, const char *lockfile, const char *page) {
+    const std::vector<std::string> files = {Text(file), Text(lockfile)};
     const size_t at = PageNumber(page);
     bool more = false;
     const std::vector<std::string> lines = vyxsave::LogTail(
-        vyxsave::ServerPlaces().ChangeLog(), name, at * kLogPage, kLogPage, more);
+        vyxsave::ServerPlaces().ChangeLog(), files, at * kLogPage, kLogPage, more);
     if (lines.empty()) {
-        printf("<p>No change-log record of %s%s.</p>\n", Esc(name).c_str(),
-               at > 0 ? " on this page" : "");
-    } else {
-        fputs("<ol class=\"adm-log\">\n", stdout);
-        for (const std::string &line : lines)
-            printf("<li>%s</li>\n", Esc(line).c_str());
-        fputs("</ol>\n", stdout);
+        printf("<p>No change-log record of %s or %s%s.</p>\n", Esc(files[0]).c_str(),
+               Esc(files[1]).c_str(), at > 0 ? " on this page" : "");
+        PageLinks("log", at, more, "Newer records", "Older records");
+        return;
     }
+    fputs("<table class=\"adm-log adm-stack\">\n<thead><tr><th scope=\"col\">When</th>"
+          "<th scope=\"col\">Who</th><th scope=\"col\">File</th><th scope=\"col\">What</th>"
+          "</tr></thead>\n<tbody>\n", stdout);
+    for (const std::string &line : lines) {
+        vyxsave::LogRecord r;
+        for (const std::string &f : files)
+            if (vyxsave::ParseRecordOf(line, f, r))
+                break;
+        time_t t = 0;
+        const std::string when = vyxsave::ParseStamp(r.stamp, t) ? vyxsave::PageTime(t) : r.stamp;
+        printf("<tr><td data-label=\"When\">%s</td><td data-label=\"Who\">%s</td>"
+               "<td data-label=\"File\">%s</td><td data-label=\"What\">%s%s</td></tr>\n",
+               Esc(when).c_str(), Esc(r.user).c_str(), Esc(r.file).c_str(), Esc(r.message).c_str(),
+               Esc(vyxsave::MarkText(r.mark)).c_str());
+    }
+    fputs("</tbody>\n</table>\n", stdout);
     PageLinks("log", at, more, "Newer records", "Older records");
 }

@@ -56,7 +56,8 @@ TEST(CgiHostileTest, NothingInTheRootIsTrustedMoreThanItsOwner) {
             plant(at, secret);
             const std::string before = ReadFile(root.Conf());
             const std::string pages[] = {
-                StatusPage(root, "", "", inTime), StatusPage(root, "diff=1", "", inTime),
+                StatusPage(root, "", "", inTime), StatusPage(root, "from=1&to=current", "", inTime),
+                StatusPage(root, "restore=1", "", inTime),
                 StatusPage(root, "", "action=restore&version=1", inTime),
                 Body(Post(root, {{"orig_QZ_max_records", "600"}, {"new_QZ_max_records", "700"}},
                           inTime)),

@@ -83,7 +83,7 @@ TEST(CgiStatusTest, OnlyAStaleLockIsRemoved) {
     }
 }
 
-/* The page tells who holds the lock; the address picks a comparison, a log page or a refusal. */
+/* The page tells who holds the lock; the address picks a comparison, a preview, a log page or a refusal. */
 TEST(CgiStatusTest, TheStatusComesWithWhatTheAddressPicks) {
     PageRoot root;
     ASSERT_TRUE(Holds(Body(Post(root, {{"new_QZ_max_records", "800"}})), "Congratulations"));
@@ -95,20 +95,24 @@ TEST(CgiStatusTest, TheStatusComesWithWhatTheAddressPicks) {
     const struct {
         std::string query;
         const char *shown; /* a part of the page */
-        bool diff;
+        bool focused;      /* a comparison, a preview or a refusal, shown alone */
     } cases[] = {
         {"", "<a href=\"?log=1\">Older records</a>", false},
-        {"", "<td>admin</td><td>QZ-max-records set to 800</td>", false},
+        {"log=1", "<td data-label=\"Who\">admin</td><td data-label=\"File\">plomex.conf</td>"
+             "<td data-label=\"What\">QZ-max-records set to 800</td>", false},
         {"", "plomex.lock is held by process 42 on host <strong>elsewhere.example</strong>", false},
         {"log=1", "<a href=\"?log=0\">Newer records</a>", false},
-        {"diff=" + Kept(root).at(0), "<span class=\"adm-add\">+QZ-max-records = 800</span>", true},
-        {"diff=%zz", "Address of the page", false},
+        {"from=1&to=current", "<span class=\"adm-add\">+QZ-max-records = 800</span><span", true},
+        {"from=1&to=7", "No version 7 of plomex.conf is kept", true},
+        {"restore=1", "<span class=\"adm-del\">-QZ-max-records = 800</span>", true},
+        {"restore=current", "needs no restore", true},
+        {"from=%zz", "Address of the page", true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.query);
         const std::string page = StatusPage(root, c.query);
         EXPECT_TRUE(Holds(page, c.shown));
-        EXPECT_EQ(c.diff, bool(Holds(page, "diff-heading")));
+        EXPECT_EQ(c.focused, !Holds(page, "lock-heading"));
         EXPECT_FALSE(Holds(page, "cannot write the change log"));
         EXPECT_FALSE(Holds(page, "Remove stale lock"));
     }

@@ -17,16 +17,16 @@ TEST(ChangeLog, IsReadFromItsEndOnly) {
     WriteFile(log, text);
     bool more = false;
     size_t bytes = 0;
-    std::vector<std::string> page = vyxsave::LogTail(log, "plomex.conf", 0, 20, more, &bytes);
+    std::vector<std::string> page = vyxsave::LogTail(log, {"plomex.conf"}, 0, 20, more, &bytes);
     ASSERT_EQ(page.size(), 20u);
     EXPECT_TRUE(more);
     EXPECT_LE(bytes, 2 * 16384u) << "a page of 20 records needs the last block or two";
     EXPECT_EQ(page[0], at + "plomex.conf: record 99999");
     EXPECT_EQ(page[7], at + "plomex.conf (not saved): record 99988");
     /* A page deep down holds whole records across the blocks' seams. */
-    for (const std::string &line : vyxsave::LogTail(log, "plomex.conf", 2000, 20, more))
+    for (const std::string &line : vyxsave::LogTail(log, {"plomex.conf"}, 2000, 20, more))
         EXPECT_EQ(line.rfind(at + "plomex.conf", 0), 0u) << line;
-    page = vyxsave::LogTail(log, "plomex.conf", 66660, 20, more);
+    page = vyxsave::LogTail(log, {"plomex.conf"}, 66660, 20, more);
     EXPECT_EQ(page.size(), 7u);
     EXPECT_EQ(page.back(), at + "plomex.conf (not saved): record 0");
     EXPECT_FALSE(more);
@@ -41,7 +41,7 @@ TEST(ChangeLog, OverlongLinesArePassedOver) {
                        std::string(16 << 20, 'y'));
     bool more = true;
     size_t bytes = 0;
-    const std::vector<std::string> page = vyxsave::LogTail(log, "plomex.conf", 0, 20, more, &bytes);
+    const std::vector<std::string> page = vyxsave::LogTail(log, {"plomex.conf"}, 0, 20, more, &bytes);
     EXPECT_EQ(page, (std::vector<std::string>{at + "plomex.conf: second", at + "plomex.conf: first"}));
     EXPECT_FALSE(more);
     EXPECT_EQ(bytes, fs::file_size(log));
