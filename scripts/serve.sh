@@ -16,6 +16,7 @@ if [ -f "$here/../server/lighttpd.conf.in" ]; then
   programs=$build/bin
   pages_file=$build/pages
   default_root=$repo/demo
+  source_name=build
 else
   prefix=$(cd "$here/.." && pwd -P)
   server_dir=$prefix/share/plomex/server
@@ -24,23 +25,32 @@ else
   programs=$prefix/libexec/plomex
   pages_file=$prefix/share/plomex/pages
   default_root=
+  source_name=installation
+  # An installation has no build directory to choose: no --build.
+  build=
 fi
 
 usage() {
+  local build_usage="" build_help=""
+  if [ -n "$build" ]; then
+    build_usage=" [--build DIR]"
+    build_help="
+  --build DIR  build directory holding bin/ and the list of pages (default: $build)"
+  fi
   cat <<EOF
-Usage: $(basename "$0") [--root DIR] [--port N] [--build DIR] [--quiet]
+Usage: $(basename "$0") [--root DIR] [--port N]$build_usage [--quiet]
 
   --root DIR   server root to lay out and serve (default: ${default_root:-none, give one})
-  --port N     port on 127.0.0.1 (default: 8080)
-  --build DIR  build directory holding bin/ and the list of pages (default: ${build:-none})
+  --port N     port on 127.0.0.1 (default: 8080)$build_help
   --quiet      do not print the login banner
 
-The root keeps config/plomex.conf (made from server/sample/plomex.conf only
+The root keeps config/plomex.conf (made from the sample plomex.conf only
 when absent), admin/html (the page templates), admin/logs (change.log),
-admin/auth (the login) and admin/run (the generated lighttpd.conf).
-The page programs and their templates are refreshed from the build on every
-start; every page of the build's list is served at /admin/<page>.
-Exit status 3 means the port is already in use.
+admin/auth (the login: htpasswd, and the first password) and admin/run (the
+generated lighttpd.conf).
+The page programs and their templates are refreshed from the $source_name on
+every start; every page of its list is served at /admin/<page>.
+Exit status 3 means the port is already in use; nothing is written then.
 EOF
 }
 
@@ -52,6 +62,7 @@ while [ $# -gt 0 ]; do
     --root) root=${2:?--root needs a directory}; shift 2 ;;
     --port) port=${2:?--port needs a number}; shift 2 ;;
     --build)
+      [ -n "$build" ] || { echo "error: unknown option: $1 (see --help)" >&2; exit 2; }
       build=${2:?--build needs a directory}
       programs=$build/bin pages_file=$build/pages
       shift 2 ;;
@@ -82,6 +93,14 @@ done
 
 # The root goes into lighttpd's configuration as quoted strings.
 case $root in *'"'* | *'\'* | *$'\n'*) die "--root must not hold quotes, backslashes or line breaks" ;; esac
+
+# A busy port is said before anything is written: no root, password or copy
+# is made for a server that cannot start.
+if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+  echo "error: port $port on 127.0.0.1 is already in use (is the server already running?" \
+    "Stop it, or choose another port with --port)" >&2
+  exit 3
+fi
 
 # A new root belongs to the owner of the directory it is made in, so that
 # "sudo scripts/run.sh" in a user's checkout still gives the user a root.
@@ -199,11 +218,6 @@ fill "$server_dir/lighttpd.conf.in" >"$new"
 chmod 644 "$new"
 mv -T "$new" "$root/admin/run/lighttpd.conf"
 
-if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-  echo "error: port $port on 127.0.0.1 is already in use (is the server already running?" \
-    "Stop it, or choose another port with --port)" >&2
-  exit 3
-fi
 "$lighttpd" -tt -f "$root/admin/run/lighttpd.conf" >/dev/null ||
   die "lighttpd rejected $root/admin/run/lighttpd.conf"
 

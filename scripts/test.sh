@@ -18,7 +18,8 @@ started=$SECONDS
 scripts/install-missing.sh cmake:cmake g++:g++ /usr/include/gtest/gtest.h:libgtest-dev \
   /usr/sbin/lighttpd:lighttpd openssl:openssl /usr/bin/chromium:chromium \
   /usr/share/fonts/truetype/liberation:fonts-liberation node:nodejs npm:npm \
-  dpkg-shlibdeps:dpkg-dev man:man-db nroff:groff-base strace:strace /usr/bin/python3:python3
+  dpkg-shlibdeps:dpkg-dev man:man-db nroff:groff-base strace:strace /usr/bin/python3:python3 \
+  lintian:lintian systemd-analyze:systemd curl:curl
 
 build=${BUILD_DIR:-build}
 asan_build=${ASAN_BUILD_DIR:-$build-asan}

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks that it works there,
-# then builds the Debian package and installs and removes it in a throwaway
-# root with its own dpkg database.
+# then builds the Debian package, runs lintian on it, and installs and removes
+# it in a throwaway root with its own dpkg database; there the service unit is
+# verified and, run as root, its command started as the unit would start it.
 #
 #   tests/package/check-package.sh [BUILD_DIR]
 set -euo pipefail
@@ -19,8 +20,11 @@ expected=(
   share/plomex/html/vyxcfgsrch.html
   share/plomex/sample/plomex.conf
   share/plomex/server/lighttpd.conf.in
-  share/man/man1/vyxplugins.1
-  share/doc/plomex-admin/README.md
+  share/man/man1/vyxplugins.1.gz
+  share/man/man8/vyxadmin-serve.8.gz
+  share/doc/plomex-admin/changelog.gz
+  share/doc/plomex-admin/copyright
+  lib/systemd/system/vyxadmin@.service
 )
 
 # 1. cmake --install into a prefix: the files, and the programs working from there.
@@ -28,8 +32,13 @@ prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in "${expected[@]}"; do [ -e "$prefix/$f" ] || fail "cmake --install did not install $f"; done
 [ "$("$prefix/bin/vyxplugins" --version)" = "vyxplugins $version" ] || fail "installed vyxplugins --version"
-MANWIDTH=80 man -l "$prefix/share/man/man1/vyxplugins.1" 2>/dev/null | grep -q 'EXIT STATUS' ||
-  fail "the manual page does not render"
+for man in man1/vyxplugins.1.gz man8/vyxadmin-serve.8.gz; do
+  MANWIDTH=80 man -l "$prefix/share/man/$man" 2>/dev/null | grep -q 'EXIT STATUS' ||
+    fail "the manual page $man does not render"
+done
+help=$("$prefix/bin/vyxadmin-serve" --help)
+grep -q -- --port <<<"$help" || fail "installed vyxadmin-serve --help"
+! grep -q -- --build <<<"$help" || fail "installed vyxadmin-serve --help offers --build"
 root=$work/root
 mkdir -p "$root/config" "$root/admin/html" "$root/admin/logs"
 sed "s|@SERVER_ROOT@|$root|g" "$prefix/share/plomex/sample/plomex.conf" >"$root/config/plomex.conf"
@@ -48,6 +57,11 @@ contents=$(dpkg-deb --contents "$deb")
 for f in "${expected[@]}"; do
   grep -q " \./usr/$f\$" <<<"$contents" || fail "the package lacks /usr/$f"
 done
+# Lintian's errors and warnings: the ones the package accepts are overridden
+# in packaging/plomex-admin.lintian-overrides, each with its reason.
+command -v lintian >/dev/null || fail "lintian is not installed (apt-get install lintian)"
+tags=$(lintian "$deb" 2>/dev/null) || fail "lintian: $tags"
+[ -z "$tags" ] || fail "lintian: $tags"
 throwaway=$work/dpkg-root
 mkdir -p "$throwaway/var/lib/dpkg/info" "$throwaway/var/lib/dpkg/updates"
 touch "$throwaway/var/lib/dpkg/status"
@@ -56,6 +70,20 @@ dpkg=(dpkg --root="$throwaway" --force-depends --force-script-chrootless --force
 "${dpkg[@]}" -i "$deb" >/dev/null 2>&1 || fail "dpkg -i failed"
 for f in "${expected[@]}"; do [ -e "$throwaway/usr/$f" ] || fail "dpkg -i did not install /usr/$f"; done
 "$throwaway/usr/bin/vyxplugins" --version >/dev/null || fail "the packaged vyxplugins does not run"
+
+# The unit, as systemd would load it from the installation for one root; the
+# throwaway root has no units of its own to depend on, so it borrows the
+# machine's for the check.
+mkdir -p "$throwaway/run/systemd" && cp -a /usr/lib/systemd/system "$throwaway/run/systemd/system"
+verified=$(systemd-analyze verify --root="$throwaway" --man=no vyxadmin@srv-plomex.service 2>&1) ||
+  fail "systemd-analyze verify: $verified"
+[ -z "$verified" ] || fail "systemd-analyze verify: $verified"
+rm -rf "$throwaway/run"
+if [ "$(id -u)" -eq 0 ]; then
+  tests/package/check-unit.sh "$throwaway" "$work"
+else
+  echo "package check: not root, so the unit's command is not run"
+fi
 "${dpkg[@]}" -r plomex-admin >/dev/null 2>&1 || fail "dpkg -r failed"
 left=$(find "$throwaway" -path "$throwaway/var" -prune -o -type f -print)
 [ -z "$left" ] || fail "dpkg -r left files behind: $left"
