@@ -15,6 +15,7 @@ if [ -f "$here/../server/lighttpd.conf.in" ]; then
   build=$repo/build
   programs=$build/bin
   pages_file=$build/pages
+  endpoints_file=$build/endpoints
   default_root=$repo/demo
 else
   prefix=$(cd "$here/.." && pwd -P)
@@ -23,6 +24,7 @@ else
   templates=$prefix/share/plomex/html
   programs=$prefix/libexec/plomex
   pages_file=$prefix/share/plomex/pages
+  endpoints_file=$prefix/share/plomex/endpoints
   default_root=
 fi
 
@@ -39,7 +41,9 @@ The root keeps config/plomex.conf (made from server/sample/plomex.conf only
 when absent), admin/html (the page templates), admin/logs (change.log),
 admin/auth (the login) and admin/run (the generated lighttpd.conf).
 The page programs and their templates are refreshed from the build on every
-start; every page of the build's list is served at /admin/<page>.
+start; every page of the build's list is served at /admin/<page>, and so is
+every program of its list of endpoints (the settings as JSON, without a
+template).
 Exit status 3 means the port is already in use.
 EOF
 }
@@ -53,7 +57,7 @@ while [ $# -gt 0 ]; do
     --port) port=${2:?--port needs a number}; shift 2 ;;
     --build)
       build=${2:?--build needs a directory}
-      programs=$build/bin pages_file=$build/pages
+      programs=$build/bin pages_file=$build/pages endpoints_file=$build/endpoints
       shift 2 ;;
     --quiet) quiet=1; shift ;;
     -h | --help) usage; exit 0 ;;
@@ -78,6 +82,11 @@ mapfile -t pages < <(grep -E '^[A-Za-z0-9_-]+$' "$pages_file")
 for page in "${pages[@]}"; do
   [ -x "$programs/$page" ] || die "$programs/$page is missing: build first (cmake --build build)"
   [ -f "$templates/$page.html" ] || die "$templates/$page.html is missing"
+done
+endpoints=()
+[ -f "$endpoints_file" ] && mapfile -t endpoints < <(grep -E '^[A-Za-z0-9_-]+$' "$endpoints_file")
+for endpoint in "${endpoints[@]}"; do
+  [ -x "$programs/$endpoint" ] || die "$programs/$endpoint is missing: build first (cmake --build build)"
 done
 
 # The root goes into lighttpd's configuration as quoted strings.
@@ -117,6 +126,8 @@ if [ "$(id -u)" -eq 0 ] && [ "$owner_uid" -ne 0 ]; then
     cp "$templates/$page.html" "$stage/templates/"
     cp "$programs/$page" "$stage/build/bin/"
   done
+  printf '%s\n' "${endpoints[@]}" >"$stage/build/endpoints"
+  for endpoint in "${endpoints[@]}"; do cp "$programs/$endpoint" "$stage/build/bin/"; done
   chown -R "$owner_uid:$owner_gid" "$stage"
   quiet_arg=()
   [ "$quiet" = 1 ] && quiet_arg=(--quiet)
@@ -139,13 +150,14 @@ mkdir -p "$root/config" "$root/admin/html" "$root/admin/logs" "$root/admin/cgi-b
   "$root/admin/www" "$root/admin/run" "$root/admin/auth"
 chmod 700 "$root/admin/auth"
 
-# Every page at /admin/<page>, and the pattern of their URLs.
+# Every page and endpoint at /admin/<name>, and the pattern of their URLs.
+served=("${pages[@]}" "${endpoints[@]}")
 page_aliases=""
-for page in "${pages[@]}"; do
+for page in "${served[@]}"; do
   page_aliases+="  \"/admin/$page\" => \"@SERVER_ROOT@/admin/cgi-bin/$page\",
 "
 done
-page_pattern=$(IFS='|'; echo "${pages[*]}")
+page_pattern=$(IFS='|'; echo "${served[*]}")
 
 # Fill @SERVER_ROOT@ and friends into a template file.
 fill() {
@@ -171,6 +183,9 @@ fi
 for page in "${pages[@]}"; do
   install -m 644 "$templates/$page.html" "$root/admin/html/$page.html"
   install -m 755 "$programs/$page" "$root/admin/cgi-bin/$page"
+done
+for endpoint in "${endpoints[@]}"; do
+  install -m 755 "$programs/$endpoint" "$root/admin/cgi-bin/$endpoint"
 done
 
 # The login: a random password made on the first start.  lighttpd reads only
