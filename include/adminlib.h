@@ -52,6 +52,22 @@ void query_begin(void);
 /* The submitted value of the field name, or null when the form lacks it. The other arguments are
  * unused. */
 char *get_cgi_var(const char *name, const char *unused1, const char *unused2);
+/*
+ * For a program that fills a page's form itself (a command, or a request
+ * whose body is no form): makes value the submitted value of the field name for get_cgi_var, as a posted form
+ * would carry it; a later call for the same name replaces it. Returns null,
+ * or, for a value no posted form may carry (text that is not UTF-8, a line
+ * break or another control character), the message a posted form gets for
+ * it, and the field is left as it was. A null name sets nothing.
+ */
+const char *set_cgi_var(const char *name, const char *value);
+/*
+ * Nonzero when the request comes from another site than the one it was sent
+ * to: Sec-Fetch-Site "cross-site" or "same-site", or an Origin (else a
+ * Referer) that names another host than Host, the test a posted form
+ * passes. A request without these headers (not from a browser) is not.
+ */
+int request_is_cross_site(void);
 /* Nonzero when s holds digits only (the empty string included). */
 int all_numbers(const char *s);
 /* Nonzero when path names an existing file or directory. */

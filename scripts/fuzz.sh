@@ -35,7 +35,7 @@ shm_dir=$(mktemp -d "$shm/plomex-fuzz.XXXXXX")
 trap 'rm -rf "$log" "$work" "$shm_dir"' EXIT
 if ! { CC=clang CXX=clang++ cmake -S . -B "$build" -DPLOMEX_FUZZ=ON -DBUILD_TESTING=OFF \
          -DPLOMEX_WERROR="$werror" &&
-       cmake --build "$build" -j "$(nproc)" --target fuzz_qzcfgn fuzz_form fuzz_srvcfg; } \
+       cmake --build "$build" -j "$(nproc)" --target fuzz_qzcfgn fuzz_form fuzz_srvcfg fuzz_json; } \
      >"$log" 2>&1; then
   cat "$log" >&2
   echo "error: the fuzz build failed" >&2
@@ -44,7 +44,7 @@ fi
 
 summary=()
 failed=0
-for name in qzcfgn form srvcfg; do
+for name in qzcfgn form srvcfg json; do
   harness=fuzz_$name
   corpus=$work/corpus-$name
   artifacts=$build/artifacts/$harness

@@ -15,6 +15,7 @@ if [ -f "$here/../server/lighttpd.conf.in" ]; then
   build=$repo/build
   programs=$build/bin
   pages_file=$build/pages
+  endpoints_file=$build/endpoints
   default_root=$repo/demo
   source_name=build
 else
@@ -24,6 +25,7 @@ else
   templates=$prefix/share/plomex/html
   programs=$prefix/libexec/plomex
   pages_file=$prefix/share/plomex/pages
+  endpoints_file=$prefix/share/plomex/endpoints
   default_root=
   source_name=installation
   # An installation has no build directory to choose: no --build.
@@ -49,7 +51,9 @@ when absent), admin/html (the page templates), admin/logs (change.log),
 admin/auth (the login: htpasswd, and the first password) and admin/run (the
 generated lighttpd.conf).
 The page programs and their templates are refreshed from the $source_name on
-every start; every page of its list is served at /admin/<page>.
+every start; every page of its list is served at /admin/<page>, and so is
+every program of its list of endpoints (the settings as JSON, without a
+template).
 Exit status 3 means the port is already in use; nothing is written then.
 EOF
 }
@@ -64,7 +68,7 @@ while [ $# -gt 0 ]; do
     --build)
       [ -n "$build" ] || { echo "error: unknown option: $1 (see --help)" >&2; exit 2; }
       build=${2:?--build needs a directory}
-      programs=$build/bin pages_file=$build/pages
+      programs=$build/bin pages_file=$build/pages endpoints_file=$build/endpoints
       shift 2 ;;
     --quiet) quiet=1; shift ;;
     -h | --help) usage; exit 0 ;;
@@ -89,6 +93,11 @@ mapfile -t pages < <(grep -E '^[A-Za-z0-9_-]+$' "$pages_file")
 for page in "${pages[@]}"; do
   [ -x "$programs/$page" ] || die "$programs/$page is missing: build first (cmake --build build)"
   [ -f "$templates/$page.html" ] || die "$templates/$page.html is missing"
+done
+endpoints=()
+[ -f "$endpoints_file" ] && mapfile -t endpoints < <(grep -E '^[A-Za-z0-9_-]+$' "$endpoints_file")
+for endpoint in "${endpoints[@]}"; do
+  [ -x "$programs/$endpoint" ] || die "$programs/$endpoint is missing: build first (cmake --build build)"
 done
 
 # The root goes into lighttpd's configuration as quoted strings.
@@ -136,6 +145,8 @@ if [ "$(id -u)" -eq 0 ] && [ "$owner_uid" -ne 0 ]; then
     cp "$templates/$page.html" "$stage/templates/"
     cp "$programs/$page" "$stage/build/bin/"
   done
+  printf '%s\n' "${endpoints[@]}" >"$stage/build/endpoints"
+  for endpoint in "${endpoints[@]}"; do cp "$programs/$endpoint" "$stage/build/bin/"; done
   chown -R "$owner_uid:$owner_gid" "$stage"
   quiet_arg=()
   [ "$quiet" = 1 ] && quiet_arg=(--quiet)
@@ -158,13 +169,14 @@ mkdir -p "$root/config" "$root/admin/html" "$root/admin/logs" "$root/admin/cgi-b
   "$root/admin/www" "$root/admin/run" "$root/admin/auth"
 chmod 700 "$root/admin/auth"
 
-# Every page at /admin/<page>, and the pattern of their URLs.
+# Every page and endpoint at /admin/<name>, and the pattern of their URLs.
+served=("${pages[@]}" "${endpoints[@]}")
 page_aliases=""
-for page in "${pages[@]}"; do
+for page in "${served[@]}"; do
   page_aliases+="  \"/admin/$page\" => \"@SERVER_ROOT@/admin/cgi-bin/$page\",
 "
 done
-page_pattern=$(IFS='|'; echo "${pages[*]}")
+page_pattern=$(IFS='|'; echo "${served[*]}")
 
 # Fill @SERVER_ROOT@ and friends into a template file.
 fill() {
@@ -190,6 +202,9 @@ fi
 for page in "${pages[@]}"; do
   install -m 644 "$templates/$page.html" "$root/admin/html/$page.html"
   install -m 755 "$programs/$page" "$root/admin/cgi-bin/$page"
+done
+for endpoint in "${endpoints[@]}"; do
+  install -m 755 "$programs/$endpoint" "$root/admin/cgi-bin/$endpoint"
 done
 
 # The login: a random password made on the first start.  lighttpd reads only

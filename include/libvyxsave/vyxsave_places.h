@@ -44,8 +44,16 @@ long LockWaitSeconds();
 size_t HistoryKeep();
 std::string HistoryKeepProblem();
 
-/* Who a change is recorded as: REMOTE_USER, else "-". */
+/*
+ * Who a change is recorded as: REMOTE_USER (the login of a page's request),
+ * else SUDO_USER (a command run through sudo), else the name of the real user
+ * id in /etc/passwd (read here: the programs are static and make no
+ * name-service calls), else "uid N". Never "-".
+ */
 std::string ChangeUser();
+
+/* The name of uid in the passwd file at path (first matching line), or "". */
+std::string PasswdName(const std::string &path, unsigned long uid);
 
 } /* namespace vyxsave */
 

@@ -2,6 +2,8 @@
 #include "vyxsave_places.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <unistd.h>
 
 namespace vyxsave {
 
@@ -78,9 +80,34 @@ std::string HistoryKeepProblem() {
     return "";
 }
 
+std::string PasswdName(const std::string &path, unsigned long uid) {
+    std::ifstream in(path);
+    std::string line;
+    const std::string wanted = std::to_string(uid);
+    /* name:password:uid:... */
+    while (std::getline(in, line)) {
+        const size_t nameEnd = line.find(':');
+        const size_t uidStart =
+            nameEnd == std::string::npos ? nameEnd : line.find(':', nameEnd + 1);
+        if (nameEnd == 0 || uidStart == std::string::npos)
+            continue;
+        const size_t uidEnd = line.find(':', uidStart + 1);
+        if (uidEnd != std::string::npos &&
+            line.compare(uidStart + 1, uidEnd - uidStart - 1, wanted) == 0)
+            return line.substr(0, nameEnd);
+    }
+    return "";
+}
+
 std::string ChangeUser() {
-    const std::string user = Env("REMOTE_USER");
-    return user.empty() ? "-" : user;
+    for (const char *var : {"REMOTE_USER", "SUDO_USER"}) {
+        const std::string user = Env(var);
+        if (!user.empty())
+            return user;
+    }
+    const unsigned long uid = getuid();
+    const std::string name = PasswdName("/etc/passwd", uid);
+    return name.empty() ? "uid " + std::to_string(uid) : name;
 }
 
 } /* namespace vyxsave */

@@ -102,6 +102,36 @@ char *get_cgi_var(const char *name, const char *, const char *) {
     return nullptr;
 }
 
+const char *set_cgi_var(const char *name, const char *value) {
+    if (!name)
+        return nullptr;
+    const std::string text = value ? value : "";
+    switch (adm_check_text(text)) {
+    case ADM_DECODE_NOT_UTF8:
+        return adm_msg::kNotUtf8;
+    case ADM_DECODE_CONTROL:
+    case ADM_DECODE_BAD_ESCAPE:
+        return adm_msg::kControlChar;
+    case ADM_DECODE_OK:
+        break;
+    }
+    for (auto &field : postedFields)
+        if (field.first == name) {
+            field.second = text;
+            return nullptr;
+        }
+    postedFields.emplace_back(name, text);
+    return nullptr;
+}
+
+int request_is_cross_site(void) {
+    const std::string site = adm_env("HTTP_SEC_FETCH_SITE");
+    if (site == "cross-site" || site == "same-site")
+        return 1;
+    return adm_check_origin(getenv("HTTP_ORIGIN"), getenv("HTTP_REFERER"), getenv("HTTP_HOST")) ==
+           ADM_ORIGIN_CROSS;
+}
+
 int all_numbers(const char *s) {
     if (!s)
         return 0;

@@ -56,8 +56,7 @@ static int hex_value(char c) {
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-/* Whether every character of a decoded part is valid UTF-8 and allowed in a setting. */
-static adm_decode_verdict check_text(const std::string &text) {
+adm_decode_verdict adm_check_text(const std::string &text) {
     const unsigned char *p = reinterpret_cast<const unsigned char *>(text.data());
     size_t left = text.size(), len = 0;
     for (; left > 0; p += len, left -= len) {
@@ -87,7 +86,7 @@ static adm_decode_verdict decode_part(const char *in, size_t n, std::string &out
         }
         out += c;
     }
-    return check_text(out);
+    return adm_check_text(out);
 }
 
 adm_decode_verdict adm_decode_form(const char *body, size_t length, adm_fields &fields) {

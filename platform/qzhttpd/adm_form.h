@@ -33,6 +33,12 @@ enum adm_decode_verdict {
 };
 
 /*
+ * Whether a decoded name or value is valid UTF-8 and holds no character a
+ * setting may not (adm_is_forbidden): ADM_DECODE_OK, _NOT_UTF8 or _CONTROL.
+ */
+adm_decode_verdict adm_check_text(const std::string &text);
+
+/*
  * Splits the length bytes at body (never reading beyond them) at "&" into
  * name=value pairs (a pair without "=" has an empty value; empty pairs are
  * skipped) and decodes "+" and %XX in both. A bad escape, invalid UTF-8, or

@@ -16,6 +16,9 @@ fail() { echo "package check: $*" >&2; exit 1; }
 expected=(
   bin/vyxplugins
   bin/vyxadmin-serve
+  bin/vyxsettings
+  libexec/plomex/vyxsettings
+  share/man/man1/vyxsettings.1.gz
   libexec/plomex/vyxcfgsrch
   share/plomex/html/vyxcfgsrch.html
   share/plomex/sample/plomex.conf

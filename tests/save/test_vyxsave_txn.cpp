@@ -112,12 +112,14 @@ TEST_F(Txn, WaitingForTheRunLockLeavesNoTimerBehind) {
 }
 
 TEST_F(Txn, RecordsSayWhetherTheirChangeReachedTheFileAndReplacedVersionsAreKept) {
-    const std::string saved = "- plomex.conf: a set to 2\n- plomex.conf: b set to 3\n";
+    setenv("REMOTE_USER", "admin", 1);
+    const std::string saved = "admin plomex.conf: a set to 2\nadmin plomex.conf: b set to 3\n";
     /* What the run does to the file between its records and its end; what its end writes. */
     const std::tuple<const char *, std::function<void()>, std::string, long> runs[] = {
         {"replaced", [&] { WriteReplacing(conf, "[s]\na=2\n"); }, saved, 1},
         {"left as it was", [] {},
-         "- plomex.conf (not saved): a set to 2\n- plomex.conf (not saved): b set to 3\n", -1},
+         "admin plomex.conf (not saved): a set to 2\nadmin plomex.conf (not saved): b set to 3\n",
+         -1},
         {"removed", [&] { fs::remove(conf); }, saved, 2},
     };
     for (const auto &[name, during, committed, kept] : runs) {
@@ -140,7 +142,7 @@ TEST_F(Txn, RecordsSayWhetherTheirChangeReachedTheFileAndReplacedVersionsAreKept
     EXPECT_EQ(vyxsave::Reservations(vyxsave::ServerPlaces(), "plomex.conf"), std::vector<long>{});
     /* Files the caller writes itself follow what it says of its writes. */
     vyxsave::Record("obj.conf", "Search plugin directives added", vyxsave::Keep::Text);
-    EXPECT_EQ(Committed(), "- obj.conf: Search plugin directives added\n");
+    EXPECT_EQ(Committed(), "admin obj.conf: Search plugin directives added\n");
     setenv("REMOTE_USER", "ad\nmin", 1); /* no part of a record can start a line of its own */
     vyxsave::Record("obj.conf", "Search plugin directives added", vyxsave::Keep::Text);
     vyxsave::NoteTextWriteFailed();

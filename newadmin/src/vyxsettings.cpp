@@ -1,0 +1,209 @@
+/* The search settings as data: read, checked and saved through the page's own classes. */
+#include "vyxsettings.h"
+
+#include "adminlib.h"
+#include "vyxaui.h"
+#include "vyxcfgsrch.h"
+#include "vyxsave_places.h"
+#include "vyxsave_txn.h"
+#include "vyxstatus.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <strings.h>
+
+namespace {
+
+/* What a setting holds at most (VYXformItem's value fields). */
+const size_t kMaxValueBytes = 100;
+
+const char *const kBusy = "Another change to the configuration is still being saved. Nothing "
+                          "was changed; try again in a moment.";
+const char *const kLocked = "Configuration file is locked. Please try again later.";
+
+SettingsOutcome Problem(SettingsStatus status, const std::string &subject,
+                        const std::string &message) {
+    SettingsOutcome out;
+    out.status = status;
+    out.subject = subject;
+    out.message = message;
+    return out;
+}
+
+/* The page's stored error as an outcome: a file problem, a lock, or a value refused. */
+SettingsOutcome PageProblem(const VYXbase &page) {
+    SettingsStatus status = SettingsStatus::Invalid;
+    if (page.ErrorCategory() == 0)
+        status = page.Error() == 42 && std::string(page.ErrorMessage()) == kLocked
+                     ? SettingsStatus::Locked
+                     : SettingsStatus::Failed;
+    return Problem(status, page.ErrorSubject(), page.ErrorMessage());
+}
+
+/* The configuration directory, or false when none is known. */
+bool ConfDir(std::string &dir, SettingsOutcome &out) {
+    dir = vyxsave::ServerPlaces().conf;
+    if (!dir.empty())
+        return true;
+    out = Problem(SettingsStatus::Failed, "Configuration directory",
+                  "No directory is known: set KELMRIX_ROOT (or KELMRIX_CONF_DIR).");
+    return false;
+}
+
+/* Takes this run's turn among the runs that change the configuration directory. */
+bool TakeTurn(SettingsOutcome &out) {
+    std::string why;
+    switch (vyxsave::Begin(why)) {
+    case vyxsave::BeginResult::Busy:
+        out = Problem(SettingsStatus::Locked, vyxsave::kRunLockName, kBusy);
+        return false;
+    case vyxsave::BeginResult::Unusable:
+        out = Problem(SettingsStatus::Failed, vyxsave::kRunLockName, why);
+        return false;
+    default:
+        return true;
+    }
+}
+
+/* Reads the current values into the page and the outcome; false with the page's error. */
+bool ReadInto(VYXsrch &page, SettingsOutcome &out) {
+    EnterSearchSettings(page);
+    page.GetValuesFromConfigFile();
+    if (page.Error() != 0) {
+        out = PageProblem(page);
+        return false;
+    }
+    out.before.clear();
+    for (int row = 0; row < VYXsrchSettingCount; row++)
+        out.before.push_back(page.GetOrigValue(row));
+    out.after = out.before;
+    return true;
+}
+
+/* Hands the form reader each setting as a posted form would carry it: shown, then submitted. */
+bool FillForm(const std::vector<SettingsChange> &changes, SettingsOutcome &out) {
+    for (const SettingsChange &c : changes) {
+        const char *key = VYXsrchSettings[c.row].configFileFieldName;
+        if (c.value.size() > kMaxValueBytes) {
+            out = Problem(SettingsStatus::Invalid, key,
+                          "The value is longer than 100 bytes, the most a setting holds.");
+            return false;
+        }
+        out.after[c.row] = c.value;
+    }
+    for (int row = 0; row < VYXsrchSettingCount; row++) {
+        const VYXsrchSetting &s = VYXsrchSettings[row];
+        const char *refused = set_cgi_var(s.origFieldName, out.before[row].c_str());
+        if (refused == nullptr)
+            refused = set_cgi_var(s.newFieldName, out.after[row].c_str());
+        if (refused != nullptr) {
+            out = Problem(SettingsStatus::Invalid, s.configFileFieldName, refused);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Checked(VYXsrch &page, SettingsOutcome &out) {
+    page.GetValuesFromForm();
+    if (page.Error() == 0)
+        page.ValidateMaxRecords();
+    if (page.Error() == 0)
+        page.ValidateLargestSet();
+    if (page.Error() != 0) {
+        out = PageProblem(page);
+        return false;
+    }
+    return true;
+}
+
+/* Ends the save's transaction: the change log written, the replaced version kept. */
+void Commit(SettingsOutcome &out) {
+    const vyxsave::CommitResult done = vyxsave::Commit();
+    for (const vyxsave::FileOutcome &f : done.files)
+        if (f.replaced && f.file == VYX_AUI_CONFIG_FILE_NAME) {
+            out.kept = f.kept;
+            if (f.kept < 0)
+                out.note = "the version before is not kept in the history: " + f.notKept;
+        }
+    if (!done.logProblem.empty())
+        out.note = "the change log could not be written: " + done.logProblem +
+                   " The next save writes the records.";
+}
+
+} /* namespace */
+
+int FindSetting(const std::string &name) {
+    for (int row = 0; row < VYXsrchSettingCount; row++)
+        if (name == VYXsrchSettings[row].configFileFieldName ||
+            strcasecmp(name.c_str(), VYXsrchSettings[row].label) == 0)
+            return row;
+    return -1;
+}
+
+std::string SettingsDigest(const SettingValues &values) {
+    uint64_t hash = 0xcbf29ce484222325ULL;
+    for (size_t row = 0; row < values.size() && row < size_t(VYXsrchSettingCount); row++) {
+        const std::string line =
+            std::string(VYXsrchSettings[row].configFileFieldName) + "=" + values[row] + "\n";
+        for (const char c : line) {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 0x100000001b3ULL;
+        }
+    }
+    char hex[17];
+    snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return hex;
+}
+
+SettingsOutcome ReadSettings() {
+    SettingsOutcome out;
+    std::string dir;
+    if (!ConfDir(dir, out))
+        return out;
+    VYXsrch page(dir.c_str(), VYX_AUI_CONFIG_FILE_NAME, VYX_AUI_CONFIG_LOCK_FILE_NAME);
+    ReadInto(page, out);
+    return out;
+}
+
+SettingsOutcome SaveSettings(const std::vector<SettingsChange> &changes, const SaveOptions &opt) {
+    SettingsOutcome out;
+    std::string dir;
+    /* The values are read under the run lock, so that no save comes between reading and writing. */
+    if (!ConfDir(dir, out) || (!opt.dryRun && !TakeTurn(out)))
+        return out;
+    VYXsrch page(dir.c_str(), VYX_AUI_CONFIG_FILE_NAME, VYX_AUI_CONFIG_LOCK_FILE_NAME);
+    if (!ReadInto(page, out))
+        return out;
+    if (!opt.ifUnchanged.empty() && SettingsDigest(out.before) != opt.ifUnchanged)
+        return Problem(SettingsStatus::Stale, VYX_AUI_CONFIG_FILE_NAME,
+                       "The settings changed since digest " + opt.ifUnchanged +
+                           " was taken; nothing was changed. Read them again.");
+    if (!FillForm(changes, out) || !Checked(page, out))
+        return out;
+    out.changed = out.after != out.before;
+    if (opt.dryRun || !out.changed)
+        return out;
+    page.WriteValuesToConfigFile();
+    const SettingsOutcome failed = page.Error() != 0 ? PageProblem(page) : SettingsOutcome();
+    Commit(out);
+    if (failed.status != SettingsStatus::Done)
+        return failed;
+    out.changed = page.ChangeCount() > 0;
+    return out;
+}
+
+SettingsOutcome RestoreSettings(const std::string &version) {
+    SettingsOutcome out;
+    std::string dir;
+    if (!ConfDir(dir, out) || !TakeTurn(out))
+        return out;
+    VYXstatus page(dir.c_str(), VYX_AUI_CONFIG_FILE_NAME, VYX_AUI_CONFIG_LOCK_FILE_NAME);
+    if (page.Error() == 0)
+        page.RestoreVersion(version.c_str());
+    if (page.Error() != 0)
+        return PageProblem(page);
+    out.changed = true;
+    Commit(out);
+    return out;
+}

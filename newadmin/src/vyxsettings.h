@@ -1,0 +1,75 @@
+/*
+ * The search settings page's six settings as data, for the settings command
+ * and its HTTP interface: read, checked and written through the page's own
+ * classes (VYXsrch, its table of settings, VYXform's reading and writing and
+ * the page's two cross-field checks), each write a save of the save library
+ * like a page's: the run lock, plomex.lock, the backup, the history and the
+ * change log.
+ */
+#ifndef VYXSETTINGS_H
+#define VYXSETTINGS_H
+
+#include <string>
+#include <vector>
+
+/* Values of the six settings, one per row of VYXsrchSettings, in its order. */
+using SettingValues = std::vector<std::string>;
+
+/* The row of the setting named by its key, or by its label in any case; -1 for none. */
+int FindSetting(const std::string &name);
+
+/*
+ * A digest of the six values: FNV-1a 64 of "key=value\n" for each setting in
+ * table order (a key holds no "=", a value no line break), as 16 lower-case
+ * hex digits. It tells whether the settings changed since it was taken; it
+ * is no protection against someone who crafts values to match it.
+ */
+std::string SettingsDigest(const SettingValues &values);
+
+enum class SettingsStatus {
+    Done,    /* read, or saved (changed or not) */
+    Invalid, /* a value the page refuses: nothing was written */
+    Stale,   /* the settings no longer match the digest given: nothing was written */
+    Locked,  /* plomex.lock is present, or another run kept the run lock: nothing was written */
+    Failed,  /* a file could not be read or written */
+};
+
+struct SettingsOutcome {
+    SettingsStatus status = SettingsStatus::Done;
+    std::string subject, message; /* unless Done: as the page would show them */
+    SettingValues before, after;  /* after equals before when nothing changed */
+    bool changed = false;         /* something was written (a dry run: would be) */
+    long kept = -1;               /* the history's number of the version replaced, or -1 */
+    std::string note;             /* what else went wrong after the change, or "" */
+};
+
+/* The current values (before and after), or Failed with the page's error. */
+SettingsOutcome ReadSettings();
+
+struct SettingsChange {
+    int row;
+    std::string value;
+};
+
+struct SaveOptions {
+    bool dryRun = false;     /* check everything, take no lock, write nothing */
+    std::string ifUnchanged; /* a digest the current settings must match, or "" */
+};
+
+/*
+ * Sets the rows named in changes to their values (the others keep theirs):
+ * the page's checks of each value and its two cross-field checks, then,
+ * when anything differs and it is no dry run, the page's write-back as one
+ * save. A value longer than a setting holds (100 bytes) is refused rather
+ * than cut, so that asking twice gives the same result. Nothing is written
+ * unless the status is Done.
+ */
+SettingsOutcome SaveSettings(const std::vector<SettingsChange> &changes, const SaveOptions &opt);
+
+/*
+ * Puts kept version back as the status page's restore does, as one save.
+ * A version no longer kept is Invalid.
+ */
+SettingsOutcome RestoreSettings(const std::string &version);
+
+#endif

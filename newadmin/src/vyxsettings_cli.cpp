@@ -1,0 +1,371 @@
+/*
+ * The vyxsettings command: reads, sets and applies the six search settings
+ * with the page's checks, lists and restores their kept versions. The last
+ * line of a plain answer says whether anything changed; --json gives one
+ * object with "changed". The exit status says whether the run did what was
+ * asked.
+ */
+#include "vyxsettings_front.h"
+
+#include "vyxcfgsrch.h"
+#include "vyxjson.h"
+#include "vyxsave_diff.h"
+#include "vyxsave_history.h"
+#include "vyxsettings.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifndef PLOMEX_VERSION
+#define PLOMEX_VERSION "unknown"
+#endif
+
+namespace {
+
+const int kExitDone = 0;
+const int kExitFailed = 1;
+const int kExitUsage = 2;
+
+const char *const kUsageLine =
+    "usage: vyxsettings get [KEY...] | set KEY=VALUE... | apply FILE.json | history | "
+    "restore VERSION\n";
+
+const char *const kHelp =
+    "vyxsettings reads and changes the six search settings of plomex.conf with the\n"
+    "settings page's own checks, and saves a change as the page does: under the run\n"
+    "lock and plomex.lock, with the backup, a kept version and a change-log record.\n"
+    "\n"
+    "Usage:\n"
+    "  vyxsettings get [KEY...]               the values (all, or the ones named) and the\n"
+    "                                         digest of all six\n"
+    "  vyxsettings set KEY=VALUE...           set the settings named; the others stay\n"
+    "  vyxsettings apply FILE.json            make the settings the file names equal to its\n"
+    "                                         values (\"-\": standard input); the others stay\n"
+    "  vyxsettings history                    the kept versions of plomex.conf, newest first\n"
+    "  vyxsettings restore VERSION            put a kept version back\n"
+    "  vyxsettings --help | --version\n"
+    "\n"
+    "A KEY is the setting's key or its label, in any case:\n"
+    "  QZ-max-records           Maximum records                  digits; 1 to the largest set\n"
+    "  QZ-largest-set           Largest set                      digits; 1 to 5000\n"
+    "  QZ-date-time             Date and time format             any text\n"
+    "  QZ-default-html-title    Default HTML title               any text\n"
+    "  QZ-collection-acl-check  Collection access check          Y or N\n"
+    "  QZ-toc-acl-check         Table of contents access check   Y or N\n"
+    "A value holds at most 100 bytes of UTF-8 text without control characters.\n"
+    "The JSON file is one object of strings: {\"QZ-max-records\": \"800\"}.\n"
+    "\n"
+    "Options:\n"
+    "  --json                 answer with one JSON object holding \"changed\": true|false\n"
+    "  --dry-run              (set, apply) check and tell, take no lock, write nothing\n"
+    "  --diff                 (set, apply) the settings that change, as a unified diff\n"
+    "  --if-unchanged DIGEST  (set, apply) refuse when the settings no longer match the\n"
+    "                         digest printed by get: someone else changed them since\n"
+    "  --help                 this text\n"
+    "  --version              the version\n"
+    "\n"
+    "Output:\n"
+    "  get prints KEY=VALUE lines, then digest=DIGEST. set, apply and restore print\n"
+    "  digest=DIGEST of the settings as they now stand, then a last line \"changed\",\n"
+    "  \"unchanged\" or (--dry-run) \"would change\". A refusal prints the page's subject\n"
+    "  and message on standard error.\n"
+    "\n"
+    "Environment:\n"
+    "  KELMRIX_ROOT, KELMRIX_CONF_DIR, KELMRIX_LOG_DIR, KELMRIX_LOCK_WAIT,\n"
+    "  KELMRIX_HISTORY_KEEP   as for the pages (see vyxplugins(1))\n"
+    "  SUDO_USER              the user the change log records under sudo; else the\n"
+    "                         name of the real user id, else \"uid N\"\n"
+    "\n"
+    "Exit status:\n"
+    "  0  done, whether anything changed or not\n"
+    "  1  refused or failed: the reason is on standard error, nothing was changed\n"
+    "  2  usage error\n";
+
+struct Options {
+    bool json = false, dryRun = false, diff = false;
+    std::string ifUnchanged;
+    std::vector<std::string> words;
+};
+
+int UsageError(const std::string &what, const std::string &word = "") {
+    if (word.empty())
+        fprintf(stderr, "vyxsettings: %s\n", what.c_str());
+    else
+        fprintf(stderr, "vyxsettings: %s '%s'\n", what.c_str(), word.c_str());
+    fprintf(stderr, "%ssee 'vyxsettings --help'\n", kUsageLine);
+    return kExitUsage;
+}
+
+/* Reads the options and words; -1 when they make sense, else the exit status to end with. */
+int ParseArgs(int argc, char **argv, Options &opt) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            fputs(kHelp, stdout);
+            return kExitDone;
+        }
+        if (arg == "--version") {
+            printf("vyxsettings %s\n", PLOMEX_VERSION);
+            return kExitDone;
+        }
+        if (arg == "--json")
+            opt.json = true;
+        else if (arg == "--dry-run")
+            opt.dryRun = true;
+        else if (arg == "--diff")
+            opt.diff = true;
+        else if (arg == "--if-unchanged" && i + 1 < argc && argv[i + 1][0] != '\0')
+            opt.ifUnchanged = argv[++i];
+        else if (arg == "--if-unchanged")
+            return UsageError("--if-unchanged needs the digest printed by get");
+        else if (arg.size() > 1 && arg[0] == '-')
+            return UsageError("unknown option", arg);
+        else
+            opt.words.push_back(arg);
+    }
+    return -1;
+}
+
+/* A refusal or failure: the subject and message on standard error (and as JSON with --json). */
+int Refused(const Options &opt, const std::string &subject, const std::string &message) {
+    fprintf(stderr, "vyxsettings: %s: %s\n", subject.c_str(), message.c_str());
+    if (opt.json)
+        printf("{\"changed\": false, \"error\": %s}\n",
+               JsonObject({{"subject", subject}, {"message", message}}).c_str());
+    return kExitFailed;
+}
+
+int Refused(const Options &opt, const SettingsOutcome &out) {
+    return Refused(opt, out.subject, out.message);
+}
+
+/* The rows named, or false (said why) for a name that is no setting. */
+bool Rows(const Options &opt, const std::vector<std::string> &names, std::vector<int> &rows) {
+    for (const std::string &name : names) {
+        const int row = FindSetting(name);
+        if (row < 0) {
+            Refused(opt, name,
+                    "No such setting. The settings are QZ-max-records, QZ-largest-set, "
+                    "QZ-date-time, QZ-default-html-title, QZ-collection-acl-check and "
+                    "QZ-toc-acl-check, or their labels.");
+            return false;
+        }
+        rows.push_back(row);
+    }
+    return true;
+}
+
+JsonMembers Members(const SettingValues &values, const std::vector<int> &rows) {
+    JsonMembers m;
+    for (const int row : rows)
+        m.emplace_back(VYXsrchSettings[row].configFileFieldName, values[row]);
+    return m;
+}
+
+std::vector<int> AllRows() {
+    std::vector<int> rows;
+    for (int row = 0; row < VYXsrchSettingCount; row++)
+        rows.push_back(row);
+    return rows;
+}
+
+std::string SettingLines(const SettingValues &values) {
+    std::string text;
+    for (int row = 0; row < VYXsrchSettingCount; row++)
+        text += std::string(VYXsrchSettings[row].configFileFieldName) + "=" + values[row] + "\n";
+    return text;
+}
+
+int Get(const Options &opt) {
+    std::vector<int> rows;
+    if (!Rows(opt, {opt.words.begin() + 1, opt.words.end()}, rows))
+        return kExitFailed;
+    if (rows.empty())
+        rows = AllRows();
+    const SettingsOutcome out = ReadSettings();
+    if (out.status != SettingsStatus::Done)
+        return Refused(opt, out);
+    const std::string digest = SettingsDigest(out.before);
+    if (opt.json) {
+        printf("{\"changed\": false, \"digest\": \"%s\", \"settings\": %s}\n", digest.c_str(),
+               JsonObject(Members(out.before, rows)).c_str());
+        return kExitDone;
+    }
+    for (const auto &m : Members(out.before, rows))
+        printf("%s=%s\n", m.first.c_str(), m.second.c_str());
+    printf("digest=%s\n", digest.c_str());
+    return kExitDone;
+}
+
+/* What a save did, in the form asked for. */
+int Saved(const Options &opt, const SettingsOutcome &out) {
+    if (out.status != SettingsStatus::Done)
+        return Refused(opt, out);
+    if (!out.note.empty())
+        fprintf(stderr, "vyxsettings: warning: %s\n", out.note.c_str());
+    const std::string digest = SettingsDigest(opt.dryRun ? out.before : out.after);
+    const std::string diff =
+        opt.diff
+            ? vyxsave::UnifiedDiff("[QZ-search]", SettingLines(out.before), SettingLines(out.after))
+            : "";
+    if (opt.json) {
+        std::vector<int> changedRows;
+        for (int row = 0; row < VYXsrchSettingCount; row++)
+            if (out.before[row] != out.after[row])
+                changedRows.push_back(row);
+        printf("{\"changed\": %s, \"dry_run\": %s, \"digest\": \"%s\", \"before\": %s, "
+               "\"settings\": %s%s}\n",
+               out.changed ? "true" : "false", opt.dryRun ? "true" : "false", digest.c_str(),
+               JsonObject(Members(out.before, changedRows)).c_str(),
+               JsonObject(Members(out.after, AllRows())).c_str(),
+               opt.diff ? (", \"diff\": " + JsonQuote(diff)).c_str() : "");
+        return kExitDone;
+    }
+    fputs(diff.c_str(), stdout);
+    printf("digest=%s\n%s\n", digest.c_str(),
+           !out.changed ? "unchanged"
+           : opt.dryRun ? "would change"
+                        : "changed");
+    return kExitDone;
+}
+
+int Set(const Options &opt) {
+    if (opt.words.size() < 2)
+        return UsageError("set needs at least one KEY=VALUE");
+    std::vector<SettingsChange> changes;
+    for (size_t i = 1; i < opt.words.size(); ++i) {
+        const std::string &word = opt.words[i];
+        const size_t eq = word.find('=');
+        if (eq == std::string::npos || eq == 0)
+            return UsageError("expected KEY=VALUE, not", word);
+        std::vector<int> rows;
+        if (!Rows(opt, {word.substr(0, eq)}, rows))
+            return kExitFailed;
+        for (const SettingsChange &c : changes)
+            if (c.row == rows[0])
+                return UsageError("setting given twice", word.substr(0, eq));
+        changes.push_back({rows[0], word.substr(eq + 1)});
+    }
+    return Saved(opt, SaveSettings(changes, {opt.dryRun, opt.ifUnchanged}));
+}
+
+bool ReadAll(const std::string &path, std::string &text) {
+    std::ostringstream buf;
+    if (path == "-") {
+        buf << std::cin.rdbuf();
+        text = buf.str();
+        return !std::cin.bad();
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    buf << in.rdbuf();
+    text = buf.str();
+    return !in.bad();
+}
+
+int Apply(const Options &opt) {
+    if (opt.words.size() != 2)
+        return UsageError(opt.words.size() < 2 ? "apply needs one FILE.json" : "unexpected word",
+                          opt.words.size() < 2 ? "" : opt.words[2]);
+    const std::string &path = opt.words[1];
+    std::string text, why;
+    JsonMembers members;
+    if (!ReadAll(path, text))
+        return Refused(opt, path, "The file cannot be read; nothing was changed.");
+    if (!JsonReadObject(text, members, why))
+        return Refused(opt, path,
+                       "Not a JSON object of strings: " + why + "; nothing was changed.");
+    std::vector<SettingsChange> changes;
+    for (const auto &m : members) {
+        std::vector<int> rows;
+        if (!Rows(opt, {m.first}, rows))
+            return kExitFailed;
+        changes.push_back({rows[0], m.second});
+    }
+    return Saved(opt, SaveSettings(changes, {opt.dryRun, opt.ifUnchanged}));
+}
+
+/* The kept versions of plomex.conf, newest first. */
+int History(const Options &opt) {
+    const std::vector<vyxsave::Version> versions =
+        vyxsave::ListVersions(vyxsave::ServerPlaces(), "plomex.conf");
+    std::string json;
+    for (const vyxsave::Version &v : versions) {
+        std::string records, joined;
+        for (const std::string &r : v.records) {
+            records += (records.empty() ? "" : ", ") + JsonQuote(r);
+            joined += (joined.empty() ? "" : "; ") + r;
+        }
+        if (!opt.json) {
+            printf("%ld\t%s\t%s\t%s\t%s\n", v.seq, v.when.c_str(), v.user.c_str(),
+                   v.through.c_str(), joined.c_str());
+            continue;
+        }
+        json += (json.empty() ? "" : ", ") + std::string("{\"version\": ") + std::to_string(v.seq) +
+                ", \"when\": " + JsonQuote(v.when) + ", \"user\": " + JsonQuote(v.user) +
+                ", \"through\": " + JsonQuote(v.through) + ", \"records\": [" + records + "]}";
+    }
+    if (opt.json)
+        printf("{\"changed\": false, \"versions\": [%s]}\n", json.c_str());
+    return kExitDone;
+}
+
+int Restore(const Options &opt) {
+    if (opt.words.size() != 2)
+        return UsageError(opt.words.size() < 2 ? "restore needs a VERSION (see history)"
+                                               : "unexpected word",
+                          opt.words.size() < 2 ? "" : opt.words[2]);
+    SettingsOutcome out = RestoreSettings(opt.words[1]);
+    if (out.status != SettingsStatus::Done)
+        return Refused(opt, out);
+    if (!out.note.empty())
+        fprintf(stderr, "vyxsettings: warning: %s\n", out.note.c_str());
+    const SettingsOutcome now = ReadSettings();
+    const std::string digest = now.status == SettingsStatus::Done ? SettingsDigest(now.before) : "";
+    if (opt.json)
+        printf("{\"changed\": true, \"restored\": %s, \"digest\": \"%s\"}\n",
+               JsonQuote(opt.words[1]).c_str(), digest.c_str());
+    else
+        printf("restored version %s\ndigest=%s\nchanged\n", opt.words[1].c_str(), digest.c_str());
+    return kExitDone;
+}
+
+struct Command {
+    const char *name;
+    int (*run)(const Options &);
+    bool changes; /* takes --dry-run, --diff and --if-unchanged */
+};
+
+const Command kCommands[] = {
+    {"get", Get, false},         {"set", Set, true},          {"apply", Apply, true},
+    {"history", History, false}, {"restore", Restore, false},
+};
+
+} /* namespace */
+
+int RunSettingsCommand(int argc, char **argv) {
+    Options opt;
+    const int status = ParseArgs(argc, argv, opt);
+    if (status >= 0)
+        return status;
+    if (opt.words.empty())
+        return UsageError("missing command: get, set, apply, history or restore");
+    for (const Command &c : kCommands) {
+        if (opt.words[0] != c.name)
+            continue;
+        if (!c.changes && (opt.dryRun || opt.diff || !opt.ifUnchanged.empty()))
+            return UsageError(std::string(c.name) + " takes no option", opt.dryRun ? "--dry-run"
+                                                                        : opt.diff
+                                                                            ? "--diff"
+                                                                            : "--if-unchanged");
+        if (opt.words[0] == "history" && opt.words.size() > 1)
+            return UsageError("unexpected word", opt.words[1]);
+        return c.run(opt);
+    }
+    return UsageError("unknown command", opt.words[0]);
+}

@@ -1,0 +1,23 @@
+/*
+ * The JSON reader of the settings interfaces, its input in a heap block of exactly its length so
+ * that AddressSanitizer stops any read past it. Whatever it accepts, written back, must read as
+ * the same members.
+ */
+#include "vyxjson.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    const std::string text(reinterpret_cast<const char *>(data), size);
+    JsonMembers members, again;
+    std::string why;
+    if (!JsonReadObject(text, members, why))
+        return 0;
+    if (!JsonReadObject(JsonObject(members), again, why) || again != members) {
+        fprintf(stderr, "written back, the object reads otherwise: %s\n", why.c_str());
+        abort();
+    }
+    return 0;
+}

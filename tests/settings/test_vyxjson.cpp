@@ -1,0 +1,50 @@
+/* The JSON the settings interfaces read: an object of strings, anything else refused. */
+#include "vyxjson.h"
+
+#include <gtest/gtest.h>
+
+TEST(VyxJson, ReadsAnObjectOfStringsAndRefusesEverythingElse) {
+    const struct {
+        std::string text;
+        std::string got; /* the members as name=value; separated by "|", or the refusal's start */
+    } cases[] = {
+        {" {\"a\": \"1\", \"b\" : \"x y\"}\n", "a=1|b=x y"},
+        {"{}", ""},
+        {"{\"t\": \"q\\\"b\\\\s\\/\\n\\t\"}", "t=q\"b\\s/\n\t"},
+        {"{\"t\": \"\\u00e9\\u20ac\\ud83d\\ude00\"}", "t=\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
+        {"{\"t\": \"R\xc3\xa9sum\xc3\xa9\"}", "t=R\xc3\xa9sum\xc3\xa9"},
+        {"{\"n\": 800}", "expected a string value"},
+        {"{\"n\": {\"x\": \"1\"}}", "expected a string value"},
+        {"[\"a\"]", "expected an object"},
+        {"", "expected an object"},
+        {"{\"a\": \"1\",}", "expected a name in quotes"},
+        {"{\"a\": \"1\", \"a\": \"2\"}", "the name \"a\" is given twice"},
+        {"{\"a\": \"1\"} x", "unexpected text after the object"},
+        {"{\"a\": \"1\"", "expected ',' or '}'"},
+        {"{\"a\": \"1", "the string is never closed"},
+        {"{\"a\": \"1\n\"}", "a control character inside a string"},
+        {"{\"a\": \"\\x\"}", "unknown escape"},
+        {"{\"a\": \"\\u12g4\"}", "expected four hex digits"},
+        {"{\"a\": \"\\ud83d\"}", "a high surrogate without its low one"},
+        {"{\"a\": \"\\ude00\"}", "a lone low surrogate"},
+        {"{\"a\": \"\xc3\"}", "text that is not valid UTF-8"},
+        {"{\"a\": \"\xed\xa0\x80\"}", "text that is not valid UTF-8"}, /* an encoded surrogate */
+        {"{\"a\": \"\xc0\xaf\"}", "text that is not valid UTF-8"},     /* overlong */
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        JsonMembers members;
+        std::string why, got;
+        if (JsonReadObject(c.text, members, why))
+            for (const auto &m : members)
+                got += (got.empty() ? "" : "|") + m.first + "=" + m.second;
+        else
+            got = why.substr(0, c.got.size());
+        EXPECT_EQ(got, c.got);
+        /* Whatever was read is written back as text that reads the same. */
+        JsonMembers again;
+        EXPECT_TRUE(JsonReadObject(JsonObject(members), again, why)) << why;
+        EXPECT_EQ(again, members);
+    }
+    EXPECT_EQ(JsonQuote("a\"\\\x01\x7f\xc3\xa9"), "\"a\\\"\\\\\\u0001\\u007f\xc3\xa9\"");
+}
