@@ -15,6 +15,7 @@ if [ -f "$here/../server/lighttpd.conf.in" ]; then
   build=$repo/build
   programs=$build/bin
   pages_file=$build/pages
+  settings_file=$build/html/settings.tsv
   default_root=$repo/demo
 else
   prefix=$(cd "$here/.." && pwd -P)
@@ -23,6 +24,7 @@ else
   templates=$prefix/share/plomex/html
   programs=$prefix/libexec/plomex
   pages_file=$prefix/share/plomex/pages
+  settings_file=$prefix/share/plomex/html/settings.tsv
   default_root=
 fi
 
@@ -38,7 +40,8 @@ Usage: $(basename "$0") [--root DIR] [--port N] [--build DIR] [--quiet]
 The root keeps config/plomex.conf (made from server/sample/plomex.conf only
 when absent), admin/html (the page templates), admin/logs (change.log),
 admin/auth (the login) and admin/run (the generated lighttpd.conf).
-The page programs and their templates are refreshed from the build on every
+The page programs, their templates and the settings file the pages name
+settings by (settings.tsv) are refreshed from the build on every
 start; every page of the build's list is served at /admin/<page>.
 Exit status 3 means the port is already in use.
 EOF
@@ -53,7 +56,7 @@ while [ $# -gt 0 ]; do
     --port) port=${2:?--port needs a number}; shift 2 ;;
     --build)
       build=${2:?--build needs a directory}
-      programs=$build/bin pages_file=$build/pages
+      programs=$build/bin pages_file=$build/pages settings_file=$build/html/settings.tsv
       shift 2 ;;
     --quiet) quiet=1; shift ;;
     -h | --help) usage; exit 0 ;;
@@ -79,6 +82,7 @@ for page in "${pages[@]}"; do
   [ -x "$programs/$page" ] || die "$programs/$page is missing: build first (cmake --build build)"
   [ -f "$templates/$page.html" ] || die "$templates/$page.html is missing"
 done
+[ -f "$settings_file" ] || die "$settings_file is missing: build first (cmake --build build)"
 
 # The root goes into lighttpd's configuration as quoted strings.
 case $root in *'"'* | *'\'* | *$'\n'*) die "--root must not hold quotes, backslashes or line breaks" ;; esac
@@ -108,11 +112,13 @@ if [ "$(id -u)" -eq 0 ] && [ "$owner_uid" -ne 0 ]; then
   command -v setpriv >/dev/null || die "setpriv is needed to serve $root as its owner (apt-get install util-linux)"
   owner_gid=$(stat -c %g "$root")
   stage=$(mktemp -d /tmp/plomex-serve.XXXXXX)
-  mkdir -p "$stage/scripts" "$stage/server/sample" "$stage/templates" "$stage/build/bin"
+  mkdir -p "$stage/scripts" "$stage/server/sample" "$stage/templates" "$stage/build/bin" \
+    "$stage/build/html"
   cp "${BASH_SOURCE[0]}" "$stage/scripts/serve.sh"
   cp "$server_dir/lighttpd.conf.in" "$stage/server/"
   cp "$sample" "$stage/server/sample/plomex.conf"
   printf '%s\n' "${pages[@]}" >"$stage/build/pages"
+  cp "$settings_file" "$stage/build/html/"
   for page in "${pages[@]}"; do
     cp "$templates/$page.html" "$stage/templates/"
     cp "$programs/$page" "$stage/build/bin/"
@@ -172,6 +178,7 @@ for page in "${pages[@]}"; do
   install -m 644 "$templates/$page.html" "$root/admin/html/$page.html"
   install -m 755 "$programs/$page" "$root/admin/cgi-bin/$page"
 done
+install -m 644 "$settings_file" "$root/admin/html/settings.tsv"
 
 # The login: a random password made on the first start.  lighttpd reads only
 # the salted SHA-512 hash in htpasswd; the password itself is kept for the

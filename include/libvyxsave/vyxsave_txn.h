@@ -79,6 +79,7 @@ void NoteTextWriteFailed();
 struct FileOutcome {
     std::string file;
     bool replaced = false;              /* a new version is in place */
+    bool identical = false;             /* the save left the file's bytes as they were */
     std::vector<SettingChange> changes; /* the settings that differ from the version before */
     long kept = -1;                     /* the number of the replaced version in the history */
     std::string notKept;                /* why it is not in the history, when replaced */

@@ -12,17 +12,19 @@
 
 const VYXsrchSetting VYXsrchSettings[] = {
     {"QZ_MAX_RECORDS", VYX_AUI_SEARCH_SECTION, "QZ-max-records", "orig_QZ_max_records",
-     "new_QZ_max_records", "text", "size=5", 3},
+     "new_QZ_max_records", "text", "size=5", 3, "Maximum records"},
     {"QZ_LARGEST_SET", VYX_AUI_SEARCH_SECTION, "QZ-largest-set", "orig_QZ_largest_set",
-     "new_QZ_largest_set", "text", "size=5", 3},
+     "new_QZ_largest_set", "text", "size=5", 3, "Largest set"},
     {"QZ_DATE_TIME", VYX_AUI_SEARCH_SECTION, "QZ-date-time", "orig_QZ_date_time",
-     "new_QZ_date_time", "text", "size=20", 1},
+     "new_QZ_date_time", "text", "size=20", 1, "Date and time format"},
     {"QZ_DEFAULT_HTML_TITLE", VYX_AUI_SEARCH_SECTION, "QZ-default-html-title",
-     "orig_QZ_default_html_title", "new_QZ_default_html_title", "text", "size=20", 1},
+     "orig_QZ_default_html_title", "new_QZ_default_html_title", "text", "size=20", 1,
+     "Default HTML title"},
     {"QZ_COLLECTION_ACL_CHECK", VYX_AUI_SEARCH_SECTION, "QZ-collection-acl-check",
-     "orig_QZ_collection-acl-check", "new_QZ_collection-acl-check", "radio", "", 5},
+     "orig_QZ_collection-acl-check", "new_QZ_collection-acl-check", "radio", "", 5,
+     "Collection access check"},
     {"QZ_TOC_ACL_CHECK", VYX_AUI_SEARCH_SECTION, "QZ-toc-acl-check", "orig_QZ_toc-acl-check",
-     "new_QZ_toc-acl-check", "radio", "", 5},
+     "new_QZ_toc-acl-check", "radio", "", 5, "Table of contents access check"},
 };
 
 const int VYXsrchSettingCount = sizeof VYXsrchSettings / sizeof VYXsrchSettings[0];

@@ -10,7 +10,8 @@
  * One setting of the page: the template directive that stands for it, the
  * section and key that hold it in plomex.conf, its two form fields, and how
  * it is shown and checked (VYXform's input type, extra attributes and
- * processing kind). Everything about a setting is in its row.
+ * processing kind), and the label a person knows it by. Everything about a
+ * setting is in its row.
  */
 struct VYXsrchSetting {
     const char *directive;
@@ -21,6 +22,7 @@ struct VYXsrchSetting {
     const char *fieldType;
     const char *extraAttributeString;
     int processDataAs;
+    const char *label;
 };
 
 /*
