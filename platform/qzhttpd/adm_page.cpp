@@ -93,7 +93,7 @@ static const char kStyle[] = R"(<style>
   .adm-notice h2 { margin-top: 0.5rem; }
   table.adm-fixed { table-layout: fixed; }
   @media (max-width: 40rem) {
-    table.adm-stack, table.adm-stack > tbody, table.adm-stack > tbody > tr,
+    table.adm-stack, table.adm-stack > caption, table.adm-stack > tbody, table.adm-stack > tbody > tr,
     table.adm-stack > tbody > tr > th, table.adm-stack > tbody > tr > td { display: block; }
     table.adm-stack > thead { position: absolute; width: 1px; height: 1px; overflow: hidden;
                               clip: rect(0 0 0 0); white-space: nowrap; }
