@@ -17,6 +17,7 @@ expected=(
   bin/vyxadmin-serve
   libexec/plomex/vyxcfgsrch
   share/plomex/html/vyxcfgsrch.html
+  share/plomex/html/settings.tsv
   share/plomex/sample/plomex.conf
   share/plomex/server/lighttpd.conf.in
   share/man/man1/vyxplugins.1
