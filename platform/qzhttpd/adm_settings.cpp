@@ -47,8 +47,3 @@ const adm_setting *adm_find_setting(const std::string &key) {
             return &s;
     return nullptr;
 }
-
-std::string adm_setting_name(const std::string &key) {
-    const adm_setting *s = adm_find_setting(key);
-    return s && !s->label.empty() ? s->label + " (" + key + ")" : key;
-}

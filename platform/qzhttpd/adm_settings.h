@@ -24,7 +24,4 @@ struct adm_setting {
  */
 const adm_setting *adm_find_setting(const std::string &key);
 
-/* "Label (key)" when the settings file names key, else key; not escaped. */
-std::string adm_setting_name(const std::string &key);
-
 #endif
