@@ -15,7 +15,7 @@ set(adminlib adminlib.h)
 file(GLOB save RELATIVE ${ROOT}/include/libvyxsave ${ROOT}/include/libvyxsave/*.h)
 file(GLOB save_inside RELATIVE ${ROOT}/lib/libvyxsave ${ROOT}/lib/libvyxsave/*.h)
 set(adminlib_inside adm_changelog.h adm_directive.h adm_form.h adm_messages.h adm_origin.h adm_page.h
-    adm_util.h srvcfg.h)
+    adm_notice.h adm_outcome.h adm_settings.h adm_util.h srvcfg.h)
 set(framework vyxaui.h vyxbase.h vyxform.h)
 
 set(allowed_platform/qzpr ${runtime})

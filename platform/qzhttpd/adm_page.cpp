@@ -21,7 +21,13 @@ void adm_note_document_started() { documentStarted = true; }
 /*
  * Modest and readable, light or dark as the browser prefers; inline because
  * the server's policy allows no other style source. Controls are at least
- * 44 pixels high where a finger has to hit them.
+ * 44 pixels high where a finger has to hit them. Nothing may make a page
+ * wider than a phone's screen: text breaks inside a long word, and ids,
+ * keys and values (code, .adm-value, .adm-id) anywhere, which also lets the
+ * table holding them shrink (an auto-layout table does not shrink for
+ * break-word). Tables of class adm-stack become one block per row on narrow
+ * screens, each cell headed by its data-label; adm-fixed shares a table's
+ * width out evenly instead of by its widest content.
  */
 static const char kStyle[] = R"(<style>
   :root { color-scheme: light dark; --bg: #f4f5f7; --panel: #fff; --text: #1f2328;
@@ -35,7 +41,7 @@ static const char kStyle[] = R"(<style>
   body { margin: 0; background: var(--bg); color: var(--text);
          font: 16px/1.5 system-ui, -apple-system, "Segoe UI", sans-serif; }
   main { max-width: 52rem; margin: 2rem auto; padding: 1.5rem 2rem; background: var(--panel);
-         border: 1px solid var(--line); border-radius: 6px; }
+         border: 1px solid var(--line); border-radius: 6px; overflow-wrap: break-word; }
   @media (max-width: 40rem) { main { margin: 0; padding: 1rem; border: 0; border-radius: 0; } }
   a { color: var(--accent); }
   h1 { margin-top: 0; font-size: 1.5rem; }
@@ -80,6 +86,22 @@ static const char kStyle[] = R"(<style>
   .adm-hunk, .adm-file { color: var(--muted); }
   .adm-log { padding-left: 1.5rem; font-family: ui-monospace, monospace; font-size: 0.9rem; }
   .adm-links a, .adm-pages a { display: inline-block; padding: 0.6rem 0; margin-right: 0.75rem; }
+  code, .adm-value, .adm-id { overflow-wrap: anywhere; }
+  code { font-family: ui-monospace, monospace; font-size: 0.9em; }
+  .adm-notice { margin: 0 0 1.25rem; padding: 0.5rem 1rem; border-left: 4px solid var(--accent);
+                background: var(--bg); border-radius: 4px; }
+  .adm-notice h2 { margin-top: 0.5rem; }
+  table.adm-fixed { table-layout: fixed; }
+  @media (max-width: 40rem) {
+    table.adm-stack, table.adm-stack > caption, table.adm-stack > tbody, table.adm-stack > tbody > tr,
+    table.adm-stack > tbody > tr > th, table.adm-stack > tbody > tr > td { display: block; }
+    table.adm-stack > thead { position: absolute; width: 1px; height: 1px; overflow: hidden;
+                              clip: rect(0 0 0 0); white-space: nowrap; }
+    table.adm-stack > tbody > tr { padding: 0.4rem 0; border-bottom: 1px solid var(--line); }
+    table.adm-stack > tbody > tr > th, table.adm-stack > tbody > tr > td { padding: 0.15rem 0;
+                                                                          border: 0; }
+    table.adm-stack td[data-label]::before { content: attr(data-label) ": "; font-weight: 600; }
+  }
 </style>
 )";
 

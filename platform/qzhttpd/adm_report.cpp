@@ -5,51 +5,21 @@
  */
 #include "adminlib.h"
 
+#include "adm_notice.h"
+#include "adm_outcome.h"
 #include "adm_page.h"
 #include "adm_util.h"
 #include "qzpr.h"
-#include "vyxsave_log.h"
 #include "vyxsave_places.h"
 #include "vyxsave_status.h"
 #include "vyxsave_txn.h"
 
 #include <cstdio>
-#include <ctime>
 #include <string>
 
 namespace {
 
 std::string Esc(const std::string &s) { return adm_html_escape(s.c_str()); }
-
-/* The settings a save changed in a file, before and after, and where the version before is. */
-std::string ChangesHtml(const vyxsave::FileOutcome &f) {
-    std::string html = "<table class=\"adm-changes\">\n<caption>What changed in " + Esc(f.file) +
-                       "</caption>\n<thead><tr><th scope=\"col\">Setting</th><th scope=\"col\">"
-                       "Before</th><th scope=\"col\">After</th></tr></thead>\n<tbody>\n";
-    for (const vyxsave::SettingChange &c : f.changes)
-        html += "<tr><th scope=\"row\">" + Esc(c.key) + "</th><td>" +
-                (c.wasSet ? Esc(c.before) : "<em>not set</em>") + "</td><td>" +
-                (c.isSet ? Esc(c.after) : "<em>removed</em>") + "</td></tr>\n";
-    html += "</tbody>\n</table>\n";
-    if (f.kept > 0)
-        return html + "<p>The version before this save is kept as " + Esc(f.file) +
-               ".backup and in the history, where it can be compared and restored.</p>\n";
-    return html + "<p>The version before this save is kept as " + Esc(f.file) +
-           ".backup, but not in the history: " + Esc(f.notKept) + "</p>\n";
-}
-
-std::string OutcomeHtml(const vyxsave::CommitResult &done) {
-    std::string html;
-    for (const vyxsave::FileOutcome &f : done.files)
-        if (f.replaced)
-            html += ChangesHtml(f);
-    if (!done.logProblem.empty())
-        html += "<p class=\"adm-problems\">The change log could not be written: " +
-                Esc(done.logProblem) +
-                " The records went to the server's error log, and the next save writes them to "
-                "the change log.</p>\n";
-    return html;
-}
 
 /* What to check after a failed save of file: the health of what a save needs, and lock files. */
 std::string ProblemsHtml(const std::string &file) {
@@ -57,12 +27,7 @@ std::string ProblemsHtml(const std::string &file) {
     std::vector<vyxsave::Problem> problems = vyxsave::HealthProblems(p, file);
     for (const vyxsave::LockInfo &lock : vyxsave::PresentLocks(p))
         problems.push_back(
-            {lock.name +
-                 (!lock.problem.empty() ? " " + lock.problem
-                  : lock.hasRecord      ? " is held by process " + std::to_string(lock.pid) +
-                                         " on host " + lock.host
-                                        : " is empty") +
-                 ", since " + vyxsave::PageTime(lock.since) + ".",
+            {adm_lock_words(lock),
              lock.stale ? "That process no longer runs: the lock is stale. Remove it on the "
                           "status page."
                         : "Wait for that save to end, then send the form again."});
@@ -86,7 +51,7 @@ void report_error(int category, const char *subject, const char *msg) {
 }
 
 void report_warning(int category, const char *subject, const char *msg) {
-    const std::string outcome = OutcomeHtml(vyxsave::Commit());
+    const std::string outcome = adm_outcome_html(vyxsave::Commit());
     /* The cause of a write that failed, then what to check: a file problem often lies outside. */
     const std::string failure = PR_LastReplaceFailure();
     const std::string cause =
@@ -97,7 +62,7 @@ void report_warning(int category, const char *subject, const char *msg) {
 }
 
 void return_success(const char *msg) {
-    const std::string outcome = OutcomeHtml(vyxsave::Commit());
+    const std::string outcome = adm_outcome_html(vyxsave::Commit());
     adm_write_answer(ADM_ANSWER_SUCCESS, msg, "", "", true, outcome);
 }
 

@@ -3,6 +3,7 @@
 
 #include "adm_directive.h"
 #include "adm_messages.h"
+#include "adm_notice.h"
 #include "adm_page.h"
 #include "adm_util.h"
 #include "vyxsave_places.h"
@@ -18,7 +19,11 @@ struct adm_template {
     std::string name;
 };
 
-/* Writes the shared style block, so a template page looks like the library's own pages. */
+/*
+ * The library's own directives: the shared style block, so a template page
+ * looks like the library's own pages, and the notice of lock files present
+ * (kAdmNoticeDirective), so a form warns before a save meets a lock.
+ */
 static const char kStyleDirective[] = "ADMIN_STYLE";
 
 /* The page cannot be made without its template: the person is told which one, and the run ends. */
@@ -68,11 +73,13 @@ int next_html_line(adm_template *t, char *line) {
 int parse_line(char *line, adm_config *) {
     adm_close_choice();
     std::string name = adm_directive_name(line);
-    if (!name.empty() && name != kStyleDirective)
+    if (!name.empty() && name != kStyleDirective && name != kAdmNoticeDirective)
         return 1;
     adm_note_document_started();
     if (name == kStyleDirective)
         adm_write_style();
+    else if (name == kAdmNoticeDirective)
+        adm_write_lock_notice();
     else
         fputs(line, stdout);
     return 0;

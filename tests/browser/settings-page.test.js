@@ -13,10 +13,38 @@ const { spawnSync } = require('node:child_process');
 const {
   startServer, useSession, pageSettings, settingValues, serveArgs, screenshotDir, repo, PORT_IN_USE,
 } = require('./server');
+const { violations } = require('./axe');
 
 const session = useSession({ before, after });
 const read = (file) => fs.readFileSync(file, 'utf8');
-const shot = (name) => session.page.screenshot({ path: path.join(screenshotDir, `${name}.png`), fullPage: true });
+const widths = [390, 1280];
+
+// The page as it stands fits a phone and a desktop, light and dark, with no
+// horizontal scroll and nothing axe objects to; its screenshots at both widths are kept.
+async function fits(name) {
+  for (const width of widths) {
+    await session.page.setViewportSize({ width, height: 800 });
+    for (const colorScheme of ['light', 'dark']) {
+      await session.page.emulateMedia({ colorScheme });
+      const { scroll, inner } = await session.page.evaluate(
+        () => ({ scroll: document.documentElement.scrollWidth, inner: window.innerWidth }));
+      assert.ok(scroll <= inner, `${name} at ${width} px, ${colorScheme}: ${scroll} px wide`);
+    }
+    assert.deepEqual(await violations(session.page), [], `axe on ${name} at ${width} px`);
+    await session.page.screenshot({ path: path.join(screenshotDir, `${name}-${width}.png`), fullPage: true });
+  }
+  await session.page.setViewportSize({ width: 1000, height: 800 });
+}
+
+// The form as a browser sends it: every field at its shown value, changed by fields.
+function formBody(shown, fields) {
+  const body = new URLSearchParams();
+  for (const s of pageSettings()) {
+    body.set(s.origField, shown[s.key]);
+    body.set(s.newField, fields[s.newField] ?? shown[s.key]);
+  }
+  return body.toString();
+}
 
 // Opens the form and returns the value each setting shows, by key.
 async function openForm() {
@@ -58,9 +86,10 @@ test('the server asks for a login, sets the page headers and refuses a body over
 test('a save from the form reaches plomex.conf and shows on the form', async () => {
   const inFile = settingValues(read(session.server.confPath));
   assert.deepEqual(await openForm(), Object.fromEntries(pageSettings().map((s) => [s.key, inFile[s.key]])));
-  await shot('search-settings-form');
+  await fits('search-settings-form');
   assert.match(await save({ new_QZ_max_records: '800', new_QZ_default_html_title: 'Recent documents' }), /Congratulations/);
-  await shot('search-settings-saved');
+  assert.deepEqual(await session.page.locator('table.adm-changes tbody th').allInnerTexts(),
+    ['Maximum records QZ-max-records', 'Default HTML title QZ-default-html-title']);
   assert.match(read(session.server.confPath), /^QZ-max-records = 800$/m);
   assert.match(read(session.server.changeLogPath), /\badmin\b.*QZ-default-html-title set to Recent documents\n$/);
   const shown = await openForm();
@@ -79,3 +108,69 @@ test('a restart keeps the saved settings and the login; a second server on its p
   assert.equal(clash.status, PORT_IN_USE, clash.stderr);
   assert.match(clash.stderr, new RegExp(`port ${session.server.port} .*already in use`));
 });
+
+test('the success, error and refusal pages fit a phone, a long value included', async () => {
+  await openForm();
+  const long = `https://search.example/${'x'.repeat(70)}`;
+  assert.match(await save({ new_QZ_default_html_title: long }), /Congratulations/);
+  await fits('search-settings-saved');
+
+  await openForm();
+  assert.match(await save({ new_QZ_max_records: '0' }), /Max Records[\s\S]*Value must be greater than 0/);
+  await fits('search-settings-error');
+
+  // A body the browser would never send: the page refuses it before reading anything.
+  await openForm();
+  await session.page.route(session.server.url, (route) => route.continue({ postData: `${'a'.repeat(60)}=%G1` }));
+  assert.match(await save({}), /Request refused[\s\S]*%-escape/);
+  await session.page.unrouteAll();
+  await fits('search-settings-refused');
+});
+
+test('a form older than the file says which value its save replaced and who had saved it', async () => {
+  const shown = await openForm();
+  // A colleague saves from a form of their own meanwhile.
+  const colleague = await session.page.request.post(session.server.url, {
+    headers: { 'Content-Type': 'application/x-www-form-urlencoded', Origin: new URL(session.server.url).origin },
+    data: formBody(shown, { new_QZ_max_records: '300' }),
+  });
+  assert.match(await colleague.text(), /Congratulations/);
+  const answer = await save({ new_QZ_max_records: '400' });
+  assert.match(answer, new RegExp(`Maximum records QZ-max-records: the form showed ${shown['QZ-max-records']}, `
+    + 'but the file held 300, which your value replaced\\. It was saved by admin, \\d{4}-'));
+  assert.match(read(session.server.confPath), /^QZ-max-records = 400$/m);
+  await fits('search-settings-overwrite');
+});
+
+test('while plomex.lock is present the form says who holds it and links the status page', async () => {
+  const lock = path.join(path.dirname(session.server.confPath), 'plomex.lock');
+  const host = `build-${'0123456789'.repeat(6)}.example`;
+  fs.writeFileSync(lock, `Host=${host}, PID=4242\n`);
+  try {
+    await openForm();
+    const notice = session.page.getByRole('status').filter({ hasText: 'Saving is refused for now' });
+    assert.match(await notice.innerText(), new RegExp(`plomex\\.lock is held by process 4242 on host ${host}, since \\d{4}-`));
+    assert.equal(await notice.getByRole('link').getAttribute('href'), '/admin/vyxstatus');
+    await fits('search-settings-locked');
+    assert.match(await save({ new_QZ_max_records: '10' }), /Configuration file is locked\. Please try again later\./);
+    await fits('search-settings-locked-error');
+  } finally {
+    fs.unlinkSync(lock);
+  }
+  await openForm();
+  assert.equal(await session.page.locator('.adm-lock-notice').count(), 0);
+});
+
+test('a reload of a success page says the file already held the values', async () => {
+  await openForm();
+  assert.match(await save({ new_QZ_largest_set: '2000' }), /Congratulations/);
+  const versions = () => fs.readdirSync(path.join(path.dirname(session.server.confPath), 'history', 'plomex.conf'))
+    .filter((f) => f.endsWith('.version')).length;
+  const kept = versions();
+  // The browser sends the same form again.
+  await session.page.reload();
+  const answer = await session.page.locator('main').innerText();
+  assert.match(answer, /Congratulations[\s\S]*plomex\.conf already held these values/);
+  assert.equal(versions(), kept);
+});
+

@@ -107,6 +107,35 @@ TEST(CgiGetTest, ProblemsGetAnErrorPageAndNoForm) {
     }
 }
 
+/* While a lock file is present the form says so above itself, before a save meets it. */
+TEST(CgiGetTest, LockFileIsNoticedAboveTheForm) {
+    char host[256] = "";
+    gethostname(host, sizeof host - 1);
+    const struct {
+        std::string record; /* "" : no lock file */
+        const char *said;
+    } cases[] = {
+        {"", nullptr},
+        {"Host=elsewhere, PID=1\n",
+         "role=\"status\">\n<p><strong>Saving is refused for now.</strong> <span "
+         "class=\"adm-id\">plomex.lock is held by process 1 on host elsewhere, since 20"},
+        {"Host=" + std::string(host) + ", PID=2147483000\n", "role=\"alert\""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.record);
+        PageRoot root;
+        if (!c.record.empty())
+            WriteFile(root.Lock(), c.record);
+        const std::string page = Body(RunCgi(root.Env("GET"), ""));
+        EXPECT_EQ(c.said != nullptr, Holds(page, "adm-lock-notice"));
+        if (c.said == nullptr)
+            continue;
+        EXPECT_TRUE(Holds(page, c.said));
+        EXPECT_TRUE(Holds(page, "<a href=\"/admin/vyxstatus\">"));
+        EXPECT_LT(page.find("adm-lock-notice"), page.find("<form"));
+    }
+}
+
 TEST(CgiGetTest, OtherMethodsGetTheHeaderAlone) {
     PageRoot root;
     for (const char *method : {"HEAD", "get", "PUT", ""}) {

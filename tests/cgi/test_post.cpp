@@ -118,4 +118,41 @@ TEST(CgiPostTest, ChangedValuesAreSavedWithBackupAndChangeLog) {
               "] admin plomex.conf: QZ-default-html-title set to " + title);
 }
 
+/*
+ * A form shown before the file changed saves over that change and says so,
+ * naming who saved the replaced value where the history tells it; settings
+ * go by their label beside the key.
+ */
+TEST(CgiPostTest, StaleFormSaysWhatItSavedOver) {
+    const std::string held = "<span class=\"adm-value\">300</span>";
+    const struct {
+        const char *why;
+        bool byPage; /* the 300 was saved through the page, else written by hand */
+        const char *who;
+    } cases[] = {
+        {"saved through the page", true, "It was saved by admin, "},
+        {"written by hand", false, "Who set it is not known"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        PageRoot root;
+        if (c.byPage) {
+            const std::string first = Body(Post(root, {{"new_QZ_max_records", "300"}}));
+            EXPECT_TRUE(Holds(first, "<th scope=\"row\">Maximum records <code>QZ-max-records"));
+            EXPECT_FALSE(Holds(first, "adm-overwrite"));
+        } else {
+            std::string conf = ReadFile(root.Conf());
+            WriteFile(root.Conf(), conf.replace(conf.find("500 "), 3, "300"));
+        }
+        /* The form still shows 500, as it did before the 300 was saved. */
+        const std::string page = Body(Post(root, {{"new_QZ_max_records", "400"}}));
+        EXPECT_TRUE(Holds(page, "Congratulations"));
+        EXPECT_TRUE(Holds(page, "<li>Maximum records <code>QZ-max-records</code>: the form showed "
+                                "<span class=\"adm-value\">500</span>, but the file held " +
+                                    held));
+        EXPECT_TRUE(Holds(page, c.who));
+        EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-max-records = 400"));
+    }
+}
+
 } /* namespace */

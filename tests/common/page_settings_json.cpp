@@ -12,9 +12,9 @@ int main(int argc, char **argv) {
         const VYXsrchSetting &s = VYXsrchSettings[row];
         fprintf(out,
                 "%s {\"key\": \"%s\", \"origField\": \"%s\", \"newField\": \"%s\", "
-                "\"type\": \"%s\", \"kind\": %d}\n",
+                "\"type\": \"%s\", \"kind\": %d, \"label\": \"%s\"}\n",
                 row == 0 ? "[" : ",", s.configFileFieldName, s.origFieldName, s.newFieldName,
-                s.fieldType, s.processDataAs);
+                s.fieldType, s.processDataAs, s.label);
     }
     fputs("]\n", out);
     return fclose(out) == 0 ? 0 : 1;
