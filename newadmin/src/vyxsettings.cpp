@@ -4,6 +4,7 @@
 #include "adminlib.h"
 #include "vyxaui.h"
 #include "vyxcfgsrch.h"
+#include "vyxsave_file.h"
 #include "vyxsave_places.h"
 #include "vyxsave_txn.h"
 #include "vyxstatus.h"
@@ -142,18 +143,10 @@ int FindSetting(const std::string &name) {
 }
 
 std::string SettingsDigest(const SettingValues &values) {
-    uint64_t hash = 0xcbf29ce484222325ULL;
-    for (size_t row = 0; row < values.size() && row < size_t(VYXsrchSettingCount); row++) {
-        const std::string line =
-            std::string(VYXsrchSettings[row].configFileFieldName) + "=" + values[row] + "\n";
-        for (const char c : line) {
-            hash ^= static_cast<unsigned char>(c);
-            hash *= 0x100000001b3ULL;
-        }
-    }
-    char hex[17];
-    snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    return hex;
+    std::string lines;
+    for (size_t row = 0; row < values.size() && row < size_t(VYXsrchSettingCount); row++)
+        lines += std::string(VYXsrchSettings[row].configFileFieldName) + "=" + values[row] + "\n";
+    return vyxsave::ContentDigest(lines);
 }
 
 SettingsOutcome ReadSettings() {

@@ -10,7 +10,8 @@
 #include "vyxcfgsrch.h"
 #include "vyxjson.h"
 #include "vyxsave_diff.h"
-#include "vyxsave_history.h"
+#include "vyxsave_log.h"
+#include "vyxsave_states.h"
 #include "vyxsettings.h"
 
 #include <cstdio>
@@ -290,25 +291,52 @@ int Apply(const Options &opt) {
     return Saved(opt, SaveSettings(changes, {opt.dryRun, opt.ifUnchanged}));
 }
 
-/* The kept versions of plomex.conf, newest first. */
+const char *MakerName(vyxsave::Maker m) {
+    switch (m) {
+    case vyxsave::Maker::Page:
+        return "page";
+    case vyxsave::Maker::Outside:
+        return "outside";
+    case vyxsave::Maker::Undescribed:
+        return "undescribed";
+    case vyxsave::Maker::BeforeHistory:
+        break;
+    }
+    return "before-history";
+}
+
+/*
+ * The states of plomex.conf, newest first (the file as it stands, then each
+ * kept version as it was while current): what restore takes, when it became
+ * current, what made it, and the settings that differ from the one before.
+ */
 int History(const Options &opt) {
-    const std::vector<vyxsave::Version> versions =
-        vyxsave::ListVersions(vyxsave::ServerPlaces(), "plomex.conf");
+    const std::vector<vyxsave::State> states =
+        vyxsave::ListStates(vyxsave::ServerPlaces(), "plomex.conf", 0, static_cast<size_t>(-1));
     std::string json;
-    for (const vyxsave::Version &v : versions) {
-        std::string records, joined;
-        for (const std::string &r : v.records) {
+    for (const vyxsave::State &s : states) {
+        std::string changes, words, records;
+        for (const std::string &r : s.records)
             records += (records.empty() ? "" : ", ") + JsonQuote(r);
-            joined += (joined.empty() ? "" : "; ") + r;
+        for (const vyxsave::SettingChange &c : s.changes) {
+            changes += (changes.empty() ? "" : ", ") + std::string("{\"key\": ") +
+                       JsonQuote(c.key) + ", \"before\": " +
+                       (c.wasSet ? JsonQuote(c.before) : "null") +
+                       ", \"after\": " + (c.isSet ? JsonQuote(c.after) : "null") + "}";
+            words += (words.empty() ? "" : "; ") + c.Message();
         }
+        const std::string when = s.when != 0 ? vyxsave::IsoTime(s.when) : "-";
+        const std::string id = vyxsave::StateId(s.seq);
         if (!opt.json) {
-            printf("%ld\t%s\t%s\t%s\t%s\n", v.seq, v.when.c_str(), v.user.c_str(),
-                   v.through.c_str(), joined.c_str());
+            printf("%s\t%s\t%s\t%s\n", id.c_str(), when.c_str(),
+                   vyxsave::DescribeState(s, false).c_str(), words.c_str());
             continue;
         }
-        json += (json.empty() ? "" : ", ") + std::string("{\"version\": ") + std::to_string(v.seq) +
-                ", \"when\": " + JsonQuote(v.when) + ", \"user\": " + JsonQuote(v.user) +
-                ", \"through\": " + JsonQuote(v.through) + ", \"records\": [" + records + "]}";
+        json += (json.empty() ? "" : ", ") + std::string("{\"version\": ") + JsonQuote(id) +
+                ", \"when\": " + JsonQuote(when) + ", \"maker\": \"" + MakerName(s.maker) +
+                "\", \"user\": " + JsonQuote(s.user) + ", \"through\": " + JsonQuote(s.through) +
+                ", \"description\": " + JsonQuote(vyxsave::DescribeState(s)) +
+                ", \"records\": [" + records + "], \"changes\": [" + changes + "]}";
     }
     if (opt.json)
         printf("{\"changed\": false, \"versions\": [%s]}\n", json.c_str());

@@ -181,9 +181,11 @@ TEST_F(Vyxsettings, HistoryListsEachSaveAndRestorePutsOneBack) {
     ASSERT_EQ(Run({"set", "QZ-max-records=800"}).status, 0);
     ASSERT_EQ(Run({"set", "QZ-max-records=900"}).status, 0);
     auto history = Run({"history", "--json"});
-    EXPECT_TRUE(Holds(history.out, "{\"version\": 2, "));
-    EXPECT_TRUE(Holds(history.out, "\"records\": [\"QZ-max-records set to 900\"]"));
-    EXPECT_EQ(Lines(Run({"history"}).out).size(), 2u);
+    /* The file as it stands first, made by the second save; each row says what its change did. */
+    EXPECT_TRUE(Holds(history.out, "[{\"version\": \"current\", "));
+    EXPECT_TRUE(Holds(history.out, "\"records\": [\"QZ-max-records set to 900\"], \"changes\": "
+                                   "[{\"key\": \"QZ-max-records\", \"before\": \"800\", \"after\": \"900\"}]"));
+    EXPECT_EQ(Lines(Run({"history"}).out).size(), 3u);
     EXPECT_EQ(Run({"restore", "1"}).status, 0);
     EXPECT_EQ(Value("QZ-max-records"), "500");
     auto gone = Run({"restore", "99"});
