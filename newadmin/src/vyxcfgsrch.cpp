@@ -29,6 +29,13 @@ const VYXsrchSetting VYXsrchSettings[] = {
 
 const int VYXsrchSettingCount = sizeof VYXsrchSettings / sizeof VYXsrchSettings[0];
 
+const char *VYXsrchLabel(const std::string &key) {
+    for (const VYXsrchSetting &s : VYXsrchSettings)
+        if (key == s.configFileFieldName)
+            return s.label;
+    return nullptr;
+}
+
 void EnterSearchSettings(VYXsrch &page) {
     for (int code = 0; code < VYXsrchSettingCount && page.Error() == 0; code++) {
         const VYXsrchSetting &s = VYXsrchSettings[code];

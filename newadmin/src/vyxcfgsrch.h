@@ -5,6 +5,7 @@
 #include "vyxform.h"
 
 #include <ostream>
+#include <string>
 
 /*
  * One setting of the page: the template directive that stands for it, the
@@ -32,6 +33,8 @@ struct VYXsrchSetting {
  */
 extern const VYXsrchSetting VYXsrchSettings[];
 extern const int VYXsrchSettingCount;
+/* The label of the setting whose key is key, or null when no row has it. */
+const char *VYXsrchLabel(const std::string &key);
 
 /*
  * The page object. Its items are entered by the caller; the two checks read

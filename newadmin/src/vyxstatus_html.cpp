@@ -1,6 +1,7 @@
 /* The sections of the status and history page, from the save library's model. */
 #include "vyxstatus_html.h"
 
+#include "vyxcfgsrch.h"
 #include "vyxsave_diff.h"
 #include "vyxsave_file.h"
 #include "vyxsave_history.h"
@@ -111,6 +112,12 @@ std::string MadeBy(const vyxsave::State &s) {
     return "Outside the pages, or by a change older than the kept history";
 }
 
+/* A setting by its label, with its key beside it; a key of no row by the key alone. */
+std::string Named(const std::string &key) {
+    const char *label = VYXsrchLabel(key);
+    return (label != nullptr ? Esc(label) + " " : "") + "<code>" + Esc(key) + "</code>";
+}
+
 /* What a state holds that differs from the one before it, one setting a line. */
 std::string Differences(const vyxsave::State &s) {
     if (!s.hasOlder)
@@ -120,7 +127,7 @@ std::string Differences(const vyxsave::State &s) {
         if (r.rfind("restored ", 0) == 0)
             html += "<span class=\"adm-what\">Restore of " + Esc(r.substr(9)) + "</span>";
     for (const vyxsave::SettingChange &c : s.changes)
-        html += "<span class=\"adm-what\"><code>" + Esc(c.key) + "</code>: " +
+        html += "<span class=\"adm-what\">" + Named(c.key) + ": " +
                 (c.wasSet ? "<code>" + Esc(c.before) + "</code>" : "<em>not set</em>") +
                 " &#8594; " + (c.isSet ? "<code>" + Esc(c.after) + "</code>" : "<em>removed</em>") +
                 "</span>";
@@ -160,14 +167,15 @@ bool Find(const std::string &file, const char *id, vyxsave::State &s, std::strin
     return s.readable;
 }
 
-/* A choice of the states on the page, chosen the one at chosen. */
+/* A choice of the states on the page, chosen the one at chosen; the time first, as it tells them apart. */
 void StateChoice(const char *id, const char *name, const char *label,
                  const std::vector<vyxsave::State> &states, size_t chosen) {
     printf("<div class=\"field\"><label for=\"%s\">%s</label><select id=\"%s\" name=\"%s\">",
            id, label, id, name);
     for (size_t i = 0; i < states.size(); ++i)
-        printf("<option value=\"%s\"%s>%s</option>", Id(states[i]).c_str(),
-               i == chosen ? " selected" : "", Esc(Label(states[i])).c_str());
+        printf("<option value=\"%s\"%s>%s · %s</option>", Id(states[i]).c_str(),
+               i == chosen ? " selected" : "", Esc(When(states[i].when)).c_str(),
+               Esc(vyxsave::DescribeState(states[i], false)).c_str());
     fputs("</select></div>\n", stdout);
 }
 

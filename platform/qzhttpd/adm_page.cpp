@@ -78,13 +78,19 @@ static const char kStyle[] = R"(<style>
   th, td { text-align: left; vertical-align: top; padding: 0.4rem 0.5rem;
            border-bottom: 1px solid var(--line); overflow-wrap: break-word; }
   .adm-actions a { display: inline-block; padding: 0.6rem 0; margin-right: 0.75rem; }
-  .adm-diff { overflow-x: auto; padding: 0.5rem; border: 1px solid var(--line);
+  .adm-diff { padding: 0.5rem; border: 1px solid var(--line);
               border-radius: 4px; font-size: 0.9rem; line-height: 1.4; }
-  .adm-diff span { display: block; white-space: pre; }
+  .adm-diff span { display: block; white-space: pre-wrap; overflow-wrap: anywhere; }
   .adm-add { background: var(--add); }
   .adm-del { background: var(--del); }
   .adm-hunk, .adm-file { color: var(--muted); }
-  .adm-log { padding-left: 1.5rem; font-family: ui-monospace, monospace; font-size: 0.9rem; }
+  .adm-log { font-size: 0.9rem; }
+  .adm-what { display: block; }
+  .adm-current > td { border-bottom-width: 2px; }
+  .adm-warn { border-left: 4px solid var(--bad); padding-left: 0.75rem; }
+  fieldset { min-width: 0; }
+  select { font: inherit; min-height: 2.75rem; max-width: 100%; }
+  .buttons a { display: inline-flex; align-items: center; min-height: 2.75rem; }
   .adm-links a, .adm-pages a { display: inline-block; padding: 0.6rem 0; margin-right: 0.75rem; }
   code, .adm-value, .adm-id { overflow-wrap: anywhere; }
   code { font-family: ui-monospace, monospace; font-size: 0.9em; }

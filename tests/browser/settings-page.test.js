@@ -11,30 +11,13 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const {
-  startServer, useSession, pageSettings, settingValues, serveArgs, screenshotDir, repo, PORT_IN_USE,
+  startServer, useSession, pageSettings, settingValues, serveArgs, repo, PORT_IN_USE,
 } = require('./server');
-const { violations } = require('./axe');
+const { fitsEveryWidth } = require('./axe');
 
 const session = useSession({ before, after });
 const read = (file) => fs.readFileSync(file, 'utf8');
-const widths = [390, 1280];
-
-// The page as it stands fits a phone and a desktop, light and dark, with no
-// horizontal scroll and nothing axe objects to; its screenshots at both widths are kept.
-async function fits(name) {
-  for (const width of widths) {
-    await session.page.setViewportSize({ width, height: 800 });
-    for (const colorScheme of ['light', 'dark']) {
-      await session.page.emulateMedia({ colorScheme });
-      const { scroll, inner } = await session.page.evaluate(
-        () => ({ scroll: document.documentElement.scrollWidth, inner: window.innerWidth }));
-      assert.ok(scroll <= inner, `${name} at ${width} px, ${colorScheme}: ${scroll} px wide`);
-    }
-    assert.deepEqual(await violations(session.page), [], `axe on ${name} at ${width} px`);
-    await session.page.screenshot({ path: path.join(screenshotDir, `${name}-${width}.png`), fullPage: true });
-  }
-  await session.page.setViewportSize({ width: 1000, height: 800 });
-}
+const fits = (name) => fitsEveryWidth(session.page, name);
 
 // The form as a browser sends it: every field at its shown value, changed by fields.
 function formBody(shown, fields) {
