@@ -162,8 +162,13 @@ bool Find(const std::string &file, const char *id, vyxsave::State &s, std::strin
               "the ones that are.";
         return false;
     }
+    /* A comparison is read whole into the page: versions beyond the bound are compared by hand. */
+    const vyxsave::Places p = vyxsave::ServerPlaces();
     if (!s.readable)
-        why = Label(s) + " cannot be read, so it cannot be compared here.";
+        why = Label(s) + " cannot be read, or is larger than 8 MiB, so it is not compared here. "
+              "To compare it by hand: diff -u " +
+              (s.seq == 0 ? p.Conf(file) : vyxsave::VersionPath(p, file, s.seq)) + " " +
+              p.Conf(file);
     return s.readable;
 }
 
