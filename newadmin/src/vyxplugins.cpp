@@ -8,6 +8,7 @@
 #include "plugins.h"
 
 #include "adminlib.h"
+#include "vyxcli.h"
 #include "vyxsave_diff.h"
 #include "vyxsave_txn.h"
 
@@ -24,9 +25,6 @@
 
 namespace {
 
-const int kExitDone = 0;
-const int kExitFailed = 1;
-const int kExitUsage = 2;
 
 const char *const kUsageLine =
     "usage: vyxplugins [--log] [--dry-run] [--diff] add|delete agents|search|cm|fqw | verify-cm\n";
@@ -108,26 +106,15 @@ struct Options {
 /* What was wrong (naming the refused word, when there is one), one usage line, and where to read
  * more. */
 int UsageError(const std::string &what, const std::string &word = "") {
-    if (word.empty())
-        fprintf(stderr, "vyxplugins: %s\n", what.c_str());
-    else
-        fprintf(stderr, "vyxplugins: %s '%s'\n", what.c_str(), word.c_str());
-    fprintf(stderr, "%ssee 'vyxplugins --help'\n", kUsageLine);
-    return kExitUsage;
+    return CliUsageError("vyxplugins", kUsageLine, what, word);
 }
 
 /* Reads the options and words; -1 when they make sense, else the exit status to end with. */
 int ParseArgs(int argc, char **argv, Options &opt) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            fputs(kHelp, stdout);
-            return kExitDone;
-        }
-        if (arg == "--version") {
-            printf("vyxplugins %s\n", PLOMEX_VERSION);
-            return kExitDone;
-        }
+        if (const int standard = CliStandardOption("vyxplugins", kHelp, arg); standard >= 0)
+            return standard;
         if (arg == "--log")
             opt.log = true;
         else if (arg == "--dry-run")

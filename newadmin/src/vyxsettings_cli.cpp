@@ -8,6 +8,7 @@
 #include "vyxsettings_front.h"
 
 #include "vyxcfgsrch.h"
+#include "vyxcli.h"
 #include "vyxjson.h"
 #include "vyxsave_diff.h"
 #include "vyxsave_log.h"
@@ -27,9 +28,6 @@
 
 namespace {
 
-const int kExitDone = 0;
-const int kExitFailed = 1;
-const int kExitUsage = 2;
 
 const char *const kUsageLine =
     "usage: vyxsettings get [KEY...] | set KEY=VALUE... | apply FILE.json | history | "
@@ -93,26 +91,15 @@ struct Options {
 };
 
 int UsageError(const std::string &what, const std::string &word = "") {
-    if (word.empty())
-        fprintf(stderr, "vyxsettings: %s\n", what.c_str());
-    else
-        fprintf(stderr, "vyxsettings: %s '%s'\n", what.c_str(), word.c_str());
-    fprintf(stderr, "%ssee 'vyxsettings --help'\n", kUsageLine);
-    return kExitUsage;
+    return CliUsageError("vyxsettings", kUsageLine, what, word);
 }
 
 /* Reads the options and words; -1 when they make sense, else the exit status to end with. */
 int ParseArgs(int argc, char **argv, Options &opt) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            fputs(kHelp, stdout);
-            return kExitDone;
-        }
-        if (arg == "--version") {
-            printf("vyxsettings %s\n", PLOMEX_VERSION);
-            return kExitDone;
-        }
+        if (const int standard = CliStandardOption("vyxsettings", kHelp, arg); standard >= 0)
+            return standard;
         if (arg == "--json")
             opt.json = true;
         else if (arg == "--dry-run")
