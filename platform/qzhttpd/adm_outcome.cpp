@@ -4,11 +4,10 @@
 #include "adm_settings.h"
 #include "adm_util.h"
 #include "adminlib.h"
-#include "vyxsave_history.h"
 #include "vyxsave_log.h"
 #include "vyxsave_places.h"
+#include "vyxsave_states.h"
 
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -42,35 +41,29 @@ bool ShownAsHeld(const std::string &shown, const std::string &held) {
            shown.size() <= kFormValueBytes && held.compare(0, shown.size(), shown) == 0;
 }
 
-std::string WhenWords(const std::string &stamp) {
-    time_t t = 0;
-    return vyxsave::ParseStamp(stamp, t) ? vyxsave::PageTime(t) : stamp;
-}
-
 /*
- * Who made the value the save replaced, from the kept version before this
- * save's own: its description is of the change that made the replaced file
- * current.
+ * Who made the value the save replaced: the replaced version is a state of
+ * the history, which tells what made it current (a save, a restore, or a
+ * change outside the pages).
  */
 std::string HeldByWords(const vyxsave::FileOutcome &f, const vyxsave::SettingChange &c) {
-    const vyxsave::Places p = vyxsave::ServerPlaces();
-    const vyxsave::Version *before = nullptr;
-    const std::vector<vyxsave::Version> versions = vyxsave::ListVersions(p, f.file, 0, 2);
-    for (const vyxsave::Version &v : versions)
-        if (v.seq != f.kept && before == nullptr)
-            before = &v;
-    if (before == nullptr || !before->described)
+    vyxsave::State held;
+    if (f.kept <= 0 || !vyxsave::FindState(vyxsave::ServerPlaces(), f.file, f.kept, held) ||
+        held.maker == vyxsave::Maker::BeforeHistory || held.maker == vyxsave::Maker::Undescribed)
         return "Who set it is not known: it was changed outside these pages, or the history no "
                "longer holds that change.";
-    const std::string who = Esc(before->user) + ", " + Esc(WhenWords(before->when));
-    for (const std::string &record : before->records)
+    const std::string when = held.when != 0 ? vyxsave::PageTime(held.when) : "at a time not known";
+    if (held.maker == vyxsave::Maker::Outside)
+        return "It was changed outside these pages, " + Esc(when) + ".";
+    const std::string who = Esc(held.user) + ", " + Esc(when);
+    for (const std::string &record : held.records)
         if (c.wasSet && record == c.key + " set to " + c.before)
             return "It was saved by " + who + ".";
-    return "The last change to " + Esc(f.file) + " before yours was a " + Esc(before->through) +
+    return "The last change to " + Esc(f.file) + " before yours was a " + Esc(held.through) +
            " by " + who +
-           (before->through == "save" ? ", which did not set it: it was changed "
-                                        "outside these pages or earlier."
-                                      : ".");
+           (held.through == "save" ? ", which did not set it: it was changed "
+                                     "outside these pages or earlier."
+                                   : ".");
 }
 
 /* One line per setting whose form showed another value than the file held when it was saved. */
