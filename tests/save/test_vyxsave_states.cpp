@@ -17,7 +17,7 @@ std::string Row(const vyxsave::State &s) {
                       s.user + "/" + s.through + ":";
     for (const vyxsave::SettingChange &c : s.changes)
         row += " " + c.key + "=" + (c.wasSet ? c.before : "-") + ">" + (c.isSet ? c.after : "-");
-    return row;
+    return s.hasOlder ? row : row + " (oldest)";
 }
 
 /*
@@ -49,7 +49,7 @@ TEST(States, EachIsMadeByTheChangeItsOlderNeighbourDescribes) {
 
     const std::vector<std::string> expected = {
         "0 page carol/restore: k=4>2 j=9>-", "4 page alice/save: k=3>4",
-        "3 outside /: k=2>3 j=->9", "2 page alice/save: k=1>2", "1 before /:"};
+        "3 outside /: k=2>3 j=->9", "2 page alice/save: k=1>2", "1 before /: (oldest)"};
     size_t total = 0;
     const std::vector<vyxsave::State> states = vyxsave::ListStates(places, "f.conf", 0, 10, &total);
     ASSERT_EQ(states.size(), expected.size());
@@ -62,7 +62,8 @@ TEST(States, EachIsMadeByTheChangeItsOlderNeighbourDescribes) {
         const std::vector<vyxsave::State> page = vyxsave::ListStates(places, "f.conf", r, 1);
         vyxsave::State alone;
         ASSERT_TRUE(vyxsave::FindState(places, "f.conf", states[r].seq, alone));
-        EXPECT_EQ(Row(page.at(0)), expected[r]);
+        ASSERT_EQ(page.size(), 1u);
+        EXPECT_EQ(Row(page[0]), expected[r]);
         EXPECT_EQ(Row(alone), expected[r]);
     }
     EXPECT_EQ(vyxsave::DescribeState(states[1]), "the version saved by alice at " +

@@ -13,6 +13,11 @@ TEST(VyxJson, ReadsAnObjectOfStringsAndRefusesEverythingElse) {
         {"{\"t\": \"q\\\"b\\\\s\\/\\n\\t\"}", "t=q\"b\\s/\n\t"},
         {"{\"t\": \"\\u00e9\\u20ac\\ud83d\\ude00\"}", "t=\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
         {"{\"t\": \"R\xc3\xa9sum\xc3\xa9\"}", "t=R\xc3\xa9sum\xc3\xa9"},
+        /* The edges of each encoding length, and of the surrogates. */
+        {"{\"t\": \"\\u007f\\u0080\\u07ff\\u0800\"}", "t=\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80"},
+        {"{\"t\": \"\\ud7ff\\ue000\\udbff\\udfff\"}", "t=\xed\x9f\xbf\xee\x80\x80\xf4\x8f\xbf\xbf"},
+        {"{\"a\": \"\\udfff\"}", "a lone low surrogate"},
+        {"{\"a\": \"\\udbff\\u0041\"}", "a high surrogate without its low one"},
         {"{\"n\": 800}", "expected a string value"},
         {"{\"n\": {\"x\": \"1\"}}", "expected a string value"},
         {"[\"a\"]", "expected an object"},
