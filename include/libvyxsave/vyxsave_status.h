@@ -20,6 +20,9 @@ struct Problem {
     std::string fix;
 };
 
+/* s with & < > " ' turned into character references, for the text of any page. */
+std::string HtmlEscape(const std::string &s);
+
 /* Who a change is made by, in words: "the server's account (user id N)". */
 std::string Account();
 

@@ -62,6 +62,32 @@ void Add(std::vector<Problem> &out, const std::string &what, const std::string &
 
 } /* namespace */
 
+std::string HtmlEscape(const std::string &s) {
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string Account() {
     if (geteuid() == 0)
         return "the server's account, root (user id 0)";

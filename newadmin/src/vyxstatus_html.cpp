@@ -23,31 +23,7 @@ namespace {
 const size_t kLogPage = 20;
 const size_t kVersionsPage = 20;
 
-std::string Esc(const std::string &s) {
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
+std::string Esc(const std::string &s) { return vyxsave::HtmlEscape(s); }
 
 std::string Text(const char *s) { return s != nullptr ? s : ""; }
 
