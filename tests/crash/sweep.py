@@ -247,9 +247,10 @@ class Plan:
         added = [l for l in log[len(self.log):].decode("utf-8", "replace").splitlines()
                  if " (not saved)" not in l]
         recorded = lambda tokens: any(all(t in l for t in tokens) for l in added)
-        left = sorted(os.path.relpath(os.path.join(d, n), root) for d, dirs, names
-                      in os.walk(os.path.join(root, "config")) for n in dirs + names
-                      if re.search(r"\.(tmp|keep)-|^plomex\.lock$|\.reserved$|^pending-", n))
+        left = [p for p in sorted(os.path.relpath(os.path.join(d, n), root) for d, dirs, names
+                                  in os.walk(os.path.join(root, "config")) for n in dirs + names)
+                if re.search(r"\.(tmp|keep)-|/plomex\.lock$|\.reserved$|/pending-|\.new$"
+                             r"|^config/history/(.*/)?journal$", p)]
         return bad + wrong(
             *[(mid[f] not in (self.before[f], self.after[f]),
                f"{f} was neither the version before nor the one being written") for f in sc.files],
