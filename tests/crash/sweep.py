@@ -8,11 +8,16 @@
 #          done);
 #   fault  a save whose writes, fsyncs, renames, links and opens under the root fail, one at a
 #          time, with EIO and with ENOSPC;
-#   power  a save recorded with the bytes it writes and replayed, in a small model of a file
-#          system, to every point where the power could fail. Metadata (creating, truncating,
-#          renaming, linking, removing) reaches the disk in the order it was done, so an fsync of
-#          a directory adds nothing here; a write survives for sure only when an fsync or
-#          fdatasync of its file followed, otherwise it is kept, cut or lost.
+#   power  a save recorded with the bytes it writes and replayed, in two small models of a file
+#          system, to every point where the power could fail. In both, a write survives for sure
+#          only when an fsync or fdatasync of its file followed, otherwise it is kept, cut or lost.
+#          With ordered metadata, names (creating, renaming, linking, removing) and truncations
+#          reach the disk in the order they were done, so an fsync of a directory adds nothing.
+#          With no metadata journal, each directory's entries reach the disk in the order they
+#          were changed but in no fixed order against other directories', until an fsync of that
+#          directory; a directory whose own entry is lost takes all below it. To show that this
+#          model catches a missing fsync, the save is replayed once more without its fsyncs of the
+#          history's folders, and some state must then break.
 #
 # After each, the next run (another save, or the same vyxplugins command) must succeed and leave:
 # every file the version before or the one being written and then the expected final version,
@@ -21,8 +26,8 @@
 #
 #   tests/crash/sweep.py --build build                  all three sweeps
 #   tests/crash/sweep.py --build build --only power     one of them
-import argparse, codecs, collections, copy, json, os, pathlib, re, shutil, subprocess, sys
-import tempfile, types, urllib.parse
+import argparse, codecs, collections, copy, itertools, json, os, pathlib, re, shutil, subprocess
+import sys, tempfile, types, urllib.parse
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 CONF, LOG, HISTORY = "config/plomex.conf", "admin/logs/change.log", "config/history/plomex.conf"
@@ -305,7 +310,9 @@ def injection_sweep(plan, kind):
 class Disk:
     """A root as a crash may leave it. Each name is ("dir", mode), ("link", target) or ("file",
     inode); an inode has a mode, its data at the start and each change since as [offset, bytes,
-    synced], where a truncation, as metadata, is [offset, None, True]."""
+    synced], where a truncation, as metadata, is [offset, None, True]. names is as the calls left
+    it; entries keeps, for a disk with no metadata journal, the names as at the start and each
+    change since as [directory, {path: entry, or None when removed}, synced]."""
 
     def __init__(self, snapshot):
         self.names, self.inodes, self.fds, by_ino = {}, [], {}, {}
@@ -317,6 +324,7 @@ class Disk:
                     by_ino[st.st_ino] = self.new_inode(st.st_mode & 0o7777, read(path))
                 self.names[os.fsencode(path[len(snapshot) + 1:])] = (
                     ("link", os.readlink(path)) if link else ("file", by_ino[st.st_ino]))
+        self.start, self.entries = dict(self.names), []
 
     def new_inode(self, mode, data=b""):
         self.inodes.append({"mode": mode, "data": data, "ops": []})
@@ -332,6 +340,7 @@ class Disk:
             if n in OPENS:  # a descriptor that is not under the root any more
                 self.fds.pop(str(c.ret), None)
             return False
+        before = dict(self.names)
         if n in OPENS:
             created = paths[0] not in self.names
             if created and "O_CREAT" in c.flags:
@@ -339,7 +348,11 @@ class Disk:
             if self.file(paths[0]) is not None and "O_TRUNC" in c.flags:
                 self.inodes[self.file(paths[0])]["ops"].append([0, None, True])
             self.fds[str(c.ret)] = [self.file(paths[0]), 0, "O_APPEND" in c.flags]
-            return created or "O_TRUNC" in c.flags
+            return self.record(before) or "O_TRUNC" in c.flags
+        if n in ("fsync", "fdatasync") and self.names.get(paths[0], ("",))[0] == "dir":
+            for change in self.entries:  # all of that directory's entries, not what is below
+                change[2] = change[2] or change[0] == paths[0]
+            return True
         if n not in PATH_ARGS:  # a call on a descriptor: [inode, position, appending]
             fd = self.fds.get(c.fd()[0])
             if fd is None or fd[0] is None:
@@ -372,16 +385,51 @@ class Disk:
             self.names[paths[0]] = ("dir", int(c.args[-1], 8) & ~UMASK)
         elif n == "symlink":
             self.names[paths[0]] = ("link", unescape(c.args[0][1:-1]))
-        return True
+        return self.record(before)
 
-    def crash_choices(self):
-        """Ways the writes not yet synced may have reached the disk: (what, inode -> how)."""
+    def record(self, before):
+        """Keeps the names a call changed as a change of each directory whose entries it changed
+        (a rename between two directories changes both; a moved directory's own entries, none)."""
+        diff = {p: self.names.get(p) for p in before.keys() | self.names.keys()
+                if before.get(p) != self.names.get(p)}
+        by_dir = collections.defaultdict(dict)
+        for p, entry in diff.items():
+            by_dir[os.path.dirname(min((q for q in diff if under(q, p)), key=len))][p] = entry
+        self.entries += [[d, changes, False] for d, changes in by_dir.items()]
+        return bool(diff)
+
+    def names_kept(self, kept):
+        """The names when, of each directory d's unsynced entry changes, the first kept[d]
+        reached the disk (with kept None, all did, in the order they were made)."""
+        if kept is None:
+            return self.names
+        names, seen = dict(self.start), collections.Counter()
+        for d, changes, synced in self.entries:
+            seen[d] += not synced
+            if synced or seen[d] <= kept[d]:
+                names.update(changes)
+        return {p: entry for p, entry in names.items() if entry and all(
+            (names.get(a) or ("",))[0] == "dir" for a in itertools.accumulate(
+                p.split(b"/")[:-1], lambda a, b: a + b"/" + b))}
+
+    def crash_choices(self, journal):
+        """Ways what was not synced may have reached the disk: (what, inode -> how, directory ->
+        how many of its entry changes). Without a journal, each of those with every mix of each
+        directory's first entry changes."""
         pending = {v: name for name, (kind, v) in sorted(self.names.items(), reverse=True)
                    if kind == "file" and not all(op[2] for op in self.inodes[v]["ops"])}
-        return ([("all kept", {})] + [("all dropped", dict.fromkeys(pending, "drop")),
+        data = ([("all kept", {})] + [("all dropped", dict.fromkeys(pending, "drop")),
                                       ("all cut", dict.fromkeys(pending, "cut"))] * bool(pending)
                 + [(os.fsdecode(name) + " dropped", {ino: "drop"})
                    for ino, name in pending.items()] * (len(pending) > 1))
+        if journal:
+            return [(f"unsynced data {what}", choice, None) for what, choice in data]
+        dirs = collections.Counter(d for d, changes, synced in self.entries if not synced)
+        return [("entries of " + (", ".join(f"{os.fsdecode(d)} {k} of {dirs[d]}" for d, k in
+                                            zip(dirs, ks)) or "none unsynced") +
+                 f", unsynced data {what}", choice, dict(zip(dirs, ks)))
+                for ks in itertools.product(*(range(n + 1) for n in dirs.values()))
+                for what, choice in data]
 
     def contents(self, ino, how):
         """An inode's data after a crash that kept its unsynced bytes, half of them, or none."""
@@ -396,16 +444,17 @@ class Disk:
                 data[offset:None if chunk is None else offset + len(chunk)] = chunk or b""
         return bytes(data)
 
-    def materialise(self, choice, root):
+    def materialise(self, choice, kept, root):
         """Writes to root the files a crash would leave; with no root, says what tells them."""
+        names = self.names_kept(kept)
         data = {v: self.contents(v, choice.get(v, "keep"))
-                for kind, v in self.names.values() if kind == "file"}
+                for kind, v in names.values() if kind == "file"}
         if root is None:
-            return repr((sorted(self.names.items()),
+            return repr((sorted(names.items()),
                          sorted((i, d, self.inodes[i]["mode"]) for i, d in data.items())))
         shutil.rmtree(root, ignore_errors=True)
         top, made = os.fsencode(root), {}
-        for p, (kind, v) in sorted(self.names.items()):  # a directory before what it holds
+        for p, (kind, v) in sorted(names.items()):  # a directory before what it holds
             path = os.path.join(top, p)
             if kind == "dir":
                 os.makedirs(path, exist_ok=True)
@@ -417,31 +466,66 @@ class Disk:
                 made[v] = path
                 with open(path, "wb") as f:
                     f.write(data[v])
-        for p, (kind, v) in self.names.items():  # modes last, as they may forbid writing
+        for p, (kind, v) in names.items():  # modes last, as they may forbid writing
             if kind != "link":
                 os.chmod(os.path.join(top, p), v if kind == "dir" else self.inodes[v]["mode"])
         return root
 
 
 def power_sweep(plan):
+    """Both models' states, and the check that the one with no journal sees a missing fsync."""
     calls = plan.traced(rec := plan.fresh(), "-s", "1000000", "-xx", "-e", TRACE_FILE_CALLS)[1]
-    top, disk, root = os.fsencode(rec), Disk(plan.prepared), os.path.join(plan.scratch, "run")
-    crashes = [("nothing done", copy.deepcopy(disk))]
-    for c in calls:
-        if disk.apply(c, lambda p: p[len(top) + 1:] if under(top, p) else None):
-            crashes.append((c.describe(top, b""), copy.deepcopy(disk)))
-    if files(crashes[-1][1].materialise({}, root + "-model")) != files(rec):
+    top, root = os.fsencode(rec), os.path.join(plan.scratch, "run")
+    rel = lambda p: p[len(top) + 1:] if under(top, p) else None
+
+    def crashes(leave_out=lambda c, disk: False):
+        disk, left_out = Disk(plan.prepared), 0
+        found = [("nothing done", copy.deepcopy(disk))]
+        for c in calls:
+            left_out += (skip := leave_out(c, disk))
+            if not skip and disk.apply(c, rel):
+                found.append((c.describe(top, b""), copy.deepcopy(disk)))
+        return found, left_out
+
+    def states(crashes, journal):
+        seen, results = set(), []
+        for done, (last, state) in enumerate(crashes):
+            finished = done == len(crashes) - 1  # the save had answered: its change must stay
+            for what, choice, kept in state.crash_choices(journal):
+                if (key := (state.materialise(choice, kept, None), finished)) not in seen:
+                    seen.add(key)
+                    state.materialise(choice, kept, root)
+                    results.append((f"after {done} of {len(crashes) - 1} operations (last: "
+                                    f"{last}), {what}", plan.settle(root, True, finished)))
+        return results
+
+    done = crashes()[0]
+    if files(done[-1][1].materialise({}, None, root + "-model")) != files(rec):
         sys.exit("error: the model of the file system does not end where the recorded save did")
-    seen, results = set(), []
-    for done, (last, state) in enumerate(crashes):
-        finished = done == len(crashes) - 1  # the save had answered: its change must stay
-        for what, choice in state.crash_choices():
-            if (key := (state.materialise(choice, None), finished)) not in seen:
-                seen.add(key)
-                state.materialise(choice, root)
-                results.append((f"after {done} of {len(crashes) - 1} operations (last: {last}), "
-                                f"unsynced data {what}", plan.settle(root, True, finished)))
-    return results, f" (built from {len(crashes) - 1} operations)"
+    title, extra = f"power {plan.sc.name}", f" (built from {len(done) - 1} operations)"
+    ordered, unjournaled = states(done, True), states(done, False)
+    sweeps = [(f"{title} (ordered metadata)", ordered, counted(ordered, "states", extra)),
+              (f"{title} (no metadata journal)", unjournaled,
+               counted(unjournaled, "states", extra))]
+    # Without the fsyncs of the history's folders, some state must break, or the model would let
+    # a save that forgets one pass.
+    unsynced, left_out = crashes(lambda c, disk: c.name in ("fsync", "fdatasync") and under(
+        b"config/history", p := rel(c.fd()[1])) and disk.names.get(p, ("",))[0] == "dir")
+    checked = states(unsynced, False) if left_out else []
+    broken = sum(bool(bad) for point, bad in checked)
+    nothing = "the save fsyncs no history folder to leave out"
+    model_passed = not any(bad for point, bad in unjournaled)  # else its failures say enough
+    return sweeps + [(f"{title} (no metadata journal, history fsync left out)", [(
+        "the model with no journal and no fsync of the history's folders", wrong(
+            (left_out and not broken, "no state broken: the model would not catch a missing fsync"),
+            (not left_out and model_passed, nothing)))],
+        f"{broken} of {len(checked)} states broken, as the model must show" + " some" * (
+            not broken) if left_out else "could not be checked: " + nothing)]
+
+
+def counted(results, unit, extra=""):
+    failed = sum(bool(bad) for point, bad in results)
+    return f"{len(results)} {unit}, {len(results) - failed} passed, {failed} failed{extra}"
 
 
 def main():
@@ -461,17 +545,16 @@ def main():
             for kind in [k for k in ("kill", "fault", "power") if args.only in (None, k)
                          and (k == "kill" or sc.name == "save")]:
                 plan = plan or Plan(sc, scratch)
-                results, extra = (power_sweep(plan) if kind == "power" else
-                                  injection_sweep(plan, kind))
-                broken = [f"FAILED {kind} {sc.name}: {point}" + "".join(f"\n    {b}" for b in bad)
-                          for point, bad in results if bad]
-                passed, failed = passed + len(results) - len(broken), failed + len(broken)
-                unit = "states" if kind == "power" else "points"
-                print(f"{kind} {sc.name}: {len(results)} {unit}, {len(results) - len(broken)} "
-                      f"passed, {len(broken)} failed{extra}", flush=True)
-                shown = broken[:5] if kind == "power" else broken  # broken states look much alike
-                report += shown + [f"FAILED {kind} {sc.name}: and {len(broken) - len(shown)} more "
-                                   "broken states"] * (len(shown) < len(broken))
+                for title, results, summary in power_sweep(plan) if kind == "power" else [
+                        (f"{kind} {sc.name}", results, counted(results, "points", extra))
+                        for results, extra in [injection_sweep(plan, kind)]]:
+                    broken = [f"FAILED {title}: {point}" + "".join(f"\n    {b}" for b in bad)
+                              for point, bad in results if bad]
+                    passed, failed = passed + len(results) - len(broken), failed + len(broken)
+                    print(f"{title}: {summary}", flush=True)
+                    shown = broken[:5] if kind == "power" else broken  # broken states look alike
+                    report += shown + [f"FAILED {title}: and {len(broken) - len(shown)} more "
+                                       "broken states"] * (len(shown) < len(broken))
     print("\n".join(report + [f"{passed} passed, {failed} failed"]))
     return 1 if failed else 0
 
