@@ -11,8 +11,6 @@
  *   KELMRIX_HTML_DIR    template directory (default $KELMRIX_ROOT/admin/html)
  *   KELMRIX_LOG_DIR     admin log directory, holding change.log
  *                       (default $KELMRIX_ROOT/admin/logs)
- *   KELMRIX_LOCK_WAIT   seconds a run waits for the run before it (default 10; 0: no wait)
- *   KELMRIX_HISTORY_KEEP versions of a file kept in its history (default 20)
  */
 #ifndef ADMINLIB_H
 #define ADMINLIB_H
@@ -37,23 +35,26 @@ int ADM_Init(void);
  * short body, over 64 KiB, another content type, a bad %-escape, invalid
  * UTF-8 or a control character in a name or value, a cross-site origin)
  * writes an error page and ends the process with status 0, so nothing after
- * it runs. Once the form is read, the run takes its turn among the runs that
- * change the configuration directory (waiting up to KELMRIX_LOCK_WAIT
- * seconds; a run that cannot gets an error page and the same end) and its
- * changes become one transaction, ended by the answer page or at exit.
+ * it runs.
  */
 void post_begin(FILE *in);
 /*
- * Reads the fields of the request's query string (QUERY_STRING, at most
- * 4 KiB, decoded and checked as a posted form is) for get_cgi_var; a bad
- * one gets the refusal page and ends the process with status 0.
+ * The stand-in's own calls (beyond what the pages need of any
+ * administration server) are marked so below: query_begin, set_cgi_var,
+ * request_is_cross_site, add_page_notice and the zrv_ helpers of the
+ * commands.
+ *
+ * Stand-in's own: reads the fields of the request's query string
+ * (QUERY_STRING, at most 4 KiB, decoded and checked as a posted form is)
+ * for get_cgi_var; a bad one gets the refusal page and ends the process
+ * with status 0.
  */
 void query_begin(void);
 /* The submitted value of the field name, or null when the form lacks it. The other arguments are
  * unused. */
 char *get_cgi_var(const char *name, const char *unused1, const char *unused2);
 /*
- * For a program that fills a page's form itself (a command, or a request
+ * Stand-in's own: for a program that fills a page's form itself (a command, or a request
  * whose body is no form): makes value the submitted value of the field name for get_cgi_var, as a posted form
  * would carry it; a later call for the same name replaces it. Returns null,
  * or, for a value no posted form may carry (text that is not UTF-8, a line
@@ -62,7 +63,7 @@ char *get_cgi_var(const char *name, const char *unused1, const char *unused2);
  */
 const char *set_cgi_var(const char *name, const char *value);
 /*
- * Nonzero when the request comes from another site than the one it was sent
+ * Stand-in's own: nonzero when the request comes from another site than the one it was sent
  * to: Sec-Fetch-Site "cross-site" or "same-site", or an Origin (else a
  * Referer) that names another host than Host, the test a posted form
  * passes. A request without these headers (not from a browser) is not.
@@ -94,7 +95,9 @@ int next_html_line(adm_template *t, char *line);
 /*
  * A directive line holds only, blanks aside, "<!-- NAME -->" with NAME made of
  * capitals, digits and "_". Writes an ordinary line, or a directive of the
- * library's own, and returns 0; returns nonzero for any other directive.
+ * library's own (ADMIN_STYLE: the shared style block; ADMIN_NOTICE: the
+ * notices add_page_notice gave), and returns 0; returns nonzero for any
+ * other directive.
  */
 int parse_line(char *line, adm_config *cfg);
 /* Nonzero when the line's directive is exactly name. */
@@ -114,6 +117,15 @@ void js_open_referer(void);
 /* Writes the run's error page: the category in words, the subject and the message. */
 void report_warning(int category, const char *subject, const char *msg);
 /*
+ * Stand-in's own: html (shown as it is; the caller escapes its text) for
+ * the next page the library writes: on an answer page, success or error,
+ * below its message; on a template page where its ADMIN_NOTICE directive
+ * stands. Each call adds to what is shown. A library without this call
+ * leaves it null (it is declared weak), and its pages show only their own
+ * words.
+ */
+void add_page_notice(const char *html) __attribute__((weak));
+/*
  * Reports a failure: an error page within a CGI request, a line on standard
  * error outside one. Returns to its caller.
  */
@@ -122,14 +134,15 @@ void report_error(int category, const char *subject, const char *msg);
 /* ---- Change log, labels, directories -------------------------------------- */
 
 /*
- * Records one change of file (a name in the configuration directory) for
- * change.log in the admin log directory: time, user (REMOTE_USER or "-"),
- * file and the formatted message. The run's records are appended together,
- * in one write, when the run ends (its success or error page, or its exit);
- * a record whose change did not reach its file is marked "(not saved)" after
- * the file name. The version of file that the run replaces is kept in its
- * history. A run that is killed has its records written by the next run
- * that changes the directory. 0, or -1 without a format.
+ * Records one change of file (a name in the configuration directory) in
+ * change.log of the admin log directory: the time in UTC, the user
+ * (REMOTE_USER, or "-"), the file and the formatted message. The stand-in
+ * keeps a run's records and appends them in one synced write when the run
+ * ends (its answer page, or its exit, by an exit handler registered at the
+ * first record), after the files it edits itself; a record whose change
+ * did not reach its file (the file it names is the one that stood there
+ * when the record was made, or its own write failed) is marked
+ * "(not saved)" after the file name. 0, or -1 without a format.
  */
 int log_change(const char *file, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 /* The language of the administration pages, such as "en". */
@@ -224,15 +237,14 @@ int delete_pblock(int selector, const char *id, const char *type, const char *fn
  */
 int delete_pblock_byptr(int selector, const char *id, const char *type, zrv_pblock *handle);
 
-/* ---- Command-line runs of the server-configuration calls -----------------
+/* ---- Command-line runs of the server-configuration calls (stand-in's own) --
  *
  * The calls above read and parse each file once, on a run's first call on
  * it, and change it in memory; no call writes. zrv_write_files writes each
- * changed file once, at the end of the run; a process that ends without
- * calling it has its changes written at exit, before the run's change-log
- * records, a failure reported through report_error. A run that records its
- * changes (log_change) calls zrv_write_files first, so that a record whose
- * change could not be written is marked "(not saved)".
+ * changed file once; a process that ends without calling it has its
+ * changes written at exit, before the run's change-log records (one exit
+ * handler does both, in that order), a failure reported through
+ * report_error.
  */
 
 /*

@@ -3,8 +3,9 @@
 #define QZCFGN_H
 
 #include "qzbase.h"
+#include "qzreplace.h"
 
-#include <cstdio>
+#include <string>
 
 /* One stored line of the file. */
 struct QZcfgnNode {
@@ -13,6 +14,14 @@ struct QZcfgnNode {
     char textAlone;   /* 1: text was allocated on its own; 0: it lies in the file's buffer */
     char nodeAlone;   /* 1: the node was allocated on its own; 0: it lies in the lines' block */
     QZcfgnNode *next; /* the following line, or null */
+};
+
+/* What the last write-back of an object put in place. */
+struct QZcfgnWritten {
+    bool done = false;  /* a new version is in place */
+    bool same = false;  /* holding exactly the bytes the file held when it was loaded */
+    QZfileId id;        /* the new file, to tell later whether it is still what was written */
+    std::string digest; /* QZdigest of its bytes */
 };
 
 /*
@@ -46,12 +55,20 @@ class QZcfgn : public QZbase {
      * Loads file. An open object is closed first, a changed one written back
      * under the mode it was opened in (and nothing is loaded when the error
      * is then nonzero). ReadWrite creates a missing file empty;
-     * ReadOnly stores 42 for it. A path over 255 characters stores 42, and
-     * so does a file that opens but cannot be read whole: the object stays
-     * closed rather than hold part of the file.
-     * Returns the object: test Error().
+     * ReadOnly stores 42 for it. The file is opened as qzfile.h says (a
+     * folder below the server root that is a link, a FIFO or a folder in
+     * the file's place, a link the owner may not make refuse it), and one
+     * over QZmaxConfigBytes is refused. A path over 255 characters stores
+     * 42, and so does a file that opens but cannot be read whole: the
+     * object stays closed rather than hold part of the file. Cause() says
+     * why. Returns the object: test Error().
      */
     QZcfgn &Open(const char *file, Filemode mode);
+    /*
+     * Loads text (size bytes) as the content of a file, ReadOnly and with no
+     * path, for reading a version kept elsewhere. Returns the object.
+     */
+    QZcfgn &OpenText(const char *text, size_t size);
     /*
      * An absolute file is opened as it is; otherwise each directory of list
      * (ended by a null entry) is tried in order, the first file that opens
@@ -67,12 +84,20 @@ class QZcfgn : public QZbase {
     QZcfgn &Close();
     /*
      * The parser, run by Open on the open file: 1, or 0 with error 5 (memory)
-     * or 42 (a read failed; nothing is kept), and 0 with no error when no
-     * file is open. A NUL byte ends the stored text of its
-     * line; the rest of that line up to the newline is dropped. The texts
-     * stay in one buffer of the file's size and the nodes in one block.
+     * or 42 (a read failed, or the file is over the bound; nothing is kept),
+     * and 0 with no error when no file is open. A NUL byte ends the stored
+     * text of its line; the rest of that line up to the newline is dropped.
+     * The texts stay in one buffer of the file's size and the nodes in one
+     * block.
      */
     int Init();
+
+    /* Why the last open or write-back failed, in words naming the file; "" when none did. */
+    const char *Cause() const { return cause.c_str(); }
+    /* The file as the last Open loaded it (size -1 before any). */
+    const QZfileId &LoadedId() const { return loadedId; }
+    /* What the last write-back put in place. */
+    const QZcfgnWritten &Written() const { return written; }
 
     /* Lookups; each needs the object open, in either mode. */
 
@@ -121,13 +146,13 @@ class QZcfgn : public QZbase {
     /* Appends a header "[section]" at the end: 1, or 0. No checks. */
     int PutSection(const char *section);
     /*
-     * Writes every line back through PR_ReplaceFile: the path always holds a
+     * Writes every line back through QZreplaceAt: the path always holds a
      * whole version, the previous one is kept as "<path>.backup", and the
      * new file keeps the old one's owner (where allowed) and permissions.
      * 1, or 0 with 42 (file not made or not put in place, path over 248
-     * characters) or 47 (a line not written); on failure the file at the
-     * path is left as it was. A ReadOnly or closed object writes nothing
-     * and returns 0.
+     * characters) or 47 (a line not written), Cause() saying why; on
+     * failure the file at the path is left as it was. A ReadOnly or closed
+     * object writes nothing and returns 0.
      */
     int Flush();
     /*
@@ -147,6 +172,8 @@ class QZcfgn : public QZbase {
     void FreeLines();
     /* Opens file in the current mode and loads it: true when opened; stores no 42 itself. */
     bool Load(const char *file);
+    /* Parses size bytes at data, which become the object's buffer: 1, or 0 with error 5. */
+    int Parse(char *data, size_t size);
     /* Records mode for the next load, closing (and writing back) an open object first. */
     bool SetModeClosing(Filemode newMode);
     /* Writes every line of the QZcfgn at self to fd, for PR_ReplaceFile: 0, or -1. */
@@ -154,7 +181,7 @@ class QZcfgn : public QZbase {
     /* The node after which Find starts, or null without a sentinel. */
     QZcfgnNode *First() const { return head != nullptr ? head->next : nullptr; }
 
-    FILE *fp; /* open only inside Open */
+    int fd; /* open only inside Open */
     Filemode mode;
     char path[256];
     int dirty;
@@ -163,6 +190,11 @@ class QZcfgn : public QZbase {
     QZcfgnNode *head;  /* sentinel; the file's lines follow it */
     char *buffer;      /* the file as read, holding the texts of its lines */
     QZcfgnNode *block; /* the nodes of the lines read */
+    int pristine;      /* the lines as stored, each with a newline, are the bytes read */
+    int reshaped;      /* a change since the load altered the bytes to be written */
+    std::string cause;
+    QZfileId loadedId;
+    QZcfgnWritten written;
 };
 
 #endif

@@ -29,11 +29,26 @@ class QZlockfile {
      */
     static int ParseRecord(const char *text, char *host, size_t host_size, long &pid);
 
+    /*
+     * For a handler of the signals that ask the process to end: whether this
+     * process is taking or holding a lock file. While it is, the handler
+     * hands the signal to DeferSignal, and the lock object raises it again
+     * once its file is gone, so that a process told to stop never leaves a
+     * lock file behind. All three are safe to call from a signal handler.
+     */
+    static bool Holding();
+    static void DeferSignal(int sig);
+    /* Removes the lock file this process holds, for a handler that ends the process at once. */
+    static void RemoveHeld();
+
   private:
     QZlockfile(const QZlockfile &) = delete;
+    void Release();
+
     QZlockfile &operator=(const QZlockfile &) = delete;
 
     int locked;
+    bool holding; /* this object counts in Holding() */
     char path[512];
     QZPRFile *file;
 };

@@ -16,7 +16,6 @@ if [ -f "$here/../server/lighttpd.conf.in" ]; then
   programs=$build/bin
   pages_file=$build/pages
   endpoints_file=$build/endpoints
-  settings_file=$build/html/settings.tsv
   default_root=$repo/demo
   source_name=build
 else
@@ -27,7 +26,6 @@ else
   programs=$prefix/libexec/plomex
   pages_file=$prefix/share/plomex/pages
   endpoints_file=$prefix/share/plomex/endpoints
-  settings_file=$prefix/share/plomex/html/settings.tsv
   default_root=
   source_name=installation
   # An installation has no build directory to choose: no --build.
@@ -52,9 +50,8 @@ The root keeps config/plomex.conf (made from the sample plomex.conf only
 when absent), admin/html (the page templates), admin/logs (change.log),
 admin/auth (the login: htpasswd, and the first password) and admin/run (the
 generated lighttpd.conf).
-The page programs, their templates and the settings file the pages name
-settings by (settings.tsv) are refreshed from the $source_name on every
-start; every page of its list is served at /admin/<page>, and so is every
+The page programs and their templates are refreshed from the $source_name
+on every start; every page of its list is served at /admin/<page>, and so is every
 program of its list of endpoints (the settings as JSON, without a template).
 Exit status 3 means the port is already in use; nothing is written then.
 EOF
@@ -70,7 +67,7 @@ while [ $# -gt 0 ]; do
     --build)
       [ -n "$build" ] || { echo "error: unknown option: $1 (see --help)" >&2; exit 2; }
       build=${2:?--build needs a directory}
-      programs=$build/bin pages_file=$build/pages endpoints_file=$build/endpoints settings_file=$build/html/settings.tsv
+      programs=$build/bin pages_file=$build/pages endpoints_file=$build/endpoints
       shift 2 ;;
     --quiet) quiet=1; shift ;;
     -h | --help) usage; exit 0 ;;
@@ -101,7 +98,6 @@ endpoints=()
 for endpoint in "${endpoints[@]}"; do
   [ -x "$programs/$endpoint" ] || die "$programs/$endpoint is missing: build first (cmake --build build)"
 done
-[ -f "$settings_file" ] || die "$settings_file is missing: build first (cmake --build build)"
 
 # The root goes into lighttpd's configuration as quoted strings.
 case $root in *'"'* | *'\'* | *$'\n'*) die "--root must not hold quotes, backslashes or line breaks" ;; esac
@@ -139,13 +135,11 @@ if [ "$(id -u)" -eq 0 ] && [ "$owner_uid" -ne 0 ]; then
   command -v setpriv >/dev/null || die "setpriv is needed to serve $root as its owner (apt-get install util-linux)"
   owner_gid=$(stat -c %g "$root")
   stage=$(mktemp -d /tmp/plomex-serve.XXXXXX)
-  mkdir -p "$stage/scripts" "$stage/server/sample" "$stage/templates" "$stage/build/bin" \
-    "$stage/build/html"
+  mkdir -p "$stage/scripts" "$stage/server/sample" "$stage/templates" "$stage/build/bin"
   cp "${BASH_SOURCE[0]}" "$stage/scripts/serve.sh"
   cp "$server_dir/lighttpd.conf.in" "$stage/server/"
   cp "$sample" "$stage/server/sample/plomex.conf"
   printf '%s\n' "${pages[@]}" >"$stage/build/pages"
-  cp "$settings_file" "$stage/build/html/"
   for page in "${pages[@]}"; do
     cp "$templates/$page.html" "$stage/templates/"
     cp "$programs/$page" "$stage/build/bin/"
@@ -211,7 +205,8 @@ done
 for endpoint in "${endpoints[@]}"; do
   install -m 755 "$programs/$endpoint" "$root/admin/cgi-bin/$endpoint"
 done
-install -m 644 "$settings_file" "$root/admin/html/settings.tsv"
+# Left by earlier versions, which read the settings' labels from it.
+rm -f "$root/admin/html/settings.tsv"
 
 # The login: a random password made on the first start.  lighttpd reads only
 # the salted SHA-512 hash in htpasswd; the password itself is kept for the

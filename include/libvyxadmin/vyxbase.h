@@ -6,6 +6,7 @@
 #include "qzcfgn.h"
 
 #include <fstream>
+#include <string>
 
 /*
  * What every page shares: its configuration file, opened and closed on
@@ -56,10 +57,30 @@ class VYXbase : public QZbase {
      * leaves no error pending.
      */
     void StoreError(const int category, const int code, const char *subject, const char *message);
-    /* Hands the stored error to report_warning. */
+    /*
+     * Hands the stored error to report_warning; before it, for an error
+     * about a file, the page's notice of its cause and of what to check
+     * (add_page_notice, where the library has it).
+     */
     void ReportError();
     /* Writes the message for code into buffer (at least 101 bytes). */
     void GetErrMsg(int code, char *buffer);
+
+    /*
+     * Begins the run's save transaction (vyxsave_txn.h) in the folder of the
+     * configuration file: the run lock, and what a run cut short owes the
+     * change log handed to log_change. A run that cannot take its turn
+     * stores category 0, code 42, with "Configuration file is locked. Please
+     * try again later." (another save keeps the run lock) or "open failed"
+     * (the run lock is unusable), and false is returned.
+     */
+    bool BeginSave();
+    /* The folder of the configuration file (configFilePath up to its last "/"). */
+    std::string ConfigDir() const;
+    /* The label of a setting's key on this page (as its form shows it), or null. */
+    const char *SettingLabel(const char *key) const {
+        return settingLabel != nullptr ? settingLabel(key) : nullptr;
+    }
 
     int ChangeCount() const { return changeCount; }
     int ErrorCategory() const { return errorCategory; }
@@ -67,6 +88,13 @@ class VYXbase : public QZbase {
     const char *ErrorMessage() const { return errorMessage; }
 
   protected:
+    /*
+     * StoreError with category 0 and configFileName as the subject, keeping
+     * cause (why it happened, "" when unknown) for ReportError when this is
+     * the run's first error.
+     */
+    void StoreFileError(int code, const char *message, const std::string &cause);
+
     std::ofstream logFile;
     int changeCount;
     QZcfgn configFile;
@@ -77,6 +105,8 @@ class VYXbase : public QZbase {
     int errorCategory;
     char errorSubject[201];
     char errorMessage[201];
+    std::string errorCause;                          /* why the stored error happened, or "" */
+    const char *(*settingLabel)(const char *key);   /* the page's labels, set by a page class */
 };
 
 /*

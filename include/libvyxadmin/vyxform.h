@@ -63,9 +63,18 @@ class VYXform : public VYXbase {
      * Writes each item whose two values differ, under the lock file, records
      * it in the change log and counts it; the file is rewritten once, at the
      * end. A lock held elsewhere stores category 0 code 42 "Configuration
-     * file is locked. Please try again later.".
+     * file is locked. Please try again later.". When any item differs, this
+     * is a save transaction (BeginSave): before the file is opened for
+     * writing the run takes its turn; the version it replaces is reserved in
+     * the history (a version that cannot be kept stores category 0, code 42,
+     * "open failed" with the cause, before any value is set); each record is
+     * noted beside log_change; after the write-back the version is kept with
+     * the settings that changed, and the page's notice tells the story
+     * (add_page_notice).
      */
     void WriteValuesToConfigFile();
+    /* Whether any item's submitted value differs from the one it was shown with. */
+    bool AnyItemChanged() const;
 
   protected:
     VYXformItem items[MaxItems];

@@ -47,14 +47,12 @@ struct SettingChange {
 };
 
 /*
- * The settings whose values differ between the configuration files at
- * before_path and after_path, read as the configuration file class reads
- * them (the first of a repeated section or key counts): in the order of the
- * after file, then the ones it no longer has. A file that cannot be read
- * counts as empty; false when neither can be read.
+ * The settings whose values differ between two versions of a configuration
+ * file, before and after (their whole text), read as the configuration file
+ * class reads them (the first of a repeated section or key counts): in the
+ * order of the after version, then the ones it no longer has.
  */
-bool SettingChanges(const std::string &before_path, const std::string &after_path,
-                    std::vector<SettingChange> &changes);
+std::vector<SettingChange> SettingChanges(const std::string &before, const std::string &after);
 
 } /* namespace vyxsave */
 

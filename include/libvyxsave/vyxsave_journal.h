@@ -1,19 +1,23 @@
 /*
- * The journal of the run in progress: <configuration directory>/history/
- * pending-<L>, where L is the change log's size when the run made it. Made
- * before the run reserves or replaces anything and removed once the run has
- * recorded its changes, so a journal that is still there tells the next run
- * that a run was killed, and exactly where in the change log that run's
- * records belong: L is in the journal's name, which lasts across a crash
- * as the names the run made after it do. The journal's lines (who ran, each
- * record as it was made) are written as the run goes and not synced: after
- * a kill they are all there; after a power cut they help where they
- * survived.
+ * The journal of the run in progress, in the history folder of the file
+ * the run changes, beside the place the run reserves for the version it is
+ * about to replace, so that one sync of that folder makes them all last:
+ *   "run"      a symbolic link whose text is the run's head (where in the
+ *              change log its records begin, the version it reserved, what
+ *              replaces it and who runs): a link's text lasts with its name,
+ *              where a file's bytes would need a sync of their own;
+ *   "journal"  a file of the records as the run makes them, and what an
+ *              earlier run cut short owes, written as the run goes and not
+ *              synced: after a kill they are all there, after a power cut
+ *              they help where they survived.
+ * Both are removed when the run ends; a "run" still there tells the next
+ * run that a run was cut short. Looking for it costs one call.
  */
 #ifndef VYXSAVE_JOURNAL_H
 #define VYXSAVE_JOURNAL_H
 
-#include "vyxsave_places.h"
+#include "qzfile.h"
+#include "vyxsave_recover.h"
 
 #include <string>
 #include <sys/types.h>
@@ -21,29 +25,28 @@
 
 namespace vyxsave {
 
-struct JournalRecord {
-    std::string file;
-    std::string through; /* "save", "restore", or "" for a change that keeps no versions */
-    std::string stamp;
-    std::string message;
-};
+extern const char kRunName[], kJournalName[];
 
 struct Journal {
-    std::string path;
-    off_t logAt = 0;  /* where the run's records begin in the change log */
-    std::string user; /* "" when that line did not survive */
-    std::vector<JournalRecord> records;
+    off_t logAt = 0;     /* the change log's size when the run began: its records follow */
+    long seq = 0;        /* the version it reserved; 0 for none */
+    std::string through; /* "save" or "restore" */
+    std::string user;
+    std::vector<std::string> records; /* "" when the journal's lines did not survive */
+    std::vector<Owed> owed;           /* what an earlier run cut short owes, until it is written */
 };
 
-/* The journal of a run whose records begin at log_at. */
-std::string JournalPath(const Places &p, off_t log_at);
+/* Puts j's head in place in dir ("run"), replacing one there: false when it cannot. */
+bool WriteHead(const QZfolder &dir, const Journal &j);
+/* The journal file's lines: what is owed, then one line a record. */
+std::string JournalOwed(const Owed &o);
+std::string JournalRecord(const std::string &message);
 
-/* The journals left in the configuration directory, read as far as their lines survived. */
-std::vector<Journal> LeftJournals(const Places &p);
+/* The journal left in dir, as far as it survived: false when there is none ("run" is missing). */
+bool ReadJournal(const QZfolder &dir, Journal &j);
 
-/* The journal's first line and one line for a record, as the run appends them. */
-std::string JournalHead(const std::string &user);
-std::string JournalLine(const JournalRecord &r);
+/* Removes the journal of dir, records first, so that a head is never left without cause. */
+void RemoveJournal(const QZfolder &dir);
 
 } /* namespace vyxsave */
 

@@ -1,10 +1,10 @@
 /*
- * The administration server's change log, change.log: one record a line,
+ * Reading the administration server's change log, change.log, which the
+ * administration library writes (log_change): one record a line,
  *   [06/Dec/2026:18:49:51 +0000] admin plomex.conf: QZ-max-records set to 800
- * with a mark after the file name where the record is not a plain account of
- * a change that reached its file: " (not saved)", " (recovered)" (written by
- * the run after a crash, for a change the crashed run made live) or
- * " (changed outside the pages)". Records are written and read here only.
+ * with " (not saved)" after the file name when the record's change did not
+ * reach its file. Logs of earlier versions also carry " (recovered)" or
+ * " (changed outside the pages)" there. And the times the pages show.
  */
 #ifndef VYXSAVE_LOG_H
 #define VYXSAVE_LOG_H
@@ -27,7 +27,10 @@ struct LogRecord {
     std::string message;
 };
 
-/* The time as records carry it, in local time: "06/Dec/2026:18:49:51 +0000"; "-" on failure. */
+/*
+ * The time as records and descriptions carry it, in UTC (no time zone file
+ * is read on the way): "06/Dec/2026:18:49:51 +0000"; "-" on failure.
+ */
 std::string LogStamp(time_t t);
 /*
  * The time as every page shows it: ISO 8601 in local time with its zone,
@@ -47,8 +50,6 @@ std::string NoControls(const std::string &s);
 
 /* A mark as a record carries it after the file name: " (not saved)"; "" for None. */
 const char *MarkText(Mark m);
-/* The record's line, newline included; controls in its parts are replaced, so it is one line. */
-std::string FormatRecord(const LogRecord &r);
 
 /* Whether line (without its newline) is a record of file; its parts into r when it is. */
 bool ParseRecordOf(const std::string &line, const std::string &file, LogRecord &r);
@@ -57,12 +58,10 @@ bool ParseRecordOf(const std::string &line, const std::string &file, LogRecord &
 off_t LogSize(const std::string &path);
 
 /*
- * Appends text (whole lines) to the log at path in one write, after a
- * newline when the log's last line was left unfinished, and syncs it to
- * disk; the log's directory is made when missing. False with why set when
- * it could not be written or synced.
+ * The whole lines the log at path holds from offset at on, reading at most
+ * max bytes of them: the records a run made after it took its offset.
  */
-bool AppendDurably(const std::string &path, const std::string &text, std::string &why);
+std::vector<std::string> LogLinesFrom(const std::string &path, off_t at, size_t max);
 
 /* The longest line taken for a record; a longer one (a crash's unfinished tail, say) is not. */
 const size_t kMaxRecordBytes = 16 << 10;

@@ -15,7 +15,7 @@ namespace vyxsave {
 /*
  * The directories of a server root, each ending in exactly one "/", or ""
  * when neither its variable nor KELMRIX_ROOT is set:
- *   root    KELMRIX_ROOT
+ *   root    KELMRIX_ROOT (read by the core library, QZserverRoot)
  *   conf    KELMRIX_CONF_DIR, else $KELMRIX_ROOT/config
  *   commit  KELMRIX_COMMIT_DIR, else the configuration directory
  *   html    KELMRIX_HTML_DIR, else $KELMRIX_ROOT/admin/html
@@ -30,6 +30,8 @@ struct Places {
     std::string Conf(const std::string &name) const;
 };
 Places ServerPlaces();
+/* The same, with conf (ending in "/") as the configuration directory: the one a page was given. */
+Places PlacesFor(const std::string &conf);
 
 /* Seconds a run waits for the run before it: KELMRIX_LOCK_WAIT, whole seconds up to 3600, else 10.
  */

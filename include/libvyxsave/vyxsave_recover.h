@@ -1,18 +1,18 @@
 /*
- * Completing what a killed run left, at the start of the next run that
- * takes the run lock (never on a page view). After it:
- *   - no temporary file of a replace is left (a backup's temporary file
- *     that holds the only copy of a version becomes the backup);
+ * Finishing, at the start of the next run that takes the run lock (never
+ * on a page view), what a run cut short left. It costs one look for the
+ * journal when there is none. After it:
+ *   - no new version of a replace is left beside the file, and a replaced
+ *     version on its way to the backup has become the backup;
  *   - every reservation of the history is settled: given up when its file
- *     was never replaced, else kept as a version with a description;
- *   - every change the killed run made live has a change-log record at the
- *     end of the log: its own record when the journal kept it and the log
- *     lacks it, marked "(recovered)"; a setting that differs from the kept
- *     version and that no record of the killed run explains is recorded as
- *     "(changed outside the pages)", or as "(recovered)" by "-" when the
- *     journal's lines did not survive;
- *   - the journal is gone, and versions kept under the earlier time-named
- *     scheme are renamed to sequence numbers.
+ *     was never replaced, else kept as a version with a description that
+ *     says which settings the change made live;
+ *   - the change-log records the cut run owes are known: its own records
+ *     that the log lacks after the journal's offset, marked as recovered,
+ *     and each setting it made live that no record of it explains, marked
+ *     as changed outside the pages (or as recovered when the journal's
+ *     lines did not survive). The mark goes with the file's name, as the
+ *     change log shows it: "plomex.conf (recovered)".
  * Nothing here deletes the only copy of a version.
  */
 #ifndef VYXSAVE_RECOVER_H
@@ -20,10 +20,23 @@
 
 #include "vyxsave_places.h"
 
+#include <string>
+#include <vector>
+
 namespace vyxsave {
 
+/* A change-log record owed: the file's name with its mark, and the message. */
+struct Owed {
+    std::string file, message;
+};
+
+struct Recovered {
+    bool journal = false;   /* a journal was left: the caller makes it its own */
+    std::vector<Owed> owed; /* for log_change */
+};
+
 /* Call only under the run lock. */
-void Recover(const Places &p);
+void Recover(const Places &p, const std::string &file, Recovered &out);
 
 } /* namespace vyxsave */
 

@@ -3,9 +3,15 @@
  * stands, then each kept version as it was while it was current, newest
  * first. A kept version's description tells of the change that replaced
  * it, so the change that made a state current is told by the description of
- * the state before it; the digest that description carries of what the
- * change made tells whether the state is still what that change left, or
- * was changed outside the pages since.
+ * the state before it. That description names the file the change made
+ * (its inode, size and modification time, and a digest of its bytes), which
+ * tells whether the state is still what the change left or was changed
+ * outside the pages since, and the settings the change altered. So a page
+ * of states costs a look at each state's file and a read of each
+ * description; the bytes of a state are read only to compare or restore it,
+ * or once, for a state whose description lacks what the page shows
+ * (descriptions of earlier versions, a change outside the pages): what is
+ * worked out then is kept in the description for the next reader.
  */
 #ifndef VYXSAVE_STATES_H
 #define VYXSAVE_STATES_H
@@ -28,9 +34,8 @@ enum class Maker {
 };
 
 struct State {
-    long seq = 0;        /* its kept version's number; 0 for the file as it stands */
-    bool readable = false; /* false when its bytes could not be read (content is then "") */
-    std::string content;
+    long seq = 0;          /* its kept version's number; 0 for the file as it stands */
+    bool readable = false; /* false when it is not a regular file within QZmaxConfigBytes */
     Maker maker = Maker::BeforeHistory;
     time_t when = 0;     /* when it became current: the change's stamp, else the file's mtime; 0 unknown */
     std::string user;    /* who made it, for Page */
@@ -48,16 +53,23 @@ bool ParseStateId(const std::string &text, long &seq);
 
 /*
  * The states of file, newest first (the file as it stands first): skip of
- * them left out, at most count given, each with its bytes (at most
- * kMaxVersionBytes). total, when given, gets how many there are: one more
- * than the kept versions. The first state is there even when the file
- * cannot be read (readable false): its kept versions still can be.
+ * them left out, at most count given. total, when given, gets how many
+ * there are: one more than the kept versions. The first state is there even
+ * when the file cannot be read (readable false): its kept versions still
+ * can be.
  */
 std::vector<State> ListStates(const Places &p, const std::string &file, size_t skip, size_t count,
                               size_t *total = nullptr);
 
 /* The state seq of file (0: as it stands), as ListStates tells it; false when it is not kept. */
 bool FindState(const Places &p, const std::string &file, long seq, State &state);
+
+/*
+ * The bytes of state seq (0: the file as it stands), at most QZmaxConfigBytes:
+ * false with why set when they cannot be read.
+ */
+bool StateContent(const Places &p, const std::string &file, long seq, std::string &content,
+                  std::string &why);
 
 /*
  * The state in words for a change-log record or a choice: "the version saved

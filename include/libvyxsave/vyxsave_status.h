@@ -56,16 +56,14 @@ struct LockInfo {
  */
 LockInfo ReadLock(const Places &p, const std::string &name);
 
-/* The lock files ("*.lock") present in the configuration directory. */
-std::vector<LockInfo> PresentLocks(const Places &p);
-
 enum class RemoveResult { Removed, NotStale, Failed };
 
 /*
- * Removes the lock file name when it is stale, as a change of the run's
- * transaction (begun when none is), with its record.
+ * Removes the lock file name when it is stale; record gets the change-log
+ * message of the removal, for the caller to hand to the change log. Call
+ * it within the run's transaction, so that no save takes the lock meanwhile.
  */
-RemoveResult RemoveStaleLock(const Places &p, const std::string &name);
+RemoveResult RemoveStaleLock(const Places &p, const std::string &name, std::string &record);
 
 } /* namespace vyxsave */
 

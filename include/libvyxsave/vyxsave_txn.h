@@ -1,31 +1,39 @@
 /*
- * The transaction of a run that changes configuration files: a save of a
- * page, a restore, a lock removal, a plug-in registration. In the order it
- * happens:
+ * The transaction of a run that changes the configuration directory: a save
+ * of a page or a command, a restore, a lock removal, a plug-in
+ * registration. Our code drives it around the calls of the form framework
+ * and the administration library; in the order it happens:
  *
  *   Begin    takes the run lock (runs that change the configuration
- *            directory take turns), completes what a killed run left
- *            (vyxsave_recover.h), and holds SIGTERM, SIGINT and SIGHUP back
- *            until the end, so that no writer is stopped half way.
- *   Record   each change as it is made. The first record of a file whose
- *            versions are kept remembers the file as it stands and reserves
- *            its place in the history (a hard link), before the caller
- *            replaces the file; the records also go to the run's journal.
- *   (the caller replaces its files: QZcfgn's write-back, a restore)
- *   Commit   appends the records to the change log in one write and syncs
- *            it (each marked "(not saved)" when its change did not reach
- *            its file), turns each reservation of a replaced file into a
- *            kept version, prunes the history, removes the journal, and
- *            lets the held signals through.
+ *            directory take turns), finishes what a run cut short left
+ *            (vyxsave_recover.h), and bounds the run: it ends itself once it
+ *            has held the run lock for KELMRIX_LOCK_WAIT + kRunMarginSeconds,
+ *            and a signal that asks it to end while it holds a lock file
+ *            ends it as soon as the file is gone.
+ *   Reserve  before the caller replaces a file whose versions are kept: a
+ *            second name of the file as it stands, in its history, and the
+ *            run's journal beside it; the folder is synced, so both last
+ *            before the file is replaced.
+ *   Note     each record the caller hands to the change log (log_change).
+ *   (the caller replaces the file: QZcfgn's write-back, or a restore)
+ *   Commit   the reservation becomes a kept version described by what the
+ *            caller says it wrote (the file it made, the settings it
+ *            changed), or is given up; the history is pruned.
+ *   End      when the process ends, after the administration library has
+ *            written the run's records (at its answer page, or its own exit
+ *            handler, which it registers after Begin's): the journal goes.
  *
- * A run killed anywhere leaves the journal, the reservation and the new
+ * A run cut short anywhere leaves the journal, the reservation and the new
  * file or the old one; the next run's Begin finishes from them. One
  * transaction per process; its calls are not thread-safe.
  */
 #ifndef VYXSAVE_TXN_H
 #define VYXSAVE_TXN_H
 
+#include "qzreplace.h"
 #include "vyxsave_diff.h"
+#include "vyxsave_places.h"
+#include "vyxsave_recover.h"
 
 #include <string>
 #include <vector>
@@ -34,6 +42,9 @@ namespace vyxsave {
 
 /* The file of the configuration directory whose flock is the run lock; it is never deleted. */
 extern const char kRunLockName[];
+
+/* How long past KELMRIX_LOCK_WAIT a run may hold the run lock before it ends itself. */
+const long kRunMarginSeconds = 10;
 
 enum class BeginResult {
     Taken,       /* this process holds the run lock (also when it already did) */
@@ -44,38 +55,46 @@ enum class BeginResult {
 };
 
 /*
- * Begins the run's transaction (see above). For Busy and Unusable, why
- * names the file and what to do, and nothing was read or written; a caller
- * should then end the run with that answer. For Unavailable the run goes
- * on as an ordinary one: its saves then meet the same unwritable
- * directory and answer for it. Commit is called at exit if nobody did.
+ * Begins the run's transaction for changes to file (a name in p.conf), as
+ * told above. owed gets the change-log records a run cut short owes (its
+ * records that never reached the log, and the settings it made live
+ * without one): the caller hands each to log_change, its file name (with
+ * the record's mark) and its message. For Busy and
+ * Unusable, why names the file and what to do, and nothing was read or
+ * written. For Unavailable the run goes on as an ordinary one. When a
+ * transaction is open already, Taken and nothing more.
  */
-BeginResult Begin(std::string &why);
+BeginResult Begin(const Places &p, const std::string &file, std::vector<Owed> &owed,
+                  std::string &why);
 
 /* Whether a transaction is open in this process. */
 bool InTransaction();
 
-/* How the changed file is kept. */
-enum class Keep {
-    Versions, /* its replaced versions are kept in the history (plomex.conf) */
-    Text,     /* the caller writes it and says when that failed (init.conf, obj.conf) */
+/*
+ * Reserves the history's place for the version of the transaction's file
+ * that the run is about to replace; loaded is that file as the caller read
+ * it, through names what replaces it ("save", "restore"). True when
+ * reserved, or when the history keeps nothing (KELMRIX_HISTORY_KEEP 0).
+ * False with why set when the version cannot be kept (the history folder
+ * or the journal cannot be made, the file cannot be linked or copied
+ * there, or it is no longer the file that was read): then the caller
+ * should change nothing.
+ */
+bool Reserve(const QZfileId &loaded, const char *through, std::string &why);
+
+/* Notes a record the run handed to the change log. */
+void Note(const std::string &message);
+
+/* What the caller's write-back of the transaction's file did. */
+struct Written {
+    bool replaced = false; /* a new version is in place */
+    bool same = false;     /* ... holding the very bytes it replaced */
+    QZfileId made;         /* the new file */
+    std::string digest;    /* its QZdigest */
+    std::vector<SettingChange> changes; /* the settings it changed, old and new */
 };
 
-/*
- * Records a change of file (a name in the configuration directory, or an
- * absolute path) with message, stamped now. through names what made it
- * ("save", "restore"). Outside a transaction, begins one first (a
- * command-line caller's records); where the run lock cannot be taken the
- * records are still written, without it, and standard error says so.
- */
-void Record(const std::string &file, const std::string &message, Keep keep,
-            const char *through = "save");
-/* Records a change the caller made itself, such as a lock removal: done tells whether it did. */
-void RecordDone(const std::string &file, bool done, const std::string &message);
-/* The caller's write of its Text files failed: their records are marked "(not saved)". */
-void NoteTextWriteFailed();
-
-/* What the run did to one file whose versions are kept. */
+/* What the run did to its file. */
 struct FileOutcome {
     std::string file;
     bool replaced = false;              /* a new version is in place */
@@ -85,31 +104,13 @@ struct FileOutcome {
     std::string notKept;                /* why it is not in the history, when replaced */
 };
 
-struct CommitResult {
-    std::vector<FileOutcome> files;
-    std::string logProblem; /* "" when the records were written and synced */
-};
+/* Settles the reservation by what the caller wrote (see above). */
+FileOutcome Commit(const Written &w);
+/* What this run's Commit said, for a caller that did not make it; null before one. */
+const FileOutcome *Committed();
 
-/*
- * Ends the run's transaction (see above). Without one, an empty result.
- * Records that cannot be written go to standard error and stay in the
- * journal, with the reservations of the replaced files: the next run that
- * takes the run lock writes them (marked "(recovered)") and names the
- * versions.
- */
-CommitResult Commit();
-
-enum class RestoreResult { Done, NoSuchVersion, Failed };
-
-/*
- * Puts kept version seq of file back in its place, as a change of this
- * run's transaction (begun when none is): the current version is kept as a
- * save keeps it, the backup made, and one record names the version. The
- * caller holds the file's lock file. The record names the version in words
- * ("restored the version saved by admin at …"). Failed leaves the file as it was, with
- * why set.
- */
-RestoreResult Restore(const std::string &file, long seq, std::string &why);
+/* Ends the transaction (see above); called at exit, and harmless when none is open. */
+void End();
 
 } /* namespace vyxsave */
 

@@ -1,8 +1,9 @@
 /* One INI-like configuration file held in memory: reading, lookups, changes and write-back. */
 #include "qzcfgn.h"
 
+#include "qzdigest.h"
+#include "qzfile.h"
 #include "qzfname.h"
-#include "qzpr.h"
 #include "qzstr.h"
 
 #include <cerrno>
@@ -104,26 +105,31 @@ static char *NormaliseInPlace(char *p, char *stop, char &type) {
 }
 
 /*
- * The whole of the file under fp in one buffer with a byte to spare after
- * it, or null: when memory ran out, or with unreadable set when a read
- * failed. It is read past the stream's own buffer, straight into place: the
- * stream has read nothing yet.
+ * The whole of the file open at fd in one buffer with a byte to spare after
+ * it, or null: when memory ran out (error 5), or with why set when a read
+ * failed or the file holds more than QZmaxConfigBytes (error 42).
  */
-static char *ReadWhole(FILE *fp, size_t &size, bool &unreadable) {
-    const int fd = fileno(fp);
+static char *ReadWhole(int fd, off_t known, const char *path, size_t &size, std::string &why,
+                       uint16_t &code) {
     struct stat st;
-    size_t cap = fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
-    char *data = static_cast<char *>(malloc(cap + 1));
+    if (known < 0 && fstat(fd, &st) == 0)
+        known = st.st_size;
+    size_t cap = known > 0 ? static_cast<size_t>(known) : 0;
     size = 0;
-    unreadable = false;
+    code = 42;
+    if (cap > QZmaxConfigBytes) {
+        why = std::string(path) + " is larger than " + QZsizeWords(QZmaxConfigBytes);
+        return nullptr;
+    }
+    char *data = static_cast<char *>(malloc(cap + 1));
     while (data != nullptr) {
         ssize_t n = read(fd, data + size, cap - size);
         if (n < 0 && errno == EINTR)
             continue;
         /* Half a file taken for the whole would be written back cut short. */
         if (n < 0) {
+            why = std::string(path) + ": " + strerror(errno);
             free(data);
-            unreadable = true;
             return nullptr;
         }
         if (n == 0 && size < cap)
@@ -131,13 +137,19 @@ static char *ReadWhole(FILE *fp, size_t &size, bool &unreadable) {
         size += n > 0 ? static_cast<size_t>(n) : 0;
         if (size < cap)
             continue;
-        /* Full: the file may have grown since fstat. Make room and read on. */
+        /* Full: the file may have grown since fstat. Make room and read on, up to the bound. */
+        if (size > QZmaxConfigBytes) {
+            why = std::string(path) + " is larger than " + QZsizeWords(QZmaxConfigBytes);
+            free(data);
+            return nullptr;
+        }
         cap = cap * 2 + 4096;
         char *more = static_cast<char *>(realloc(data, cap + 1));
         if (more == nullptr)
             free(data);
         data = more;
     }
+    code = 5;
     return nullptr;
 }
 
@@ -161,7 +173,9 @@ QZcfgn::~QZcfgn() {
 }
 
 void QZcfgn::Setup() {
-    fp = nullptr;
+    fd = -1;
+    pristine = 0;
+    reshaped = 0;
     mode = ReadOnly;
     path[0] = '\0';
     dirty = 0;
@@ -237,30 +251,52 @@ bool QZcfgn::SetModeClosing(Filemode newMode) {
 }
 
 bool QZcfgn::Load(const char *file) {
+    cause.clear();
+    written = QZcfgnWritten();
     /* A name that does not fit the path member is refused rather than cut. */
-    if (file == nullptr || strlen(file) >= sizeof path)
-        return false;
-    int fd = mode != ReadOnly ? ::open(file, O_RDWR | O_CREAT | O_CLOEXEC, 0644)
-                              : ::open(file, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (fp = fdopen(fd, "r")) == nullptr) {
-        close(fd);
+    if (file == nullptr || strlen(file) >= sizeof path) {
+        cause = "the path of the file is longer than 255 characters";
         return false;
     }
+    std::string dir, name;
+    QZsplitPath(file, dir, name);
+    const QZfolder *folder = QZopenFolder(dir, false, cause);
+    if (folder == nullptr)
+        return false;
+    fd = QZopenConfigAt(*folder, name.c_str(), mode != ReadOnly ? O_RDWR | O_CREAT : O_RDONLY,
+                        0644, cause);
+    if (fd < 0)
+        return false;
     QZcopy(path, file);
     open = 1;
     dirty = 0;
+    loadedId = QZidOf(fd);
     /* A file that opens but cannot be read counts as one that does not open. */
     const bool unreadable = Init() == 0 && error == 42;
-    fclose(fp);
-    fp = nullptr;
+    ::close(fd);
+    fd = -1;
     if (unreadable) {
         open = 0;
         path[0] = '\0';
     }
     return !unreadable;
+}
+
+QZcfgn &QZcfgn::OpenText(const char *text, size_t size) {
+    if (!SetModeClosing(ReadOnly) || head == nullptr)
+        return *this;
+    char *data = static_cast<char *>(malloc(size + 1));
+    if (data == nullptr) {
+        SetError(5);
+        return *this;
+    }
+    if (size > 0)
+        memcpy(data, text, size);
+    path[0] = '\0';
+    open = 1;
+    dirty = 0;
+    Parse(data, size);
+    return *this;
 }
 
 QZcfgn &QZcfgn::Close() {
@@ -280,15 +316,19 @@ QZcfgn &QZcfgn::Close() {
  * costs its bytes and one node, and two allocations serve the whole file.
  */
 int QZcfgn::Init() {
-    if (fp == nullptr || head == nullptr)
+    if (fd < 0 || head == nullptr)
         return 0;
     size_t size = 0;
-    bool unreadable = false;
-    char *data = ReadWhole(fp, size, unreadable);
+    uint16_t code = 0;
+    char *data = ReadWhole(fd, loadedId.size, path, size, cause, code);
     if (data == nullptr) {
-        SetError(unreadable ? 42 : 5);
+        SetError(code);
         return 0;
     }
+    return Parse(data, size);
+}
+
+int QZcfgn::Parse(char *data, size_t size) {
     size_t lines = 0;
     for (const char *p = data, *end = data + size; p < end; ++lines) {
         const void *nl = memchr(p, '\n', static_cast<size_t>(end - p));
@@ -303,11 +343,16 @@ int QZcfgn::Init() {
     }
     buffer = data;
     block = nodes;
+    pristine = 1;
+    reshaped = 0;
     for (char *p = data, *end = data + size; p < end; ++nodes) {
         char *nl = static_cast<char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
         char *stop = nl != nullptr ? nl : end;
         char type = 'B';
         char *text = NormaliseInPlace(p, stop, type);
+        /* Written back, a line is its stored text and a newline: the same bytes only if unchanged. */
+        if (nl == nullptr || text != p || strlen(text) != static_cast<size_t>(stop - p))
+            pristine = 0;
         *nodes = QZcfgnNode{text, type, 0, 0, nullptr};
         last->next = nodes;
         last = nodes;
@@ -434,6 +479,7 @@ int QZcfgn::Put(const char *section) {
     if (!PutSection(section))
         return 0;
     dirty = 1;
+    reshaped = 1;
     return 1;
 }
 
@@ -447,6 +493,8 @@ int QZcfgn::Put(const char *section, const char *key, const char *value) {
         char *text = Concat(key, " = ", value);
         if (text == nullptr)
             return 0;
+        if (strcmp(text, entry->text) != 0)
+            reshaped = 1;
         if (entry->textAlone)
             free(entry->text);
         entry->text = text;
@@ -454,8 +502,11 @@ int QZcfgn::Put(const char *section, const char *key, const char *value) {
     } else if (header != nullptr) {
         if (PutEntry(key, value, header) == nullptr)
             return 0;
-    } else if (!PutSection(section) || PutEntry(key, value, last) == nullptr) {
-        return 0;
+        reshaped = 1;
+    } else {
+        reshaped = 1;
+        if (!PutSection(section) || PutEntry(key, value, last) == nullptr)
+            return 0;
     }
     dirty = 1;
     return 1;
@@ -470,6 +521,7 @@ int QZcfgn::Delete(const char *section) {
     dirty = 1;
     if (node == nullptr)
         return 1;
+    reshaped = 1;
     do {
         QZcfgnNode *next = node->next;
         FreeNode(node);
@@ -493,6 +545,7 @@ int QZcfgn::Delete(const char *section, const char *key) {
         last = prev;
     FreeNode(entry);
     dirty = 1;
+    reshaped = 1;
     return 1;
 }
 
@@ -525,7 +578,7 @@ namespace {
 /* Collects the text of the lines in a buffer and hands it to the file in large writes. */
 class LineWriter {
   public:
-    explicit LineWriter(int fd) : fd(fd), used(0), failed(false) {}
+    explicit LineWriter(int fd, QZdigest &digest) : fd(fd), used(0), failed(false), digest(digest) {}
     void Put(const char *text, size_t n) {
         while (!failed && n > 0) {
             size_t room = sizeof buf - used;
@@ -548,48 +601,64 @@ class LineWriter {
 
   private:
     void Drain() {
-        if (!failed && used > 0 && PR_WriteAll(fd, buf, used) != 0)
-            failed = true;
+        digest.Add(buf, used);
+        for (size_t done = 0; !failed && done < used;) {
+            const ssize_t n = write(fd, buf + done, used - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            failed = n <= 0;
+            done += n > 0 ? static_cast<size_t>(n) : 0;
+        }
         used = 0;
     }
     int fd;
     size_t used;
     bool failed;
+    QZdigest &digest;
     char buf[65536];
 };
 
 } /* namespace */
 
 int QZcfgn::WriteLines(int fd, void *self) {
-    LineWriter out(fd);
-    for (const QZcfgnNode *n = static_cast<QZcfgn *>(self)->First(); n != nullptr; n = n->next) {
+    QZcfgn &cfg = *static_cast<QZcfgn *>(self);
+    QZdigest digest;
+    LineWriter out(fd, digest);
+    for (const QZcfgnNode *n = cfg.First(); n != nullptr; n = n->next) {
         out.Put(n->text, strlen(n->text));
         out.Put("\n", 1);
     }
-    return out.Finish() ? 0 : -1;
+    const bool ok = out.Finish();
+    cfg.written.digest = digest.Hex();
+    return ok ? 0 : -1;
 }
 
 int QZcfgn::Flush() {
     /* A read-only object never writes, even when asked directly. */
     if (!open || mode == ReadOnly)
         return 0;
+    written = QZcfgnWritten();
     /* Room for the backup suffix in a name of sizeof path bytes. */
     if (strlen(path) > sizeof path - sizeof kBackupSuffix) {
+        cause = std::string(path) + ": the path is too long to keep a backup beside it";
         SetError(42);
         return 0;
     }
-    char backup[sizeof path];
-    snprintf(backup, sizeof backup, "%s%s", path, kBackupSuffix);
-    switch (PR_ReplaceFile(path, WriteLines, this, backup)) {
-    case QZPR_REPLACE_OK:
+    std::string dir, name;
+    QZsplitPath(path, dir, name);
+    const QZfolder *folder = QZopenFolder(dir, false, cause);
+    const int step = folder == nullptr
+                         ? QZ_REPLACE_CREATE
+                         : QZreplaceAt(*folder, name.c_str(), WriteLines, this, true, &written.id,
+                                       cause);
+    if (step == QZ_REPLACE_OK) {
+        written.done = true;
+        written.same = pristine && !reshaped;
         return 1;
-    case QZPR_REPLACE_WRITE:
-        SetError(47);
-        return 0;
-    default:
-        SetError(42);
-        return 0;
     }
+    written.digest.clear();
+    SetError(step == QZ_REPLACE_WRITE ? 47 : 42);
+    return 0;
 }
 
 void QZcfgn::Dump(std::ostream &os) const {

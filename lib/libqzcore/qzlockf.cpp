@@ -3,18 +3,52 @@
 
 #include "qzstr.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
 
-QZlockfile::QZlockfile() : locked(0), path{}, file(nullptr) {}
+namespace {
+
+/* What a handler of an ending signal may read and change, from Init until the file is gone. */
+volatile sig_atomic_t processHolding = 0;
+volatile sig_atomic_t deferredSignal = 0;
+/* The lock file this process made, for RemoveHeld; empty while there is none. */
+char heldPath[512];
+
+} /* namespace */
+
+bool QZlockfile::Holding() { return processHolding != 0; }
+
+void QZlockfile::DeferSignal(int sig) { deferredSignal = sig; }
+
+void QZlockfile::RemoveHeld() {
+    if (heldPath[0] != '\0')
+        unlink(heldPath);
+}
+
+QZlockfile::QZlockfile() : locked(0), holding(false), path{}, file(nullptr) {}
 
 QZlockfile::~QZlockfile() {
     if (file != nullptr)
         PR_Close(file);
     if (path[0] != '\0')
         PR_Delete(path);
+    Release();
+}
+
+/* The lock file is gone (or was never ours): a signal that waited for that ends the process now. */
+void QZlockfile::Release() {
+    if (!holding)
+        return;
+    holding = false;
+    heldPath[0] = '\0';
+    processHolding = 0;
+    const int sig = deferredSignal;
+    deferredSignal = 0;
+    if (sig != 0)
+        raise(sig);
 }
 
 static const char kHostField[] = "Host=";
@@ -40,19 +74,22 @@ int QZlockfile::Init(const char *file, const char *msg) {
     /* A name that would not fit could only be locked under a cut name. */
     if (file == nullptr || locked || strlen(file) >= sizeof path)
         return 0;
-    if (PR_Access(file, QZPR_ACCESS_EXISTS) == 0)
-        return 0;
 
     /*
-     * Exclusive creation closes the window after the existence check: when
-     * another process made the file meanwhile, the open fails and the file,
-     * being theirs, is left alone. The path is recorded only once the file
-     * is ours, so the destructor never deletes another holder's file.
+     * The exclusive creation is the existence check: when the file exists
+     * (another process holds it, or left it behind) the open fails and the
+     * file, being theirs, is left alone. The path is recorded only once the
+     * file is ours, so the destructor never deletes another holder's file.
      */
+    holding = true;
+    processHolding = 1;
     this->file = PR_Open(file, QZPR_WRONLY | QZPR_CREATE | QZPR_EXCL, 0644);
-    if (this->file == nullptr)
+    if (this->file == nullptr) {
+        Release();
         return 0;
+    }
     QZcopy(path, file);
+    QZcopy(heldPath, file);
 
     if (PR_TLockFile(this->file) != 0) {
         /* Ours but not locked: remove it so it blocks nobody. */
@@ -60,6 +97,7 @@ int QZlockfile::Init(const char *file, const char *msg) {
         this->file = nullptr;
         PR_Delete(path);
         path[0] = '\0';
+        Release();
         return 0;
     }
 

@@ -2,8 +2,12 @@
 #include "vyxbase.h"
 
 #include "adminlib.h"
+#include "qzfile.h"
 #include "qzstr.h"
+#include "vyxanswer.h"
 #include "vyxaui.h"
+#include "vyxsave_log.h"
+#include "vyxsave_txn.h"
 
 #include <cstdio>
 #include <string>
@@ -39,7 +43,7 @@ const ErrText kErrTexts[] = {
 
 VYXbase::VYXbase()
     : changeCount(0), configFileName(), configFilePath(), configFileOpen(0), logFileOpen(0),
-      errorCategory(0), errorSubject(), errorMessage() {}
+      errorCategory(0), errorSubject(), errorMessage(), settingLabel(nullptr) {}
 
 VYXbase::~VYXbase() {}
 
@@ -59,7 +63,7 @@ void VYXbase::OpenConfigFile(int mode) {
         return;
     configFile.Open(configFilePath, mode == 1 ? QZcfgn::ReadWrite : QZcfgn::ReadOnly);
     if (configFile.Error() != 0) {
-        StoreError(0, configFile.Error(), configFileName, "open failed");
+        StoreFileError(configFile.Error(), "open failed", configFile.Cause());
         return;
     }
     configFileOpen = 1;
@@ -70,7 +74,7 @@ void VYXbase::CloseConfigFile() {
         return;
     configFile.Close();
     if (configFile.Error() != 0) {
-        StoreError(0, configFile.Error(), configFileName, "close failed");
+        StoreFileError(configFile.Error(), "close failed", configFile.Cause());
         return;
     }
     configFileOpen = 0;
@@ -112,7 +116,54 @@ void VYXbase::StoreError(const int category, const int code, const char *subject
     QZcopy(errorMessage, message);
 }
 
-void VYXbase::ReportError() { report_warning(errorCategory, errorSubject, errorMessage); }
+void VYXbase::StoreFileError(int code, const char *message, const std::string &cause) {
+    const bool first = error == 0;
+    StoreError(0, code, configFileName, message);
+    if (first && error != 0)
+        errorCause = cause;
+}
+
+void VYXbase::ReportError() {
+    /* A file problem often lies outside the page: what happened, and what to check. */
+    if (add_page_notice != nullptr) {
+        std::string html;
+        if (!errorCause.empty())
+            html = "<p class=\"adm-cause\">Cause: " + vyxsave::HtmlEscape(errorCause) + "</p>\n";
+        if (errorCategory == 0)
+            html += VYXwhatToCheck(vyxsave::PlacesFor(ConfigDir()), configFileName,
+                                   VYX_AUI_CONFIG_LOCK_FILE_NAME);
+        if (!html.empty())
+            add_page_notice(html.c_str());
+    }
+    report_warning(errorCategory, errorSubject, errorMessage);
+}
+
+std::string VYXbase::ConfigDir() const {
+    std::string dir, name;
+    QZsplitPath(configFilePath, dir, name);
+    return dir;
+}
+
+bool VYXbase::BeginSave() {
+    std::vector<vyxsave::Owed> owed;
+    std::string why;
+    switch (vyxsave::Begin(vyxsave::PlacesFor(ConfigDir()), configFileName, owed, why)) {
+    case vyxsave::BeginResult::Busy:
+        StoreFileError(42, "Configuration file is locked. Please try again later.",
+                       "another change to the configuration is still being saved, and kept the "
+                       "run lock longer than this save could wait");
+        return false;
+    case vyxsave::BeginResult::Unusable:
+        StoreFileError(42, "open failed", why);
+        return false;
+    default:
+        break;
+    }
+    /* What a run cut short made live and never recorded is recorded now. */
+    for (const vyxsave::Owed &o : owed)
+        log_change(o.file.c_str(), "%s", o.message.c_str());
+    return true;
+}
 
 void VYXbase::GetErrMsg(int code, char *buffer) {
     buffer[0] = '\0';

@@ -4,10 +4,26 @@
 #include "adminlib.h"
 #include "qzlockf.h"
 #include "qzstr.h"
+#include "vyxanswer.h"
+#include "vyxsave_txn.h"
 
 #include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <vector>
+
+namespace {
+
+/* A value as the configuration file reads it back: without blanks at either end. */
+std::string AsRead(const char *value) {
+    std::string v = value;
+    const size_t first = v.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return "";
+    return v.substr(first, v.find_last_not_of(" \t") - first + 1);
+}
+
+} /* namespace */
 
 VYXform::VYXform() : itemCount(0), lockFileName(), lockFilePath() {}
 
@@ -130,10 +146,31 @@ void VYXform::GetValuesFromConfigFile() {
         QZcopy(it.origValue, value);
     }
     CloseConfigFile();
+    /* A form shown while its lock file is present says so before a save meets it. */
+    if (add_page_notice != nullptr && error == 0) {
+        const std::string notice =
+            VYXlockNotice(vyxsave::ReadLock(vyxsave::PlacesFor(ConfigDir()), lockFileName));
+        if (!notice.empty())
+            add_page_notice(notice.c_str());
+    }
+}
+
+bool VYXform::AnyItemChanged() const {
+    for (int row = 0; row < itemCount; row++)
+        if (strcmp(items[row].origValue, items[row].newValue) != 0)
+            return true;
+    return false;
 }
 
 void VYXform::WriteValuesToConfigFile() {
+    /* A save that changes something is one transaction: it keeps the version it replaces. */
+    const bool saving = AnyItemChanged() && BeginSave();
     OpenConfigFile(1);
+    std::string why;
+    if (saving && error == 0 && !vyxsave::Reserve(configFile.LoadedId(), "save", why))
+        StoreFileError(42, "open failed", why);
+    std::vector<VYXwritten> written;
+    std::vector<vyxsave::SettingChange> changes;
     for (int row = 0; row < itemCount && error == 0; row++) {
         const VYXformItem &it = items[row];
         /* One lock per changed value, released before the next item is looked at. */
@@ -145,6 +182,9 @@ void VYXform::WriteValuesToConfigFile() {
                        "Configuration file is locked. Please try again later.");
             continue;
         }
+        char *held = nullptr;
+        const bool wasSet = configFile.Get(it.sectionName, it.configFileFieldName, held) != 0;
+        const VYXwritten w{it.configFileFieldName, it.origValue, wasSet, wasSet ? held : ""};
         if (configFile.Put(it.sectionName, it.configFileFieldName, it.newValue) == 0) {
             std::ostringstream msg;
             msg << "Set " << it.configFileFieldName << " to " << it.newValue << " failed";
@@ -152,7 +192,21 @@ void VYXform::WriteValuesToConfigFile() {
             continue;
         }
         log_change(configFileName, "%s set to %s", it.configFileFieldName, it.newValue);
+        vyxsave::Note(std::string(it.configFileFieldName) + " set to " + it.newValue);
         changeCount++;
+        written.push_back(w);
+        const std::string after = AsRead(it.newValue);
+        if (!w.wasSet || w.held != after)
+            changes.push_back({it.sectionName, it.configFileFieldName, w.held, after, w.wasSet,
+                               true});
     }
     CloseConfigFile();
+    if (!saving)
+        return;
+    const QZcfgnWritten &made = configFile.Written();
+    const vyxsave::FileOutcome out =
+        vyxsave::Commit({made.done, made.same, made.id, made.digest, changes});
+    const std::string story = VYXsaveStory(*this, out, written);
+    if (add_page_notice != nullptr && !story.empty())
+        add_page_notice(story.c_str());
 }

@@ -203,10 +203,9 @@ struct Sections {
  * first section of each name, the first of each key; lines before the first
  * header are never reached.
  */
-bool ReadSections(const std::string &path, Sections &out) {
-    QZcfgn file(path.c_str(), QZcfgn::ReadOnly);
-    if (file.Error() != 0)
-        return false;
+void ReadSections(const std::string &text, Sections &out) {
+    QZcfgn file;
+    file.OpenText(text.data(), text.size());
     char name[1024];
     void *pos = nullptr;
     while (file.Section(name, sizeof name - 1, pos)) {
@@ -225,7 +224,6 @@ bool ReadSections(const std::string &path, Sections &out) {
                 s.entries.emplace_back(std::move(key), eq + 1);
         }
     }
-    return true;
 }
 
 } /* namespace */
@@ -234,13 +232,12 @@ std::string SettingChange::Message() const {
     return isSet ? key + " set to " + after : key + " removed";
 }
 
-bool SettingChanges(const std::string &before_path, const std::string &after_path,
-                    std::vector<SettingChange> &changes) {
-    changes.clear();
+std::vector<SettingChange> SettingChanges(const std::string &before_text,
+                                          const std::string &after_text) {
+    std::vector<SettingChange> changes;
     Sections before, after;
-    const bool readBefore = ReadSections(before_path, before);
-    if (!ReadSections(after_path, after) && !readBefore)
-        return false;
+    ReadSections(before_text, before);
+    ReadSections(after_text, after);
     for (const Section &s : after.list) {
         const Section *old = before.Find(s.name);
         for (const auto &[key, value] : s.entries) {
@@ -255,7 +252,7 @@ bool SettingChanges(const std::string &before_path, const std::string &after_pat
             if (now == nullptr || now->Find(key) == nullptr)
                 changes.push_back({s.name, key, value, "", true, false});
     }
-    return true;
+    return changes;
 }
 
 } /* namespace vyxsave */

@@ -1,9 +1,6 @@
 /* The kept versions of configuration files and their descriptions. */
 #include "vyxsave_history.h"
 
-#include "qzpr.h"
-#include "vyxsave_diff.h"
-#include "vyxsave_file.h"
 #include "vyxsave_log.h"
 
 #include <algorithm>
@@ -17,18 +14,23 @@
 
 namespace vyxsave {
 
-namespace {
-
 const char kVersionExt[] = ".version";
 const char kReservedExt[] = ".reserved";
 const char kInfoExt[] = ".info";
 
-/* Keys of a description's lines; the lines of the earlier scheme carry none. */
+namespace {
+
+/* Keys of a description's lines; the lines of the earliest scheme carry none. */
 const char kReplaced[] = "replaced ";
 const char kBy[] = "by ";
 const char kThrough[] = "through ";
 const char kRecord[] = "record ";
 const char kMade[] = "made ";
+const char kResult[] = "result ";
+const char kChanges[] = "changes ";
+const char kChange[] = "change ";
+const char kOutside[] = "outside ";
+const char kOutsideChange[] = "outside-change ";
 
 bool EndsWith(const std::string &s, const char *tail, std::string &stem) {
     const size_t n = strlen(tail);
@@ -38,139 +40,183 @@ bool EndsWith(const std::string &s, const char *tail, std::string &stem) {
     return true;
 }
 
-/* The entries of dir whose names end in ext, by stem. */
-std::vector<std::string> Stems(const std::string &dir, const char *ext) {
-    std::vector<std::string> stems;
-    DIR *d = opendir(dir.c_str());
-    while (struct dirent *e = d != nullptr ? readdir(d) : nullptr) {
-        std::string stem;
-        if (EndsWith(e->d_name, ext, stem))
-            stems.push_back(stem);
+bool StartsWith(const std::string &s, const char *head, std::string &rest) {
+    const size_t n = strlen(head);
+    if (s.compare(0, n, head) != 0)
+        return false;
+    rest = s.substr(n);
+    return true;
+}
+
+/* A value in a description's field: "-" when unset, else "=" and the value with \ tab line ends escaped. */
+std::string Field(bool set, const std::string &value) {
+    if (!set)
+        return "-";
+    std::string out = "=";
+    for (char c : value)
+        out += c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r"
+                                                                          : std::string(1, c);
+    return out;
+}
+
+bool ReadField(const std::string &text, bool &set, std::string &value) {
+    value.clear();
+    set = !text.empty() && text[0] == '=';
+    if (!set)
+        return text == "-";
+    for (size_t i = 1; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            value += text[i];
+            continue;
+        }
+        const char c = text[++i];
+        value += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
     }
-    if (d != nullptr)
-        closedir(d);
-    return stems;
+    return true;
 }
 
-/* The numbers of the entries of dir ending in ext, ascending. */
-std::vector<long> Numbers(const std::string &dir, const char *ext) {
-    std::vector<long> seqs;
-    long seq;
-    for (const std::string &stem : Stems(dir, ext))
-        if (ParseSeq(stem, seq))
-            seqs.push_back(seq);
-    std::sort(seqs.begin(), seqs.end());
-    return seqs;
+std::string ChangeLine(const char *key, const SettingChange &c) {
+    return key + Field(true, c.section) + "\t" + Field(true, c.key) + "\t" +
+           Field(c.wasSet, c.before) + "\t" + Field(c.isSet, c.after) + "\n";
 }
 
-std::string Path(const Places &p, const std::string &file, long seq, const char *ext) {
-    return HistoryDir(p, file) + std::to_string(seq) + ext;
+bool ParseChange(const std::string &rest, SettingChange &c) {
+    std::string f[4];
+    size_t start = 0;
+    for (int i = 0; i < 4; ++i) {
+        const size_t tab = i < 3 ? rest.find('\t', start) : rest.size();
+        if (tab == std::string::npos)
+            return false;
+        f[i] = rest.substr(start, tab - start);
+        start = tab + 1;
+    }
+    bool set;
+    return ReadField(f[0], set, c.section) && ReadField(f[1], set, c.key) &&
+           ReadField(f[2], c.wasSet, c.before) && ReadField(f[3], c.isSet, c.after);
 }
 
-/* The folder, made on the way. */
-bool MakeDir(const Places &p, const std::string &file, std::string &why) {
-    const std::string top = p.conf + "history/", dir = HistoryDir(p, file);
-    if ((MakeDirectory(top, 0755) == 0 || errno == EEXIST) &&
-        (MakeDirectory(dir, 0755) == 0 || errno == EEXIST))
-        return true;
-    why = "the history folder " + dir + " cannot be made: " + strerror(errno);
-    return false;
-}
-
-/* One more than the highest number of a version or reservation in dir, from one listing. */
-long NextSeq(const std::string &dir) {
-    long next = 1, seq;
-    std::string stem;
-    DIR *d = opendir(dir.c_str());
-    while (struct dirent *e = d != nullptr ? readdir(d) : nullptr)
-        if ((EndsWith(e->d_name, kVersionExt, stem) || EndsWith(e->d_name, kReservedExt, stem)) &&
-            ParseSeq(stem, seq))
-            next = std::max(next, seq + 1);
-    if (d != nullptr)
-        closedir(d);
-    return next;
-}
-
-std::string Describe(const Version &info) {
-    std::string text = kReplaced + info.when + "\n" + kBy + info.user + "\n" + kThrough +
-                       info.through + "\n";
-    for (const std::string &r : info.records)
+std::string Describe(const Version &v) {
+    std::string text = kReplaced + NoControls(v.when) + "\n" + kBy + NoControls(v.user) + "\n" +
+                       kThrough + NoControls(v.through) + "\n";
+    for (const std::string &r : v.records)
         text += kRecord + NoControls(r) + "\n";
-    if (!info.made.empty())
-        text += kMade + info.made + "\n";
+    if (!v.made.empty())
+        text += kMade + v.made + "\n";
+    if (v.result.size >= 0)
+        text += kResult + std::to_string(static_cast<unsigned long long>(v.result.ino)) + " " +
+                std::to_string(static_cast<long long>(v.result.size)) + " " +
+                std::to_string(v.result.mtimeNs) + " " + v.resultDigest + "\n";
+    if (v.changesKnown) {
+        text += kChanges + std::to_string(v.changes.size()) + "\n";
+        for (const SettingChange &c : v.changes)
+            text += ChangeLine(kChange, c);
+    }
+    if (!v.outsideDigest.empty()) {
+        text += kOutside + v.outsideDigest + "\n";
+        for (const SettingChange &c : v.outsideChanges)
+            text += ChangeLine(kOutsideChange, c);
+    }
     return text;
 }
 
-bool WriteDescription(const std::string &path, const Version &info, std::string &why) {
-    const std::string text = Describe(info);
-    const int fd = OpenRegular(path, O_WRONLY | O_CREAT | O_TRUNC, 0644, why);
-    if (fd < 0)
-        return false;
-    const bool ok = PR_WriteAll(fd, text.data(), text.size()) == 0;
-    const int err = errno;
-    if (close(fd) != 0 && ok) {
-        why = path + " cannot be written: " + strerror(errno);
-        return false;
-    }
-    if (!ok)
-        why = path + " cannot be written: " + strerror(err);
-    return ok;
+void ParseResult(const std::string &rest, Version &v) {
+    char digest[40] = "";
+    unsigned long long ino = 0;
+    long long size = -1, mtime = 0;
+    if (sscanf(rest.c_str(), "%llu %lld %lld %39s", &ino, &size, &mtime, digest) != 4)
+        return;
+    v.result.ino = static_cast<ino_t>(ino);
+    v.result.size = static_cast<off_t>(size);
+    v.result.mtimeNs = mtime;
+    v.resultDigest = digest;
 }
 
-void ReadDescription(const std::string &path, Version &v) {
-    std::string text;
-    if (!ReadWholeFile(path, text, kMaxSmallFileBytes) || text.empty())
-        return;
-    v.described = true;
+void ParseDescription(const std::string &text, Version &v) {
     const std::vector<std::string> lines = SplitLines(text);
-    if (lines[0].rfind(kReplaced, 0) != 0) {
-        /* The earlier scheme: the time, the user, then the records. */
+    v.described = !lines.empty();
+    std::string rest;
+    if (!v.described || !StartsWith(lines[0], kReplaced, rest)) {
+        /* The earliest scheme: the time, the user, then the records. */
         v.through = "save";
-        v.when = lines[0];
+        v.when = v.described ? lines[0] : "";
         if (lines.size() > 1)
             v.user = lines[1];
         v.records.assign(lines.begin() + std::min<size_t>(2, lines.size()), lines.end());
         return;
     }
     for (const std::string &line : lines) {
-        if (line.rfind(kReplaced, 0) == 0)
-            v.when = line.substr(sizeof kReplaced - 1);
-        else if (line.rfind(kBy, 0) == 0)
-            v.user = line.substr(sizeof kBy - 1);
-        else if (line.rfind(kThrough, 0) == 0)
-            v.through = line.substr(sizeof kThrough - 1);
-        else if (line.rfind(kRecord, 0) == 0)
-            v.records.push_back(line.substr(sizeof kRecord - 1));
-        else if (line.rfind(kMade, 0) == 0)
-            v.made = line.substr(sizeof kMade - 1);
+        SettingChange c;
+        if (StartsWith(line, kReplaced, rest))
+            v.when = rest;
+        else if (StartsWith(line, kBy, rest))
+            v.user = rest;
+        else if (StartsWith(line, kThrough, rest))
+            v.through = rest;
+        else if (StartsWith(line, kRecord, rest))
+            v.records.push_back(rest);
+        else if (StartsWith(line, kMade, rest))
+            v.made = rest;
+        else if (StartsWith(line, kResult, rest))
+            ParseResult(rest, v);
+        else if (StartsWith(line, kChanges, rest))
+            v.changesKnown = true;
+        else if (StartsWith(line, kChange, rest) && ParseChange(rest, c))
+            v.changes.push_back(c);
+        else if (StartsWith(line, kOutside, rest))
+            v.outsideDigest = rest;
+        else if (StartsWith(line, kOutsideChange, rest) && ParseChange(rest, c))
+            v.outsideChanges.push_back(c);
     }
 }
 
-int FillText(int fd, void *text) {
-    const std::string &s = *static_cast<const std::string *>(text);
-    return PR_WriteAll(fd, s.data(), s.size());
+/* The names of an open folder, from its start; the folder's descriptor stays open. */
+template <class Each> void ForEachName(const QZfolder &dir, Each each) {
+    if (lseek(dir.fd, 0, SEEK_SET) != 0)
+        return;
+    alignas(struct dirent64) char buf[16384];
+    for (ssize_t n; (n = getdents64(dir.fd, buf, sizeof buf)) > 0;)
+        for (ssize_t at = 0; at < n;) {
+            const struct dirent64 *e = reinterpret_cast<const struct dirent64 *>(buf + at);
+            each(std::string(e->d_name));
+            at += e->d_reclen;
+        }
 }
 
 } /* namespace */
 
-std::string HistoryDir(const Places &p, const std::string &file) {
-    return p.conf + "history/" + file + "/";
+const QZfolder *HistoryFolder(const Places &p, const std::string &file, bool make,
+                              std::string &why) {
+    /* The configuration folder as the server gives it; what is below it is the history's own. */
+    const QZfolder *conf = QZopenFolder(p.conf, false, why);
+    return conf != nullptr ? QZopenBelow(*conf, "history/" + file + "/", make, why) : nullptr;
 }
 
-std::vector<std::string> HistoryFiles(const Places &p) {
-    std::vector<std::string> files;
-    const std::string top = p.conf + "history/";
-    DIR *d = opendir(top.c_str());
-    while (struct dirent *e = d != nullptr ? readdir(d) : nullptr) {
-        struct stat st;
-        if (e->d_name[0] != '.' && fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISDIR(st.st_mode))
-            files.push_back(e->d_name);
-    }
-    if (d != nullptr)
-        closedir(d);
-    std::sort(files.begin(), files.end());
-    return files;
+long Listing::Next() const {
+    long next = 1;
+    if (!versions.empty())
+        next = std::max(next, versions.back() + 1);
+    if (!reservations.empty())
+        next = std::max(next, reservations.back() + 1);
+    return next;
+}
+
+Listing List(const QZfolder &dir) {
+    Listing l;
+    ForEachName(dir, [&l](const std::string &name) {
+        std::string stem;
+        long seq;
+        if (EndsWith(name, kVersionExt, stem) && ParseSeq(stem, seq))
+            l.versions.push_back(seq);
+        else if (EndsWith(name, kReservedExt, stem) && ParseSeq(stem, seq))
+            l.reservations.push_back(seq);
+        else if (EndsWith(name, kVersionExt, stem) && stem.size() > 8 &&
+                 stem.find('T') != std::string::npos && stem.back() == 'Z')
+            l.timeNamed.push_back(stem);
+    });
+    std::sort(l.versions.begin(), l.versions.end());
+    std::sort(l.reservations.begin(), l.reservations.end());
+    std::sort(l.timeNamed.begin(), l.timeNamed.end());
+    return l;
 }
 
 bool ParseSeq(const std::string &text, long &seq) {
@@ -183,124 +229,86 @@ bool ParseSeq(const std::string &text, long &seq) {
     return true;
 }
 
+std::string SeqName(long seq, const char *ext) { return std::to_string(seq) + ext; }
+
+Version ReadVersion(const QZfolder &dir, long seq) {
+    Version v;
+    v.seq = seq;
+    std::string text, why;
+    if (QZreadFileAt(dir, SeqName(seq, kInfoExt).c_str(), QZmaxSmallBytes, text, why))
+        ParseDescription(text, v);
+    return v;
+}
+
+bool WriteDescription(const QZfolder &dir, long seq, const Version &v, std::string &why) {
+    const std::string text = Describe(v), name = SeqName(seq, kInfoExt);
+    const int fd = QZopenAt(dir, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644, why);
+    if (fd < 0)
+        return false;
+    const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if ((close(fd) != 0 || !ok) && why.empty())
+        why = dir.path + name + " cannot be written: " + strerror(errno);
+    return ok;
+}
+
 std::vector<Version> ListVersions(const Places &p, const std::string &file, size_t skip,
                                   size_t count, size_t *total) {
     std::vector<Version> versions;
-    const std::vector<long> seqs = Numbers(HistoryDir(p, file), kVersionExt);
+    std::string why;
+    const QZfolder *dir = HistoryFolder(p, file, false, why);
+    const std::vector<long> seqs = dir != nullptr ? List(*dir).versions : std::vector<long>();
     if (total != nullptr)
         *total = seqs.size();
-    const size_t first = std::min(skip, seqs.size());
-    const size_t last = seqs.size() - first - std::min(count, seqs.size() - first);
-    for (auto it = seqs.rbegin() + static_cast<long>(first); it != seqs.rend() - static_cast<long>(last); ++it) {
-        Version v;
-        v.seq = *it;
-        ReadDescription(Path(p, file, v.seq, kInfoExt), v);
-        versions.push_back(v);
-    }
+    for (size_t i = skip; i < seqs.size() && i - skip < count; ++i)
+        versions.push_back(ReadVersion(*dir, seqs[seqs.size() - 1 - i]));
     return versions;
 }
 
 std::vector<long> KeptNumbers(const Places &p, const std::string &file) {
-    std::vector<long> seqs = Numbers(HistoryDir(p, file), kVersionExt);
+    std::string why;
+    const QZfolder *dir = HistoryFolder(p, file, false, why);
+    std::vector<long> seqs = dir != nullptr ? List(*dir).versions : std::vector<long>();
     std::reverse(seqs.begin(), seqs.end());
     return seqs;
 }
 
 std::string VersionPath(const Places &p, const std::string &file, long seq) {
-    return Path(p, file, seq, kVersionExt);
-}
-
-std::string ReservedPath(const Places &p, const std::string &file, long seq) {
-    return Path(p, file, seq, kReservedExt);
+    return p.conf + "history/" + file + "/" + SeqName(seq, kVersionExt);
 }
 
 bool VersionContent(const Places &p, const std::string &file, long seq, std::string &content,
                     std::string &why, size_t max) {
     content.clear();
-    return ReadRegular(VersionPath(p, file, seq), max, content, why);
+    const QZfolder *dir = HistoryFolder(p, file, false, why);
+    return dir != nullptr &&
+           QZreadFileAt(*dir, SeqName(seq, kVersionExt).c_str(), max, content, why);
 }
 
-std::vector<long> Reservations(const Places &p, const std::string &file) {
-    return Numbers(HistoryDir(p, file), kReservedExt);
-}
-
-long Reserve(const Places &p, const std::string &file, const std::string &path, std::string &why) {
-    if (!MakeDir(p, file, why))
-        return -1;
-    const long seq = NextSeq(HistoryDir(p, file));
-    /* A configuration file that is a link is kept as the file it leads to. */
-    if (linkat(AT_FDCWD, path.c_str(), AT_FDCWD, ReservedPath(p, file, seq).c_str(),
-               AT_SYMLINK_FOLLOW) == 0)
-        return seq;
-    why = "the replaced version cannot be linked into " + HistoryDir(p, file) + ": " +
-          strerror(errno);
-    return -1;
-}
-
-bool CommitReserved(const Places &p, const std::string &file, long seq, const Version &info,
-                    std::string &why) {
-    std::string ignored; /* a description is a help for the eye; the version is what counts */
-    WriteDescription(Path(p, file, seq, kInfoExt), info, ignored);
-    if (rename(ReservedPath(p, file, seq).c_str(), VersionPath(p, file, seq).c_str()) == 0)
-        return true;
-    why = "the kept version " + VersionPath(p, file, seq) + " cannot be named: " + strerror(errno);
-    return false;
-}
-
-void DiscardReserved(const Places &p, const std::string &file, long seq) {
-    unlink(ReservedPath(p, file, seq).c_str());
-    unlink(Path(p, file, seq, kInfoExt).c_str());
-}
-
-long KeepCopy(const Places &p, const std::string &file, const std::string &content,
-              const Version &info, std::string &why) {
-    if (!MakeDir(p, file, why))
-        return -1;
-    const long seq = NextSeq(HistoryDir(p, file));
-    if (PR_ReplaceFile(VersionPath(p, file, seq).c_str(), FillText,
-                       const_cast<std::string *>(&content), nullptr) != QZPR_REPLACE_OK) {
-        why = "the replaced version cannot be written into " + HistoryDir(p, file) + ": " +
-              strerror(errno);
-        return -1;
-    }
-    WriteDescription(Path(p, file, seq, kInfoExt), info, why);
-    return seq;
-}
-
-void Prune(const Places &p, const std::string &file, size_t keep) {
-    const std::vector<long> seqs = Numbers(HistoryDir(p, file), kVersionExt);
-    for (size_t i = 0; i + keep < seqs.size(); ++i) {
-        unlink(VersionPath(p, file, seqs[i]).c_str());
-        unlink(Path(p, file, seqs[i], kInfoExt).c_str());
+void Prune(const QZfolder &dir, const Listing &l, size_t keep) {
+    for (size_t i = 0; i + keep < l.versions.size(); ++i) {
+        unlinkat(dir.fd, SeqName(l.versions[i], kVersionExt).c_str(), 0);
+        unlinkat(dir.fd, SeqName(l.versions[i], kInfoExt).c_str(), 0);
     }
 }
 
-void MigrateTimeNamed(const Places &p, const std::string &file) {
-    const std::string dir = HistoryDir(p, file);
-    std::vector<std::string> named;
-    for (const std::string &stem : Stems(dir, kVersionExt))
-        if (stem.size() > 8 && stem.find('T') != std::string::npos && stem.back() == 'Z')
-            named.push_back(stem);
-    if (named.empty())
-        return;
-    std::sort(named.begin(), named.end());
-    struct stat live;
-    const bool haveLive = stat(p.Conf(file).c_str(), &live) == 0;
-    long seq = NextSeq(dir);
-    for (const std::string &stem : named) {
-        const std::string from = dir + stem;
+void MigrateTimeNamed(const QZfolder &dir, Listing &l, const QZfileId &live) {
+    long seq = l.Next();
+    for (const std::string &stem : l.timeNamed) {
+        const std::string version = stem + kVersionExt, info = stem + kInfoExt;
         struct stat st;
-        const bool described = access((from + kInfoExt).c_str(), F_OK) == 0;
-        if (!described && haveLive && stat((from + kVersionExt).c_str(), &st) == 0 &&
-            st.st_ino == live.st_ino && st.st_dev == live.st_dev) {
-            unlink((from + kVersionExt).c_str());
+        const bool described = fstatat(dir.fd, info.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!described && fstatat(dir.fd, version.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            live.size >= 0 && st.st_ino == live.ino) {
+            unlinkat(dir.fd, version.c_str(), 0);
             continue;
         }
         if (described)
-            rename((from + kInfoExt).c_str(), Path(p, file, seq, kInfoExt).c_str());
-        rename((from + kVersionExt).c_str(), VersionPath(p, file, seq).c_str());
+            renameat(dir.fd, info.c_str(), dir.fd, SeqName(seq, kInfoExt).c_str());
+        if (renameat(dir.fd, version.c_str(), dir.fd, SeqName(seq, kVersionExt).c_str()) == 0)
+            l.versions.push_back(seq);
         ++seq;
     }
+    l.timeNamed.clear();
 }
 
 } /* namespace vyxsave */

@@ -1,78 +1,83 @@
 /* Writing and reading the journal of a run. */
 #include "vyxsave_journal.h"
 
-#include "vyxsave_file.h"
+#include "vyxsave_diff.h"
 #include "vyxsave_log.h"
 
 #include <cstdlib>
-#include <cstring>
-#include <dirent.h>
+#include <unistd.h>
 
 namespace vyxsave {
 
+const char kRunName[] = "run";
+const char kJournalName[] = "journal";
+
 namespace {
 
-const char kPrefix[] = "pending-";
-const char kUser[] = "user ";
+const char kRunNew[] = "run.new";
 const char kRecord[] = "record ";
+const char kOwed[] = "owed ";
 
-/* Splits a whole line (its newline seen) at tabs; a line cut by a crash is dropped. */
-std::vector<std::string> Fields(const std::string &line) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-        out.push_back(line.substr(start, tab - start));
-    out.push_back(line.substr(start));
-    return out;
-}
-
-void ParseLines(const std::string &text, Journal &j) {
-    size_t start = 0;
-    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
-        const std::string line = text.substr(start, nl - start);
-        if (line.rfind(kUser, 0) == 0) {
-            j.user = line.substr(sizeof kUser - 1);
-        } else if (line.rfind(kRecord, 0) == 0) {
-            const std::vector<std::string> f = Fields(line.substr(sizeof kRecord - 1));
-            if (f.size() == 4)
-                j.records.push_back({f[0], f[1], f[2], f[3]});
-        }
-    }
+bool Take(const std::string &line, const char *key, std::string &rest) {
+    const size_t n = std::char_traits<char>::length(key);
+    if (line.compare(0, n, key) != 0)
+        return false;
+    rest = line.substr(n);
+    return true;
 }
 
 } /* namespace */
 
-std::string JournalPath(const Places &p, off_t log_at) {
-    return p.conf + "history/" + kPrefix + std::to_string(static_cast<long long>(log_at));
+bool WriteHead(const QZfolder &dir, const Journal &j) {
+    const std::string head = std::to_string(static_cast<long long>(j.logAt)) + " " +
+                             std::to_string(j.seq) + " " + NoControls(j.through) + " " +
+                             NoControls(j.user);
+    if (symlinkat(head.c_str(), dir.fd, kRunName) == 0)
+        return true;
+    /* One there already (this run's, or left over): the new head replaces it whole. */
+    unlinkat(dir.fd, kRunNew, 0);
+    return symlinkat(head.c_str(), dir.fd, kRunNew) == 0 &&
+           renameat(dir.fd, kRunNew, dir.fd, kRunName) == 0;
 }
 
-std::vector<Journal> LeftJournals(const Places &p) {
-    std::vector<Journal> found;
-    const std::string top = p.conf + "history/";
-    DIR *d = opendir(top.c_str());
-    while (struct dirent *e = d != nullptr ? readdir(d) : nullptr) {
-        const char *digits = e->d_name + sizeof kPrefix - 1;
-        if (strncmp(e->d_name, kPrefix, sizeof kPrefix - 1) != 0 || *digits == '\0' ||
-            strspn(digits, "0123456789") != strlen(digits))
-            continue;
-        Journal j;
-        j.path = top + e->d_name;
-        j.logAt = static_cast<off_t>(strtoll(digits, nullptr, 10));
-        std::string text;
-        ReadWholeFile(j.path, text, kMaxSmallFileBytes);
-        ParseLines(text, j);
-        found.push_back(j);
+std::string JournalOwed(const Owed &o) {
+    return kOwed + NoControls(o.file) + "\t" + NoControls(o.message) + "\n";
+}
+
+std::string JournalRecord(const std::string &message) {
+    return kRecord + NoControls(message) + "\n";
+}
+
+bool ReadJournal(const QZfolder &dir, Journal &j) {
+    char head[4096];
+    const ssize_t n = readlinkat(dir.fd, kRunName, head, sizeof head - 1);
+    if (n < 0)
+        return false;
+    head[n] = '\0';
+    char *end = nullptr;
+    j.logAt = static_cast<off_t>(strtoll(head, &end, 10));
+    j.seq = strtol(end, &end, 10);
+    const std::string rest = *end == ' ' ? end + 1 : end;
+    const size_t space = rest.find(' ');
+    j.through = rest.substr(0, space);
+    j.user = space == std::string::npos ? "" : rest.substr(space + 1);
+    std::string text, why;
+    QZreadFileAt(dir, kJournalName, QZmaxSmallBytes, text, why);
+    /* Only whole lines: one a crash cut short says nothing sure. */
+    text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+    std::string line;
+    for (const std::string &l : SplitLines(text)) {
+        if (Take(l, kRecord, line))
+            j.records.push_back(line);
+        else if (Take(l, kOwed, line) && line.find('\t') != std::string::npos)
+            j.owed.push_back({line.substr(0, line.find('\t')), line.substr(line.find('\t') + 1)});
     }
-    if (d != nullptr)
-        closedir(d);
-    return found;
+    return true;
 }
 
-std::string JournalHead(const std::string &user) { return kUser + NoControls(user) + "\n"; }
-
-std::string JournalLine(const JournalRecord &r) {
-    return kRecord + NoControls(r.file) + "\t" + r.through + "\t" + NoControls(r.stamp) + "\t" +
-           NoControls(r.message) + "\n";
+void RemoveJournal(const QZfolder &dir) {
+    unlinkat(dir.fd, kJournalName, 0);
+    unlinkat(dir.fd, kRunName, 0);
 }
 
 } /* namespace vyxsave */

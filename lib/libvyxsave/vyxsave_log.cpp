@@ -1,9 +1,11 @@
 /* Writing and reading the change log's records. */
 #include "vyxsave_log.h"
 
-#include "vyxsave_file.h"
+#include "qzfile.h"
+#include "vyxsave_diff.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <cstring>
 #include <fcntl.h>
@@ -35,29 +37,6 @@ const char *MarkText(Mark m) {
 
 namespace {
 
-bool WriteAll(int fd, const std::string &text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-/* The directory part of path, "." when it has none. */
-std::string DirOf(const std::string &path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
-} /* namespace */
-
-namespace {
-
 std::string LocalTime(time_t t, const char *format) {
     struct tm local;
     char buf[64];
@@ -68,7 +47,18 @@ std::string LocalTime(time_t t, const char *format) {
 
 } /* namespace */
 
-std::string LogStamp(time_t t) { return LocalTime(t, "%d/%b/%Y:%H:%M:%S %z"); }
+std::string LogStamp(time_t t) {
+    /* Written by hand: strftime would read the time zone file to no purpose. */
+    static const char kMonths[][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    struct tm utc;
+    char buf[64];
+    if (gmtime_r(&t, &utc) == nullptr)
+        return "-";
+    snprintf(buf, sizeof buf, "%02d/%s/%04d:%02d:%02d:%02d +0000", utc.tm_mday,
+             kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return buf;
+}
 
 std::string Ago(time_t t, time_t now) {
     if (t > now)
@@ -119,11 +109,6 @@ std::string NoControls(const std::string &s) {
     return out;
 }
 
-std::string FormatRecord(const LogRecord &r) {
-    return "[" + NoControls(r.stamp) + "] " + NoControls(r.user) + " " + NoControls(r.file) +
-           MarkText(r.mark) + ": " + NoControls(r.message) + "\n";
-}
-
 bool ParseRecordOf(const std::string &line, const std::string &file, LogRecord &r) {
     const size_t close = line.find("] ");
     if (line.empty() || line[0] != '[' || close == std::string::npos)
@@ -143,30 +128,41 @@ bool ParseRecordOf(const std::string &line, const std::string &file, LogRecord &
     return false;
 }
 
-off_t LogSize(const std::string &path) {
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0)
-        return st.st_size;
-    return errno == ENOENT ? 0 : -1;
+namespace {
+
+/* The log open for reading, as any file of the server root is: -1 when there is none. */
+int OpenLog(const std::string &path) {
+    std::string dir, name, why;
+    QZsplitPath(path, dir, name);
+    const QZfolder *folder = QZopenFolder(dir, false, why);
+    return folder != nullptr ? QZopenAt(*folder, name.c_str(), O_RDONLY, 0, why) : -1;
 }
 
-bool AppendDurably(const std::string &path, const std::string &text, std::string &why) {
-    /* A fresh server root may not have its log directory yet. */
-    MakeDirectory(DirOf(path), 0755);
-    const int fd = OpenRegular(path, O_RDWR | O_APPEND | O_CREAT, 0644, why);
-    if (fd < 0)
-        return false;
+} /* namespace */
+
+off_t LogSize(const std::string &path) {
+    std::string dir, name, why;
+    QZsplitPath(path, dir, name);
+    const QZfolder *folder = QZopenFolder(dir, false, why);
     struct stat st;
-    char last = '\n';
-    if (fstat(fd, &st) == 0 && st.st_size > 0 && pread(fd, &last, 1, st.st_size - 1) != 1)
-        last = '\n';
-    /* One write on an O_APPEND descriptor keeps a run's lines together. */
-    const bool ok = WriteAll(fd, last == '\n' ? text : "\n" + text) && fdatasync(fd) == 0;
-    const int err = errno;
+    if (folder != nullptr && fstatat(folder->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return st.st_size;
+    return folder == nullptr || errno == ENOENT ? 0 : -1;
+}
+
+std::vector<std::string> LogLinesFrom(const std::string &path, off_t at, size_t max) {
+    std::vector<std::string> lines;
+    const int fd = OpenLog(path);
+    if (fd < 0)
+        return lines;
+    std::string text(max, '\0');
+    const ssize_t n = pread(fd, &text[0], text.size(), at);
     close(fd);
-    if (!ok)
-        why = path + " cannot be written: " + strerror(err);
-    return ok;
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    /* Only whole lines: one cut by the bound, or by a crash, is no record. */
+    const size_t end = text.rfind('\n');
+    text.resize(end == std::string::npos ? 0 : end + 1);
+    return SplitLines(text);
 }
 
 namespace {
@@ -186,8 +182,7 @@ std::vector<std::string> LogTail(const std::string &path, const std::vector<std:
     std::vector<std::string> out;
     more = false;
     size_t readTotal = 0, matched = 0;
-    std::string why;
-    const int fd = OpenRegular(path, O_RDONLY, 0, why);
+    const int fd = OpenLog(path);
     struct stat st;
     off_t end = fd >= 0 && fstat(fd, &st) == 0 ? st.st_size : 0;
     /*

@@ -1,6 +1,8 @@
 /* The server root's directories and the settings of saves, from the environment. */
 #include "vyxsave_places.h"
 
+#include "qzfile.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <unistd.h>
@@ -52,12 +54,17 @@ std::string Places::Conf(const std::string &name) const {
 
 Places ServerPlaces() {
     Places p;
-    const std::string root = Env("KELMRIX_ROOT");
-    p.root = root.empty() ? "" : WithOneSlash(root);
+    p.root = QZserverRoot();
     p.conf = Dir("KELMRIX_CONF_DIR", p.root, "config");
     p.commit = Env("KELMRIX_COMMIT_DIR").empty() ? p.conf : Dir("KELMRIX_COMMIT_DIR", "", "");
     p.html = Dir("KELMRIX_HTML_DIR", p.root, "admin/html");
     p.logs = Dir("KELMRIX_LOG_DIR", p.root, "admin/logs");
+    return p;
+}
+
+Places PlacesFor(const std::string &conf) {
+    Places p = ServerPlaces();
+    p.conf = conf.empty() ? p.conf : WithOneSlash(conf);
     return p;
 }
 

@@ -1,9 +1,9 @@
-/* Completing, at the next run, what a killed run left. */
+/* Finishing, at the next run, what a run cut short left. */
 #include "vyxsave_recover.h"
 
-#include "qzpr.h"
+#include "qzdigest.h"
+#include "qzreplace.h"
 #include "vyxsave_diff.h"
-#include "vyxsave_file.h"
 #include "vyxsave_history.h"
 #include "vyxsave_journal.h"
 #include "vyxsave_log.h"
@@ -19,115 +19,133 @@ namespace vyxsave {
 
 namespace {
 
-/* The lines the change log holds from offset at on; none when it is shorter. */
-std::vector<std::string> LinesFrom(const std::string &log, off_t at) {
-    std::vector<std::string> lines;
-    std::string why;
-    const int fd = OpenRegular(log, O_RDONLY, 0, why);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || st.st_size <= at) {
-        if (fd >= 0)
-            close(fd);
-        return lines;
-    }
-    std::string text(static_cast<size_t>(st.st_size - at), '\0');
-    const ssize_t n = pread(fd, &text[0], text.size(), at);
-    close(fd);
-    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return SplitLines(text);
-}
+/* The most of the change log read after a journal's offset: the cut run's records come first. */
+const size_t kLogTailBytes = 256 << 10;
 
 bool Holds(const std::vector<std::string> &list, const std::string &s) {
     return std::find(list.begin(), list.end(), s) != list.end();
 }
 
-bool SameFile(const std::string &a, const std::string &b) {
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+/* The file as it stands: its identity and its bytes (none when it cannot be read). */
+struct Live {
+    QZfileId id;
+    std::string bytes;
+};
+
+Live ReadLive(const QZfolder &conf, const std::string &file) {
+    Live live;
+    std::string why;
+    const int fd = QZopenConfigAt(conf, file.c_str(), O_RDONLY, 0, why);
+    if (fd < 0)
+        return live;
+    live.id = QZidOf(fd);
+    if (!QZreadAll(fd, QZmaxConfigBytes, conf.path + file, live.bytes, why))
+        live.bytes.clear();
+    close(fd);
+    return live;
 }
 
 /*
- * Settles reservation seq of file after a killed run and adds to lines the
- * records the log lacks for what that run (or someone after it) made live.
+ * Settles reservation seq: given up when the file still is that version,
+ * else kept, described by the journal (when it was the cut run's) and by
+ * the settings that differ. The changes made live, or null when none were.
  */
-void SettleKilled(const Places &p, const std::string &file, long seq, const Journal &journal,
-                  const std::vector<std::string> &logged, std::string &lines) {
-    const std::string reserved = ReservedPath(p, file, seq), path = p.Conf(file);
-    if (SameFile(reserved, path)) {
-        DiscardReserved(p, file, seq); /* the killed run never replaced the file */
-        return;
+bool Settle(const QZfolder &dir, long seq, const Journal &j, const Live &live,
+            std::vector<SettingChange> &changes) {
+    const std::string reserved = SeqName(seq, kReservedExt);
+    struct stat st;
+    if (fstatat(dir.fd, reserved.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && live.id.size >= 0 &&
+        st.st_ino == live.id.ino) {
+        unlinkat(dir.fd, reserved.c_str(), 0); /* the cut run never replaced the file */
+        return false;
     }
-    std::vector<std::string> present, intended;
-    LogRecord r;
-    for (const std::string &line : logged)
-        if (ParseRecordOf(line, file, r))
-            present.push_back(r.message);
-    bool restore = false;
-    Version info;
-    info.when = LogStamp(time(nullptr));
-    info.user = journal.user.empty() ? "-" : journal.user;
-    info.through = "recovery";
-    const std::string user = info.user;
-    for (const JournalRecord &j : journal.records) {
-        if (j.file != file)
-            continue;
-        intended.push_back(j.message);
-        restore = restore || j.through == "restore";
-        info.records.push_back(j.message);
-        if (!Holds(present, j.message))
-            lines += FormatRecord({j.stamp, user, file, Mark::Recovered, j.message});
-    }
-    std::vector<SettingChange> changes;
-    SettingChanges(reserved, path, changes);
-    for (const SettingChange &c : changes) {
-        const std::string m = c.Message();
-        if (restore || Holds(present, m) || Holds(intended, m))
-            continue;
-        /* Without the journal's lines nobody can be named; with them, this is nobody's save. */
-        lines += FormatRecord({info.when, "-", file,
-                               intended.empty() ? Mark::Recovered : Mark::Outside, m});
-        info.records.push_back(m);
-    }
-    std::string why;
-    if (!CommitReserved(p, file, seq, info, why))
-        fprintf(stderr, "recovery: %s\n", why.c_str());
+    std::string old, why;
+    QZreadFileAt(dir, reserved.c_str(), QZmaxConfigBytes, old, why);
+    changes = SettingChanges(old, live.bytes);
+    Version v;
+    v.when = LogStamp(time(nullptr));
+    v.user = j.user.empty() ? "-" : j.user;
+    v.through = "recovery";
+    if (seq == j.seq)
+        v.records = j.records;
+    v.result = live.id;
+    v.resultDigest = QZdigest::Of(live.bytes);
+    v.changesKnown = true;
+    v.changes = changes;
+    WriteDescription(dir, seq, v, why);
+    if (renameat(dir.fd, reserved.c_str(), dir.fd, SeqName(seq, kVersionExt).c_str()) != 0)
+        fprintf(stderr, "recovery: %s%s cannot be named a kept version\n", dir.path.c_str(),
+                reserved.c_str());
+    return true;
 }
 
 } /* namespace */
 
-void Recover(const Places &p) {
-    PR_RemoveStaleTemps(p.conf.c_str());
-    const std::vector<std::string> files = HistoryFiles(p);
-    for (const std::string &file : files) {
-        PR_RemoveStaleTemps(HistoryDir(p, file).c_str());
-        MigrateTimeNamed(p, file);
-    }
-    const std::vector<Journal> journals = LeftJournals(p);
-    Journal killed;
-    for (const Journal &j : journals) {
-        /* One run at a time leaves a journal; should there be more, the earliest offset counts. */
-        if (killed.path.empty() || j.logAt < killed.logAt)
-            killed.logAt = j.logAt;
-        killed.path = j.path;
-        if (killed.user.empty())
-            killed.user = j.user;
-        killed.records.insert(killed.records.end(), j.records.begin(), j.records.end());
-    }
-    const std::string log = p.ChangeLog();
-    /* A reservation without a journal (its journal could not be made) has no known records. */
-    const off_t size = LogSize(log);
-    const std::vector<std::string> logged =
-        LinesFrom(log, killed.path.empty() ? (size > 0 ? size : 0) : killed.logAt);
-    std::string lines;
-    for (const std::string &file : files)
-        for (long seq : Reservations(p, file))
-            SettleKilled(p, file, seq, killed, logged, lines);
+void Recover(const Places &p, const std::string &file, Recovered &out) {
     std::string why;
-    if (!lines.empty() && (log.empty() || !AppendDurably(log, lines, why)))
-        fprintf(stderr, "recovery: change log not written: %s\n%s", why.c_str(), lines.c_str());
-    for (const Journal &j : journals)
-        unlink(j.path.c_str());
+    const QZfolder *dir = HistoryFolder(p, file, false, why);
+    Journal j;
+    if (dir == nullptr || !ReadJournal(*dir, j))
+        return;
+    out.journal = true;
+    const QZfolder *conf = QZopenFolder(p.conf, false, why);
+    if (conf == nullptr)
+        return;
+    QZfinishReplaceAt(*conf, file.c_str());
+    Listing l = List(*dir);
+    const Live live = ReadLive(*conf, file);
+    bool madeLive = false;
+    std::vector<SettingChange> changes, settled;
+    for (long seq : l.reservations)
+        if (Settle(*dir, seq, j, live, settled)) {
+            l.versions.push_back(seq);
+            /* The cut run's, or (its head lost) the one it must have been. */
+            if (seq == j.seq || j.seq == 0) {
+                madeLive = true;
+                changes = settled;
+            }
+        }
+    std::sort(l.versions.begin(), l.versions.end());
+    /* Cut short after its version was named: what it changed is in the description. */
+    if (!madeLive && j.seq > 0 &&
+        std::binary_search(l.versions.begin(), l.versions.end(), j.seq)) {
+        const Version v = ReadVersion(*dir, j.seq);
+        madeLive = true;
+        changes = v.changes;
+        std::string old, why2;
+        if (!v.changesKnown && QZreadFileAt(*dir, SeqName(j.seq, kVersionExt).c_str(),
+                                            QZmaxConfigBytes, old, why2))
+            changes = SettingChanges(old, live.bytes);
+    }
+    Prune(*dir, l, HistoryKeep());
+    if (!madeLive && j.owed.empty())
+        return;
+    /* The records the log holds after the journal's offset, whether written then or owed since. */
+    std::vector<std::string> present;
+    LogRecord r;
+    for (const std::string &line : LogLinesFrom(p.ChangeLog(), j.logAt, kLogTailBytes))
+        if (ParseRecordOf(line, file, r) && r.mark != Mark::NotSaved)
+            present.push_back(r.message);
+    /* What an earlier recovery owed and its run, cut short too, never saw written. */
+    for (const Owed &o : j.owed)
+        if (!Holds(present, o.message))
+            out.owed.push_back(o);
+    if (!madeLive)
+        return;
+    const std::string recovered = file + MarkText(Mark::Recovered);
+    for (const std::string &m : j.records)
+        if (!Holds(present, m))
+            out.owed.push_back({recovered, m});
+    if (j.through == "restore")
+        return; /* a restore's one record tells every setting it put back */
+    for (const SettingChange &c : changes) {
+        const std::string m = c.Message();
+        if (Holds(present, m) || Holds(j.records, m))
+            continue;
+        /* Without the journal's lines nobody can be named; with them, this is nobody's save. */
+        out.owed.push_back(
+            {j.records.empty() ? recovered : file + MarkText(Mark::Outside), m});
+    }
 }
 
 } /* namespace vyxsave */

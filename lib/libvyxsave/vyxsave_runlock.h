@@ -2,6 +2,7 @@
 #ifndef VYXSAVE_RUNLOCK_H
 #define VYXSAVE_RUNLOCK_H
 
+#include "qzfile.h"
 #include "vyxsave_txn.h"
 
 #include <string>
@@ -9,13 +10,14 @@
 namespace vyxsave {
 
 /*
- * Takes the exclusive flock of conf + kRunLockName, waiting up to
+ * Takes the exclusive flock of kRunLockName in conf, waiting up to
  * wait_seconds; the descriptor stays open (and so the lock held) until the
- * process ends. The file is opened without following a link and without
- * blocking, made when missing, and must be a regular file: a lock that
- * cannot be used refuses the run rather than let it go on unserialised.
+ * process ends. The file is opened as qzfile.h says, made when missing,
+ * and must be a regular file: a lock that cannot be used refuses the run
+ * rather than let it go on unserialised. The wait ends with SIGALRM (an
+ * alarm), so the caller's handler of SIGALRM must return while it waits.
  */
-BeginResult TakeRunLock(const std::string &conf, long wait_seconds, std::string &why);
+BeginResult TakeRunLock(const QZfolder &conf, long wait_seconds, std::string &why);
 
 } /* namespace vyxsave */
 

@@ -2,17 +2,16 @@
 #include "vyxsave_status.h"
 
 #include "qzcfgn.h"
+#include "qzfile.h"
 #include "qzlockf.h"
 #include "qzpr.h"
-#include "vyxsave_file.h"
-#include "vyxsave_txn.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -161,19 +160,21 @@ LockInfo ReadLock(const Places &p, const std::string &name) {
     LockInfo info;
     info.name = name;
     const std::string path = p.Conf(name);
+    std::string why;
+    const QZfolder *conf = QZopenFolder(p.conf, false, why);
     struct stat st, target;
-    if (lstat(path.c_str(), &st) != 0)
+    if (conf == nullptr || fstatat(conf->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return info;
     info.present = true;
     info.since = st.st_mtime;
     if (S_ISLNK(st.st_mode)) {
-        const bool dangling = stat(path.c_str(), &target) != 0;
+        const bool dangling = fstatat(conf->fd, name.c_str(), &target, 0) != 0;
         info.problem = dangling ? "is a symbolic link to nothing" : "is a symbolic link";
         info.stale = dangling;
         return info;
     }
-    std::string record, why;
-    if (!ReadRegular(path, kMaxSmallFileBytes, record, why)) {
+    std::string record;
+    if (!QZreadFileAt(*conf, name.c_str(), QZmaxSmallBytes, record, why)) {
         info.problem = WhatStandsThere(why, path);
         info.stale = S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
         return info;
@@ -192,31 +193,18 @@ LockInfo ReadLock(const Places &p, const std::string &name) {
     return info;
 }
 
-std::vector<LockInfo> PresentLocks(const Places &p) {
-    std::vector<LockInfo> locks;
-    DIR *d = opendir(p.conf.c_str());
-    while (struct dirent *e = d != nullptr ? readdir(d) : nullptr) {
-        const std::string name = e->d_name;
-        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0)
-            locks.push_back(ReadLock(p, name));
-    }
-    if (d != nullptr)
-        closedir(d);
-    std::sort(locks.begin(), locks.end(),
-              [](const LockInfo &a, const LockInfo &b) { return a.name < b.name; });
-    return locks;
-}
-
-RemoveResult RemoveStaleLock(const Places &p, const std::string &name) {
+RemoveResult RemoveStaleLock(const Places &p, const std::string &name, std::string &record) {
     const LockInfo lock = ReadLock(p, name);
     if (!lock.present || !lock.stale)
         return RemoveResult::NotStale;
-    const bool removed = PR_Delete(p.Conf(name).c_str()) == 0;
+    std::string why;
+    const QZfolder *conf = QZopenFolder(p.conf, false, why);
+    const bool removed = conf != nullptr && unlinkat(conf->fd, name.c_str(), 0) == 0;
     const std::string what = !lock.problem.empty() ? "it " + lock.problem
                              : lock.hasRecord
                                  ? "Host=" + lock.host + ", PID=" + std::to_string(lock.pid)
                                  : std::string("empty");
-    RecordDone(name, removed, "stale lock removed (" + what + ")");
+    record = "stale lock removed (" + what + ")";
     return removed ? RemoveResult::Removed : RemoveResult::Failed;
 }
 

@@ -1,20 +1,16 @@
-/* The transaction of a run that changes configuration files. */
+/* The transaction of a run that changes the configuration directory. */
 #include "vyxsave_txn.h"
 
-#include "qzcfgn.h"
-#include "qzpr.h"
-#include "vyxsave_file.h"
+#include "qzlockf.h"
 #include "vyxsave_history.h"
 #include "vyxsave_journal.h"
 #include "vyxsave_log.h"
-#include "vyxsave_places.h"
 #include "vyxsave_recover.h"
 #include "vyxsave_runlock.h"
-#include "vyxsave_states.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -26,303 +22,323 @@ namespace vyxsave {
 
 namespace {
 
-/* A file whose versions are kept, as it stood at the run's first record of it. */
-struct Snapshot {
-    std::string file, path;
-    int fd = -1; /* held open: the version stays readable whatever replaces it */
-    bool existed = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    long reserved = -1;   /* its place in the history */
-    std::string notKept;  /* why no place could be reserved */
-    std::string through;
-};
-
-struct Pending {
-    std::string file, stamp, message;
-    Keep keep;
-    int done; /* for RecordDone: 1 or 0; -1 otherwise */
-};
-
 struct Txn {
     bool active = false;
     Places places;
-    std::string user;
-    std::vector<Pending> records;
-    std::vector<Snapshot> snapshots;
-    bool textWriteFailed = false;
-    int journal = -1;
-    std::string journalPath;
-    sigset_t savedMask;
+    std::string file, user, through;
+    const QZfolder *history = nullptr; /* the file's history folder, once reserved or recovered */
+    int journal = -1;                  /* this run's journal, open for appending */
+    bool journalEmpty = false;         /* just made: nothing to write over */
+    Journal head;
+    bool madeLive = false; /* its change reached the file: its records must reach the log */
+    long reserved = -1; /* the place reserved for the version being replaced */
+    Listing listing;    /* the history folder as Reserve listed it */
 };
 
 Txn txn;
+FileOutcome committed;
+bool hasCommitted = false;
 
-const int kHeldSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
-
-void HoldSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : kHeldSignals)
-        sigaddset(&set, sig);
-    sigprocmask(SIG_BLOCK, &set, &txn.savedMask);
-}
-
-void CommitAtExit() { Commit(); }
-
-void StartTransaction() {
-    static bool registered = false;
-    if (!registered)
-        registered = atexit(CommitAtExit) == 0;
-    txn = Txn();
-    txn.active = true;
-    txn.places = ServerPlaces();
-    txn.user = ChangeUser();
-    HoldSignals();
-}
-
-void WriteJournal(const std::string &text) {
-    if (txn.journal >= 0 && PR_WriteAll(txn.journal, text.data(), text.size()) != 0) {
-        /* A journal that cannot be written would mislead the next run: give it up. */
-        close(txn.journal);
-        txn.journal = -1;
-        unlink(txn.journalPath.c_str());
-        txn.journalPath.clear();
-    }
-}
-
-/* Made before anything is reserved or replaced, so that a killed run is always found. */
-void OpenJournal() {
-    if (txn.journal >= 0 || !txn.journalPath.empty())
-        return;
-    const off_t logAt = LogSize(txn.places.ChangeLog());
-    MakeDirectory(txn.places.conf + "history/", 0755);
-    txn.journalPath = JournalPath(txn.places, logAt < 0 ? 0 : logAt);
-    std::string why;
-    txn.journal = OpenRegular(txn.journalPath, O_WRONLY | O_CREAT | O_EXCL, 0644, why);
-    if (txn.journal < 0) {
-        txn.journalPath.clear();
-        return;
-    }
-    WriteJournal(JournalHead(txn.user));
-}
-
-Snapshot TakeSnapshot(const std::string &file, const char *through) {
-    Snapshot s;
-    s.file = file;
-    s.path = txn.places.Conf(file);
-    s.through = through;
-    s.fd = open(s.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat st;
-    if (s.fd < 0 || fstat(s.fd, &st) != 0)
-        return s;
-    s.existed = true;
-    s.dev = st.st_dev;
-    s.ino = st.st_ino;
-    s.reserved = Reserve(txn.places, file, s.path, s.notKept);
-    return s;
-}
-
-Snapshot *FindSnapshot(const std::string &file) {
-    for (Snapshot &s : txn.snapshots)
-        if (s.file == file)
-            return &s;
-    return nullptr;
-}
-
-/* Whether another file stands at the snapshot's path now: a replace always puts a new one there. */
-bool Replaced(const Snapshot &s) {
-    struct stat st;
-    const bool exists = stat(s.path.c_str(), &st) == 0;
-    if (exists != s.existed)
-        return true;
-    return exists && (st.st_dev != s.dev || st.st_ino != s.ino);
-}
-
-Mark MarkOf(const Pending &r) {
-    if (r.done >= 0)
-        return r.done == 1 ? Mark::None : Mark::NotSaved;
-    if (r.keep == Keep::Text)
-        return txn.textWriteFailed ? Mark::NotSaved : Mark::None;
-    const Snapshot *s = FindSnapshot(r.file);
-    return s == nullptr || Replaced(*s) ? Mark::None : Mark::NotSaved;
-}
-
-std::string LogProblem(const std::string &text) {
-    const std::string log = txn.places.ChangeLog();
-    std::string why = "No change-log directory is known (KELMRIX_LOG_DIR or KELMRIX_ROOT).";
-    if (!log.empty() && AppendDurably(log, text, why))
-        return "";
-    /* A lost record must not pass unseen. */
-    fprintf(stderr, "change log not written: %s\n%s", why.c_str(), text.c_str());
-    return why;
-}
+/* While the run waits for the run lock, the alarm only ends the wait. */
+volatile sig_atomic_t waitingForLock = 0;
 
 /*
- * Settles one file's reservation and says what the run did to the file.
- * When the records could not be written (logged false), a replaced file's
- * reservation stays as it is, beside the journal: the next run writes the
- * records from them and then names the version.
+ * A signal that asks the run to end ends it at once, but never in the midst
+ * of a lock file's turn: then it waits for the lock file to be gone. What
+ * the run leaves is finished by the next one.
  */
-FileOutcome Settle(Snapshot &s, const std::string &when, bool logged) {
-    FileOutcome out;
-    out.file = s.file;
-    out.replaced = s.existed ? Replaced(s) : true;
-    if (!out.replaced) {
-        if (s.reserved > 0)
-            DiscardReserved(txn.places, s.file, s.reserved);
-        return out;
+void OnStop(int sig) {
+    if (QZlockfile::Holding()) {
+        QZlockfile::DeferSignal(sig);
+        return;
     }
-    const std::string before = s.reserved > 0 ? ReservedPath(txn.places, s.file, s.reserved)
-                               : s.fd >= 0    ? "/proc/self/fd/" + std::to_string(s.fd)
-                                              : "";
-    std::string oldBytes, newBytes, unread;
-    const bool readNew = ReadRegularFollowing(s.path, kMaxVersionBytes, newBytes, unread);
-    /* A save that wrote the bytes the file held (a reload, say) has no version to keep. */
-    if (s.existed && readNew && ReadRegularFollowing(before, kMaxVersionBytes, oldBytes, unread) &&
-        oldBytes == newBytes) {
-        out.identical = true;
-        if (s.reserved > 0)
-            DiscardReserved(txn.places, s.file, s.reserved);
-        return out;
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+/* The run's deadline: it has held the run lock too long, stuck in a call that never returns. */
+void OnAlarm(int sig) {
+    if (waitingForLock)
+        return;
+    QZlockfile::RemoveHeld();
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void InstallHandlers() {
+    struct sigaction sa = {};
+    sa.sa_handler = OnStop;
+    sigfillset(&sa.sa_mask);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(sig, &sa, nullptr);
+    sa.sa_handler = OnAlarm; /* no SA_RESTART: the alarm ends a flock that waits */
+    sigaction(SIGALRM, &sa, nullptr);
+}
+
+void EndAtExit() { End(); }
+
+/* Writes the journal's file whole from its start: what is owed, then the records so far. */
+void RewriteJournal() {
+    std::string text;
+    for (const Owed &o : txn.head.owed)
+        text += JournalOwed(o);
+    for (const std::string &r : txn.head.records)
+        text += JournalRecord(r);
+    const bool cut = txn.journalEmpty || ftruncate(txn.journal, 0) == 0;
+    txn.journalEmpty = text.empty();
+    if (!cut || write(txn.journal, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        /* Records that cannot be kept are worked out from the versions instead: no file at all. */
+        close(txn.journal);
+        txn.journal = -1;
+        unlinkat(txn.history->fd, kJournalName, 0);
     }
-    SettingChanges(before, s.path, out.changes);
-    if (!s.existed)
-        return out;
-    Version info;
-    if (readNew)
-        info.made = ContentDigest(newBytes);
-    info.when = when;
-    info.user = txn.user;
-    info.through = s.through;
-    for (const Pending &r : txn.records)
-        if (r.file == s.file)
-            info.records.push_back(r.message);
-    std::string content;
-    if (s.reserved > 0 && !logged) {
-        out.kept = s.reserved;
-        return out;
-    }
-    if (s.reserved > 0 && CommitReserved(txn.places, s.file, s.reserved, info, out.notKept))
-        out.kept = s.reserved;
-    else if (s.reserved <= 0 && s.fd >= 0 && ReadDescriptor(s.fd, content))
-        out.kept = KeepCopy(txn.places, s.file, content, info, out.notKept);
-    Prune(txn.places, s.file, HistoryKeep());
-    if (out.kept > 0 && HistoryKeep() == 0) {
-        out.kept = -1;
-        out.notKept = HistoryKeepProblem();
-    } else if (!HistoryKeepProblem().empty()) {
-        fprintf(stderr, "history: %s\n", HistoryKeepProblem().c_str());
-    }
-    return out;
+}
+
+/* This run's journal file in the history folder (appending); a leftover goes first. */
+bool OpenJournal(std::string &why) {
+    if (txn.journal >= 0)
+        return true;
+    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_EXCL;
+    txn.journal = QZopenAt(*txn.history, kJournalName, flags, 0644, why);
+    if (txn.journal < 0 && unlinkat(txn.history->fd, kJournalName, 0) == 0)
+        txn.journal = QZopenAt(*txn.history, kJournalName, flags, 0644, why);
+    txn.journalEmpty = txn.journal >= 0;
+    return txn.journal >= 0;
+}
+
+/* Whether the log holds every record this run owes it after the run's offset. */
+bool RecordsWritten() {
+    std::vector<std::string> present;
+    LogRecord r;
+    for (const std::string &line :
+         LogLinesFrom(txn.places.ChangeLog(), txn.head.logAt, QZmaxSmallBytes * 4))
+        if (ParseRecordOf(line, txn.file, r) && r.mark != Mark::NotSaved)
+            present.push_back(r.message);
+    const auto written = [&](const std::string &m) {
+        return std::find(present.begin(), present.end(), m) != present.end();
+    };
+    for (const Owed &o : txn.head.owed)
+        if (!written(o.message))
+            return false;
+    for (const std::string &m : txn.head.records)
+        if (txn.madeLive && !written(m))
+            return false;
+    return true;
+}
+
+/* A second name of the file as loaded, in the history: linked, or copied where it cannot be. */
+bool ReserveCopy(const QZfolder &conf, const std::string &name, const QZfileId &loaded,
+                 std::string &why) {
+    const int in = QZopenConfigAt(conf, txn.file.c_str(), O_RDONLY, 0, why);
+    std::string bytes;
+    const bool read = in >= 0 && QZidOf(in) == loaded &&
+                      QZreadAll(in, QZmaxConfigBytes, conf.path + txn.file, bytes, why);
+    if (in >= 0)
+        close(in);
+    if (!read)
+        return false;
+    const int out = QZopenAt(*txn.history, name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644, why);
+    const bool ok = out >= 0 &&
+                    write(out, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
+                    fsync(out) == 0;
+    if (out >= 0 && close(out) != 0 && ok)
+        return false;
+    if (!ok && out >= 0)
+        unlinkat(txn.history->fd, name.c_str(), 0);
+    return ok;
 }
 
 } /* namespace */
 
-BeginResult Begin(std::string &why) {
+BeginResult Begin(const Places &p, const std::string &file, std::vector<Owed> &owed,
+                  std::string &why) {
     if (txn.active)
         return BeginResult::Taken;
-    const Places p = ServerPlaces();
     if (p.conf.empty())
         return BeginResult::NoDirectory;
-    const BeginResult taken = TakeRunLock(p.conf, LockWaitSeconds(), why);
+    const QZfolder *conf = QZopenFolder(p.conf, false, why);
+    InstallHandlers();
+    const long wait = LockWaitSeconds();
+    waitingForLock = 1;
+    const BeginResult taken =
+        conf != nullptr ? TakeRunLock(*conf, wait, why) : BeginResult::Unavailable;
+    waitingForLock = 0;
     if (taken != BeginResult::Taken && taken != BeginResult::Unavailable)
         return taken;
-    StartTransaction();
+    alarm(static_cast<unsigned>(wait + kRunMarginSeconds));
+    static bool registered = false;
+    if (!registered)
+        registered = atexit(EndAtExit) == 0;
+    txn = Txn();
+    txn.active = true;
+    txn.places = p;
+    txn.file = file;
+    txn.user = ChangeUser();
     /* Without the run lock another run may be in the middle of its work: leave it alone. */
-    if (taken == BeginResult::Taken)
-        Recover(txn.places);
+    if (taken != BeginResult::Taken)
+        return taken;
+    Recovered left;
+    Recover(p, file, left);
+    owed = left.owed;
+    if (!left.journal)
+        return taken;
+    /* The journal left behind becomes this run's, holding what is owed until it is written. */
+    txn.history = HistoryFolder(p, file, false, why);
+    txn.head.logAt = LogSize(p.ChangeLog());
+    txn.head.user = txn.user;
+    txn.head.owed = owed;
+    if (txn.history != nullptr && WriteHead(*txn.history, txn.head) && OpenJournal(why))
+        RewriteJournal();
     return taken;
 }
 
 bool InTransaction() { return txn.active; }
 
+bool Reserve(const QZfileId &loaded, const char *through, std::string &why) {
+    if (!txn.active || HistoryKeep() == 0)
+        return true;
+    const QZfolder *conf = QZopenFolder(txn.places.conf, false, why);
+    txn.history = conf != nullptr ? HistoryFolder(txn.places, txn.file, true, why) : nullptr;
+    if (txn.history == nullptr || !OpenJournal(why)) {
+        why = "the version it replaces cannot be kept in the history: " + why;
+        return false;
+    }
+    txn.listing = List(*txn.history);
+    MigrateTimeNamed(*txn.history, txn.listing, loaded);
+    const long seq = txn.listing.Next();
+    txn.head.seq = seq;
+    txn.head.through = through;
+    txn.head.user = txn.user;
+    if (txn.head.logAt == 0)
+        txn.head.logAt = LogSize(txn.places.ChangeLog());
+    if (!WriteHead(*txn.history, txn.head)) {
+        why = "the version it replaces cannot be kept in the history: " + txn.history->path +
+              kRunName + " cannot be made: " + strerror(errno);
+        return false;
+    }
+    const std::string name = SeqName(seq, kReservedExt);
+    struct stat st;
+    bool linked = linkat(conf->fd, txn.file.c_str(), txn.history->fd, name.c_str(),
+                         AT_SYMLINK_FOLLOW) == 0;
+    const int err = errno;
+    if (!linked && err != EXDEV && err != EPERM && err != EMLINK) {
+        why = "the version it replaces cannot be kept in " + txn.history->path + ": " +
+              strerror(err);
+        return false;
+    }
+    if (!linked && !ReserveCopy(*conf, name, loaded, why)) {
+        why = "the version it replaces cannot be kept in " + txn.history->path + ": " + why;
+        return false;
+    }
+    if (fstatat(txn.history->fd, name.c_str(), &st, 0) != 0 || st.st_ino != loaded.ino ||
+        st.st_size != loaded.size) {
+        if (linked) {
+            unlinkat(txn.history->fd, name.c_str(), 0);
+            why = conf->path + txn.file + " changed while it was being saved; nothing was changed";
+            return false;
+        }
+    }
+    /* The reservation and the journal last before the file is replaced. */
+    fsync(txn.history->fd);
+    txn.reserved = seq;
+    txn.through = through;
+    return true;
+}
+
+void Note(const std::string &message) {
+    if (!txn.active)
+        return;
+    txn.head.records.push_back(message);
+    const std::string line = JournalRecord(message);
+    txn.journalEmpty = false;
+    if (txn.journal >= 0 && write(txn.journal, line.data(), line.size()) !=
+                                static_cast<ssize_t>(line.size()))
+        RewriteJournal();
+}
+
+namespace {
+FileOutcome CommitFile(const Written &w);
+} /* namespace */
+
+FileOutcome Commit(const Written &w) {
+    FileOutcome out = CommitFile(w);
+    committed = out;
+    hasCommitted = true;
+    return out;
+}
+
+const FileOutcome *Committed() { return hasCommitted ? &committed : nullptr; }
+
 namespace {
 
-/*
- * A caller that records a change without having begun (a command-line caller
- * of the plug-in functions) begins here; one that cannot take its turn
- * still has its records written, without the run lock, and is told.
- */
-void EnsureTransaction() {
-    if (txn.active)
-        return;
+FileOutcome CommitFile(const Written &w) {
+    FileOutcome out;
+    out.file = txn.file;
+    out.replaced = w.replaced;
+    out.identical = w.replaced && w.same;
+    out.changes = w.changes;
+    if (!txn.active)
+        return out;
+    const QZfolder *dir = txn.history;
+    const std::string reserved = SeqName(txn.reserved, kReservedExt);
+    if (txn.reserved > 0 && (!w.replaced || w.same))
+        unlinkat(dir->fd, reserved.c_str(), 0);
+    if (out.identical && dir != nullptr && !txn.listing.versions.empty()) {
+        /* The file as it stands is still what the newest version's change made, in a new file. */
+        Version newest = ReadVersion(*dir, txn.listing.versions.back());
+        newest.result = w.made;
+        newest.resultDigest = w.digest;
+        std::string ignored;
+        if (newest.described)
+            WriteDescription(*dir, newest.seq, newest, ignored);
+    }
+    txn.madeLive = w.replaced;
+    if (!w.replaced || w.same)
+        return out;
+    if (txn.reserved <= 0) {
+        out.notKept = HistoryKeep() == 0 ? HistoryKeepProblem() : "no place in the history was "
+                                                                  "reserved for it";
+        return out;
+    }
+    Version v;
+    v.when = LogStamp(time(nullptr));
+    v.user = txn.user;
+    v.through = txn.through;
+    v.records = txn.head.records;
+    v.result = w.made;
+    v.resultDigest = w.digest;
+    v.changesKnown = true;
+    v.changes = w.changes;
     std::string why;
-    const BeginResult taken = Begin(why);
-    if (txn.active)
-        return;
-    if (taken == BeginResult::Busy)
-        why = "another run kept the run lock past the wait";
-    else if (taken == BeginResult::NoDirectory)
-        why = "no configuration directory is known (KELMRIX_ROOT or KELMRIX_CONF_DIR)";
-    fprintf(stderr, "run lock: %s; going on without it\n", why.c_str());
-    StartTransaction();
+    WriteDescription(*dir, txn.reserved, v, why);
+    if (renameat(dir->fd, reserved.c_str(), dir->fd, SeqName(txn.reserved, kVersionExt).c_str()) !=
+        0) {
+        out.notKept = "the kept version " + dir->path + SeqName(txn.reserved, kVersionExt) +
+                      " cannot be named: " + strerror(errno);
+        return out;
+    }
+    out.kept = txn.reserved;
+    txn.madeLive = true;
+    txn.listing.versions.push_back(txn.reserved);
+    Prune(*dir, txn.listing, HistoryKeep());
+    return out;
 }
 
 } /* namespace */
 
-void Record(const std::string &file, const std::string &message, Keep keep, const char *through) {
-    EnsureTransaction();
-    OpenJournal();
-    if (keep == Keep::Versions && FindSnapshot(file) == nullptr)
-        txn.snapshots.push_back(TakeSnapshot(file, through));
-    const std::string stamp = LogStamp(time(nullptr));
-    txn.records.push_back({file, stamp, message, keep, -1});
-    WriteJournal(JournalLine({file, keep == Keep::Versions ? through : "", stamp, message}));
-}
-
-void RecordDone(const std::string &file, bool done, const std::string &message) {
-    EnsureTransaction();
-    txn.records.push_back({file, LogStamp(time(nullptr)), message, Keep::Text, done ? 1 : 0});
-}
-
-void NoteTextWriteFailed() { txn.textWriteFailed = true; }
-
-CommitResult Commit() {
-    CommitResult result;
+void End() {
     if (!txn.active)
-        return result;
-    std::string text;
-    for (const Pending &r : txn.records)
-        text += FormatRecord({r.stamp, txn.user, r.file, MarkOf(r), r.message});
-    if (!text.empty())
-        result.logProblem = LogProblem(text);
-    const std::string when = LogStamp(time(nullptr));
-    const bool logged = result.logProblem.empty();
-    for (Snapshot &s : txn.snapshots)
-        result.files.push_back(Settle(s, when, logged));
-    /* The records are in the log and the versions named: the run is no longer in progress. */
+        return;
     if (txn.journal >= 0)
         close(txn.journal);
-    if (!txn.journalPath.empty() && logged)
-        unlink(txn.journalPath.c_str());
-    for (Snapshot &s : txn.snapshots)
-        if (s.fd >= 0)
-            close(s.fd);
-    txn.active = false;
-    const sigset_t saved = txn.savedMask;
+    /*
+     * The library has written the run's records by now (at its answer page, or at its exit,
+     * before this): once the log holds them nothing is owed. A record it could not write
+     * keeps the journal, and the next run writes it.
+     */
+    if (txn.history != nullptr && RecordsWritten())
+        RemoveJournal(*txn.history);
     txn = Txn();
-    sigprocmask(SIG_SETMASK, &saved, nullptr);
-    return result;
-}
-
-RestoreResult Restore(const std::string &file, long seq, std::string &why) {
-    std::string content;
-    const Places p = ServerPlaces();
-    State state;
-    if (seq == 0 || !VersionContent(p, file, seq, content, why) || !FindState(p, file, seq, state))
-        return RestoreResult::NoSuchVersion;
-    /* Numbers mean nothing in a log read years later: the record names the version in words. */
-    Record(file, "restored " + DescribeState(state), Keep::Versions, "restore");
-    const std::string path = p.Conf(file), backup = path + QZcfgn::kBackupSuffix;
-    auto fill = [](int fd, void *text) {
-        const std::string &s = *static_cast<const std::string *>(text);
-        return PR_WriteAll(fd, s.data(), s.size());
-    };
-    if (PR_ReplaceFile(path.c_str(), fill, &content, backup.c_str()) == QZPR_REPLACE_OK)
-        return RestoreResult::Done;
-    why = path + " cannot be replaced: " + strerror(errno);
-    return RestoreResult::Failed;
 }
 
 } /* namespace vyxsave */

@@ -8,6 +8,7 @@
 #include "vyxaui.h"
 
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 const VYXsrchSetting VYXsrchSettings[] = {
@@ -29,9 +30,9 @@ const VYXsrchSetting VYXsrchSettings[] = {
 
 const int VYXsrchSettingCount = sizeof VYXsrchSettings / sizeof VYXsrchSettings[0];
 
-const char *VYXsrchLabel(const std::string &key) {
+const char *VYXsrchLabel(const char *key) {
     for (const VYXsrchSetting &s : VYXsrchSettings)
-        if (key == s.configFileFieldName)
+        if (key != nullptr && strcmp(key, s.configFileFieldName) == 0)
             return s.label;
     return nullptr;
 }
@@ -53,6 +54,7 @@ const char *const kNotPositive = "Value must be greater than 0";
 } /* namespace */
 
 VYXsrch::VYXsrch(const char *dir, const char *fileName, const char *lockName) {
+    settingLabel = VYXsrchLabel;
     QZcopy(configFileName, fileName);
     const bool configFits = QZjoinPath(configFilePath, dir, configFileName);
     QZcopy(lockFileName, lockName);

@@ -34,7 +34,7 @@ struct VYXsrchSetting {
 extern const VYXsrchSetting VYXsrchSettings[];
 extern const int VYXsrchSettingCount;
 /* The label of the setting whose key is key, or null when no row has it. */
-const char *VYXsrchLabel(const std::string &key);
+const char *VYXsrchLabel(const char *key);
 
 /*
  * The page object. Its items are entered by the caller; the two checks read

@@ -9,7 +9,9 @@
 
 #include "adminlib.h"
 #include "vyxcli.h"
+#include "vyxaui.h"
 #include "vyxsave_diff.h"
+#include "vyxsave_places.h"
 #include "vyxsave_txn.h"
 
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #ifndef PLOMEX_VERSION
 #define PLOMEX_VERSION "unknown"
@@ -184,10 +187,15 @@ void WarnAboutSettings(const Command &c) {
                 path.c_str());
 }
 
-/* Takes this run's turn and begins its transaction; false (said why) when it cannot. */
+/*
+ * Takes this run's turn and begins its transaction, so that registrations
+ * and saves take turns; false (said why) when it cannot. What a save cut
+ * short owes the change log is recorded first.
+ */
 bool BeginRun() {
     std::string why;
-    switch (vyxsave::Begin(why)) {
+    std::vector<vyxsave::Owed> owed;
+    switch (vyxsave::Begin(vyxsave::ServerPlaces(), VYX_AUI_CONFIG_FILE_NAME, owed, why)) {
     case vyxsave::BeginResult::Busy:
         fprintf(stderr, "vyxplugins: Another change to the configuration is still being saved. "
                         "Nothing was changed; try again in a moment.\n");
@@ -196,8 +204,11 @@ bool BeginRun() {
         fprintf(stderr, "vyxplugins: %s\n", why.c_str());
         return false;
     default:
-        return true;
+        break;
     }
+    for (const vyxsave::Owed &o : owed)
+        log_change(o.file.c_str(), "%s", o.message.c_str());
+    return true;
 }
 
 int RunFunction(const Command &c, const Options &opt) {
@@ -227,11 +238,12 @@ int AddOrDelete(const Command &c, const Options &opt) {
     for (int i = 0; i < 2; ++i)
         before[i] = zrv_file_text(kConfigFiles[i]);
     int result = RunFunction(c, opt);
-    /* The function changed the files in memory; each is written once, and a dry run never. */
+    /*
+     * The function changed the files in memory; each is written once, and a
+     * dry run never. The library writes the run's records after them.
+     */
     if (!opt.dryRun && !zrv_write_files(why, sizeof why))
         fprintf(stderr, "vyxplugins: %s\n", why);
-    /* The run's records follow the files they describe (a record that cannot be written is said). */
-    vyxsave::Commit();
     if (opt.diff) {
         for (int i = 0; i < 2; ++i) {
             const std::string after = zrv_file_text(kConfigFiles[i]);
@@ -245,6 +257,8 @@ int AddOrDelete(const Command &c, const Options &opt) {
 } /* namespace */
 
 int main(int argc, char **argv) {
+    /* The change log names the user the administration library finds in REMOTE_USER. */
+    setenv("REMOTE_USER", vyxsave::ChangeUser().c_str(), 1);
     Options opt;
     int status = ParseArgs(argc, argv, opt);
     if (status >= 0)

@@ -18,8 +18,6 @@ namespace {
 /* What a setting holds at most (VYXformItem's value fields). */
 const size_t kMaxValueBytes = 100;
 
-const char *const kBusy = "Another change to the configuration is still being saved. Nothing "
-                          "was changed; try again in a moment.";
 const char *const kLocked = "Configuration file is locked. Please try again later.";
 
 SettingsOutcome Problem(SettingsStatus status, const std::string &subject,
@@ -51,20 +49,6 @@ bool ConfDir(std::string &dir, SettingsOutcome &out) {
     return false;
 }
 
-/* Takes this run's turn among the runs that change the configuration directory. */
-bool TakeTurn(SettingsOutcome &out) {
-    std::string why;
-    switch (vyxsave::Begin(why)) {
-    case vyxsave::BeginResult::Busy:
-        out = Problem(SettingsStatus::Locked, vyxsave::kRunLockName, kBusy);
-        return false;
-    case vyxsave::BeginResult::Unusable:
-        out = Problem(SettingsStatus::Failed, vyxsave::kRunLockName, why);
-        return false;
-    default:
-        return true;
-    }
-}
 
 /* Reads the current values into the page and the outcome; false with the page's error. */
 bool ReadInto(VYXsrch &page, SettingsOutcome &out) {
@@ -118,18 +102,14 @@ bool Checked(VYXsrch &page, SettingsOutcome &out) {
     return true;
 }
 
-/* Ends the save's transaction: the change log written, the replaced version kept. */
-void Commit(SettingsOutcome &out) {
-    const vyxsave::CommitResult done = vyxsave::Commit();
-    for (const vyxsave::FileOutcome &f : done.files)
-        if (f.replaced && f.file == VYX_AUI_CONFIG_FILE_NAME) {
-            out.kept = f.kept;
-            if (f.kept < 0)
-                out.note = "the version before is not kept in the history: " + f.notKept;
-        }
-    if (!done.logProblem.empty())
-        out.note = "the change log could not be written: " + done.logProblem +
-                   " The next save writes the records.";
+/* Where the save kept the version it replaced, or why it did not. */
+void Kept(SettingsOutcome &out) {
+    const vyxsave::FileOutcome *f = vyxsave::Committed();
+    if (f == nullptr || !f->replaced || f->identical)
+        return;
+    out.kept = f->kept;
+    if (f->kept < 0)
+        out.note = "the version before is not kept in the history: " + f->notKept;
 }
 
 } /* namespace */
@@ -162,10 +142,12 @@ SettingsOutcome ReadSettings() {
 SettingsOutcome SaveSettings(const std::vector<SettingsChange> &changes, const SaveOptions &opt) {
     SettingsOutcome out;
     std::string dir;
-    /* The values are read under the run lock, so that no save comes between reading and writing. */
-    if (!ConfDir(dir, out) || (!opt.dryRun && !TakeTurn(out)))
+    if (!ConfDir(dir, out))
         return out;
     VYXsrch page(dir.c_str(), VYX_AUI_CONFIG_FILE_NAME, VYX_AUI_CONFIG_LOCK_FILE_NAME);
+    /* The values are read under the run lock, so that no save comes between reading and writing. */
+    if (!opt.dryRun && !page.BeginSave())
+        return PageProblem(page);
     if (!ReadInto(page, out))
         return out;
     if (!opt.ifUnchanged.empty() && SettingsDigest(out.before) != opt.ifUnchanged)
@@ -178,10 +160,9 @@ SettingsOutcome SaveSettings(const std::vector<SettingsChange> &changes, const S
     if (opt.dryRun || !out.changed)
         return out;
     page.WriteValuesToConfigFile();
-    const SettingsOutcome failed = page.Error() != 0 ? PageProblem(page) : SettingsOutcome();
-    Commit(out);
-    if (failed.status != SettingsStatus::Done)
-        return failed;
+    if (page.Error() != 0)
+        return PageProblem(page);
+    Kept(out);
     out.changed = page.ChangeCount() > 0;
     return out;
 }
@@ -189,7 +170,7 @@ SettingsOutcome SaveSettings(const std::vector<SettingsChange> &changes, const S
 SettingsOutcome RestoreSettings(const std::string &version) {
     SettingsOutcome out;
     std::string dir;
-    if (!ConfDir(dir, out) || !TakeTurn(out))
+    if (!ConfDir(dir, out))
         return out;
     VYXstatus page(dir.c_str(), VYX_AUI_CONFIG_FILE_NAME, VYX_AUI_CONFIG_LOCK_FILE_NAME);
     if (page.Error() == 0)
@@ -197,6 +178,6 @@ SettingsOutcome RestoreSettings(const std::string &version) {
     if (page.Error() != 0)
         return PageProblem(page);
     out.changed = true;
-    Commit(out);
+    Kept(out);
     return out;
 }

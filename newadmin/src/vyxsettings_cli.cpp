@@ -12,10 +12,12 @@
 #include "vyxjson.h"
 #include "vyxsave_diff.h"
 #include "vyxsave_log.h"
+#include "vyxsave_places.h"
 #include "vyxsave_states.h"
 #include "vyxsettings.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -364,6 +366,8 @@ const Command kCommands[] = {
 } /* namespace */
 
 int RunSettingsCommand(int argc, char **argv) {
+    /* The change log names the user the administration library finds in REMOTE_USER. */
+    setenv("REMOTE_USER", vyxsave::ChangeUser().c_str(), 1);
     Options opt;
     const int status = ParseArgs(argc, argv, opt);
     if (status >= 0)

@@ -1,9 +1,9 @@
 /* The sections of the status and history page, from the save library's model. */
 #include "vyxstatus_html.h"
 
+#include "qzfile.h"
 #include "vyxcfgsrch.h"
 #include "vyxsave_diff.h"
-#include "vyxsave_file.h"
 #include "vyxsave_history.h"
 #include "vyxsave_log.h"
 #include "vyxsave_places.h"
@@ -90,7 +90,7 @@ std::string MadeBy(const vyxsave::State &s) {
 
 /* A setting by its label, with its key beside it; a key of no row by the key alone. */
 std::string Named(const std::string &key) {
-    const char *label = VYXsrchLabel(key);
+    const char *label = VYXsrchLabel(key.c_str());
     return (label != nullptr ? Esc(label) + " " : "") + "<code>" + Esc(key) + "</code>";
 }
 
@@ -130,22 +130,24 @@ std::string RestoreLink(const vyxsave::State &s, const std::string &text) {
     return "<a href=\"?restore=" + Id(s) + "\">" + Esc(text) + "</a>";
 }
 
-bool Find(const std::string &file, const char *id, vyxsave::State &s, std::string &why) {
+/* The state id names, with its bytes in content: false with why set when it cannot be had. */
+bool Find(const std::string &file, const char *id, vyxsave::State &s, std::string &content,
+          std::string &why) {
     long seq = 0;
-    if (id == nullptr || !vyxsave::ParseStateId(id, seq) ||
-        !vyxsave::FindState(vyxsave::ServerPlaces(), file, seq, s)) {
+    const vyxsave::Places p = vyxsave::ServerPlaces();
+    if (id == nullptr || !vyxsave::ParseStateId(id, seq) || !vyxsave::FindState(p, file, seq, s)) {
         why = "No version " + Text(id) + " of " + file + " is kept (any more): the history lists "
               "the ones that are.";
         return false;
     }
     /* A comparison is read whole into the page: versions beyond the bound are compared by hand. */
-    const vyxsave::Places p = vyxsave::ServerPlaces();
-    if (!s.readable)
-        why = Label(s) + " cannot be read, or is larger than 8 MiB, so it is not compared here. "
-              "To compare it by hand: diff -u " +
-              (s.seq == 0 ? p.Conf(file) : vyxsave::VersionPath(p, file, s.seq)) + " " +
-              p.Conf(file);
-    return s.readable;
+    std::string unread;
+    if (s.readable && vyxsave::StateContent(p, file, s.seq, content, unread))
+        return true;
+    why = Label(s) + " cannot be read, or is larger than " + QZsizeWords(QZmaxConfigBytes) +
+          ", so it is not compared here. To compare it by hand: diff -u " +
+          (s.seq == 0 ? p.Conf(file) : vyxsave::VersionPath(p, file, s.seq)) + " " + p.Conf(file);
+    return false;
 }
 
 /* A choice of the states on the page, chosen the one at chosen; the time first, as it tells them apart. */
@@ -268,15 +270,15 @@ void VYXstatusHistory(const char *file, const char *page) {
 void VYXstatusDiff(const char *file, const char *from, const char *to) {
     const std::string name = Text(file);
     vyxsave::State a, b;
-    std::string why;
-    if (!Find(name, from, a, why) || !Find(name, to, b, why)) {
+    std::string why, aText, bText;
+    if (!Find(name, from, a, aText, why) || !Find(name, to, b, bText, why)) {
         printf("<p class=\"adm-message\" role=\"alert\">%s</p>\n", Esc(why).c_str());
         return;
     }
     printf("<section aria-labelledby=\"diff-heading\">\n<h2 id=\"diff-heading\">From %s to %s"
            "</h2>\n",
            Esc(Label(a)).c_str(), Esc(Label(b)).c_str());
-    const std::string diff = vyxsave::UnifiedDiff(name, a.content, b.content);
+    const std::string diff = vyxsave::UnifiedDiff(name, aText, bText);
     if (diff.empty())
         fputs("<p>The two hold the same bytes.</p>\n", stdout);
     else
@@ -296,21 +298,22 @@ void VYXstatusDiff(const char *file, const char *from, const char *to) {
 bool VYXstatusPatch(const char *file, const char *from, const char *to) {
     const std::string name = Text(file);
     vyxsave::State a, b;
-    std::string why;
-    if (!Find(name, from, a, why) || !Find(name, to, b, why))
+    std::string why, aText, bText;
+    if (!Find(name, from, a, aText, why) || !Find(name, to, b, bText, why))
         return false;
     printf("Content-Type: text/x-diff; charset=utf-8\nContent-Disposition: attachment; "
            "filename=\"%s-%s-to-%s.diff\"\n\n%s",
            name.c_str(), Id(a).c_str(), Id(b).c_str(),
-           vyxsave::UnifiedDiff(name, a.content, b.content).c_str());
+           vyxsave::UnifiedDiff(name, aText, bText).c_str());
     return true;
 }
 
 void VYXstatusRestorePreview(const char *file, const char *version) {
     const std::string name = Text(file);
     vyxsave::State current, v;
-    std::string why;
-    if (!Find(name, version, v, why) || v.seq == 0 || !Find(name, "current", current, why)) {
+    std::string why, currentText, vText;
+    if (!Find(name, version, v, vText, why) || v.seq == 0 ||
+        !Find(name, "current", current, currentText, why)) {
         printf("<p class=\"adm-message\" role=\"alert\">%s</p>\n",
                Esc(v.seq == 0 && why.empty() ? "The file as it stands needs no restore." : why)
                    .c_str());
@@ -319,7 +322,7 @@ void VYXstatusRestorePreview(const char *file, const char *version) {
     printf("<section aria-labelledby=\"restore-heading\">\n<h2 id=\"restore-heading\">Restore "
            "%s?</h2>\n",
            Esc(Label(v)).c_str());
-    const std::string diff = vyxsave::UnifiedDiff(name, current.content, v.content);
+    const std::string diff = vyxsave::UnifiedDiff(name, currentText, vText);
     if (diff.empty()) {
         printf("<p>It holds the same bytes as %s as it stands: a restore would change "
                "nothing.</p>\n", Esc(name).c_str());

@@ -6,7 +6,6 @@
 #include "adm_origin.h"
 #include "adm_page.h"
 #include "adm_util.h"
-#include "vyxsave_txn.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -54,36 +53,13 @@ static void decode_or_refuse(const char *subject, const std::string &text) {
     }
 }
 
-/*
- * A post changes the configuration directory: its run takes its turn and
- * becomes a transaction of the save library, which commits with the answer
- * page or at exit. A run that cannot take its turn ends here with the reason.
- */
-static void begin_saving() {
-    std::string why;
-    switch (vyxsave::Begin(why)) {
-    case vyxsave::BeginResult::Busy:
-        adm_end_run(adm_msg::kBusyHeading, adm_msg::kConfDirSubject, adm_msg::kBusy);
-    case vyxsave::BeginResult::Unusable:
-        adm_end_run(adm_msg::kRunLockHeading, vyxsave::kRunLockName, why.c_str());
-    case vyxsave::BeginResult::NoDirectory:
-        get_conf_dir(0);
-        return;
-    case vyxsave::BeginResult::Taken:
-    case vyxsave::BeginResult::Unavailable:
-        return;
-    }
-}
-
 void post_begin(FILE *in) {
     check_origin();
     size_t length = checked_length();
-    /* The body is read before the run lock is taken: a slow client holds up no other save. */
     std::string body(length, '\0');
     if (length > 0 && (!in || fread(&body[0], 1, length, in) != length))
         adm_refuse(adm_msg::kFormSubject, adm_msg::kShortBody);
     decode_or_refuse(adm_msg::kFormSubject, body);
-    begin_saving();
 }
 
 void query_begin(void) {

@@ -1,21 +1,35 @@
-/*
- * The administration server's change log. The records of a run are handed
- * to the save library's transaction, which appends them in one synced write
- * when the run ends (its answer page, or its exit), each saying whether its
- * change reached its file, and keeps the versions the run replaced.
- */
+/* The administration server's change log: a run's records, held until the run ends. */
 #include "adminlib.h"
 
 #include "adm_changelog.h"
+#include "adm_file.h"
+#include "adm_util.h"
 #include "srvcfg.h"
-#include "vyxsave_txn.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
+struct Record {
+    std::string stamp, user, file, message;
+    std::string path; /* the file it names, in the configuration directory */
+    bool edited;     /* init.conf or obj.conf, written by the library itself */
+    bool existed;    /* a file stood at the record's file then ... */
+    dev_t dev;       /* ... this one */
+    ino_t ino;
+};
+
+std::vector<Record> pending;
 bool editFailed = false;
 
 std::string Format(const char *fmt, va_list ap) {
@@ -31,17 +45,122 @@ std::string Format(const char *fmt, va_list ap) {
     return out;
 }
 
-/* The files the library edits itself: it writes them, so it says whether that worked. */
+/* No part of a record may start a line of its own. */
+std::string OneLine(std::string s) {
+    for (char &c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return s;
+}
+
+/*
+ * Times in UTC: a record's time reads the same wherever the log is read. Written by hand, as
+ * strftime would read the time zone file to no purpose.
+ */
+std::string Stamp() {
+    static const char kMonths[][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const time_t now = time(nullptr);
+    struct tm utc;
+    char buf[64];
+    if (gmtime_r(&now, &utc) == nullptr)
+        return "-";
+    snprintf(buf, sizeof buf, "%02d/%s/%04d:%02d:%02d:%02d +0000", utc.tm_mday,
+             kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return buf;
+}
+
 bool EditedByLibrary(const std::string &file) { return file == "init.conf" || file == "obj.conf"; }
+
+std::string LogDir() {
+    const std::string dir = adm_env("KELMRIX_LOG_DIR");
+    if (!dir.empty())
+        return dir.back() == '/' ? dir : dir + "/";
+    const std::string root = adm_root();
+    return root.empty() ? "" : root + "admin/logs/";
+}
+
+bool WriteAll(int fd, const std::string &text) {
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+/* Appends text in one write and syncs it: "" when done, else why not. */
+std::string Append(const std::string &text) {
+    const std::string dir = LogDir();
+    if (dir.empty())
+        return "no change-log directory is known (KELMRIX_LOG_DIR or KELMRIX_ROOT)";
+    std::string why;
+    bool made = false;
+    const int flags = O_RDWR | O_APPEND | O_CREAT;
+    int fd = adm_open_file(dir + "change.log", flags, 0644, why, &made);
+    /* A fresh server root may not have its log folder yet. */
+    int dirfd = -1;
+    if (fd < 0 && (dirfd = adm_open_dir(dir, true, why)) >= 0) {
+        close(dirfd);
+        fd = adm_open_file(dir + "change.log", flags, 0644, why, &made);
+    }
+    if (fd < 0)
+        return why;
+    struct stat st;
+    char last = '\n';
+    if (fstat(fd, &st) == 0 && st.st_size > 0 && pread(fd, &last, 1, st.st_size - 1) != 1)
+        last = '\n';
+    /* One write on an O_APPEND descriptor keeps a run's lines together. */
+    const bool ok = WriteAll(fd, last == '\n' ? text : "\n" + text) && fdatasync(fd) == 0;
+    const int err = errno;
+    close(fd);
+    if (ok && made)
+        adm_sync_dir(dir);
+    return ok ? "" : dir + "change.log cannot be written: " + strerror(err);
+}
+
+bool SameFileStands(const Record &r) {
+    struct stat st;
+    return stat(r.path.c_str(), &st) == 0 && st.st_dev == r.dev && st.st_ino == r.ino;
+}
+
+void EndAtExit() { adm_end_changes(); }
 
 } /* namespace */
 
-void adm_note_edit_failed() {
-    editFailed = true;
-    vyxsave::NoteTextWriteFailed();
-}
+void adm_note_edit_failed() { editFailed = true; }
 
 bool adm_edit_failed() { return editFailed; }
+
+void adm_end_changes_at_exit() {
+    static bool registered = false;
+    if (!registered)
+        registered = atexit(EndAtExit) == 0;
+}
+
+void adm_end_changes() {
+    std::string path, why;
+    if (!srvcfg::WriteChanged(path, why)) {
+        adm_note_edit_failed();
+        report_error(0, path.c_str(), why.c_str());
+    }
+    std::string text;
+    for (const Record &r : pending) {
+        const bool saved = r.edited ? !editFailed : !(r.existed && SameFileStands(r));
+        text += "[" + r.stamp + "] " + OneLine(r.user) + " " + OneLine(r.file) +
+                (saved ? "" : " (not saved)") + ": " + OneLine(r.message) + "\n";
+    }
+    pending.clear();
+    if (text.empty())
+        return;
+    const std::string problem = Append(text);
+    /* A lost record must not pass unseen. */
+    if (!problem.empty())
+        fprintf(stderr, "change log not written: %s\n%s", problem.c_str(), text.c_str());
+}
 
 int log_change(const char *file, const char *fmt, ...) {
     if (fmt == nullptr)
@@ -53,8 +172,19 @@ int log_change(const char *file, const char *fmt, ...) {
     /* A dry run changes nothing, so it has nothing to record. */
     if (srvcfg::InDryRun())
         return 0;
-    const std::string name = file != nullptr ? file : "-";
-    const bool versioned = file != nullptr && !EditedByLibrary(name);
-    vyxsave::Record(name, message, versioned ? vyxsave::Keep::Versions : vyxsave::Keep::Text);
+    adm_end_changes_at_exit();
+    Record r{Stamp(), adm_env("REMOTE_USER"), file != nullptr ? file : "-", message, "",
+             false, false, 0, 0};
+    if (r.user.empty())
+        r.user = "-";
+    r.edited = EditedByLibrary(r.file);
+    r.path = std::string(get_conf_dir(0)) + r.file;
+    struct stat st;
+    if (!r.edited && file != nullptr && stat(r.path.c_str(), &st) == 0) {
+        r.existed = true;
+        r.dev = st.st_dev;
+        r.ino = st.st_ino;
+    }
+    pending.push_back(r);
     return 0;
 }

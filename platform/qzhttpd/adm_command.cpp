@@ -42,10 +42,12 @@ int zrv_check_files(char *why, size_t size) {
 
 int zrv_write_files(char *why, size_t size) {
     std::string path, problem;
-    if (srvcfg::WriteChanged(path, problem))
-        return 1;
-    adm_note_edit_failed();
-    return Fail(why, size, path + ": " + problem);
+    const bool written = srvcfg::WriteChanged(path, problem);
+    if (!written)
+        adm_note_edit_failed();
+    /* The run's records follow the files they describe. */
+    adm_end_changes();
+    return written ? 1 : Fail(why, size, path + ": " + problem);
 }
 
 int zrv_failed(void) { return adm_edit_failed() ? 1 : 0; }

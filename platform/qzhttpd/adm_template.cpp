@@ -6,23 +6,28 @@
 #include "adm_notice.h"
 #include "adm_page.h"
 #include "adm_util.h"
-#include "vyxsave_places.h"
+#include "adm_file.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 struct adm_template {
     FILE *file;
     std::string name;
 };
 
+/* The longest template the library reads. */
+static const size_t kMaxTemplateBytes = 1 << 20;
+
 /*
  * The library's own directives: the shared style block, so a template page
- * looks like the library's own pages, and the notice of lock files present
- * (kAdmNoticeDirective), so a form warns before a save meets a lock.
+ * looks like the library's own pages, and the notices the program gave
+ * (kAdmNoticeDirective), such as a form's warning of a lock file present.
  */
 static const char kStyleDirective[] = "ADMIN_STYLE";
 
@@ -31,21 +36,23 @@ static const char kStyleDirective[] = "ADMIN_STYLE";
     adm_end_run(adm_msg::kCategoryFile, name.c_str(), adm_msg::kTemplateUnreadable, false);
 }
 
-/* A regular file only: a directory in the template's place opens, but yields no lines. */
+/* A regular file only, never through a link or blocking on a FIFO, and of a template's size. */
 static FILE *open_regular(const std::string &path) {
-    FILE *file = fopen(path.c_str(), "re");
+    std::string why;
+    const int fd = adm_open_file(path, O_RDONLY, 0, why);
     struct stat st;
-    if (file && (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode))) {
-        fclose(file);
-        return nullptr;
-    }
+    FILE *file = fd >= 0 && fstat(fd, &st) == 0 && st.st_size <= static_cast<off_t>(kMaxTemplateBytes)
+                     ? fdopen(fd, "r")
+                     : nullptr;
+    if (file == nullptr && fd >= 0)
+        close(fd);
     return file;
 }
 
 adm_template *open_html_file(const char *name) {
     static adm_template tmpl{nullptr, ""};
     tmpl.name = name ? name : "";
-    const std::string dir = vyxsave::ServerPlaces().html;
+    const std::string dir = adm_html_dir();
     /* A name is a plain file name: nothing outside the template directory can be reached. */
     bool plain = !tmpl.name.empty() && !strchr(name, '/') && tmpl.name != "..";
     if (!dir.empty() && plain)
@@ -79,7 +86,7 @@ int parse_line(char *line, adm_config *) {
     if (name == kStyleDirective)
         adm_write_style();
     else if (name == kAdmNoticeDirective)
-        adm_write_lock_notice();
+        fputs(adm_take_notices().c_str(), stdout);
     else
         fputs(line, stdout);
     return 0;

@@ -1,7 +1,6 @@
 /* Environment, directories, HTML escaping and UTF-8 decoding shared by the library's units. */
 #include "adm_util.h"
 
-#include "vyxsave_status.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +14,31 @@ std::string adm_env(const char *name) {
     return v ? v : "";
 }
 
-std::string adm_html_escape(const char *s) { return vyxsave::HtmlEscape(s != nullptr ? s : ""); }
+std::string adm_html_escape(const char *s) {
+    std::string out;
+    for (; s != nullptr && *s != '\0'; ++s) {
+        switch (*s) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += *s;
+        }
+    }
+    return out;
+}
 
 long adm_utf8_decode(const unsigned char *s, size_t n, size_t *len) {
     *len = 1;

@@ -11,6 +11,9 @@ bool adm_in_cgi();
 /* The value of an environment variable, or "" when it is unset. */
 std::string adm_env(const char *name);
 
+/* The template directory (KELMRIX_HTML_DIR, else <root>admin/html/), ending in "/"; "" unknown. */
+std::string adm_html_dir();
+
 /* s with & < > " ' turned into character references; null gives "". */
 std::string adm_html_escape(const char *s);
 

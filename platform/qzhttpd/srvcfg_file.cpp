@@ -5,10 +5,11 @@
 #include "srvcfg.h"
 
 #include "adm_changelog.h"
+#include "adm_file.h"
 #include "adminlib.h"
-#include "qzpr.h"
 
 #include <cerrno>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -268,57 +269,18 @@ namespace {
 std::map<std::string, Loaded> loaded;
 bool dryRun = false;
 
+/* The longest server-configuration file the library reads. */
+const size_t kMaxFileBytes = 16 << 20;
+
 /* The whole file at path into text ("" for a missing file): true, or false with why set. */
 bool ReadWhole(const std::string &path, std::string &text, std::string &why) {
-    text.clear();
-    FILE *fp = fopen(path.c_str(), "rbe");
-    if (!fp && errno == ENOENT)
+    if (adm_read_file(path, kMaxFileBytes, true, text, why))
         return true;
-    if (!fp) {
-        why = std::string("cannot read: ") + strerror(errno);
-        return false;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, fp)) > 0)
-        text.append(buf, n);
-    bool failed = ferror(fp);
-    fclose(fp);
-    if (failed) {
-        why = "cannot read the file";
-        return false;
-    }
-    return true;
-}
-
-/* The writes of callers that end without writing; a failure is said as a failed call says it. */
-void WriteAtExit() {
-    std::string path, why;
-    if (WriteChanged(path, why))
-        return;
-    adm_note_edit_failed();
-    report_error(0, path.c_str(), why.c_str());
-}
-
-int FillText(int fd, void *text) {
-    const std::string &s = *static_cast<const std::string *>(text);
-    return PR_WriteAll(fd, s.data(), s.size());
+    why = "cannot read: " + why;
+    return false;
 }
 
 std::string FileName(const std::string &path) { return path.substr(path.rfind('/') + 1); }
-
-std::string DirectoryOf(const std::string &path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
-/* What a failed step of a replace means, with the error it left in errno. */
-std::string Problem(int step) {
-    const char *what = step == QZPR_REPLACE_CREATE  ? "cannot create a temporary file"
-                       : step == QZPR_REPLACE_WRITE ? "cannot write"
-                                                    : "cannot put the new version in place";
-    return std::string(what) + ": " + strerror(errno);
-}
 
 } /* namespace */
 
@@ -327,12 +289,12 @@ void StartDryRun() { dryRun = true; }
 bool InDryRun() { return dryRun; }
 
 Loaded &Use(const std::string &path, Layout layout) {
-    static bool writesAtExit = false;
-    if (!writesAtExit)
-        writesAtExit = atexit(WriteAtExit) == 0;
+    adm_end_changes_at_exit();
     auto found = loaded.find(path);
     if (found != loaded.end())
         return found->second;
+    /* A new version a killed run left beside the file is no version of it. */
+    unlink((path + ".new").c_str());
     Loaded &f = loaded[path];
     f.layout = layout;
     f.ok = ReadWhole(path, f.text, f.why) && Parse(f.text, layout, f.file, f.why);
@@ -353,7 +315,7 @@ bool WriteChanged(std::string &path, std::string &why) {
     struct Change {
         const std::string *path;
         std::string text;
-        QZPRReplace *handle;
+        adm_replace replace;
     };
     std::vector<Change> changes;
     for (Layout layout : {Layout::Init, Layout::Objects})
@@ -361,40 +323,35 @@ bool WriteChanged(std::string &path, std::string &why) {
             if (f.ok && f.layout == layout) {
                 std::string text = Render(f.file);
                 if (text != f.text)
-                    changes.push_back({&name, std::move(text), nullptr});
+                    changes.push_back({&name, std::move(text), {}});
             }
     bool ok = true;
-    for (Change &c : changes) {
-        int step = PR_PrepareReplace(c.path->c_str(), FillText, &c.text, &c.handle);
-        if (step != QZPR_REPLACE_OK) {
+    for (Change &c : changes)
+        if (ok && !adm_prepare_replace(*c.path, c.text, c.replace, why)) {
             path = *c.path;
-            why = Problem(step) + "; nothing was changed";
+            why += "; nothing was changed";
             ok = false;
-            break;
         }
-    }
     std::string written;
     for (Change &c : changes) {
         if (!ok) {
-            PR_AbortReplace(c.handle);
+            adm_abort_replace(c.replace);
             continue;
         }
-        int step = PR_CommitReplace(c.handle);
-        if (step == QZPR_REPLACE_OK) {
+        if (adm_commit_replace(c.replace, why)) {
             written += (written.empty() ? "" : ", ") + FileName(*c.path);
             continue;
         }
         path = *c.path;
-        why = Problem(step) +
-              (written.empty() ? "; nothing was changed" : "; only " + written + " was written");
+        why += written.empty() ? "; nothing was changed" : "; only " + written + " was written";
         ok = false;
     }
     /* One sync of a directory makes every rename in it last across a crash. */
     std::string synced;
     for (const Change &c : changes)
-        if (DirectoryOf(*c.path) != synced) {
-            synced = DirectoryOf(*c.path);
-            PR_SyncDirectory(c.path->c_str());
+        if (c.replace.dir != synced) {
+            synced = c.replace.dir;
+            adm_sync_dir(synced);
         }
     loaded.clear();
     return ok;

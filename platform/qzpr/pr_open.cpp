@@ -32,7 +32,8 @@ QZPRFile *PR_Open(const char *name, int flags, int mode) {
     if (flags & QZPR_EXCL)
         oflags |= O_EXCL;
 
-    int fd = open(name, oflags | O_CLOEXEC, static_cast<mode_t>(mode));
+    /* A lock file lies in a folder its owner controls: a link or a FIFO planted there is refused. */
+    int fd = open(name, oflags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, static_cast<mode_t>(mode));
     if (fd < 0)
         return nullptr;
     QZPRFile *file = new (std::nothrow) QZPRFile{fd};

@@ -2,8 +2,8 @@
 #ifndef CONFIG_DIR_TEST_H
 #define CONFIG_DIR_TEST_H
 
+#include "adminlib.h"
 #include "server_root.h"
-#include "vyxsave_txn.h"
 
 #include <memory>
 
@@ -28,9 +28,10 @@ class ServerRootTest : public ::testing::Test {
     void Write(const std::string &name, const std::string &text) const {
         WriteFile(ConfPath(name), text);
     }
-    /* The change log as the run would leave it, once it ended. */
+    /* The change log as the run would leave it, once it ended (the files, then the records). */
     std::string ChangeLog() const {
-        vyxsave::Commit();
+        char why[512];
+        zrv_write_files(why, sizeof why);
         return ReadFile(server->ChangeLog());
     }
 

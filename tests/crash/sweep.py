@@ -32,7 +32,7 @@ import sys, tempfile, types, urllib.parse
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 CONF, LOG, HISTORY = "config/plomex.conf", "admin/logs/change.log", "config/history/plomex.conf"
 FILE_CALLS = ("open openat creat write pwrite64 writev fsync fdatasync rename renameat renameat2 "
-              "link linkat unlink unlinkat mkdir mkdirat ftruncate fchmod fchown symlink").split()
+              "link linkat unlink unlinkat mkdir mkdirat ftruncate fchmod fchown symlink symlinkat").split()
 # "?" lets strace pass over the calls an architecture does not have (open, rename, ... on arm64).
 TRACE_FILE_CALLS = "trace=" + ",".join("?" + name for name in FILE_CALLS)
 FAULT_CALLS = {"write", "fsync", "rename", "renameat2", "link", "linkat", "openat"}
@@ -40,6 +40,7 @@ OPENS = ("open", "openat", "creat")
 # Which arguments name paths: (argument holding the directory descriptor or None, the path).
 PATH_ARGS = {**dict.fromkeys(("open", "creat", "unlink", "mkdir"), [(None, 0)]),
              **dict.fromkeys(("openat", "unlinkat", "mkdirat"), [(0, 1)]), "symlink": [(None, 1)],
+             "symlinkat": [(1, 2)],
              **dict.fromkeys(("rename", "link"), [(None, 0), (None, 1)]),
              **dict.fromkeys(("renameat", "renameat2", "linkat"), [(0, 1), (2, 3)])}
 # The answers a run can give; from "locked" on, they say the save failed and changed nothing.
@@ -255,7 +256,7 @@ class Plan:
         left = [p for p in sorted(os.path.relpath(os.path.join(d, n), root) for d, dirs, names
                                   in os.walk(os.path.join(root, "config")) for n in dirs + names)
                 if re.search(r"\.(tmp|keep)-|/plomex\.lock$|\.reserved$|/pending-|\.new$"
-                             r"|^config/history/(.*/)?journal$", p)]
+                             r"|^config/history/(.*/)?(journal|run)$", p)]
         return bad + wrong(
             *[(mid[f] not in (self.before[f], self.after[f]),
                f"{f} was neither the version before nor the one being written") for f in sc.files],
@@ -383,7 +384,7 @@ class Disk:
             self.names.pop(paths[0], None)
         elif n.startswith("mkdir"):
             self.names[paths[0]] = ("dir", int(c.args[-1], 8) & ~UMASK)
-        elif n == "symlink":
+        elif n.startswith("symlink"):
             self.names[paths[0]] = ("link", unescape(c.args[0][1:-1]))
         return self.record(before)
 

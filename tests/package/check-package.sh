@@ -21,7 +21,6 @@ expected=(
   share/man/man1/vyxsettings.1.gz
   libexec/plomex/vyxcfgsrch
   share/plomex/html/vyxcfgsrch.html
-  share/plomex/html/settings.tsv
   share/plomex/sample/plomex.conf
   share/plomex/server/lighttpd.conf.in
   share/man/man1/vyxplugins.1.gz

@@ -104,8 +104,7 @@ TEST_F(Vyxplugins, AnAddWritesEachFileOnceInitConfFirst) {
     ASSERT_GE(inotify_add_watch(watch, ConfPath("").c_str(), IN_CREATE | IN_MOVED_TO), 0);
     auto [status, out, err] = Run("add cm");
     EXPECT_EQ(status, 0) << err;
-    /* "+F" for each new version of F made (temporary names are unique, so none is merged with
-     * another), "F" for each renamed into place. */
+    /* "+F" for each new version of F made beside it, "F" for each renamed into place. */
     std::string writes;
     alignas(inotify_event) char events[16384];
     for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;)
@@ -114,8 +113,8 @@ TEST_F(Vyxplugins, AnAddWritesEachFileOnceInitConfFirst) {
             const std::string name = event->name;
             if (event->mask & IN_MOVED_TO)
                 writes += name + " ";
-            else if (name.find(".tmp-") != std::string::npos)
-                writes += "+" + name.substr(0, name.find(".tmp-")) + " ";
+            else if (name.size() > 4 && name.compare(name.size() - 4, 4, ".new") == 0)
+                writes += "+" + name.substr(0, name.size() - 4) + " ";
             p += sizeof *event + event->len;
         }
     close(watch);

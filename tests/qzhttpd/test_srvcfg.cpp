@@ -2,7 +2,6 @@
 #include "adminlib.h"
 #include "config_dir_test.h"
 #include "srvcfg.h"
-#include "vyxsave_txn.h"
 
 #include <functional>
 #include <sys/resource.h>
@@ -89,7 +88,6 @@ TEST_F(SrvcfgCalls, HandleFindsItsDirectiveAfterTheFileChangedAndIsRejectedWhenS
 TEST_F(SrvcfgCalls, UnparseableFileFailsEveryCall) {
     Write("obj.conf", Fixture("obj_unclosed.conf"));
     Write("init.conf", "Init oops\n");
-    vyxsave::Commit(); /* a run of its own */
     EXPECT_EQ(zrv_failed(), 0);
     testing::internal::CaptureStderr();
     const int succeeded = add_object(1, "a") + grab_object(1, "a") +

@@ -1,4 +1,4 @@
-/* The kept versions: numbered in order, bounded, described, and moved over from time names. */
+/* The kept versions: their descriptions read back, their numbering, bound and earlier names. */
 #include "vyxsave_history.h"
 
 #include "testfs.h"
@@ -7,73 +7,118 @@
 #include <tuple>
 #include <unistd.h>
 
+namespace {
+
 class History : public ::testing::Test {
   protected:
     TempDir dir;
     vyxsave::Places places;
-    void SetUp() override { places.conf = dir.path; }
-    std::string Contents() {
+    const QZfolder *folder = nullptr;
+    void SetUp() override {
+        places.conf = dir.path;
+        std::string why;
+        folder = vyxsave::HistoryFolder(places, "f.conf", true, why);
+        ASSERT_NE(folder, nullptr) << why;
+    }
+    std::string H(const std::string &name) const { return dir.File("history/f.conf/" + name); }
+    /* The versions, newest first, as "number:content". */
+    std::string Kept() {
         std::string out;
         for (const vyxsave::Version &v : vyxsave::ListVersions(places, "f.conf")) {
             std::string content, why;
             EXPECT_TRUE(vyxsave::VersionContent(places, "f.conf", v.seq, content, why));
-            out += std::to_string(v.seq) + ":" + content + "(" + v.when + "," + v.user + "," +
-                   (v.records.empty() ? "" : v.records[0]) + ") ";
+            out += std::to_string(v.seq) + ":" + content + " ";
         }
         return out;
     }
 };
 
-/* Copies and reservations share one sequence; the bound drops the lowest numbers. */
-TEST_F(History, VersionsAreNumberedInOrderAndBounded) {
+/* Everything a description holds comes back as it was, the values' tabs and line ends too. */
+TEST_F(History, DescriptionsReadBackWhatWasWritten) {
+    vyxsave::Version v;
+    v.when = "06/Dec/2026:10:00:00 +0000";
+    v.user = "admin";
+    v.through = "restore";
+    v.records = {"a set to 2", "restored the version saved by bob"};
+    v.result = {1234, 56, 7890};
+    v.resultDigest = "0123456789abcdef";
+    v.changesKnown = true;
+    v.changes = {{"s", "a", "1", "2", true, true},
+                 {"s", "t", "", "x\ty\\n\nz", false, true},
+                 {"s", "gone", "old", "", true, false}};
+    v.outsideDigest = "fedcba9876543210";
+    v.outsideChanges = {{"s", "b", "", "5", false, true}};
     std::string why;
-    vyxsave::Version info;
-    info.user = "admin";
-    for (const char *n : {"1", "2"}) {
-        info.when = std::string("t") + n;
-        ASSERT_EQ(vyxsave::KeepCopy(places, "f.conf", std::string("v") + n, info, why),
-                  std::stol(n));
+    ASSERT_TRUE(vyxsave::WriteDescription(*folder, 3, v, why)) << why;
+    const vyxsave::Version back = vyxsave::ReadVersion(*folder, 3);
+    EXPECT_TRUE(back.described);
+    EXPECT_EQ(back.when + back.user + back.through, v.when + v.user + v.through);
+    EXPECT_EQ(back.records, v.records);
+    EXPECT_TRUE(back.result == v.result);
+    EXPECT_EQ(back.resultDigest, v.resultDigest);
+    EXPECT_TRUE(back.changesKnown);
+    ASSERT_EQ(back.changes.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        const vyxsave::SettingChange &a = v.changes[i], &b = back.changes[i];
+        EXPECT_EQ(a.section + a.key + a.before + a.after, b.section + b.key + b.before + b.after);
+        EXPECT_EQ(a.wasSet * 2 + a.isSet, b.wasSet * 2 + b.isSet);
     }
-    WriteFile(dir.File("f.conf"), "v3");
-    const long seq = vyxsave::Reserve(places, "f.conf", dir.File("f.conf"), why);
-    ASSERT_EQ(seq, 3) << why;
-    EXPECT_EQ(vyxsave::Reservations(places, "f.conf"), std::vector<long>{3});
-    info.when = "t3";
-    info.records = {"k set to 3"};
-    ASSERT_TRUE(vyxsave::CommitReserved(places, "f.conf", seq, info, why)) << why;
-    EXPECT_EQ(Contents(), "3:v3(t3,admin,k set to 3) 2:v2(t2,admin,) 1:v1(t1,admin,) ");
-    /* A page of the list: the second newest alone, and how many there are. */
+    EXPECT_EQ(back.outsideDigest, v.outsideDigest);
+    ASSERT_EQ(back.outsideChanges.size(), 1u);
+    /* Descriptions of earlier versions: the earliest scheme, and one with a made digest. */
+    const std::tuple<const char *, const char *, const char *, const char *> earlier[] = {
+        {"t1\nalice\nk set to 1\n", "t1", "alice", ""},
+        {"replaced t2\nby bob\nthrough save\nrecord k set to 2\nmade 00ff\n", "t2", "bob", "00ff"},
+    };
+    for (const auto &[text, when, user, made] : earlier) {
+        WriteFile(H("4.info"), text);
+        const vyxsave::Version old = vyxsave::ReadVersion(*folder, 4);
+        EXPECT_EQ(old.when + "|" + old.user + "|" + old.made, std::string(when) + "|" + user + "|" + made);
+        EXPECT_FALSE(old.changesKnown);
+        EXPECT_EQ(old.result.size, -1);
+    }
+}
+
+/* One listing numbers versions and reservations alike; the bound drops the lowest numbers. */
+TEST_F(History, ListingsNumberInOrderAndTheBoundDropsTheOldest) {
+    for (const char *n : {"1", "2", "3"})
+        WriteFile(H(std::string(n) + ".version"), std::string("v") + n);
+    WriteFile(H("2.info"), "replaced t2\n");
+    WriteFile(H("5.reserved"), "r");
+    vyxsave::Listing l = vyxsave::List(*folder);
+    EXPECT_EQ(l.versions, (std::vector<long>{1, 2, 3}));
+    EXPECT_EQ(l.reservations, std::vector<long>{5});
+    EXPECT_EQ(l.Next(), 6);
     size_t total = 0;
     const std::vector<vyxsave::Version> page = vyxsave::ListVersions(places, "f.conf", 1, 1, &total);
     ASSERT_EQ(page.size(), 1u);
     EXPECT_EQ(page[0].seq * 10 + static_cast<long>(total), 23);
-    EXPECT_TRUE(vyxsave::ListVersions(places, "f.conf", 3, 5).empty());
-    vyxsave::Prune(places, "f.conf", 2);
-    EXPECT_EQ(Contents(), "3:v3(t3,admin,k set to 3) 2:v2(t2,admin,) ");
-    /* A given-up reservation leaves no trace, and its number is taken again. */
-    const long next = vyxsave::Reserve(places, "f.conf", dir.File("f.conf"), why);
-    EXPECT_EQ(next, 4);
-    vyxsave::DiscardReserved(places, "f.conf", next);
-    EXPECT_EQ(vyxsave::Reservations(places, "f.conf"), std::vector<long>{});
+    EXPECT_TRUE(page[0].described);
+    vyxsave::Prune(*folder, l, 2);
+    EXPECT_EQ(Kept(), "3:v3 2:v2 ");
+    EXPECT_FALSE(Exists(H("1.info")));
     long parsed = 0;
     for (const char *bad : {"", "0", "03", "-1", "1e3", "../1", "1234567890123456"})
         EXPECT_FALSE(vyxsave::ParseSeq(bad, parsed)) << bad;
 }
 
-/* Versions named by the time of the earlier scheme are numbered in their order. */
+/* Versions named by the time of an earlier scheme are numbered in their order. */
 TEST_F(History, TimeNamedVersionsAreRenumbered) {
-    const std::string h = vyxsave::HistoryDir(places, "f.conf");
-    fs::create_directories(h);
     WriteFile(dir.File("f.conf"), "now");
-    WriteFile(h + "20261206T100000.000000002Z.version", "second");
-    WriteFile(h + "20261206T100000.000000002Z.info", "t2\nroot\nk set to 2\n");
-    WriteFile(h + "20261205T100000.000000001Z.version", "first");
-    WriteFile(h + "20261205T100000.000000001Z.info", "t1\nadmin\nk set to 1\n");
+    WriteFile(H("20261206T100000.000000002Z.version"), "second");
+    WriteFile(H("20261206T100000.000000002Z.info"), "t2\nroot\nk set to 2\n");
+    WriteFile(H("20261205T100000.000000001Z.version"), "first");
     /* Never completed, and only another name of the file as it stands: dropped. */
-    ASSERT_EQ(link(dir.File("f.conf").c_str(), (h + "20261207T100000.000000003Z.version").c_str()),
-              0);
-    vyxsave::MigrateTimeNamed(places, "f.conf");
-    EXPECT_EQ(Contents(), "2:second(t2,root,k set to 2) 1:first(t1,admin,k set to 1) ");
+    ASSERT_EQ(link(dir.File("f.conf").c_str(), H("20261207T100000.000000003Z.version").c_str()), 0);
+    struct stat st;
+    ASSERT_EQ(stat(dir.File("f.conf").c_str(), &st), 0);
+    QZfileId live;
+    live.ino = st.st_ino;
+    live.size = st.st_size;
+    vyxsave::Listing l = vyxsave::List(*folder);
+    vyxsave::MigrateTimeNamed(*folder, l, live);
+    EXPECT_EQ(Kept(), "2:second 1:first ");
+    EXPECT_EQ(vyxsave::ReadVersion(*folder, 2).user, "root");
 }
 
 /* The bound is the setting when it is a whole number; any other setting prunes nothing, and says so. */
@@ -82,21 +127,19 @@ TEST_F(History, AnUnsoundBoundKeepsEverything) {
         {nullptr, 20, false}, {"5", 5, false},  {"0", 0, true},         {"abc", 25, true},
         {"-1", 25, true},     {"1e3", 25, true}, {"100001", 25, true},
     };
-    std::string why;
-    vyxsave::Version info;
-    for (int i = 0; i < 25; ++i)
-        vyxsave::KeepCopy(places, "f.conf", "v", info, why);
     for (const auto &[setting, kept, problem] : cases) {
         SCOPED_TRACE(setting != nullptr ? setting : "unset");
+        for (int n = 1; n <= 25; ++n)
+            WriteFile(H(std::to_string(n) + ".version"), "v");
         if (setting != nullptr)
             setenv("KELMRIX_HISTORY_KEEP", setting, 1);
         else
             unsetenv("KELMRIX_HISTORY_KEEP");
-        vyxsave::Prune(places, "f.conf", vyxsave::HistoryKeep());
-        EXPECT_EQ(vyxsave::ListVersions(places, "f.conf").size(), kept);
+        vyxsave::Prune(*folder, vyxsave::List(*folder), vyxsave::HistoryKeep());
+        EXPECT_EQ(vyxsave::List(*folder).versions.size(), kept);
         EXPECT_EQ(!vyxsave::HistoryKeepProblem().empty(), problem);
-        for (size_t n = vyxsave::ListVersions(places, "f.conf").size(); n < 25; ++n)
-            vyxsave::KeepCopy(places, "f.conf", "v", info, why);
     }
     unsetenv("KELMRIX_HISTORY_KEEP");
 }
+
+} /* namespace */

@@ -1,7 +1,7 @@
 /*
- * What the next run makes of what a killed run left: the journal, a
- * reservation, the file old or new, the change log with or without the
- * killed run's records, whole or cut.
+ * What the next run makes of what a run cut short left: its journal (whole,
+ * or its lines lost), its reservation or its version, the file old or new,
+ * the change log with or without its records.
  */
 #include "vyxsave_recover.h"
 
@@ -14,85 +14,94 @@
 
 namespace {
 
-/* Before the killed run's offset: an earlier run's record, the same change made once before. */
+/* Before the cut run's offset: an earlier run's record of the same change. */
 const char kEarlier[] = "[05/Dec/2026:10:00:00 +0000] admin plomex.conf: a set to 2\n";
-const char kStamp[] = "06/Dec/2026:10:00:00 +0000";
+const char kRecord[] = "[06/Dec/2026:10:00:00 +0000] admin plomex.conf: a set to 2\n";
 
 struct Leftovers {
     const char *name;
-    bool replaced;         /* the killed run put its new version in place */
-    const char *now;       /* plomex.conf as found */
-    std::string journal;   /* the journal's lines as they survived */
-    std::string logged;    /* what the log holds after the killed run's offset */
-    std::string added;     /* what recovery appends, without the stamps */
+    const char *now;         /* plomex.conf as found; "" when the cut run never replaced it */
+    const char *through;
+    std::string records;     /* the journal's lines as they survived */
+    bool named;              /* the cut run had named its version already */
+    std::string logged;      /* what the log holds after the cut run's offset */
+    std::vector<std::string> owed; /* "file: message" */
 };
 
-TEST(Recover, EveryChangeMadeLiveIsRecordedAndEveryReplacedVersionKept) {
-    const std::string head = vyxsave::JournalHead("admin");
-    const std::string save =
-        head + vyxsave::JournalLine({"plomex.conf", "save", kStamp, "a set to 2"});
-    const std::string line = std::string("[") + kStamp + "] admin plomex.conf: a set to 2\n";
+TEST(Recover, EveryChangeMadeLiveIsOwedItsRecordAndEveryReplacedVersionKept) {
+    const std::string save = vyxsave::JournalRecord("a set to 2");
+    const std::string recovered = "plomex.conf (recovered): a set to 2";
     const Leftovers cases[] = {
-        {"killed before the replace", false, "[s]\na=1\n", save, "", ""},
-        {"killed before the log", true, "[s]\na=2\n", save, "",
-         "admin plomex.conf (recovered): a set to 2\n"},
-        {"killed after the log", true, "[s]\na=2\n", save, line, ""},
-        {"the log's line cut by a power cut", true, "[s]\na=2\n", save, line.substr(0, 40),
-         "admin plomex.conf (recovered): a set to 2\n"},
-        {"the journal's lines lost", true, "[s]\na=2\n", "", "",
-         "- plomex.conf (recovered): a set to 2\n"},
-        {"changed by hand after the crash", true, "[s]\na=2\nb=5\n", save, "",
-         "admin plomex.conf (recovered): a set to 2\n"
-         "- plomex.conf (changed outside the pages): b set to 5\n"},
-        {"a restore", true, "[s]\na=0\n",
-         head + vyxsave::JournalLine({"plomex.conf", "restore", kStamp, "restored version 3"}),
-         "", "admin plomex.conf (recovered): restored version 3\n"},
+        {"cut before the replace", "", "save", save, false, "", {}},
+        {"cut before the log", "[s]\na=2\n", "save", save, false, "", {recovered}},
+        {"cut after the log", "[s]\na=2\n", "save", save, false, kRecord, {}},
+        {"the log's line cut by a power cut", "[s]\na=2\n", "save", save, false,
+         std::string(kRecord).substr(0, 40), {recovered}},
+        {"the journal's lines lost", "[s]\na=2\n", "save", "", false, "", {recovered}},
+        {"changed by hand after the cut", "[s]\na=2\nb=5\n", "save", save, false, "",
+         {recovered, "plomex.conf (changed outside the pages): b set to 5"}},
+        {"cut after its version was named", "[s]\na=2\n", "save", save, true, "", {recovered}},
+        {"a restore", "[s]\na=0\n", "restore", vyxsave::JournalRecord("restored version 3"),
+         false, "", {"plomex.conf (recovered): restored version 3"}},
     };
     for (const Leftovers &c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         vyxsave::Places p;
-        p.conf = dir.path;
-        p.logs = dir.path;
+        p.conf = p.logs = dir.path;
         const std::string conf = dir.File("plomex.conf"), log = p.ChangeLog();
         WriteFile(conf, "[s]\na=1\n");
         WriteFile(log, kEarlier + c.logged);
         std::string why;
-        ASSERT_EQ(vyxsave::Reserve(p, "plomex.conf", conf, why), 1) << why;
-        WriteFile(vyxsave::JournalPath(p, sizeof kEarlier - 1), c.journal);
-        if (c.replaced) {
+        const QZfolder *history = vyxsave::HistoryFolder(p, "plomex.conf", true, why);
+        ASSERT_NE(history, nullptr) << why;
+        vyxsave::Journal j;
+        j.logAt = sizeof kEarlier - 1;
+        j.seq = 1;
+        j.through = c.through;
+        j.user = "admin";
+        ASSERT_TRUE(vyxsave::WriteHead(*history, j));
+        WriteFile(dir.File("history/plomex.conf/journal"), c.records);
+        const std::string reserved = dir.File("history/plomex.conf/1.reserved");
+        ASSERT_EQ(link(conf.c_str(), reserved.c_str()), 0);
+        WriteFile(dir.File("plomex.conf.new"), "half written");
+        if (*c.now != '\0') {
+            ASSERT_EQ(link(conf.c_str(), dir.File("plomex.conf.backup.new").c_str()), 0);
             fs::remove(conf);
             WriteFile(conf, c.now);
         }
-        WriteFile(dir.File("plomex.conf.tmp-AbC123"), "half");
-        WriteFile(dir.File("notes.tmp-kept"), "someone's");
+        if (c.named)
+            fs::rename(reserved, dir.File("history/plomex.conf/1.version"));
 
-        vyxsave::Recover(p);
-        const std::string after = ReadFile(log), tail = after.substr(after.find('\n') + 1);
-        std::string added;
-        for (const std::string &l : Lines(tail.substr(std::min(tail.size(), c.logged.size()))))
-            added += l.empty() ? "" : l.substr(l.find("] ") + 2) + "\n";
-        EXPECT_EQ(added, c.added);
-        EXPECT_EQ(after.substr(0, sizeof kEarlier - 1 + c.logged.size()), kEarlier + c.logged);
+        vyxsave::Recovered found;
+        vyxsave::Recover(p, "plomex.conf", found);
+        std::vector<std::string> owed;
+        for (const vyxsave::Owed &o : found.owed)
+            owed.push_back(o.file + ": " + o.message);
+        EXPECT_EQ(owed, c.owed);
+        EXPECT_TRUE(found.journal);
         std::string kept;
-        EXPECT_EQ(c.replaced, vyxsave::VersionContent(p, "plomex.conf", 1, kept, why));
-        EXPECT_EQ(c.replaced ? "[s]\na=1\n" : "", kept);
-        /* The kept version's description names every change recovery recorded for it. */
-        const std::vector<vyxsave::Version> versions = vyxsave::ListVersions(p, "plomex.conf");
-        std::string described;
-        for (const std::string &r : versions.empty() ? std::vector<std::string>{}
-                                                     : versions[0].records)
-            described += r + "\n";
-        for (const std::string &l : Lines(c.added))
-            EXPECT_TRUE(Holds(described, l.substr(l.find(": ") + 2)));
-        EXPECT_EQ(vyxsave::Reservations(p, "plomex.conf"), std::vector<long>{});
-        EXPECT_FALSE(Exists(vyxsave::JournalPath(p, sizeof kEarlier - 1)));
-        EXPECT_FALSE(Exists(dir.File("plomex.conf.tmp-AbC123")));
-        EXPECT_TRUE(Exists(dir.File("notes.tmp-kept")));
-        /* Settled once: a second look changes nothing. */
-        vyxsave::Recover(p);
-        EXPECT_EQ(ReadFile(log), after);
+        EXPECT_EQ(*c.now != '\0', vyxsave::VersionContent(p, "plomex.conf", 1, kept, why));
+        EXPECT_EQ(*c.now != '\0' ? "[s]\na=1\n" : "", kept);
+        EXPECT_FALSE(Exists(reserved));
+        EXPECT_FALSE(Exists(dir.File("plomex.conf.new")));
+        EXPECT_EQ(*c.now != '\0' ? "[s]\na=1\n" : "", ReadFile(dir.File("plomex.conf.backup")));
+        EXPECT_EQ(ReadFile(conf), *c.now != '\0' ? c.now : "[s]\na=1\n");
     }
+}
+
+/* No journal, no work: a clean run's look costs nothing more and finds nothing owed. */
+TEST(Recover, WithoutAJournalNothingIsTouched) {
+    TempDir dir;
+    vyxsave::Places p;
+    p.conf = p.logs = dir.path;
+    WriteFile(dir.File("plomex.conf"), "[s]\na=1\n");
+    WriteFile(dir.File("plomex.conf.new"), "someone's");
+    vyxsave::Recovered found;
+    vyxsave::Recover(p, "plomex.conf", found);
+    EXPECT_FALSE(found.journal);
+    EXPECT_TRUE(found.owed.empty());
+    EXPECT_TRUE(Exists(dir.File("plomex.conf.new")));
 }
 
 } /* namespace */

@@ -1,12 +1,15 @@
 /* The history read as states: what made each current, and what it holds that differs. */
 #include "vyxsave_states.h"
 
+#include "qzdigest.h"
 #include "testfs.h"
 #include "vyxsave_file.h"
 #include "vyxsave_history.h"
 #include "vyxsave_log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,56 +23,111 @@ std::string Row(const vyxsave::State &s) {
     return s.hasOlder ? row : row + " (oldest)";
 }
 
-/*
- * A saves B, B is saved as C, C is edited outside the pages into D, D is saved
- * as E, and E is restored to B: each state is told by its older neighbour's
- * description, and the edit outside shows where the bytes differ from what
- * the save before them made.
- */
-TEST(States, EachIsMadeByTheChangeItsOlderNeighbourDescribes) {
+QZfileId IdOf(const std::string &path) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    const QZfileId id = QZidOf(fd);
+    close(fd);
+    return id;
+}
+
+class States : public ::testing::Test {
+  protected:
     TempDir dir;
     vyxsave::Places places;
-    places.conf = dir.path;
+    const QZfolder *folder = nullptr;
+    void SetUp() override {
+        places.conf = dir.path;
+        std::string why;
+        folder = vyxsave::HistoryFolder(places, "f.conf", true, why);
+        ASSERT_NE(folder, nullptr) << why;
+    }
+    std::string V(long seq) const { return dir.File("history/f.conf/" + std::to_string(seq) + ".version"); }
+    /* Describes version seq as replaced by user's change, which made the file at made holding bytes. */
+    void Describe(long seq, const char *user, const char *through, const std::string &made,
+                  const std::string &bytes, std::vector<vyxsave::SettingChange> changes) {
+        vyxsave::Version v;
+        v.when = "06/Dec/2026:10:00:00 +0000";
+        v.user = user;
+        v.through = through;
+        v.result = made.empty() ? QZfileId{99, 1, 1} : IdOf(made);
+        v.resultDigest = QZdigest::Of(bytes);
+        v.changesKnown = true;
+        v.changes = std::move(changes);
+        std::string why;
+        ASSERT_TRUE(vyxsave::WriteDescription(*folder, seq, v, why)) << why;
+    }
+    std::vector<std::string> Rows() {
+        std::vector<std::string> rows;
+        for (const vyxsave::State &s : vyxsave::ListStates(places, "f.conf", 0, 10))
+            rows.push_back(Row(s));
+        return rows;
+    }
+};
+
+/*
+ * A saves B, B is saved as C, C is edited outside the pages into D, D is saved as E, and E is
+ * restored to B: each state is told by its older neighbour's description, and the edit outside
+ * shows where the bytes differ from what the save before them made.
+ */
+TEST_F(States, EachIsMadeByTheChangeItsOlderNeighbourDescribes) {
     const std::string A = "[s]\nk=1\n", B = "[s]\nk=2\n", C = "[s]\nk=3\n", D = "[s]\nk=3\nj=9\n",
                       E = "[s]\nk=4\nj=9\n";
-    const struct {
-        std::string bytes, user, through, made;
-    } kept[] = {{A, "alice", "save", B}, {B, "bob", "save", C}, {D, "alice", "save", E},
-                {E, "carol", "restore", B}};
-    std::string why;
-    for (const auto &k : kept) {
-        vyxsave::Version info;
-        info.when = "06/Dec/2026:10:00:00 +0000";
-        info.user = k.user;
-        info.through = k.through;
-        info.made = vyxsave::ContentDigest(k.made);
-        ASSERT_GT(vyxsave::KeepCopy(places, "f.conf", k.bytes, info, why), 0) << why;
-    }
+    const std::string kept[] = {A, B, D, E};
+    for (long seq = 1; seq <= 4; ++seq)
+        WriteFile(V(seq), kept[seq - 1]);
     WriteFile(dir.File("f.conf"), B);
+    Describe(1, "alice", "save", V(2), B, {{"s", "k", "1", "2", true, true}});
+    Describe(2, "bob", "save", "", C, {{"s", "k", "2", "3", true, true}});
+    Describe(3, "alice", "save", V(4), E, {{"s", "k", "3", "4", true, true}});
+    Describe(4, "carol", "restore", dir.File("f.conf"), B,
+             {{"s", "k", "4", "2", true, true}, {"s", "j", "9", "", true, false}});
 
     const std::vector<std::string> expected = {
         "0 page carol/restore: k=4>2 j=9>-", "4 page alice/save: k=3>4",
         "3 outside /: k=2>3 j=->9", "2 page alice/save: k=1>2", "1 before /: (oldest)"};
     size_t total = 0;
     const std::vector<vyxsave::State> states = vyxsave::ListStates(places, "f.conf", 0, 10, &total);
-    ASSERT_EQ(states.size(), expected.size());
     EXPECT_EQ(total, expected.size());
-    for (size_t r = 0; r < states.size(); ++r) {
+    EXPECT_EQ(Rows(), expected);
+    for (size_t r = 0; r < expected.size(); ++r) {
         SCOPED_TRACE(expected[r]);
-        EXPECT_EQ(Row(states[r]), expected[r]);
-        EXPECT_EQ(states[r].content, r == 0 ? B : kept[4 - r].bytes);
-        /* A page of the list, and one state looked up alone, read the same. */
-        const std::vector<vyxsave::State> page = vyxsave::ListStates(places, "f.conf", r, 1);
         vyxsave::State alone;
         ASSERT_TRUE(vyxsave::FindState(places, "f.conf", states[r].seq, alone));
-        ASSERT_EQ(page.size(), 1u);
-        EXPECT_EQ(Row(page[0]), expected[r]);
         EXPECT_EQ(Row(alone), expected[r]);
+        std::string bytes, why;
+        ASSERT_TRUE(vyxsave::StateContent(places, "f.conf", states[r].seq, bytes, why));
+        EXPECT_EQ(bytes, r == 0 ? B : kept[4 - r]);
     }
-    EXPECT_EQ(vyxsave::DescribeState(states[1]), "the version saved by alice at " +
-                                                     vyxsave::IsoTime(states[1].when));
+    /* The edit outside was worked out once and kept beside the description that missed it. */
+    EXPECT_EQ(vyxsave::ReadVersion(*folder, 2).outsideDigest, QZdigest::Of(D));
+    EXPECT_EQ(vyxsave::DescribeState(states[1]),
+              "the version saved by alice at " + vyxsave::IsoTime(states[1].when));
     vyxsave::State none;
     EXPECT_FALSE(vyxsave::FindState(places, "f.conf", 9, none));
+}
+
+/*
+ * A file that is not the one a change made, but holds its bytes (a copied root), is still that
+ * change's; a description of an earlier version, with a digest of the whole bytes and no list of
+ * settings, gets both worked out once.
+ */
+TEST_F(States, WhatADescriptionLacksIsWorkedOutOnceAndKept) {
+    WriteFile(V(1), "[s]\nk=1\n");
+    WriteFile(dir.File("f.conf"), "[s]\nk=2\n");
+    for (const bool earlier : {false, true}) {
+        SCOPED_TRACE(earlier ? "an earlier description" : "a copied file");
+        if (earlier)
+            WriteFile(dir.File("history/f.conf/1.info"),
+                      "replaced 06/Dec/2026:10:00:00 +0000\nby bob\nthrough save\nmade " +
+                          vyxsave::ContentDigest("[s]\nk=2\n") + "\n");
+        else
+            Describe(1, "bob", "save", "", "[s]\nk=2\n", {{"s", "k", "1", "2", true, true}});
+        EXPECT_EQ(Rows(), (std::vector<std::string>{"0 page bob/save: k=1>2", "1 before /: (oldest)"}));
+        const vyxsave::Version now = vyxsave::ReadVersion(*folder, 1);
+        EXPECT_TRUE(now.result == IdOf(dir.File("f.conf")));
+        EXPECT_TRUE(now.changesKnown);
+        EXPECT_EQ(Rows().front(), "0 page bob/save: k=1>2");
+    }
 }
 
 } /* namespace */
