@@ -35,7 +35,6 @@ PageRoot::PageRoot(const std::string &templateFile) {
     WriteFile(Conf(), ReadFile(kTestConf));
     WriteFile(htmlDir + "vyxcfgsrch.html", ReadFile(templateFile));
     WriteFile(htmlDir + "vyxstatus.html", ReadFile(PLOMEX_TEMPLATES "/vyxstatus.html"));
-    WriteFile(htmlDir + "settings.tsv", ReadFile(PLOMEX_SETTINGS_FILE));
 }
 
 Environment PageRoot::Env(const std::string &method) const {

@@ -10,8 +10,8 @@
 /* What the page wrote after its response header. */
 std::string Body(const ProgramResult &r);
 
-/* A server root with the test plomex.conf, a page template (the shipped one by default), the
- * status page's template and the built settings file. */
+/* A server root with the test plomex.conf, a page template (the shipped one by default) and the
+ * status page's template. */
 class PageRoot : public ServerRoot {
   public:
     explicit PageRoot(const std::string &templateFile = PLOMEX_TEMPLATES "/vyxcfgsrch.html");
