@@ -3,7 +3,7 @@
 #   --quick      few rounds: a smoke run that every row works (rough figures)
 #   --rows LIST  only these rows, e.g. 1,3 (default: 1,2,3,4,5,6; see bench/README.md)
 # Builds into ${BENCH_BUILD_DIR:-build-bench} and writes the table also to a
-# file bench-DATE.md there. A full run takes about four minutes on 2 cores.
+# file bench-DATE.md there. A full run takes about 2.5 minutes on 2 cores once built.
 #
 # Benchmarks of the search settings page: installs what is missing, builds
 # the project in Release with the programs of bench/, and prints a table of
