@@ -97,22 +97,27 @@ saved() { # ROUNDS FILE...: each file holds the value of the last of warm + ROUN
   local v=$(((warm + $1) % 2 ? 800 : 500)) f; shift
   for f; do holds "$f" $v || die "$f does not hold QZ-max-records $v after the runs"; done
 }
-# The six settings as the sample holds them, and the form as the page shows
-# them with QZ-max-records changed: body-800 from 500 to 800, body-500 back.
-keys=$(awk -F'\t' '!/^#/ { printf "%s%s", s, $1; s = "|" }' "$build/html/settings.tsv")
-grep -E "^($keys)=" server/sample/plomex.conf >"$w/six"
-[ "$(wc -l <"$w/six")" = 6 ] || die "the sample plomex.conf does not hold the page's six settings"
+# The form as the page shows it on the sample, posted with QZ-max-records
+# changed: body-800 from 500 to 800, body-500 back. The fields come from the
+# page's own GET, so the bench follows the page's table.
+root "$w/form"
+KELMRIX_ROOT=$w/form REQUEST_METHOD=GET "$page" >"$w/form.html"
 for v in 800 500; do
-  python3 - "$build/html/settings.tsv" "$w/six" $((1300 - v)) $v >"$w/body-$v" <<'PY'
-import sys, urllib.parse
-tsv, six, old, new = sys.argv[1:]
-values, fields = dict(line.rstrip("\n").split("=", 1) for line in open(six)), []
-for key, _, orig_field, new_field in (l.rstrip("\n").split("\t") for l in open(tsv) if l[0] != "#"):
-    mine = key == "QZ-max-records"
-    fields += [(orig_field, old if mine else values[key]), (new_field, new if mine else values[key])]
-print(urllib.parse.urlencode(fields), end="")
+  python3 - "$w/form.html" $((1300 - v)) $v >"$w/body-$v" <<'PY'
+import html, re, sys, urllib.parse
+page, old, new = sys.argv[1:]
+fields = {}
+for tag in re.findall(r"<input [^>]*>", open(page).read()):
+    name, value = re.search(r'name="([^"]*)"', tag), re.search(r'value="([^"]*)"', tag)
+    if name and value and ('type="radio"' not in tag or " checked" in tag):
+        fields[html.unescape(name.group(1))] = html.unescape(value.group(1))
+fields.update({"orig_QZ_max_records": old, "new_QZ_max_records": new})
+print(urllib.parse.urlencode(list(fields.items())), end="")
 PY
 done
+grep -q "new_QZ_max_records=500" "$w/body-500" || die "the page's form has no maximum records field"
+# The page's section as the sample holds it, for the generated files.
+sed -n '/^\[QZ-search\]/,/^\[/{/^QZ-/p}' "$w/form/config/plomex.conf" >"$w/six"
 cgi+=("CONTENT_LENGTH=$(wc -c <"$w/body-800")")
 gen() { # LINES: $w/gen-LINES, LINES lines of other sections, then [QZ-search] with the six
   [ -e "$w/gen-$1" ] && return
@@ -206,7 +211,7 @@ row5() {
   local m c p rb rp r
   declare -gA ports auths
   mkdir -p "$w/served/bin" "$w/served/html"
-  cp "$base" "$w/served/bin/vyxcfgsrch"; cp "$build/html/settings.tsv" "$w/served/html/"
+  cp "$base" "$w/served/bin/vyxcfgsrch"
   echo vyxcfgsrch >"$w/served/pages"
   serve base "$w/served"; ports[base]=$port auths[base]=$auth
   serve page "$build"; ports[page]=$port auths[page]=$auth

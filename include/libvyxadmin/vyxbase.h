@@ -6,6 +6,7 @@
 #include "qzcfgn.h"
 
 #include <fstream>
+#include <optional>
 #include <string>
 
 /*
@@ -95,7 +96,11 @@ class VYXbase : public QZbase {
      */
     void StoreFileError(int code, const char *message, const std::string &cause);
 
-    std::ofstream logFile;
+    /*
+     * The page's log, made when OpenLogfile opens it: a stream made with every
+     * page object would cost each run the stream library's start-up.
+     */
+    std::optional<std::ofstream> logFile;
     int changeCount;
     QZcfgn configFile;
     char configFileName[31];

@@ -92,6 +92,13 @@ bool VersionContent(const Places &p, const std::string &file, long seq, std::str
 
 /* Removes the oldest kept versions of the listing beyond keep, with their descriptions. */
 void Prune(const QZfolder &dir, const Listing &l, size_t keep);
+/*
+ * Before version seq is described: when a version more makes the listing
+ * go beyond keep, the description of the oldest (which the bound drops
+ * next) becomes seq's, to be written over: a file reused costs the disk
+ * less than one made and one freed.
+ */
+void ReuseDescription(const QZfolder &dir, const Listing &l, size_t keep, long seq);
 
 /*
  * Renames versions kept under the earlier, time-named scheme

@@ -35,8 +35,8 @@ struct Recovered {
     std::vector<Owed> owed; /* for log_change */
 };
 
-/* Call only under the run lock. */
-void Recover(const Places &p, const std::string &file, Recovered &out);
+/* Call only under the run lock, whose descriptor (holding the journal's lines) is lock. */
+void Recover(const Places &p, const std::string &file, int lock, Recovered &out);
 
 } /* namespace vyxsave */
 

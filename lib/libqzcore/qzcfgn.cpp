@@ -89,18 +89,24 @@ static void CloseUpEquals(char *text) {
  * never grows, so its terminator lands at stop at the latest. Returns the
  * text's start.
  */
-static char *NormaliseInPlace(char *p, char *stop, char &type) {
-    char *end = p + strnlen(p, static_cast<size_t>(stop - p));
+static char *NormaliseInPlace(char *p, char *stop, char &type, size_t &length) {
+    const void *nul = memchr(p, '\0', static_cast<size_t>(stop - p));
+    char *end = nul != nullptr ? static_cast<char *>(const_cast<void *>(nul)) : stop;
     while (p < end && IsBlank(*p))
         ++p;
     type = Classify(p, static_cast<size_t>(end - p));
     *end = '\0';
+    length = static_cast<size_t>(end - p);
     if (type == 'B')
         return p;
-    if (type == 'V')
+    if (type == 'V') {
         CloseUpEquals(p);
+        length = strlen(p);
+    }
     /* The text starts with a non-blank character, so the walk back stops inside it. */
-    TrimBack(p + strlen(p) - 1)[1] = '\0';
+    char *last = TrimBack(p + length - 1);
+    last[1] = '\0';
+    length = static_cast<size_t>(last + 1 - p);
     return p;
 }
 
@@ -121,9 +127,10 @@ static char *ReadWhole(int fd, off_t known, const char *path, size_t &size, std:
         why = std::string(path) + " is larger than " + QZsizeWords(QZmaxConfigBytes);
         return nullptr;
     }
-    char *data = static_cast<char *>(malloc(cap + 1));
+    /* One byte more than the file is asked for, so its end shows without a second buffer. */
+    char *data = static_cast<char *>(malloc(cap + 2));
     while (data != nullptr) {
-        ssize_t n = read(fd, data + size, cap - size);
+        ssize_t n = read(fd, data + size, cap + 1 - size);
         if (n < 0 && errno == EINTR)
             continue;
         /* Half a file taken for the whole would be written back cut short. */
@@ -132,19 +139,19 @@ static char *ReadWhole(int fd, off_t known, const char *path, size_t &size, std:
             free(data);
             return nullptr;
         }
-        if (n == 0 && size < cap)
+        if (n == 0)
             return data;
-        size += n > 0 ? static_cast<size_t>(n) : 0;
-        if (size < cap)
+        size += static_cast<size_t>(n);
+        if (size <= cap)
             continue;
-        /* Full: the file may have grown since fstat. Make room and read on, up to the bound. */
+        /* The file grew since fstat. Make room and read on, up to the bound. */
         if (size > QZmaxConfigBytes) {
             why = std::string(path) + " is larger than " + QZsizeWords(QZmaxConfigBytes);
             free(data);
             return nullptr;
         }
         cap = cap * 2 + 4096;
-        char *more = static_cast<char *>(realloc(data, cap + 1));
+        char *more = static_cast<char *>(realloc(data, cap + 2));
         if (more == nullptr)
             free(data);
         data = more;
@@ -349,9 +356,10 @@ int QZcfgn::Parse(char *data, size_t size) {
         char *nl = static_cast<char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
         char *stop = nl != nullptr ? nl : end;
         char type = 'B';
-        char *text = NormaliseInPlace(p, stop, type);
+        size_t length = 0;
+        char *text = NormaliseInPlace(p, stop, type, length);
         /* Written back, a line is its stored text and a newline: the same bytes only if unchanged. */
-        if (nl == nullptr || text != p || strlen(text) != static_cast<size_t>(stop - p))
+        if (nl == nullptr || text != p || length != static_cast<size_t>(stop - p))
             pristine = 0;
         *nodes = QZcfgnNode{text, type, 0, 0, nullptr};
         last->next = nodes;

@@ -53,7 +53,7 @@ void VYXbase::Cleanup() {
         configFileOpen = 0;
     }
     if (logFileOpen == 1) {
-        logFile.close();
+        logFile->close();
         logFileOpen = 0;
     }
 }
@@ -101,8 +101,8 @@ void VYXbase::OpenLogfile() {
 
     char path[256];
     snprintf(path, sizeof path, "%s%c%s%s", dir.c_str(), '/', Name(), ".log");
-    logFile.open(path, std::ios::out | std::ios::app);
-    logFile << std::endl << "***************" << std::endl << "Logfile created" << std::endl;
+    logFile.emplace(path, std::ios::out | std::ios::app);
+    *logFile << std::endl << "***************" << std::endl << "Logfile created" << std::endl;
     logFileOpen = 1;
 }
 

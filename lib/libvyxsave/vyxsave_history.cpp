@@ -242,10 +242,12 @@ Version ReadVersion(const QZfolder &dir, long seq) {
 
 bool WriteDescription(const QZfolder &dir, long seq, const Version &v, std::string &why) {
     const std::string text = Describe(v), name = SeqName(seq, kInfoExt);
-    const int fd = QZopenAt(dir, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644, why);
+    const int fd = QZopenAt(dir, name.c_str(), O_WRONLY | O_CREAT, 0644, why);
     if (fd < 0)
         return false;
-    const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    /* Written over and then cut, not emptied first: a description reused keeps its block. */
+    const bool ok = pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
+                    ftruncate(fd, static_cast<off_t>(text.size())) == 0;
     if ((close(fd) != 0 || !ok) && why.empty())
         why = dir.path + name + " cannot be written: " + strerror(errno);
     return ok;
@@ -289,6 +291,12 @@ void Prune(const QZfolder &dir, const Listing &l, size_t keep) {
         unlinkat(dir.fd, SeqName(l.versions[i], kVersionExt).c_str(), 0);
         unlinkat(dir.fd, SeqName(l.versions[i], kInfoExt).c_str(), 0);
     }
+}
+
+void ReuseDescription(const QZfolder &dir, const Listing &l, size_t keep, long seq) {
+    if (keep < static_cast<size_t>(-1) && !l.versions.empty() && l.versions.size() + 1 > keep)
+        renameat(dir.fd, SeqName(l.versions.front(), kInfoExt).c_str(), dir.fd,
+                 SeqName(seq, kInfoExt).c_str());
 }
 
 void MigrateTimeNamed(const QZfolder &dir, Listing &l, const QZfileId &live) {

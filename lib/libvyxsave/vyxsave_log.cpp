@@ -4,6 +4,7 @@
 #include "qzfile.h"
 #include "vyxsave_diff.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -48,15 +49,20 @@ std::string LocalTime(time_t t, const char *format) {
 } /* namespace */
 
 std::string LogStamp(time_t t) {
-    /* Written by hand: strftime would read the time zone file to no purpose. */
+    /* Worked out by hand: the C library would read the time zone file even for UTC. */
     static const char kMonths[][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    struct tm utc;
+    const long long secs = static_cast<long long>(t), day = (secs >= 0 ? secs : secs - 86399) / 86400;
+    const long long rest = secs - day * 86400;
+    /* The civil date of a day count from 1970-01-01 (proleptic Gregorian calendar). */
+    const long long z = day + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long doe = z - era * 146097, yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+    const long long d = doy - (153 * mp + 2) / 5 + 1, m = mp < 10 ? mp + 3 : mp - 9;
+    const long long y = yoe + era * 400 + (m <= 2);
     char buf[64];
-    if (gmtime_r(&t, &utc) == nullptr)
-        return "-";
-    snprintf(buf, sizeof buf, "%02d/%s/%04d:%02d:%02d:%02d +0000", utc.tm_mday,
-             kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    snprintf(buf, sizeof buf, "%02lld/%s/%04lld:%02lld:%02lld:%02lld +0000", d, kMonths[m - 1], y,
+             rest / 3600, rest / 60 % 60, rest % 60);
     return buf;
 }
 
@@ -155,8 +161,10 @@ std::vector<std::string> LogLinesFrom(const std::string &path, off_t at, size_t 
     const int fd = OpenLog(path);
     if (fd < 0)
         return lines;
-    std::string text(max, '\0');
-    const ssize_t n = pread(fd, &text[0], text.size(), at);
+    struct stat st;
+    const off_t left = fstat(fd, &st) == 0 && st.st_size > at ? st.st_size - at : 0;
+    std::string text(std::min(max, static_cast<size_t>(left)), '\0');
+    const ssize_t n = text.empty() ? 0 : pread(fd, &text[0], text.size(), at);
     close(fd);
     text.resize(n > 0 ? static_cast<size_t>(n) : 0);
     /* Only whole lines: one cut by the bound, or by a crash, is no record. */

@@ -81,12 +81,18 @@ bool Settle(const QZfolder &dir, long seq, const Journal &j, const Live &live,
 
 } /* namespace */
 
-void Recover(const Places &p, const std::string &file, Recovered &out) {
-    std::string why;
+void Recover(const Places &p, const std::string &file, int lock, Recovered &out) {
+    std::string why, lines;
     const QZfolder *dir = HistoryFolder(p, file, false, why);
     Journal j;
-    if (dir == nullptr || !ReadJournal(*dir, j))
+    if (dir == nullptr || !ReadJournal(*dir, "", j))
         return;
+    /* A run was cut short: its lines are in the run lock's file. */
+    if (lock >= 0 && QZreadAll(lock, QZmaxSmallBytes, "the run lock", lines, why)) {
+        j.records.clear();
+        j.owed.clear();
+        ReadJournal(*dir, lines, j);
+    }
     out.journal = true;
     const QZfolder *conf = QZopenFolder(p.conf, false, why);
     if (conf == nullptr)

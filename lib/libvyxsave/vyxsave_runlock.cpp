@@ -19,6 +19,7 @@ const char kRunLockName[] = "admin.runlock";
 namespace {
 
 int held = -1; /* the locked descriptor, kept open until the process ends */
+bool heldWritable = false;
 
 std::string Unusable(const std::string &what) {
     return what + ", so saves cannot take turns and are refused. Remove it (nothing else needs "
@@ -53,13 +54,18 @@ int WaitFor(int fd, long wait_seconds) {
 BeginResult TakeRunLock(const QZfolder &conf, long wait_seconds, std::string &why) {
     if (held >= 0)
         return BeginResult::Taken;
-    int fd = QZopenAt(conf, kRunLockName, O_RDONLY, 0, why);
+    /* Open for writing too where it may be, for the journal's lines; the lock needs only reading. */
+    int fd = QZopenAt(conf, kRunLockName, O_RDWR, 0, why);
+    const bool writable = fd >= 0;
     struct stat st;
-    if (fd < 0 && fstatat(conf.fd, kRunLockName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        /* Made so that any account of the server can open it afterwards (flock needs no write). */
-        fd = QZopenAt(conf, kRunLockName, O_RDONLY | O_CREAT, 0644, why);
+    const bool exists = fd >= 0 || fstatat(conf.fd, kRunLockName, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (fd < 0 && exists && S_ISREG(st.st_mode))
+        fd = QZopenAt(conf, kRunLockName, O_RDONLY, 0, why);
+    if (fd < 0 && !exists) {
+        fd = QZopenAt(conf, kRunLockName, O_RDWR | O_CREAT, 0644, why);
         if (fd < 0)
             return BeginResult::Unavailable;
+        heldWritable = true;
     }
     if (fd < 0) {
         why = Unusable(why);
@@ -68,6 +74,7 @@ BeginResult TakeRunLock(const QZfolder &conf, long wait_seconds, std::string &wh
     switch (WaitFor(fd, wait_seconds)) {
     case 0:
         held = fd;
+        heldWritable = heldWritable || writable;
         return BeginResult::Taken;
     case 1:
         close(fd);
@@ -77,6 +84,11 @@ BeginResult TakeRunLock(const QZfolder &conf, long wait_seconds, std::string &wh
         close(fd);
         return BeginResult::Unusable;
     }
+}
+
+int RunLockFd(bool &writable) {
+    writable = heldWritable;
+    return held;
 }
 
 } /* namespace vyxsave */

@@ -19,6 +19,13 @@ namespace vyxsave {
  */
 BeginResult TakeRunLock(const QZfolder &conf, long wait_seconds, std::string &why);
 
+/*
+ * The run lock's descriptor while this process holds it, open for reading
+ * and, where the file lets this account, writing (the journal's lines go
+ * there); -1 otherwise. writable tells which.
+ */
+int RunLockFd(bool &writable);
+
 } /* namespace vyxsave */
 
 #endif

@@ -27,8 +27,9 @@ struct Txn {
     Places places;
     std::string file, user, through;
     const QZfolder *history = nullptr; /* the file's history folder, once reserved or recovered */
-    int journal = -1;                  /* this run's journal, open for appending */
-    bool journalEmpty = false;         /* just made: nothing to write over */
+    bool headWritten = false;          /* "run" is this run's */
+    int lines = -1;                    /* where the journal's lines go (the run lock's file) */
+    off_t linesAt = 0;                 /* how far they go */
     Journal head;
     bool madeLive = false; /* its change reached the file: its records must reach the log */
     long reserved = -1; /* the place reserved for the version being replaced */
@@ -77,33 +78,28 @@ void InstallHandlers() {
 
 void EndAtExit() { End(); }
 
-/* Writes the journal's file whole from its start: what is owed, then the records so far. */
-void RewriteJournal() {
-    std::string text;
-    for (const Owed &o : txn.head.owed)
-        text += JournalOwed(o);
-    for (const std::string &r : txn.head.records)
-        text += JournalRecord(r);
-    const bool cut = txn.journalEmpty || ftruncate(txn.journal, 0) == 0;
-    txn.journalEmpty = text.empty();
-    if (!cut || write(txn.journal, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-        /* Records that cannot be kept are worked out from the versions instead: no file at all. */
-        close(txn.journal);
-        txn.journal = -1;
-        unlinkat(txn.history->fd, kJournalName, 0);
-    }
+/* Appends text to the journal's lines; lines that cannot be written are worked out instead. */
+void WriteLines(const std::string &text) {
+    if (txn.lines < 0 || text.empty())
+        return;
+    if (pwrite(txn.lines, text.data(), text.size(), txn.linesAt) != static_cast<ssize_t>(text.size()))
+        txn.lines = -1;
+    txn.linesAt += static_cast<off_t>(text.size());
 }
 
-/* This run's journal file in the history folder (appending); a leftover goes first. */
-bool OpenJournal(std::string &why) {
-    if (txn.journal >= 0)
-        return true;
-    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_EXCL;
-    txn.journal = QZopenAt(*txn.history, kJournalName, flags, 0644, why);
-    if (txn.journal < 0 && unlinkat(txn.history->fd, kJournalName, 0) == 0)
-        txn.journal = QZopenAt(*txn.history, kJournalName, flags, 0644, why);
-    txn.journalEmpty = txn.journal >= 0;
-    return txn.journal >= 0;
+/* The journal's head in place, and what is owed and recorded so far in its lines. */
+bool StartJournal() {
+    txn.linesAt = 0;
+    if (!WriteHead(*txn.history, txn.head))
+        return false;
+    txn.headWritten = true;
+    std::string text;
+    for (const Owed &o : txn.head.owed)
+        text += JournalOwed(txn.head, o);
+    for (const std::string &r : txn.head.records)
+        text += JournalRecord(txn.head, r);
+    WriteLines(text);
+    return true;
 }
 
 /* Whether the log holds every record this run owes it after the run's offset. */
@@ -177,18 +173,22 @@ BeginResult Begin(const Places &p, const std::string &file, std::vector<Owed> &o
     /* Without the run lock another run may be in the middle of its work: leave it alone. */
     if (taken != BeginResult::Taken)
         return taken;
+    bool writable = false;
+    const int lock = RunLockFd(writable);
+    txn.lines = writable ? lock : -1;
     Recovered left;
-    Recover(p, file, left);
+    Recover(p, file, lock, left);
     owed = left.owed;
+    txn.head.mark = NewJournalMark();
+    txn.head.user = txn.user;
     if (!left.journal)
         return taken;
     /* The journal left behind becomes this run's, holding what is owed until it is written. */
     txn.history = HistoryFolder(p, file, false, why);
     txn.head.logAt = LogSize(p.ChangeLog());
-    txn.head.user = txn.user;
     txn.head.owed = owed;
-    if (txn.history != nullptr && WriteHead(*txn.history, txn.head) && OpenJournal(why))
-        RewriteJournal();
+    if (txn.history != nullptr)
+        StartJournal();
     return taken;
 }
 
@@ -199,7 +199,7 @@ bool Reserve(const QZfileId &loaded, const char *through, std::string &why) {
         return true;
     const QZfolder *conf = QZopenFolder(txn.places.conf, false, why);
     txn.history = conf != nullptr ? HistoryFolder(txn.places, txn.file, true, why) : nullptr;
-    if (txn.history == nullptr || !OpenJournal(why)) {
+    if (txn.history == nullptr) {
         why = "the version it replaces cannot be kept in the history: " + why;
         return false;
     }
@@ -208,10 +208,9 @@ bool Reserve(const QZfileId &loaded, const char *through, std::string &why) {
     const long seq = txn.listing.Next();
     txn.head.seq = seq;
     txn.head.through = through;
-    txn.head.user = txn.user;
     if (txn.head.logAt == 0)
         txn.head.logAt = LogSize(txn.places.ChangeLog());
-    if (!WriteHead(*txn.history, txn.head)) {
+    if (!StartJournal()) {
         why = "the version it replaces cannot be kept in the history: " + txn.history->path +
               kRunName + " cannot be made: " + strerror(errno);
         return false;
@@ -249,11 +248,8 @@ void Note(const std::string &message) {
     if (!txn.active)
         return;
     txn.head.records.push_back(message);
-    const std::string line = JournalRecord(message);
-    txn.journalEmpty = false;
-    if (txn.journal >= 0 && write(txn.journal, line.data(), line.size()) !=
-                                static_cast<ssize_t>(line.size()))
-        RewriteJournal();
+    if (txn.headWritten)
+        WriteLines(JournalRecord(txn.head, message));
 }
 
 namespace {
@@ -310,6 +306,7 @@ FileOutcome CommitFile(const Written &w) {
     v.changesKnown = true;
     v.changes = w.changes;
     std::string why;
+    ReuseDescription(*dir, txn.listing, HistoryKeep(), txn.reserved);
     WriteDescription(*dir, txn.reserved, v, why);
     if (renameat(dir->fd, reserved.c_str(), dir->fd, SeqName(txn.reserved, kVersionExt).c_str()) !=
         0) {
@@ -329,14 +326,12 @@ FileOutcome CommitFile(const Written &w) {
 void End() {
     if (!txn.active)
         return;
-    if (txn.journal >= 0)
-        close(txn.journal);
     /*
      * The library has written the run's records by now (at its answer page, or at its exit,
      * before this): once the log holds them nothing is owed. A record it could not write
      * keeps the journal, and the next run writes it.
      */
-    if (txn.history != nullptr && RecordsWritten())
+    if (txn.headWritten && RecordsWritten())
         RemoveJournal(*txn.history);
     txn = Txn();
 }

@@ -60,13 +60,15 @@ std::string OneLine(std::string s) {
 std::string Stamp() {
     static const char kMonths[][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const time_t now = time(nullptr);
-    struct tm utc;
+    /* The civil date by hand: the C library would read the time zone file even for UTC. */
+    const long long secs = static_cast<long long>(time(nullptr)), day = secs / 86400;
+    const long long rest = secs % 86400, z = day + 719468, era = z / 146097;
+    const long long doe = z - era * 146097, yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+    const long long d = doy - (153 * mp + 2) / 5 + 1, m = mp < 10 ? mp + 3 : mp - 9;
     char buf[64];
-    if (gmtime_r(&now, &utc) == nullptr)
-        return "-";
-    snprintf(buf, sizeof buf, "%02d/%s/%04d:%02d:%02d:%02d +0000", utc.tm_mday,
-             kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    snprintf(buf, sizeof buf, "%02lld/%s/%04lld:%02lld:%02lld:%02lld +0000", d, kMonths[m - 1],
+             yoe + era * 400 + (m <= 2), rest / 3600, rest / 60 % 60, rest % 60);
     return buf;
 }
 

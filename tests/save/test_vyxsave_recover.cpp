@@ -9,6 +9,7 @@
 #include "vyxsave_history.h"
 #include "vyxsave_journal.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -28,8 +29,19 @@ struct Leftovers {
     std::vector<std::string> owed; /* "file: message" */
 };
 
+/* The journal's head and lines of the cut run: its mark is "m". */
+vyxsave::Journal Head(const char *through) {
+    vyxsave::Journal j;
+    j.logAt = sizeof kEarlier - 1;
+    j.seq = 1;
+    j.through = through;
+    j.mark = "m";
+    j.user = "admin";
+    return j;
+}
+
 TEST(Recover, EveryChangeMadeLiveIsOwedItsRecordAndEveryReplacedVersionKept) {
-    const std::string save = vyxsave::JournalRecord("a set to 2");
+    const std::string save = vyxsave::JournalRecord(Head("save"), "a set to 2");
     const std::string recovered = "plomex.conf (recovered): a set to 2";
     const Leftovers cases[] = {
         {"cut before the replace", "", "save", save, false, "", {}},
@@ -41,8 +53,11 @@ TEST(Recover, EveryChangeMadeLiveIsOwedItsRecordAndEveryReplacedVersionKept) {
         {"changed by hand after the cut", "[s]\na=2\nb=5\n", "save", save, false, "",
          {recovered, "plomex.conf (changed outside the pages): b set to 5"}},
         {"cut after its version was named", "[s]\na=2\n", "save", save, true, "", {recovered}},
-        {"a restore", "[s]\na=0\n", "restore", vyxsave::JournalRecord("restored version 3"),
-         false, "", {"plomex.conf (recovered): restored version 3"}},
+        {"a restore", "[s]\na=0\n", "restore",
+         vyxsave::JournalRecord(Head("restore"), "restored version 3"), false, "",
+         {"plomex.conf (recovered): restored version 3"}},
+        {"another run's lines only", "[s]\na=2\n", "save", "n record b set to 7\n", false, "",
+         {recovered}},
     };
     for (const Leftovers &c : cases) {
         SCOPED_TRACE(c.name);
@@ -55,13 +70,10 @@ TEST(Recover, EveryChangeMadeLiveIsOwedItsRecordAndEveryReplacedVersionKept) {
         std::string why;
         const QZfolder *history = vyxsave::HistoryFolder(p, "plomex.conf", true, why);
         ASSERT_NE(history, nullptr) << why;
-        vyxsave::Journal j;
-        j.logAt = sizeof kEarlier - 1;
-        j.seq = 1;
-        j.through = c.through;
-        j.user = "admin";
-        ASSERT_TRUE(vyxsave::WriteHead(*history, j));
-        WriteFile(dir.File("history/plomex.conf/journal"), c.records);
+        ASSERT_TRUE(vyxsave::WriteHead(*history, Head(c.through)));
+        /* The run lock's file holds the lines, an earlier run's longer ones after them. */
+        WriteFile(dir.File("admin.runlock"), c.records + "x record a set to 1\n");
+        const int lock = open(dir.File("admin.runlock").c_str(), O_RDONLY);
         const std::string reserved = dir.File("history/plomex.conf/1.reserved");
         ASSERT_EQ(link(conf.c_str(), reserved.c_str()), 0);
         WriteFile(dir.File("plomex.conf.new"), "half written");
@@ -74,7 +86,8 @@ TEST(Recover, EveryChangeMadeLiveIsOwedItsRecordAndEveryReplacedVersionKept) {
             fs::rename(reserved, dir.File("history/plomex.conf/1.version"));
 
         vyxsave::Recovered found;
-        vyxsave::Recover(p, "plomex.conf", found);
+        vyxsave::Recover(p, "plomex.conf", lock, found);
+        close(lock);
         std::vector<std::string> owed;
         for (const vyxsave::Owed &o : found.owed)
             owed.push_back(o.file + ": " + o.message);
@@ -98,7 +111,7 @@ TEST(Recover, WithoutAJournalNothingIsTouched) {
     WriteFile(dir.File("plomex.conf"), "[s]\na=1\n");
     WriteFile(dir.File("plomex.conf.new"), "someone's");
     vyxsave::Recovered found;
-    vyxsave::Recover(p, "plomex.conf", found);
+    vyxsave::Recover(p, "plomex.conf", -1, found);
     EXPECT_FALSE(found.journal);
     EXPECT_TRUE(found.owed.empty());
     EXPECT_TRUE(Exists(dir.File("plomex.conf.new")));
