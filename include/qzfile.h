@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 /* The most a configuration file, or a kept version of one, may hold: 16 MiB. */
@@ -60,9 +61,11 @@ const QZfolder *QZopenBelow(const QZfolder &dir, const std::string &below, bool 
  * Opens name in dir with flags (O_RDONLY, O_WRONLY|O_CREAT|O_EXCL, ...;
  * mode for a file it makes) as a regular file, without following a link
  * and without blocking. A file it makes belongs to the owner of dir, also
- * when this process runs as root. A descriptor, or -1 with why set.
+ * when this process runs as root. A descriptor, or -1 with why set; when
+ * opened is given it gets the open file's status.
  */
-int QZopenAt(const QZfolder &dir, const char *name, int flags, mode_t mode, std::string &why);
+int QZopenAt(const QZfolder &dir, const char *name, int flags, mode_t mode, std::string &why,
+             struct stat *opened = nullptr);
 
 /*
  * The same for a configuration file, which may be a symbolic link kept
@@ -71,7 +74,7 @@ int QZopenAt(const QZfolder &dir, const char *name, int flags, mode_t mode, std:
  * another account's folder; otherwise -1 with why saying so.
  */
 int QZopenConfigAt(const QZfolder &dir, const char *name, int flags, mode_t mode,
-                   std::string &why);
+                   std::string &why, struct stat *opened = nullptr);
 
 /*
  * Where a configuration file name in dir really lies: itself, or the file
@@ -84,9 +87,11 @@ bool QZconfigTarget(const QZfolder &dir, const char *name, const QZfolder *&targ
 /*
  * The whole file open at fd, from its start, into out: false (out empty)
  * with why set when it cannot be read or holds more than max bytes. what
- * names the file in why.
+ * names the file in why; known, when given, is the file's status as it was
+ * opened, which spares asking again.
  */
-bool QZreadAll(int fd, size_t max, const std::string &what, std::string &out, std::string &why);
+bool QZreadAll(int fd, size_t max, const std::string &what, std::string &out, std::string &why,
+               const struct stat *known = nullptr);
 
 /* The whole regular file name of dir, at most max bytes, opened as QZopenAt does. */
 bool QZreadFileAt(const QZfolder &dir, const char *name, size_t max, std::string &out,

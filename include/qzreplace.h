@@ -45,6 +45,8 @@ struct QZfileId {
 
 /* The identity of the file open at fd (size -1 when it cannot be told). */
 QZfileId QZidOf(int fd);
+/* The identity of a file of that status. */
+QZfileId QZidOf(const struct stat &st);
 
 /*
  * Replaces name in dir with what fill writes, as above. The new file keeps

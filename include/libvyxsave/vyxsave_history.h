@@ -51,6 +51,7 @@ struct Listing {
     std::vector<long> versions;         /* ascending */
     std::vector<long> reservations;     /* ascending */
     std::vector<std::string> timeNamed; /* versions kept under the earlier, time-named scheme */
+    long infoReused = 0; /* the version whose description ReuseDescription gave away */
     /* One more than the highest number of a version or a reservation. */
     long Next() const;
 };
@@ -90,7 +91,8 @@ std::string VersionPath(const Places &p, const std::string &file, long seq);
 bool VersionContent(const Places &p, const std::string &file, long seq, std::string &content,
                     std::string &why, size_t max = QZmaxConfigBytes);
 
-/* Removes the oldest kept versions of the listing beyond keep, with their descriptions. */
+/* Removes the oldest kept versions of the listing beyond keep, with their descriptions (a
+ * description given away by ReuseDescription is not looked for). */
 void Prune(const QZfolder &dir, const Listing &l, size_t keep);
 /*
  * Before version seq is described: when a version more makes the listing
@@ -98,7 +100,7 @@ void Prune(const QZfolder &dir, const Listing &l, size_t keep);
  * next) becomes seq's, to be written over: a file reused costs the disk
  * less than one made and one freed.
  */
-void ReuseDescription(const QZfolder &dir, const Listing &l, size_t keep, long seq);
+void ReuseDescription(const QZfolder &dir, Listing &l, size_t keep, long seq);
 
 /*
  * Renames versions kept under the earlier, time-named scheme

@@ -29,16 +29,17 @@ struct LogRecord {
 
 /*
  * The time as records and descriptions carry it, in UTC (no time zone file
- * is read on the way): "06/Dec/2026:18:49:51 +0000"; "-" on failure.
+ * is read on the way): "06/Dec/2026:18:49:51 +0000".
  */
 std::string LogStamp(time_t t);
 /*
- * The time as every page shows it: ISO 8601 in local time with its zone,
- * then how long ago from now, "2026-12-06T18:49:51+00:00 (3 hours ago)";
- * "-" on failure. A time after now (a clock set back) says "in the future".
+ * The time as every page shows it: ISO 8601 in UTC, as the change log
+ * stamps it, then how long ago from now,
+ * "2026-12-06T18:49:51+00:00 (3 hours ago)". A time after now (a clock set
+ * back) says "in the future".
  */
 std::string PageTime(time_t t, time_t now = time(nullptr));
-/* The time as ISO 8601 in local time with its zone, "2026-12-06T18:49:51+00:00"; "-" on failure. */
+/* The time as ISO 8601 in UTC, "2026-12-06T18:49:51+00:00". */
 std::string IsoTime(time_t t);
 /* How long ago t was from now in words: "12 seconds ago", "3 hours ago", "2 days ago". */
 std::string Ago(time_t t, time_t now);

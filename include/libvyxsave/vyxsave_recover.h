@@ -18,6 +18,7 @@
 #ifndef VYXSAVE_RECOVER_H
 #define VYXSAVE_RECOVER_H
 
+#include "qzreplace.h"
 #include "vyxsave_places.h"
 
 #include <string>
@@ -37,6 +38,17 @@ struct Recovered {
 
 /* Call only under the run lock, whose descriptor (holding the journal's lines) is lock. */
 void Recover(const Places &p, const std::string &file, int lock, Recovered &out);
+
+struct Listing;
+/*
+ * Settles the reservations of a history listing that no journal names:
+ * where the power failed after a run's end had removed its journal but
+ * before its version was named. The run wrote its records before that, so
+ * none are owed: a reservation of live (the file as it stands) is given
+ * up, any other is kept as a version, and the listing says so. Call only
+ * under the run lock, after Recover.
+ */
+void SettleUnjournaled(const QZfolder &dir, Listing &l, const QZfileId &live);
 
 } /* namespace vyxsave */
 

@@ -270,14 +270,15 @@ bool QZcfgn::Load(const char *file) {
     const QZfolder *folder = QZopenFolder(dir, false, cause);
     if (folder == nullptr)
         return false;
+    struct stat st;
     fd = QZopenConfigAt(*folder, name.c_str(), mode != ReadOnly ? O_RDWR | O_CREAT : O_RDONLY,
-                        0644, cause);
+                        0644, cause, &st);
     if (fd < 0)
         return false;
     QZcopy(path, file);
     open = 1;
     dirty = 0;
-    loadedId = QZidOf(fd);
+    loadedId = QZidOf(st);
     /* A file that opens but cannot be read counts as one that does not open. */
     const bool unreadable = Init() == 0 && error == 42;
     ::close(fd);

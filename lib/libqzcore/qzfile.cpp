@@ -165,23 +165,34 @@ const QZfolder *QZopenBelow(const QZfolder &dir, const std::string &below, bool 
     return at;
 }
 
-int QZopenAt(const QZfolder &dir, const char *name, int flags, mode_t mode, std::string &why) {
+int QZopenAt(const QZfolder &dir, const char *name, int flags, mode_t mode, std::string &why,
+             struct stat *opened) {
     const std::string shown = dir.path + name;
-    struct stat st;
-    /* Only a root process hands a file it makes to another account, so only it looks first. */
-    const bool mayMake = (flags & O_CREAT) != 0 && AsRoot() &&
-                         fstatat(dir.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0;
-    const int fd = openat(dir.fd, name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+    const int how = flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    /*
+     * Only a root process hands a file it makes to another account, so only
+     * it must know that it made the file: O_EXCL says so without a race, and
+     * a file that is there already is opened as it is, never given away.
+     */
+    const bool handOver = (flags & O_CREAT) != 0 && (flags & O_EXCL) == 0 && AsRoot();
+    bool made = (flags & O_EXCL) != 0;
+    int fd = handOver ? openat(dir.fd, name, how | O_EXCL, mode) : -1;
+    if (fd >= 0)
+        made = true;
+    else if (!handOver || errno == EEXIST)
+        fd = openat(dir.fd, name, handOver ? how & ~O_CREAT : how, mode);
     if (fd < 0) {
         why = errno == ENXIO ? shown + " is a FIFO" : Refusal(dir.fd, shown, name, errno, false);
         return -1;
     }
+    struct stat own;
+    struct stat &st = opened != nullptr ? *opened : own;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         why = shown + " " + WhatItIs(st.st_mode);
         close(fd);
         return -1;
     }
-    if (mayMake)
+    if (made && AsRoot())
         GiveToOwner(fd, dir.fd, name, dir.uid, dir.gid);
     return fd;
 }
@@ -202,8 +213,8 @@ std::string LinkRefusal(const QZfolder &dir, const std::string &shown, uid_t own
 } /* namespace */
 
 int QZopenConfigAt(const QZfolder &dir, const char *name, int flags, mode_t mode,
-                   std::string &why) {
-    const int fd = QZopenAt(dir, name, flags, mode, why);
+                   std::string &why, struct stat *opened) {
+    const int fd = QZopenAt(dir, name, flags, mode, why, opened);
     struct stat st;
     if (fd >= 0 || fstatat(dir.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode))
         return fd;
@@ -220,8 +231,11 @@ int QZopenConfigAt(const QZfolder &dir, const char *name, int flags, mode_t mode
         return -1;
     }
     why = LinkRefusal(dir, shown, st.st_uid);
-    if (why.empty())
+    if (why.empty()) {
+        if (opened != nullptr)
+            *opened = st;
         return linked;
+    }
     close(linked);
     return -1;
 }
@@ -250,10 +264,15 @@ bool QZconfigTarget(const QZfolder &dir, const char *name, const QZfolder *&targ
     return why.empty() && (target_dir = QZopenFolder(folder, false, why)) != nullptr;
 }
 
-bool QZreadAll(int fd, size_t max, const std::string &what, std::string &out, std::string &why) {
+bool QZreadAll(int fd, size_t max, const std::string &what, std::string &out, std::string &why,
+               const struct stat *known) {
     out.clear();
     struct stat st;
-    if (fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(max)) {
+    if (known != nullptr)
+        st = *known;
+    else if (fstat(fd, &st) != 0)
+        st.st_size = 0;
+    if (st.st_size > static_cast<off_t>(max)) {
         why = what + " is larger than " + QZsizeWords(max);
         return false;
     }
@@ -287,10 +306,11 @@ bool QZreadAll(int fd, size_t max, const std::string &what, std::string &out, st
 bool QZreadFileAt(const QZfolder &dir, const char *name, size_t max, std::string &out,
                   std::string &why) {
     out.clear();
-    const int fd = QZopenAt(dir, name, O_RDONLY, 0, why);
+    struct stat st;
+    const int fd = QZopenAt(dir, name, O_RDONLY, 0, why, &st);
     if (fd < 0)
         return false;
-    const bool ok = QZreadAll(fd, max, dir.path + name, out, why);
+    const bool ok = QZreadAll(fd, max, dir.path + name, out, why, &st);
     close(fd);
     return ok;
 }

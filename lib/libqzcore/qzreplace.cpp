@@ -87,15 +87,17 @@ std::string Failed(const std::string &what, int err) { return what + ": " + stre
 
 } /* namespace */
 
-QZfileId QZidOf(int fd) {
+QZfileId QZidOf(const struct stat &st) {
     QZfileId id;
-    struct stat st;
-    if (fd >= 0 && fstat(fd, &st) == 0) {
-        id.ino = st.st_ino;
-        id.size = st.st_size;
-        id.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-    }
+    id.ino = st.st_ino;
+    id.size = st.st_size;
+    id.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
     return id;
+}
+
+QZfileId QZidOf(int fd) {
+    struct stat st;
+    return fd >= 0 && fstat(fd, &st) == 0 ? QZidOf(st) : QZfileId();
 }
 
 int QZreplaceAt(const QZfolder &dir, const char *name, QZfill fill, void *arg, bool backup,

@@ -289,14 +289,16 @@ bool VersionContent(const Places &p, const std::string &file, long seq, std::str
 void Prune(const QZfolder &dir, const Listing &l, size_t keep) {
     for (size_t i = 0; i + keep < l.versions.size(); ++i) {
         unlinkat(dir.fd, SeqName(l.versions[i], kVersionExt).c_str(), 0);
-        unlinkat(dir.fd, SeqName(l.versions[i], kInfoExt).c_str(), 0);
+        if (l.versions[i] != l.infoReused)
+            unlinkat(dir.fd, SeqName(l.versions[i], kInfoExt).c_str(), 0);
     }
 }
 
-void ReuseDescription(const QZfolder &dir, const Listing &l, size_t keep, long seq) {
-    if (keep < static_cast<size_t>(-1) && !l.versions.empty() && l.versions.size() + 1 > keep)
+void ReuseDescription(const QZfolder &dir, Listing &l, size_t keep, long seq) {
+    if (keep < static_cast<size_t>(-1) && !l.versions.empty() && l.versions.size() + 1 > keep &&
         renameat(dir.fd, SeqName(l.versions.front(), kInfoExt).c_str(), dir.fd,
-                 SeqName(seq, kInfoExt).c_str());
+                 SeqName(seq, kInfoExt).c_str()) == 0)
+        l.infoReused = l.versions.front();
 }
 
 void MigrateTimeNamed(const QZfolder &dir, Listing &l, const QZfileId &live) {

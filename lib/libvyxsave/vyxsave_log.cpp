@@ -38,20 +38,13 @@ const char *MarkText(Mark m) {
 
 namespace {
 
-std::string LocalTime(time_t t, const char *format) {
-    struct tm local;
-    char buf[64];
-    if (localtime_r(&t, &local) == nullptr || strftime(buf, sizeof buf, format, &local) == 0)
-        return "-";
-    return buf;
-}
+/* A time as UTC fields, worked out by hand: the C library would read the
+ * time zone file even for UTC, and every time this system shows is UTC. */
+struct Civil {
+    long long year, month, day, hour, minute, second;
+};
 
-} /* namespace */
-
-std::string LogStamp(time_t t) {
-    /* Worked out by hand: the C library would read the time zone file even for UTC. */
-    static const char kMonths[][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+Civil CivilOf(time_t t) {
     const long long secs = static_cast<long long>(t), day = (secs >= 0 ? secs : secs - 86399) / 86400;
     const long long rest = secs - day * 86400;
     /* The civil date of a day count from 1970-01-01 (proleptic Gregorian calendar). */
@@ -59,10 +52,18 @@ std::string LogStamp(time_t t) {
     const long long doe = z - era * 146097, yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
     const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
     const long long d = doy - (153 * mp + 2) / 5 + 1, m = mp < 10 ? mp + 3 : mp - 9;
-    const long long y = yoe + era * 400 + (m <= 2);
+    return {yoe + era * 400 + (m <= 2), m, d, rest / 3600, rest / 60 % 60, rest % 60};
+}
+
+} /* namespace */
+
+std::string LogStamp(time_t t) {
+    static const char kMonths[][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const Civil c = CivilOf(t);
     char buf[64];
-    snprintf(buf, sizeof buf, "%02lld/%s/%04lld:%02lld:%02lld:%02lld +0000", d, kMonths[m - 1], y,
-             rest / 3600, rest / 60 % 60, rest % 60);
+    snprintf(buf, sizeof buf, "%02lld/%s/%04lld:%02lld:%02lld:%02lld +0000", c.day,
+             kMonths[c.month - 1], c.year, c.hour, c.minute, c.second);
     return buf;
 }
 
@@ -83,15 +84,15 @@ std::string Ago(time_t t, time_t now) {
 }
 
 std::string IsoTime(time_t t) {
-    std::string iso = LocalTime(t, "%Y-%m-%dT%H:%M:%S%z");
-    if (iso != "-")
-        iso.insert(iso.size() - 2, ":"); /* +0000 -> +00:00, the extended form */
-    return iso;
+    const Civil c = CivilOf(t);
+    char buf[64];
+    snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld+00:00", c.year, c.month,
+             c.day, c.hour, c.minute, c.second);
+    return buf;
 }
 
 std::string PageTime(time_t t, time_t now) {
-    const std::string iso = IsoTime(t);
-    return iso == "-" ? iso : iso + " (" + Ago(t, now) + ")";
+    return IsoTime(t) + " (" + Ago(t, now) + ")";
 }
 
 bool ParseStamp(const std::string &stamp, time_t &t) {

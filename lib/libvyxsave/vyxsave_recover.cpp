@@ -35,11 +35,12 @@ struct Live {
 Live ReadLive(const QZfolder &conf, const std::string &file) {
     Live live;
     std::string why;
-    const int fd = QZopenConfigAt(conf, file.c_str(), O_RDONLY, 0, why);
+    struct stat st;
+    const int fd = QZopenConfigAt(conf, file.c_str(), O_RDONLY, 0, why, &st);
     if (fd < 0)
         return live;
-    live.id = QZidOf(fd);
-    if (!QZreadAll(fd, QZmaxConfigBytes, conf.path + file, live.bytes, why))
+    live.id = QZidOf(st);
+    if (!QZreadAll(fd, QZmaxConfigBytes, conf.path + file, live.bytes, why, &st))
         live.bytes.clear();
     close(fd);
     return live;
@@ -80,6 +81,30 @@ bool Settle(const QZfolder &dir, long seq, const Journal &j, const Live &live,
 }
 
 } /* namespace */
+
+void SettleUnjournaled(const QZfolder &dir, Listing &l, const QZfileId &live) {
+    for (long seq : l.reservations) {
+        const std::string reserved = SeqName(seq, kReservedExt);
+        struct stat st;
+        if (fstatat(dir.fd, reserved.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (live.size >= 0 && st.st_ino == live.ino) {
+            unlinkat(dir.fd, reserved.c_str(), 0);
+            continue;
+        }
+        /* What it changed is worked out when a page first asks (vyxsave_states.h). */
+        Version v;
+        v.when = LogStamp(time(nullptr));
+        v.user = "-";
+        v.through = "recovery";
+        std::string why;
+        WriteDescription(dir, seq, v, why);
+        if (renameat(dir.fd, reserved.c_str(), dir.fd, SeqName(seq, kVersionExt).c_str()) == 0)
+            l.versions.push_back(seq);
+    }
+    l.reservations.clear();
+    std::sort(l.versions.begin(), l.versions.end());
+}
 
 void Recover(const Places &p, const std::string &file, int lock, Recovered &out) {
     std::string why, lines;

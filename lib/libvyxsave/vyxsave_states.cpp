@@ -206,10 +206,12 @@ bool StateContent(const Places &p, const std::string &file, long seq, std::strin
     if (seq != 0)
         return VersionContent(p, file, seq, content, why);
     const QZfolder *conf = QZopenFolder(p.conf, false, why);
-    const int fd = conf != nullptr ? QZopenConfigAt(*conf, file.c_str(), O_RDONLY, 0, why) : -1;
+    struct stat st;
+    const int fd =
+        conf != nullptr ? QZopenConfigAt(*conf, file.c_str(), O_RDONLY, 0, why, &st) : -1;
     if (fd < 0)
         return false;
-    const bool ok = QZreadAll(fd, QZmaxConfigBytes, p.Conf(file), content, why);
+    const bool ok = QZreadAll(fd, QZmaxConfigBytes, p.Conf(file), content, why, &st);
     close(fd);
     return ok;
 }

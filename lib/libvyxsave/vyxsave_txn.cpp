@@ -125,10 +125,11 @@ bool RecordsWritten() {
 /* A second name of the file as loaded, in the history: linked, or copied where it cannot be. */
 bool ReserveCopy(const QZfolder &conf, const std::string &name, const QZfileId &loaded,
                  std::string &why) {
-    const int in = QZopenConfigAt(conf, txn.file.c_str(), O_RDONLY, 0, why);
+    struct stat st;
+    const int in = QZopenConfigAt(conf, txn.file.c_str(), O_RDONLY, 0, why, &st);
     std::string bytes;
-    const bool read = in >= 0 && QZidOf(in) == loaded &&
-                      QZreadAll(in, QZmaxConfigBytes, conf.path + txn.file, bytes, why);
+    const bool read = in >= 0 && QZidOf(st) == loaded &&
+                      QZreadAll(in, QZmaxConfigBytes, conf.path + txn.file, bytes, why, &st);
     if (in >= 0)
         close(in);
     if (!read)
@@ -205,6 +206,8 @@ bool Reserve(const QZfileId &loaded, const char *through, std::string &why) {
     }
     txn.listing = List(*txn.history);
     MigrateTimeNamed(*txn.history, txn.listing, loaded);
+    if (!txn.listing.reservations.empty())
+        SettleUnjournaled(*txn.history, txn.listing, loaded);
     const long seq = txn.listing.Next();
     txn.head.seq = seq;
     txn.head.through = through;

@@ -75,10 +75,13 @@ void VYXstatus::RestoreVersion(const char *version) {
         return;
     }
     const QZfolder *conf = QZopenFolder(ConfigDir(), false, why);
-    const int fd = conf != nullptr ? QZopenConfigAt(*conf, configFileName, O_RDONLY, 0, why) : -1;
+    struct stat st;
+    const int fd =
+        conf != nullptr ? QZopenConfigAt(*conf, configFileName, O_RDONLY, 0, why, &st) : -1;
     std::string current;
-    const QZfileId loaded = QZidOf(fd);
-    const bool read = fd >= 0 && QZreadAll(fd, QZmaxConfigBytes, configFilePath, current, why);
+    const QZfileId loaded = fd >= 0 ? QZidOf(st) : QZfileId();
+    const bool read =
+        fd >= 0 && QZreadAll(fd, QZmaxConfigBytes, configFilePath, current, why, &st);
     if (fd >= 0)
         close(fd);
     if (!read || !vyxsave::Reserve(loaded, "restore", why)) {

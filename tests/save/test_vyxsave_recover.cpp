@@ -117,4 +117,35 @@ TEST(Recover, WithoutAJournalNothingIsTouched) {
     EXPECT_TRUE(Exists(dir.File("plomex.conf.new")));
 }
 
+/* A reservation whose journal the power cut kept while losing its naming: kept, or given up. */
+TEST(Recover, AReservationNoJournalNamesIsKeptUnlessItIsTheLiveFile) {
+    for (const bool replaced : {true, false}) {
+        SCOPED_TRACE(replaced ? "the file was replaced" : "the file was never replaced");
+        TempDir dir;
+        vyxsave::Places p;
+        p.conf = p.logs = dir.path;
+        const std::string conf = dir.File("plomex.conf");
+        WriteFile(conf, "[s]\na=1\n");
+        std::string why;
+        const QZfolder *history = vyxsave::HistoryFolder(p, "plomex.conf", true, why);
+        ASSERT_NE(history, nullptr) << why;
+        ASSERT_EQ(link(conf.c_str(), dir.File("history/plomex.conf/4.reserved").c_str()), 0);
+        if (replaced) {
+            fs::remove(conf);
+            WriteFile(conf, "[s]\na=2\n");
+        }
+        vyxsave::Listing l = vyxsave::List(*history);
+        const int fd = open(conf.c_str(), O_RDONLY);
+        vyxsave::SettleUnjournaled(*history, l, QZidOf(fd));
+        close(fd);
+        EXPECT_TRUE(l.reservations.empty());
+        EXPECT_EQ(l.versions, replaced ? std::vector<long>{4} : std::vector<long>{});
+        EXPECT_EQ(vyxsave::List(*history).versions, l.versions);
+        std::string kept;
+        EXPECT_EQ(replaced, vyxsave::VersionContent(p, "plomex.conf", 4, kept, why));
+        EXPECT_EQ(replaced ? "[s]\na=1\n" : "", kept);
+        EXPECT_FALSE(Exists(dir.File("history/plomex.conf/4.reserved")));
+    }
+}
+
 } /* namespace */
