@@ -100,26 +100,26 @@ std::string Append(const std::string &text) {
     if (dir.empty())
         return "no change-log directory is known (KELMRIX_LOG_DIR or KELMRIX_ROOT)";
     std::string why;
-    bool made = false;
     const int flags = O_RDWR | O_APPEND | O_CREAT;
-    int fd = adm_open_file(dir + "change.log", flags, 0644, why, &made);
+    struct stat st;
+    int fd = adm_open_file(dir + "change.log", flags, 0644, why, &st);
     /* A fresh server root may not have its log folder yet. */
     int dirfd = -1;
     if (fd < 0 && (dirfd = adm_open_dir(dir, true, why)) >= 0) {
         close(dirfd);
-        fd = adm_open_file(dir + "change.log", flags, 0644, why, &made);
+        fd = adm_open_file(dir + "change.log", flags, 0644, why, &st);
     }
     if (fd < 0)
         return why;
-    struct stat st;
     char last = '\n';
-    if (fstat(fd, &st) == 0 && st.st_size > 0 && pread(fd, &last, 1, st.st_size - 1) != 1)
+    if (st.st_size > 0 && pread(fd, &last, 1, st.st_size - 1) != 1)
         last = '\n';
     /* One write on an O_APPEND descriptor keeps a run's lines together. */
     const bool ok = WriteAll(fd, last == '\n' ? text : "\n" + text) && fdatasync(fd) == 0;
     const int err = errno;
     close(fd);
-    if (ok && made)
+    /* An empty log may be one this call made, whose name lasts only once its folder is synced. */
+    if (ok && st.st_size == 0)
         adm_sync_dir(dir);
     return ok ? "" : dir + "change.log cannot be written: " + strerror(err);
 }

@@ -72,14 +72,15 @@ int adm_open_dir(const std::string &dir, bool make, std::string &why) {
     return fd;
 }
 
-int adm_open_file(const std::string &path, int flags, mode_t mode, std::string &why, bool *made) {
+int adm_open_file(const std::string &path, int flags, mode_t mode, std::string &why,
+                  struct stat *opened) {
     std::string dir, name;
     Split(path, dir, name);
     const int dirfd = adm_open_dir(dir, false, why);
     if (dirfd < 0)
         return -1;
-    struct stat st;
-    const bool existed = fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    struct stat own;
+    struct stat &st = opened != nullptr ? *opened : own;
     int fd = openat(dirfd, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
     if (fd < 0)
         why = errno == ENXIO ? path + " is a FIFO" : Refused(dirfd, path, name, errno);
@@ -89,8 +90,6 @@ int adm_open_file(const std::string &path, int flags, mode_t mode, std::string &
         fd = -1;
     }
     close(dirfd);
-    if (made != nullptr)
-        *made = fd >= 0 && !existed;
     return fd;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 /* The server root, KELMRIX_ROOT, with one trailing "/"; "" when it is not set. */
@@ -24,11 +25,11 @@ int adm_open_dir(const std::string &dir, bool make, std::string &why);
 
 /*
  * Opens path (flags as for open; mode for a file it makes) as a regular
- * file; made tells whether this call made it. A descriptor, or -1 with why
+ * file; opened gets the open file's status. A descriptor, or -1 with why
  * saying what stands there instead ("is a symbolic link", "is a FIFO", ...).
  */
 int adm_open_file(const std::string &path, int flags, mode_t mode, std::string &why,
-                  bool *made = nullptr);
+                  struct stat *opened = nullptr);
 
 /*
  * The whole regular file at path into text, at most max bytes: true, or

@@ -39,9 +39,9 @@ static const char kStyleDirective[] = "ADMIN_STYLE";
 /* A regular file only, never through a link or blocking on a FIFO, and of a template's size. */
 static FILE *open_regular(const std::string &path) {
     std::string why;
-    const int fd = adm_open_file(path, O_RDONLY, 0, why);
     struct stat st;
-    FILE *file = fd >= 0 && fstat(fd, &st) == 0 && st.st_size <= static_cast<off_t>(kMaxTemplateBytes)
+    const int fd = adm_open_file(path, O_RDONLY, 0, why, &st);
+    FILE *file = fd >= 0 && st.st_size <= static_cast<off_t>(kMaxTemplateBytes)
                      ? fdopen(fd, "r")
                      : nullptr;
     if (file == nullptr && fd >= 0)
