@@ -47,12 +47,21 @@ size_t HistoryKeep();
 std::string HistoryKeepProblem();
 
 /*
- * Who a change is recorded as: REMOTE_USER (the login of a page's request),
- * else SUDO_USER (a command run through sudo), else the name of the real user
- * id in /etc/passwd (read here: the programs are static and make no
- * name-service calls), else "uid N". Never "-".
+ * Who a change is recorded as, settled at the first call: within a CGI
+ * request (GATEWAY_INTERFACE set) the server's login, REMOTE_USER, or "-"
+ * without one; for a command run by root, SUDO_USER when sudo set it;
+ * else the name of the real user id in /etc/passwd (read here: the
+ * programs are static and make no name-service calls), else "uid-N". The
+ * name goes through RecordableUser. A command calls it before it becomes
+ * another account.
  */
 std::string ChangeUser();
+/*
+ * name as a change-log record can carry it, one word the log's reader
+ * cannot mistake for another field: letters, digits and "._@+-" as they
+ * are, every other byte as %XX; an empty name or "-" is "%2D".
+ */
+std::string RecordableUser(const std::string &name);
 
 /* The name of uid in the passwd file at path (first matching line), or "". */
 std::string PasswdName(const std::string &path, unsigned long uid);

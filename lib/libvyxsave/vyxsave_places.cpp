@@ -3,7 +3,9 @@
 
 #include "qzfile.h"
 
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <unistd.h>
 
@@ -106,15 +108,36 @@ std::string PasswdName(const std::string &path, unsigned long uid) {
     return "";
 }
 
-std::string ChangeUser() {
-    for (const char *var : {"REMOTE_USER", "SUDO_USER"}) {
-        const std::string user = Env(var);
-        if (!user.empty())
-            return user;
+std::string RecordableUser(const std::string &name) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : name) {
+        if (isalnum(c) || strchr("._@+-", c) != nullptr) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        out += '%';
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
     }
-    const unsigned long uid = getuid();
-    const std::string name = PasswdName("/etc/passwd", uid);
-    return name.empty() ? "uid " + std::to_string(uid) : name;
+    return out.empty() || out == "-" ? "%2D" : out;
+}
+
+std::string ChangeUser() {
+    /* Settled once, before a command may become another account. */
+    static const std::string user = [] {
+        if (!Env("GATEWAY_INTERFACE").empty()) {
+            const std::string login = Env("REMOTE_USER");
+            return login.empty() ? std::string("-") : RecordableUser(login);
+        }
+        const unsigned long uid = getuid();
+        /* Only root can have been started by sudo: anyone else could set SUDO_USER. */
+        if (uid == 0 && !Env("SUDO_USER").empty())
+            return RecordableUser(Env("SUDO_USER"));
+        const std::string name = PasswdName("/etc/passwd", uid);
+        return name.empty() ? "uid-" + std::to_string(uid) : RecordableUser(name);
+    }();
+    return user;
 }
 
 } /* namespace vyxsave */

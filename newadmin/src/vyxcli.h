@@ -5,12 +5,45 @@
 #ifndef VYXCLI_H
 #define VYXCLI_H
 
+#include "qzowner.h"
+#include "vyxsave_places.h"
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
-const int kExitDone = 0;   /* done, whether anything changed or not */
-const int kExitFailed = 1; /* refused or failed: the reason is on standard error */
-const int kExitUsage = 2;  /* the command line makes no sense */
+const int kExitDone = 0;      /* done, whether anything changed or not */
+const int kExitFailed = 1;    /* refused or failed for good: the reason is on standard error */
+const int kExitUsage = 2;     /* the command line makes no sense */
+const int kExitStale = 3;     /* the file is no longer the one the caller's digest names */
+const int kExitPartial = 4;   /* some of the changes were made, the others refused */
+const int kExitTempFail = 75; /* another run holds the file or its lock: try again later */
+
+/*
+ * The start of a command's run: the change log's user is settled (from who
+ * started the command, before anything else) and handed to the
+ * administration library as REMOTE_USER; a command started as root on a
+ * server root (its configuration folder, else the root's folder) that
+ * belongs to another account then becomes that account (qzowner.h).
+ * kExitDone to go on, else kExitFailed after saying why.
+ */
+inline int CliActAsOwner(const char *prog) {
+    setenv("REMOTE_USER", vyxsave::ChangeUser().c_str(), 1);
+    const vyxsave::Places p = vyxsave::ServerPlaces();
+    std::string why;
+    for (const std::string &dir : {p.conf, p.root}) {
+        if (dir.empty())
+            continue;
+        const QZownerResult r = QZactAsOwnerOf(dir, why);
+        if (r == QZownerResult::Refused) {
+            fprintf(stderr, "%s: %s\n", prog, why.c_str());
+            return kExitFailed;
+        }
+        if (r != QZownerResult::Missing)
+            return kExitDone;
+    }
+    return kExitDone;
+}
 
 /*
  * Tells on standard error what was wrong with the command line (naming the

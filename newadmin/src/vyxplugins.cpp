@@ -77,7 +77,11 @@ const char *const kHelp =
     "     is a warning: the defaults apply); verify-cm: it answered\n"
     "  1  not done: KELMRIX_ROOT is not set or is no directory, or init.conf or\n"
     "     obj.conf cannot be read, parsed or written (then neither file is changed)\n"
-    "  2  usage error\n";
+    "  2  usage error\n"
+    "  75 not done for now: another save held the configuration past\n"
+    "     KELMRIX_LOCK_WAIT; try again\n"
+    "Run as root on a server root that belongs to another account, it acts as\n"
+    "that account.\n";
 
 struct Command {
     const char *action;
@@ -189,26 +193,26 @@ void WarnAboutSettings(const Command &c) {
 
 /*
  * Takes this run's turn and begins its transaction, so that registrations
- * and saves take turns; false (said why) when it cannot. What a save cut
- * short owes the change log is recorded first.
+ * and saves take turns: kExitDone, or (said why) the status to end with.
+ * What a save cut short owes the change log is recorded first.
  */
-bool BeginRun() {
+int BeginRun() {
     std::string why;
     std::vector<vyxsave::Owed> owed;
     switch (vyxsave::Begin(vyxsave::ServerPlaces(), VYX_AUI_CONFIG_FILE_NAME, owed, why)) {
     case vyxsave::BeginResult::Busy:
         fprintf(stderr, "vyxplugins: Another change to the configuration is still being saved. "
                         "Nothing was changed; try again in a moment.\n");
-        return false;
+        return kExitTempFail;
     case vyxsave::BeginResult::Unusable:
         fprintf(stderr, "vyxplugins: %s\n", why.c_str());
-        return false;
+        return kExitFailed;
     default:
         break;
     }
     for (const vyxsave::Owed &o : owed)
         log_change(o.file.c_str(), "%s", o.message.c_str());
-    return true;
+    return kExitDone;
 }
 
 int RunFunction(const Command &c, const Options &opt) {
@@ -224,8 +228,8 @@ int AddOrDelete(const Command &c, const Options &opt) {
         return kExitFailed;
     }
     /* Runs that change the configuration directory take turns, page saves included. */
-    if (!opt.dryRun && !BeginRun())
-        return kExitFailed;
+    if (int begun = opt.dryRun ? kExitDone : BeginRun(); begun != kExitDone)
+        return begun;
     if (opt.dryRun)
         zrv_dry_run();
     char why[1024];
@@ -257,11 +261,11 @@ int AddOrDelete(const Command &c, const Options &opt) {
 } /* namespace */
 
 int main(int argc, char **argv) {
-    /* The change log names the user the administration library finds in REMOTE_USER. */
-    setenv("REMOTE_USER", vyxsave::ChangeUser().c_str(), 1);
     Options opt;
     int status = ParseArgs(argc, argv, opt);
     if (status >= 0)
+        return status;
+    if ((status = CliActAsOwner("vyxplugins")) != kExitDone)
         return status;
     if (opt.wordCount == 1 && opt.words[0] == "verify-cm") {
         if (opt.log || opt.dryRun || opt.diff)

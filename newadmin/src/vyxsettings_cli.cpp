@@ -366,11 +366,11 @@ const Command kCommands[] = {
 } /* namespace */
 
 int RunSettingsCommand(int argc, char **argv) {
-    /* The change log names the user the administration library finds in REMOTE_USER. */
-    setenv("REMOTE_USER", vyxsave::ChangeUser().c_str(), 1);
     Options opt;
-    const int status = ParseArgs(argc, argv, opt);
+    int status = ParseArgs(argc, argv, opt);
     if (status >= 0)
+        return status;
+    if ((status = CliActAsOwner("vyxsettings")) != kExitDone)
         return status;
     if (opt.words.empty())
         return UsageError("missing command: get, set, apply, history or restore");

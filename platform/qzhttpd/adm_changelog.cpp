@@ -94,6 +94,26 @@ bool WriteAll(int fd, const std::string &text) {
     return true;
 }
 
+/*
+ * The login as one word of a record: a space or a control byte in it would
+ * let the name pass for the next field. Such bytes become %XX (a name a
+ * command hands over is one word already, its own %XX included).
+ */
+std::string OneWord(const std::string &login) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : login) {
+        if (c > ' ' && c != 0x7f) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        out += '%';
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+    return out.empty() ? "-" : out;
+}
+
 /* Appends text in one write and syncs it: "" when done, else why not. */
 std::string Append(const std::string &text) {
     const std::string dir = LogDir();
@@ -175,10 +195,8 @@ int log_change(const char *file, const char *fmt, ...) {
     if (srvcfg::InDryRun())
         return 0;
     adm_end_changes_at_exit();
-    Record r{Stamp(), adm_env("REMOTE_USER"), file != nullptr ? file : "-", message, "",
+    Record r{Stamp(), OneWord(adm_env("REMOTE_USER")), file != nullptr ? file : "-", message, "",
              false, false, 0, 0};
-    if (r.user.empty())
-        r.user = "-";
     r.edited = EditedByLibrary(r.file);
     r.path = std::string(get_conf_dir(0)) + r.file;
     struct stat st;

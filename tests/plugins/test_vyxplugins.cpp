@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <iterator>
 #include <sys/file.h>
+#include <pwd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 
 class Vyxplugins : public ServerRootTest {
   protected:
@@ -38,7 +40,7 @@ TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
          "obj.conf: line 2: object is never closed; nothing was changed",
          [this] { Write("obj.conf", Fixture("obj_unclosed.conf")); }},
         {"verify-cm answers 2", "verify-cm", 0, "2\n"},
-        {"another run holds the run lock", "add search", 1, "",
+        {"another run holds the run lock", "add search", 75, "",
          "Another change to the configuration is still being saved.",
          [this] {
              /* Left open and locked: the directory goes with the next case. */
@@ -119,4 +121,49 @@ TEST_F(Vyxplugins, AnAddWritesEachFileOnceInitConfFirst) {
         }
     close(watch);
     EXPECT_EQ(writes, "+init.conf +obj.conf init.conf obj.conf ");
+}
+
+/*
+ * Started as root on a root that belongs to another account, each command
+ * works as that account: what it makes belongs to it, and links planted in
+ * the root lead root's rights nowhere.
+ */
+TEST_F(Vyxplugins, RootCommandsActAsTheOwnerOfTheServerRoot) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    const struct passwd *nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const struct {
+        const char *name;
+        std::vector<std::string> argv;
+        int status;
+    } commands[] = {
+        {"a registration", {VYXPLUGINS_BIN, "--log", "add", "search"}, 0},
+        /* The version it replaces has no place it may keep it in: refused, nothing changed. */
+        {"a save", {VYXSETTINGS_BIN, "set", "QZ-max-records=700"}, 1},
+    };
+    for (const auto &c : commands) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        Write("plomex.conf", "[QZ-search]\nQZ-max-records = 500\n");
+        Write("init.conf", Fixture("init_mixed.conf"));
+        TempDir outside;
+        fs::create_directory(root + "/config/history");
+        fs::create_directory_symlink(outside.path, root + "/config/history/plomex.conf");
+        for (const auto &e : fs::recursive_directory_iterator(root))
+            lchown(e.path().c_str(), nobody->pw_uid, nobody->pw_gid);
+        ASSERT_EQ(chown(root.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        const ProgramResult r = RunProgram(c.argv, CurrentEnvironment());
+        EXPECT_EQ(r.status, c.status) << r.err;
+        for (const auto &e : fs::recursive_directory_iterator(root)) {
+            struct stat st;
+            ASSERT_EQ(lstat(e.path().c_str(), &st), 0);
+            EXPECT_EQ(st.st_uid, nobody->pw_uid) << e.path();
+        }
+        EXPECT_TRUE(fs::is_empty(outside.path));
+        if (c.status == 0)
+            EXPECT_TRUE(Holds(ReadFile(server->ChangeLog()), "] root ")) << "named as who ran it";
+        else
+            EXPECT_EQ(Conf("plomex.conf"), "[QZ-search]\nQZ-max-records = 500\n");
+    }
 }
