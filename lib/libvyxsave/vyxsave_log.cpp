@@ -61,7 +61,8 @@ std::string LogStamp(time_t t) {
     static const char kMonths[][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const Civil c = CivilOf(t);
-    char buf[64];
+    /* Room for any year the arithmetic can give, so the compiler sees no possible truncation. */
+    char buf[128];
     snprintf(buf, sizeof buf, "%02lld/%s/%04lld:%02lld:%02lld:%02lld +0000", c.day,
              kMonths[c.month - 1], c.year, c.hour, c.minute, c.second);
     return buf;
@@ -85,7 +86,7 @@ std::string Ago(time_t t, time_t now) {
 
 std::string IsoTime(time_t t) {
     const Civil c = CivilOf(t);
-    char buf[64];
+    char buf[128];
     snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld+00:00", c.year, c.month,
              c.day, c.hour, c.minute, c.second);
     return buf;

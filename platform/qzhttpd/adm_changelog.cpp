@@ -66,7 +66,7 @@ std::string Stamp() {
     const long long doe = z - era * 146097, yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
     const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
     const long long d = doy - (153 * mp + 2) / 5 + 1, m = mp < 10 ? mp + 3 : mp - 9;
-    char buf[64];
+    char buf[128];
     snprintf(buf, sizeof buf, "%02lld/%s/%04lld:%02lld:%02lld:%02lld +0000", d, kMonths[m - 1],
              yoe + era * 400 + (m <= 2), rest / 3600, rest / 60 % 60, rest % 60);
     return buf;
