@@ -23,15 +23,33 @@ struct VYXwritten {
 };
 
 /*
- * The story of a save of file for its answer page: the settings it changed,
- * named by page's labels, before and after; where the version before is
+ * The story of a save of file for its answer page: the settings of unsaved
+ * (keys a save stopped by an error did not write), named by page's labels;
+ * the settings it changed, before and after; where the version before is
  * kept, or why it is not; for each of written whose form showed another
  * value than the file held, what the save replaced and who had made that
  * value; or that the file already held these values. "" when nothing was
- * replaced.
+ * replaced and nothing left unsaved.
  */
 std::string VYXsaveStory(const VYXbase &page, const vyxsave::FileOutcome &out,
-                         const std::vector<VYXwritten> &written);
+                         const std::vector<VYXwritten> &written,
+                         const std::vector<std::string> &unsaved = {});
+
+/* A value the form was filled with from the file; first and second are a choice's two values. */
+struct VYXheld {
+    std::string key, value;
+    const char *first = nullptr, *second = nullptr; /* null for a text field */
+};
+
+/*
+ * The notice a form shows about values it cannot offer as they are: a
+ * choice that holds neither of its values (the form then checks neither,
+ * and a save needs one picked), and a text with a tab, another control
+ * character or bytes that are not UTF-8 (the browser shows and sends what
+ * it can; a save leaves the stored value as it is unless it is replaced).
+ * "" when every value is fine.
+ */
+std::string VYXheldValuesNotice(const VYXbase &page, const std::vector<VYXheld> &held);
 
 /* A present lock in words, not escaped: its name, who holds it or what stands there, since when. */
 std::string VYXlockWords(const vyxsave::LockInfo &lock);

@@ -111,6 +111,7 @@ class VYXbase : public QZbase {
     char errorSubject[201];
     char errorMessage[201];
     std::string errorCause;                          /* why the stored error happened, or "" */
+    std::string errorStory; /* what a save stopped by the stored error did write, as HTML */
     const char *(*settingLabel)(const char *key);   /* the page's labels, set by a page class */
 };
 

@@ -107,6 +107,25 @@ std::string ChangesHtml(const VYXbase &page, const vyxsave::FileOutcome &f) {
            ".backup, but not in the history: " + Esc(f.notKept) + "</p>\n";
 }
 
+/* What in a stored value a browser cannot carry back as it is; "" when nothing. */
+std::string Unsendable(const std::string &v) {
+    const auto *p = reinterpret_cast<const unsigned char *>(v.data());
+    bool tab = false, control = false;
+    for (size_t i = 0, len = 0; i < v.size(); i += len) {
+        const unsigned char b = p[i];
+        len = b < 0x80 ? 1 : b >= 0xc2 && b < 0xe0 ? 2 : b >= 0xe0 && b < 0xf0 ? 3
+            : b >= 0xf0 && b < 0xf5 ? 4 : 0;
+        bool whole = len > 0 && i + len <= v.size();
+        for (size_t k = 1; whole && k < len; ++k)
+            whole = (p[i + k] & 0xc0) == 0x80;
+        if (!whole)
+            return "bytes that are not UTF-8";
+        tab = tab || b == '\t';
+        control = control || (b != '\t' && (b < 0x20 || b == 0x7f));
+    }
+    return control ? "a control character" : tab ? "a tab" : "";
+}
+
 /* What a person can do about lock before saving. */
 std::string Advice(const vyxsave::LockInfo &lock) {
     if (lock.stale)
@@ -121,14 +140,43 @@ std::string Advice(const vyxsave::LockInfo &lock) {
 } /* namespace */
 
 std::string VYXsaveStory(const VYXbase &page, const vyxsave::FileOutcome &out,
-                         const std::vector<VYXwritten> &written) {
+                         const std::vector<VYXwritten> &written,
+                         const std::vector<std::string> &unsaved) {
+    std::string notSaved;
+    for (const std::string &key : unsaved)
+        notSaved += (notSaved.empty() ? "" : ", ") + SettingHtml(page, key);
+    if (!notSaved.empty())
+        notSaved = "<p class=\"adm-unsaved\">Not saved: " + notSaved + ".</p>\n";
     if (out.identical)
-        return "<p class=\"adm-identical\">" + Esc(out.file) +
+        return notSaved + "<p class=\"adm-identical\">" + Esc(out.file) +
                " already held these values: the file is unchanged, and nothing new was kept in "
                "the history.</p>\n";
     if (!out.replaced)
+        return notSaved;
+    return notSaved + OverwriteHtml(page, out, written) + ChangesHtml(page, out);
+}
+
+std::string VYXheldValuesNotice(const VYXbase &page, const std::vector<VYXheld> &held) {
+    std::string items;
+    for (const VYXheld &h : held) {
+        if (h.first != nullptr) {
+            if (h.value != h.first && h.value != h.second)
+                items += "<li>" + SettingHtml(page, h.key) + " holds " + Value(h.value) +
+                         ", which is neither " + Esc(h.first) + " nor " + Esc(h.second) +
+                         ": the form shows no choice for it, and a save needs one picked.</li>\n";
+            continue;
+        }
+        const std::string what = Unsendable(h.value);
+        if (!what.empty())
+            items += "<li>" + SettingHtml(page, h.key) + " holds " + what +
+                     ", which the form shows as your browser can. A save leaves the stored "
+                     "value as it is unless you replace it.</li>\n";
+    }
+    if (items.empty())
         return "";
-    return OverwriteHtml(page, out, written) + ChangesHtml(page, out);
+    return "<div class=\"adm-notice adm-held\">\n<h2>Values this form cannot show as they "
+           "are</h2>\n<ul>\n" +
+           items + "</ul>\n</div>\n";
 }
 
 std::string VYXlockWords(const vyxsave::LockInfo &lock) {

@@ -7,6 +7,7 @@
 #include "vyxanswer.h"
 #include "vyxsave_txn.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -146,13 +147,21 @@ void VYXform::GetValuesFromConfigFile() {
         QZcopy(it.origValue, value);
     }
     CloseConfigFile();
+    if (add_page_notice == nullptr || error != 0)
+        return;
     /* A form shown while its lock file is present says so before a save meets it. */
-    if (add_page_notice != nullptr && error == 0) {
-        const std::string notice =
-            VYXlockNotice(vyxsave::ReadLock(vyxsave::PlacesFor(ConfigDir()), lockFileName));
-        if (!notice.empty())
-            add_page_notice(notice.c_str());
+    std::string notice =
+        VYXlockNotice(vyxsave::ReadLock(vyxsave::PlacesFor(ConfigDir()), lockFileName));
+    std::vector<VYXheld> held;
+    for (int row = 0; row < itemCount; row++) {
+        const VYXformItem &it = items[row];
+        const bool yesNo = it.processDataAs == 5, onOff = it.processDataAs == 4;
+        held.push_back({it.configFileFieldName, it.origValue, yesNo ? "Y" : onOff ? "on" : nullptr,
+                        yesNo ? "N" : onOff ? "off" : nullptr});
     }
+    notice += VYXheldValuesNotice(*this, held);
+    if (!notice.empty())
+        add_page_notice(notice.c_str());
 }
 
 bool VYXform::AnyItemChanged() const {
@@ -206,7 +215,21 @@ void VYXform::WriteValuesToConfigFile() {
     const QZcfgnWritten &made = configFile.Written();
     const vyxsave::FileOutcome out =
         vyxsave::Commit({made.done, made.same, made.id, made.digest, changes});
-    const std::string story = VYXsaveStory(*this, out, written);
-    if (add_page_notice != nullptr && !story.empty())
+    /* A save stopped by an error says which changed values it did not write. */
+    std::vector<std::string> unsaved;
+    for (int row = 0; row < itemCount && error != 0; row++) {
+        const VYXformItem &it = items[row];
+        const bool saved = out.replaced && std::any_of(written.begin(), written.end(),
+                                                       [&it](const VYXwritten &w) {
+                                                           return w.key == it.configFileFieldName;
+                                                       });
+        if (strcmp(it.origValue, it.newValue) != 0 && !saved)
+            unsaved.push_back(it.configFileFieldName);
+    }
+    const std::string story = VYXsaveStory(*this, out, written, unsaved);
+    /* After an error the story follows the error's cause, on the error page. */
+    if (error != 0)
+        errorStory = story;
+    else if (add_page_notice != nullptr && !story.empty())
         add_page_notice(story.c_str());
 }

@@ -89,8 +89,25 @@ static adm_decode_verdict decode_part(const char *in, size_t n, std::string &out
     return adm_check_text(out);
 }
 
+/* Whether the field name carries back, unchanged, a value the page read from its file. */
+static bool carries_stored_value(const adm_fields &fields, const std::string &name,
+                                 const std::string &value) {
+    static const char kOrig[] = "orig_", kNew[] = "new_";
+    if (name.compare(0, sizeof kOrig - 1, kOrig) == 0)
+        return true;
+    if (name.compare(0, sizeof kNew - 1, kNew) != 0)
+        return false;
+    const std::string orig = kOrig + name.substr(sizeof kNew - 1);
+    for (const auto &field : fields)
+        if (field.first == orig)
+            return field.second == value;
+    return false;
+}
+
 adm_decode_verdict adm_decode_form(const char *body, size_t length, adm_fields &fields) {
     fields.clear();
+    /* Values that break the text rules, kept until every field is known. */
+    std::vector<std::pair<size_t, adm_decode_verdict>> breaking;
     const char *end = body + length;
     for (const char *pair = body; pair < end;) {
         const char *stop = static_cast<const char *>(memchr(pair, '&', end - pair));
@@ -101,8 +118,13 @@ adm_decode_verdict adm_decode_form(const char *body, size_t length, adm_fields &
         adm_decode_verdict v = ADM_DECODE_OK;
         if (stop != pair) {
             v = decode_part(pair, (eq ? eq : stop) - pair, name);
+            adm_decode_verdict valueVerdict = ADM_DECODE_OK;
             if (v == ADM_DECODE_OK && eq != nullptr)
-                v = decode_part(eq + 1, stop - eq - 1, value);
+                valueVerdict = decode_part(eq + 1, stop - eq - 1, value);
+            if (valueVerdict == ADM_DECODE_BAD_ESCAPE)
+                v = valueVerdict;
+            else if (valueVerdict != ADM_DECODE_OK)
+                breaking.emplace_back(fields.size(), valueVerdict);
             if (v == ADM_DECODE_OK)
                 fields.emplace_back(std::move(name), std::move(value));
         }
@@ -112,5 +134,10 @@ adm_decode_verdict adm_decode_form(const char *body, size_t length, adm_fields &
         }
         pair = stop + 1;
     }
+    for (const auto &[at, verdict] : breaking)
+        if (!carries_stored_value(fields, fields[at].first, fields[at].second)) {
+            fields.clear();
+            return verdict;
+        }
     return ADM_DECODE_OK;
 }

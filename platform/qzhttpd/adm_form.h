@@ -43,7 +43,10 @@ adm_decode_verdict adm_check_text(const std::string &text);
  * name=value pairs (a pair without "=" has an empty value; empty pairs are
  * skipped) and decodes "+" and %XX in both. A bad escape, invalid UTF-8, or
  * a character no setting may hold (adm_is_forbidden) in a decoded name or
- * value fails the whole body and leaves fields empty.
+ * value fails the whole body and leaves fields empty, with one exception:
+ * a value that carries back what a page read from its file, unchanged (an
+ * "orig_" field, or a "new_" field equal to its "orig_" field), is taken
+ * as it is, since a page writes only what changed.
  */
 adm_decode_verdict adm_decode_form(const char *body, size_t length, adm_fields &fields);
 

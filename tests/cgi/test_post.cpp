@@ -1,6 +1,10 @@
 /* A POST of the form: refusals, the rewritten file, its backup, the change log and the lock. */
 #include "cgi_runner.h"
 
+#include "qzcfgn.h"
+
+#include <unistd.h>
+
 namespace {
 
 /* Every refusal answers why with status 0 and leaves the server root as it was. */
@@ -153,6 +157,88 @@ TEST(CgiPostTest, StaleFormSaysWhatItSavedOver) {
         EXPECT_TRUE(Holds(page, c.who));
         EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-max-records = 400"));
     }
+}
+
+/*
+ * Values typed into plomex.conf by hand that the form cannot offer as they
+ * are: the form names them, carrying them back unchanged never blocks a
+ * save, and a new value replaces them.
+ */
+TEST(CgiPostTest, HandWrittenValuesTheFormCannotOfferNeverBlockASave) {
+    const std::string tab = "%m\t%d", latin1 = "Caf\xe9";
+    const struct {
+        const char *name;
+        Environment form;
+        const char *answer;
+        const char *date, *title, *toc; /* the file after, as QZcfgn reads it */
+    } cases[] = {
+        {"another setting changed", {{"new_QZ_max_records", "900"}, {"new_QZ_toc-acl-check", "N"}},
+         "Congratulations", "%m\t%d", "Caf\xe9", "N"},
+        {"the odd values replaced",
+         {{"new_QZ_date_time", "%d"}, {"new_QZ_default_html_title", "Cafe"},
+          {"new_QZ_toc-acl-check", "Y"}},
+         "Congratulations", "%d", "Cafe", "Y"},
+        {"no choice picked", {{"new_QZ_toc-acl-check", "\x01"}}, "Please enter a value",
+         "%m\t%d", "Caf\xe9", "maybe"},
+        {"a changed value with a tab is still refused", {{"new_QZ_date_time", "%d\t%m"}},
+         "control character", "%m\t%d", "Caf\xe9", "maybe"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        PageRoot root;
+        std::string conf = ReadFile(root.Conf());
+        for (const auto &[from, to] : {std::pair<std::string, std::string>{"%m/%d/%Y %H:%M", tab},
+                                      {"Search Results", latin1},
+                                      {"toc-acl-check=N", "toc-acl-check=maybe"}})
+            conf.replace(conf.find(from), from.size(), to);
+        WriteFile(root.Conf(), conf);
+        const std::string form = Body(RunCgi(root.Env("GET"), ""));
+        EXPECT_TRUE(Holds(form, "Date and time format <code>QZ-date-time</code> holds a tab"));
+        EXPECT_TRUE(Holds(form, "<code>QZ-default-html-title</code> holds bytes that are not UTF-8"));
+        EXPECT_TRUE(Holds(form, "<span class=\"adm-value\">maybe</span>, which is neither Y nor N"));
+        /* The browser sends back what the form holds: the stored values in orig_ and new_. */
+        Environment fields = {{"orig_QZ_date_time", tab},          {"new_QZ_date_time", tab},
+                              {"orig_QZ_default_html_title", latin1},
+                              {"new_QZ_default_html_title", latin1},
+                              {"orig_QZ_toc-acl-check", "maybe"}};
+        for (const auto &[name, value] : c.form)
+            fields[name] = value;
+        const std::string body = FormBody(fields);
+        EXPECT_TRUE(Holds(Body(RunCgi(PostEnv(root, body.size()), body)), c.answer));
+        QZcfgn after(root.Conf().c_str(), QZcfgn::ReadOnly);
+        for (const auto &[key, want] : {std::pair<const char *, const char *>{"QZ-date-time", c.date},
+                                       {"QZ-default-html-title", c.title},
+                                       {"QZ-toc-acl-check", c.toc}}) {
+            char *value = nullptr;
+            after.Get("QZ-search", key, value);
+            EXPECT_EQ(std::string(value ? value : "-"), want) << key;
+        }
+    }
+}
+
+/*
+ * Another holder's plomex.lock that appears between two values of one save:
+ * the first value stays written and logged, and the answer says which
+ * values were saved and which not.
+ */
+TEST(CgiPostTest, ALockBetweenTwoValuesIsToldAsAPartialSave) {
+    if (access("/usr/bin/strace", X_OK) != 0)
+        GTEST_SKIP() << "needs strace";
+    PageRoot root;
+    const std::string body =
+        FormBody({{"new_QZ_max_records", "700"}, {"new_QZ_largest_set", "999"}});
+    /* The second take of plomex.lock finds it made by someone else. */
+    const ProgramResult r = RunProgram(
+        {"/usr/bin/strace", "-o", "/dev/null", "-P", root.Lock(), "-e", "trace=openat", "-e",
+         "inject=openat:error=EEXIST:when=2", VYXCFGSRCH_BIN},
+        PostEnv(root, body.size()), body);
+    const std::string page = Body(r);
+    EXPECT_TRUE(Holds(page, "Configuration file is locked. Please try again later."));
+    EXPECT_TRUE(Holds(page, "Not saved: Largest set <code>QZ-largest-set</code>."));
+    EXPECT_TRUE(Holds(page, "<th scope=\"row\">Maximum records <code>QZ-max-records</code></th>"));
+    EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-max-records = 700\n"));
+    EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-largest-set=1000"));
+    EXPECT_TRUE(Holds(ReadFile(root.ChangeLog()), "plomex.conf: QZ-max-records set to 700\n"));
 }
 
 } /* namespace */

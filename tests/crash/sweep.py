@@ -26,7 +26,7 @@
 #
 #   tests/crash/sweep.py --build build                  all three sweeps
 #   tests/crash/sweep.py --build build --only power     one of them
-import argparse, codecs, collections, copy, itertools, json, os, pathlib, re, shutil, subprocess
+import argparse, codecs, errno, collections, copy, itertools, json, os, pathlib, re, shutil, subprocess
 import sys, tempfile, types, urllib.parse
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -301,7 +301,10 @@ def injection_sweep(plan, kind):
                          (not changed and said not in ANSWERS[2:],
                           f"plomex.conf is unchanged but the answer was: {said}"),
                          (not changed and read(root, CONF + ".backup") != plan.backup,
-                          "plomex.conf.backup changed"))
+                          "plomex.conf.backup changed"),
+                         (said in ("open failed", "close failed") and
+                          os.strerror(getattr(errno, what)) not in result[1],
+                          f"the answer {said} does not say the cause, {os.strerror(getattr(errno, what))}"))
         results.append((label, bad + plan.settle(root, what == "SIGKILL")))
     return results, "; left " + ", ".join(f"{n} {v}" for v, n in sorted(left.items())) + (
         "" if kind == "kill" else "; answers: " + ", ".join(

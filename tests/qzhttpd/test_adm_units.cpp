@@ -45,6 +45,17 @@ TEST(AdmUnits, FormBodyDecodesOrRefusesWhatNoSettingMayHold) {
         {"t=%F0%8F%BF%BF", ADM_DECODE_NOT_UTF8}, /* overlong four-byte */
         {"t=%F4%90%80%80", ADM_DECODE_NOT_UTF8}, /* above U+10FFFF */
         {"t=%4", ADM_DECODE_BAD_ESCAPE},
+        /* What a page read from its file may come back as it is, and only unchanged. */
+        {"orig_t=a%09b%FF&new_t=a%09b%FF", ADM_DECODE_OK,
+         {{"orig_t", "a\tb\xff"}, {"new_t", "a\tb\xff"}}},
+        {"new_t=a%09b&orig_t=a%09b", ADM_DECODE_OK, {{"new_t", "a\tb"}, {"orig_t", "a\tb"}}},
+        {"orig_t=a%09b&new_t=c", ADM_DECODE_OK, {{"orig_t", "a\tb"}, {"new_t", "c"}}},
+        {"orig_t=a%09b&new_t=a%09c", ADM_DECODE_CONTROL},
+        {"orig_t=a&new_t=a%FF", ADM_DECODE_NOT_UTF8},
+        {"new_t=a%09b", ADM_DECODE_CONTROL},
+        {"new_t=a%09b&orig_u=a%09b", ADM_DECODE_CONTROL},
+        {"orig_t%09=a&new_t%09=a", ADM_DECODE_CONTROL}, /* never in a name */
+        {"orig_t=%4", ADM_DECODE_BAD_ESCAPE},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.body);
