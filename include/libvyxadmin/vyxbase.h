@@ -59,11 +59,19 @@ class VYXbase : public QZbase {
      */
     void StoreError(const int category, const int code, const char *subject, const char *message);
     /*
-     * Hands the stored error to report_warning; before it, for an error
-     * about a file, the page's notice of its cause and of what to check
-     * (add_page_notice, where the library has it).
+     * Hands the stored error to report_warning; before it, the page's notice
+     * (add_page_notice, where the library has it) of the error's cause, of
+     * the submitted values in a form to send again (RefillHtml), of what a
+     * save stopped by the error wrote, and, for an error about a file, of
+     * what to check.
      */
     void ReportError();
+    /*
+     * A form holding what the request submitted, the field the stored error
+     * concerns marked with the error beside it, to be sent again in one
+     * step; "" when the page has no form or nothing was submitted.
+     */
+    virtual std::string RefillHtml() const { return ""; }
     /* Writes the message for code into buffer (at least 101 bytes). */
     void GetErrMsg(int code, char *buffer);
 

@@ -75,6 +75,18 @@ class VYXform : public VYXbase {
     void WriteValuesToConfigFile();
     /* Whether any item's submitted value differs from the one it was shown with. */
     bool AnyItemChanged() const;
+    /* The submitted form, as told in VYXbase; the problem's field is ProblemRow's. */
+    std::string RefillHtml() const override;
+
+  protected:
+    /*
+     * The row the stored error concerns, or -1: the row whose visible field
+     * the error names, or whose submitted path a kind-0 error names. A page
+     * whose own checks name their subjects otherwise says which row each is.
+     */
+    virtual int ProblemRow() const;
+    /* More words on the problem of row, such as the limit it broke; "" when none. */
+    virtual std::string ProblemHint(int row) const;
 
   protected:
     VYXformItem items[MaxItems];

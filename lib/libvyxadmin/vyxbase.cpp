@@ -129,7 +129,7 @@ void VYXbase::ReportError() {
         std::string html;
         if (!errorCause.empty())
             html = "<p class=\"adm-cause\">Cause: " + vyxsave::HtmlEscape(errorCause) + "</p>\n";
-        html += errorStory;
+        html += RefillHtml() + errorStory;
         if (errorCategory == 0)
             html += VYXwhatToCheck(vyxsave::PlacesFor(ConfigDir()), configFileName,
                                    VYX_AUI_CONFIG_LOCK_FILE_NAME);

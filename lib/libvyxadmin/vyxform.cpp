@@ -5,6 +5,7 @@
 #include "qzlockf.h"
 #include "qzstr.h"
 #include "vyxanswer.h"
+#include "vyxsave_status.h"
 #include "vyxsave_txn.h"
 
 #include <algorithm>
@@ -162,6 +163,79 @@ void VYXform::GetValuesFromConfigFile() {
     notice += VYXheldValuesNotice(*this, held);
     if (!notice.empty())
         add_page_notice(notice.c_str());
+}
+
+int VYXform::ProblemRow() const {
+    for (int row = 0; row < itemCount; row++) {
+        const VYXformItem &it = items[row];
+        const char *sent = get_cgi_var(it.newFieldName, nullptr, nullptr);
+        if (strcmp(errorSubject, it.newFieldName) == 0 ||
+            (it.processDataAs == 0 && sent != nullptr && strcmp(errorSubject, sent) == 0))
+            return row;
+    }
+    return -1;
+}
+
+std::string VYXform::ProblemHint(int) const { return ""; }
+
+std::string VYXform::RefillHtml() const {
+    bool sentAny = false;
+    for (int row = 0; row < itemCount; row++)
+        sentAny = sentAny || get_cgi_var(items[row].newFieldName, nullptr, nullptr) != nullptr;
+    if (!sentAny)
+        return "";
+    const auto esc = [](const std::string &s) { return vyxsave::HtmlEscape(s); };
+    const int problem = ProblemRow();
+    std::string html = "<form method=\"post\" class=\"adm-refill\">\n<h2>Your values, as you "
+                       "sent them</h2>\n<p>" +
+                       std::string(problem >= 0 ? "Correct the marked value and save again."
+                                                : "Save them again once the problem above is "
+                                                  "solved.") +
+                       "</p>\n";
+    for (int row = 0; row < itemCount; row++) {
+        const VYXformItem &it = items[row];
+        const char *sentNew = get_cgi_var(it.newFieldName, nullptr, nullptr);
+        const char *sentOrig = get_cgi_var(it.origFieldName, nullptr, nullptr);
+        const std::string name = esc(it.newFieldName), value = sentNew ? sentNew : "";
+        const char *label = SettingLabel(it.configFileFieldName);
+        const std::string shownLabel = esc(label != nullptr ? label : it.configFileFieldName);
+        std::string note;
+        if (row == problem) {
+            const std::string hint = ProblemHint(row);
+            note = "<p class=\"adm-field-error\" id=\"" + name + "-error\"><strong>" +
+                   esc(errorSubject) + "</strong>: " + esc(errorMessage) +
+                   (errorMessage[0] != '\0' && errorMessage[strlen(errorMessage) - 1] == '.' ? ""
+                                                                                         : ".") +
+                   " You sent " +
+                   (sentNew ? "<span class=\"adm-value\">" + esc(value) + "</span>"
+                            : std::string("no value")) +
+                   "." + (hint.empty() ? "" : " " + esc(hint)) + "</p>\n";
+        }
+        const std::string invalid =
+            row == problem ? " aria-invalid=\"true\" aria-describedby=\"" + name + "-error\"" : "";
+        const bool yesNo = it.processDataAs == 5, onOff = it.processDataAs == 4;
+        if (yesNo || onOff) {
+            html += "<fieldset" + std::string(row == problem ? " class=\"adm-invalid\"" : "") +
+                    "><legend>" + shownLabel + "</legend>\n";
+            const char *choices[2][2] = {{yesNo ? "Y" : "on", yesNo ? "Yes" : "On"},
+                                         {yesNo ? "N" : "off", yesNo ? "No" : "Off"}};
+            for (const auto &choice : choices)
+                html += "<label class=\"adm-choice\"><input type=\"radio\" name=\"" + name + "\" value=\"" +
+                        choice[0] + "\"" + (value == choice[0] ? " checked" : "") + invalid +
+                        "> " + choice[1] + "</label>\n";
+            html += note + "</fieldset>\n";
+        } else {
+            html += "<div class=\"field" + std::string(row == problem ? " adm-invalid" : "") +
+                    "\">\n<label for=\"refill-" + name + "\">" + shownLabel +
+                    "</label>\n<input type=\"text\" id=\"refill-" + name + "\" name=\"" + name +
+                    "\" value=\"" + esc(value) + "\"" + invalid + ">\n" + note + "</div>\n";
+        }
+        if (sentOrig != nullptr)
+            html += "<input type=\"hidden\" name=\"" + esc(it.origFieldName) + "\" value=\"" +
+                    esc(sentOrig) + "\">\n";
+    }
+    return html + "<div class=\"buttons\"><input type=\"submit\" class=\"adm-primary\" "
+                  "value=\"Save\"></div>\n</form>\n";
 }
 
 bool VYXform::AnyItemChanged() const {

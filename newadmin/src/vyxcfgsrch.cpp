@@ -4,6 +4,7 @@
  */
 #include "vyxcfgsrch.h"
 
+#include "adminlib.h"
 #include "qzstr.h"
 #include "vyxaui.h"
 
@@ -105,3 +106,22 @@ void VYXsrch::Dump(std::ostream &os) const {
 }
 
 const char *VYXsrch::Name() const { return "VYXsrch"; }
+
+int VYXsrch::ProblemRow() const {
+    if (strcmp(errorSubject, kMaxRecordsSubject) == 0)
+        return 0;
+    if (strcmp(errorSubject, kLargestSetSubject) == 0)
+        return 1;
+    return VYXform::ProblemRow();
+}
+
+std::string VYXsrch::ProblemHint(int row) const {
+    if (row == 0) {
+        const char *largest = get_cgi_var(items[1].newFieldName, nullptr, nullptr);
+        return "It must be from 1 to the largest set" +
+               (largest != nullptr ? ", which you sent as " + std::string(largest) : "") + ".";
+    }
+    if (row == 1)
+        return "It must be from 1 to " + std::to_string(LargestSetLimit) + ".";
+    return "";
+}

@@ -68,6 +68,11 @@ class VYXsrch : public VYXform {
     /* The configuration file name, the item count and nine lines per item. */
     void Dump(std::ostream &os) const override;
     const char *Name() const override; /* "VYXsrch" */
+
+  protected:
+    /* The rows its two checks concern, and the limits they hold a value to. */
+    int ProblemRow() const override;
+    std::string ProblemHint(int row) const override;
 };
 
 /* Enters every row of VYXsrchSettings into page, in order, while no error is stored. */

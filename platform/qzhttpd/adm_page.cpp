@@ -97,6 +97,8 @@ static const char kStyle[] = R"(<style>
   .adm-notice { margin: 0 0 1.25rem; padding: 0.5rem 1rem; border-left: 4px solid var(--accent);
                 background: var(--bg); border-radius: 4px; }
   .adm-notice h2 { margin-top: 0.5rem; }
+  .adm-invalid { border-left: 4px solid var(--bad); padding-left: 0.75rem; }
+  .adm-field-error { margin: 0.25rem 0 0; }
   table.adm-fixed { table-layout: fixed; }
   @media (max-width: 40rem) {
     table.adm-stack, table.adm-stack > caption, table.adm-stack > tbody, table.adm-stack > tbody > tr,

@@ -241,4 +241,44 @@ TEST(CgiPostTest, ALockBetweenTwoValuesIsToldAsAPartialSave) {
     EXPECT_TRUE(Holds(ReadFile(root.ChangeLog()), "plomex.conf: QZ-max-records set to 700\n"));
 }
 
+/* A refused save gives the administrator's values back in a form, the faulty one marked. */
+TEST(CgiPostTest, ARefusedSaveGivesBackEveryValueAsSent) {
+    const struct {
+        const char *name;
+        Environment form;
+        const char *marked; /* the field marked, "" when none */
+        const char *said;   /* beside it */
+    } cases[] = {
+        {"below the least", {{"new_QZ_max_records", "0"}}, "new_QZ_max_records",
+         "<strong>Max Records</strong>: Value must be greater than 0. You sent <span "
+         "class=\"adm-value\">0</span>. It must be from 1 to the largest set, which you sent as "
+         "1000."},
+        {"not digits", {{"new_QZ_largest_set", "12a"}}, "new_QZ_largest_set",
+         "<strong>new_QZ_largest_set</strong>: The named field should be numbers only. You sent "
+         "<span class=\"adm-value\">12a</span>. It must be from 1 to 5000."},
+        {"no choice", {{"new_QZ_toc-acl-check", "\x01"}}, "new_QZ_toc-acl-check",
+         "Please enter a value for the named field. You sent no value."},
+        {"locked", {{"new_QZ_max_records", "700"}}, "", "Save them again once the problem"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        PageRoot root;
+        if (*c.marked == '\0')
+            WriteFile(root.Lock(), "Host=elsewhere, PID=1\n");
+        Environment form = c.form;
+        form["new_QZ_date_time"] = "%d <edited>";
+        const std::string body = FormBody(form);
+        const std::string page = Body(RunCgi(PostEnv(root, body.size()), body));
+        const size_t refill = page.find("<form method=\"post\" class=\"adm-refill\">");
+        ASSERT_NE(refill, std::string::npos) << page;
+        const std::string again = page.substr(refill);
+        EXPECT_TRUE(Holds(again, "name=\"new_QZ_date_time\" value=\"%d &lt;edited&gt;\""));
+        EXPECT_TRUE(Holds(again, "name=\"orig_QZ_date_time\" value=\"%m/%d/%Y %H:%M\""));
+        EXPECT_TRUE(Holds(again, c.said)) << again;
+        EXPECT_EQ(*c.marked != '\0',
+                  Holds(again, std::string("aria-describedby=\"") + c.marked + "-error\""));
+        EXPECT_EQ(*c.marked != '\0', Holds(again, "aria-invalid=\"true\""));
+    }
+}
+
 } /* namespace */
