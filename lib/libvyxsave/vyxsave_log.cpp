@@ -60,7 +60,8 @@ std::string LogStamp(time_t t) {
     const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
     const long long d = doy - (153 * mp + 2) / 5 + 1, m = mp < 10 ? mp + 3 : mp - 9;
     const long long y = yoe + era * 400 + (m <= 2);
-    char buf[64];
+    /* Room for the widest year a time_t can give, so that no stamp is ever cut short. */
+    char buf[96];
     snprintf(buf, sizeof buf, "%02lld/%s/%04lld:%02lld:%02lld:%02lld +0000", d, kMonths[m - 1], y,
              rest / 3600, rest / 60 % 60, rest % 60);
     return buf;
