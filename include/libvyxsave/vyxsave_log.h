@@ -72,8 +72,8 @@ const size_t kMaxRecordBytes = 16 << 10;
  * out, at most count given; more tells whether older ones exist. The log is
  * read from its end in blocks, so a long log costs what the records shown
  * cost, and a line longer than a record is passed over at the cost of
- * reading it; bytes_read says how much was read. A log that is no regular
- * file has no records.
+ * reading it; bytes_read says how much was read. At most 32 MiB are read:
+ * older records are not seen. A log that is no regular file has no records.
  */
 std::vector<std::string> LogTail(const std::string &path, const std::vector<std::string> &files,
                                  size_t skip, size_t count, bool &more, size_t *bytes_read = nullptr);

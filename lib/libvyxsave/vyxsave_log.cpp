@@ -19,6 +19,12 @@ namespace {
 
 /* The change log is read backwards in blocks of this size. */
 const size_t kLogBlock = 16384;
+/*
+ * The most of the log one look at its records reads. A log grown without
+ * bound, or a huge file put in its place, then costs a page a bounded time;
+ * records older than that are left to a look at the file itself.
+ */
+const size_t kLogReadBytes = size_t(32) << 20;
 
 } /* namespace */
 
@@ -204,7 +210,7 @@ std::vector<std::string> LogTail(const std::string &path, const std::vector<std:
     std::string partial;
     bool overlong = false;
     LogRecord r;
-    while (end > 0 && !more) {
+    while (end > 0 && !more && readTotal < kLogReadBytes) {
         const off_t start = end > static_cast<off_t>(kLogBlock) ? end - kLogBlock : 0;
         std::string block(static_cast<size_t>(end - start), '\0');
         const ssize_t n = pread(fd, &block[0], block.size(), start);

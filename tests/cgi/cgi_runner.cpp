@@ -79,10 +79,15 @@ ProgramResult Post(const PageRoot &root, const Environment &overrides, const Run
     return RunCgi(PostEnv(root, body.size()), body, limits);
 }
 
-std::string StatusPage(const PageRoot &root, const std::string &query, const std::string &body,
-                       const RunLimits &limits) {
+ProgramResult RunStatus(const PageRoot &root, const std::string &query, const std::string &body,
+                        const RunLimits &limits) {
     Environment env = body.empty() ? root.Env("GET") : PostEnv(root, body.size());
     env["SCRIPT_NAME"] = "/admin/vyxstatus";
     env["QUERY_STRING"] = query;
-    return Body(RunProgram({VYXSTATUS_BIN}, env, body, limits));
+    return RunProgram({VYXSTATUS_BIN}, env, body, limits);
+}
+
+std::string StatusPage(const PageRoot &root, const std::string &query, const std::string &body,
+                       const RunLimits &limits) {
+    return Body(RunStatus(root, query, body, limits));
 }

@@ -32,6 +32,9 @@ ProgramResult RunCgi(const Environment &env, const std::string &body, const RunL
 /* A POST of FormBody(overrides). */
 ProgramResult Post(const PageRoot &root, const Environment &overrides,
                    const RunLimits &limits = {});
+/* The status program run on a GET of query, or on a POST of body when one is given. */
+ProgramResult RunStatus(const PageRoot &root, const std::string &query, const std::string &body = "",
+                        const RunLimits &limits = {});
 /* The status page's answer to a GET of query, or to a POST of body when one is given. */
 std::string StatusPage(const PageRoot &root, const std::string &query, const std::string &body = "",
                        const RunLimits &limits = {});

@@ -1,0 +1,101 @@
+/*
+ * What the owner of a server root can put where a program expects one of its files or folders,
+ * and the files outside the root that such a thing may point at.
+ */
+#ifndef PLANTS_H
+#define PLANTS_H
+
+#include "testfs.h"
+
+#include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
+
+/* A secret of another account (0600) and a folder, both outside the server root. */
+struct Outside {
+    static constexpr const char *kSecret = "TOPSECRET-5b1d-never-shown\n";
+    Outside() {
+        WriteFile(secret, kSecret);
+        chmod(secret.c_str(), 0600);
+        if (geteuid() == 0 && chown(secret.c_str(), 4242, 4242) != 0)
+            ADD_FAILURE() << "the secret cannot be given to another account";
+        fs::create_directories(folder + "/kept");
+    }
+    /* The names there and the secret's bytes: a run must leave them as they were. */
+    std::string State() const {
+        std::string state = ReadFile(secret);
+        for (const auto &e : fs::recursive_directory_iterator(dir.path))
+            state += "|" + e.path().string();
+        return state;
+    }
+    TempDir dir;
+    const std::string secret = dir.File("secret"), folder = dir.File("folder");
+};
+
+/* What stands at path, told without opening anything but a small regular file. */
+inline std::string Standing(const std::string &path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0)
+        return "missing";
+    if (!S_ISREG(st.st_mode) || st.st_size > (1 << 20))
+        return "mode " + std::to_string(st.st_mode) + " size " + std::to_string(st.st_size);
+    return ReadFile(path);
+}
+
+/* Opens a server root to "nobody", for a plant only root may read. */
+inline void OpenToNobody(const std::string &root) {
+    for (const auto &e : fs::recursive_directory_iterator(root))
+        if (!e.is_symlink())
+            chmod(e.path().c_str(), e.is_directory() ? 0777 : 0666);
+    chmod(root.c_str(), 0777);
+}
+
+struct Plant {
+    const char *kind;
+    /* Puts it at at, where a folder (folder) or a file is expected; what was there is gone. */
+    std::function<void(const std::string &at, bool folder, const Outside &)> make;
+    bool unreadable = false; /* kept what was there, made unreadable: run as "nobody" */
+};
+
+inline const std::vector<Plant> &Plants() {
+    static const std::vector<Plant> plants = [] {
+        std::vector<Plant> all = {
+            {"a FIFO",
+             [](const std::string &at, bool, const Outside &) { mkfifo(at.c_str(), 0666); }},
+            {"the other kind",
+             [](const std::string &at, bool folder, const Outside &) {
+                 folder ? WriteFile(at, "a file\n") : (void)fs::create_directories(at + "/x");
+             }},
+            {"a link to a folder outside",
+             [](const std::string &at, bool, const Outside &o) {
+                 fs::create_symlink(o.folder, at);
+             }},
+            {"a sparse file of 1 GiB",
+             [](const std::string &at, bool, const Outside &) {
+                 const int fd = open(at.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+                 EXPECT_EQ(ftruncate(fd, off_t(1) << 30), 0);
+                 close(fd);
+             }},
+            {"unreadable",
+             [](const std::string &at, bool folder, const Outside &) {
+                 if (folder)
+                     fs::create_directories(at);
+                 else if (!Exists(at))
+                     WriteFile(at, "root's\n");
+                 chmod(at.c_str(), 0);
+             },
+             true},
+        };
+        /* Only root can give the secret to another account; a link to one's own file is a
+         * configuration file kept elsewhere, which the programs follow. */
+        if (geteuid() == 0)
+            all.push_back({"a link to another account's secret",
+                           [](const std::string &at, bool, const Outside &o) {
+                               fs::create_symlink(o.secret, at);
+                           }});
+        return all;
+    }();
+    return plants;
+}
+
+#endif
