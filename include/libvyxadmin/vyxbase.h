@@ -91,6 +91,9 @@ class VYXbase : public QZbase {
         return settingLabel != nullptr ? settingLabel(key) : nullptr;
     }
 
+    /* What a save of this page is kept as made through: "form" unless a command says otherwise. */
+    void SetSaveSurface(const char *surface) { saveSurface = surface; }
+
     int ChangeCount() const { return changeCount; }
     int ErrorCategory() const { return errorCategory; }
     const char *ErrorSubject() const { return errorSubject; }
@@ -120,6 +123,7 @@ class VYXbase : public QZbase {
     char errorMessage[201];
     std::string errorCause;                          /* why the stored error happened, or "" */
     std::string errorStory; /* what a save stopped by the stored error did write, as HTML */
+    const char *saveSurface = "form";
     const char *(*settingLabel)(const char *key);   /* the page's labels, set by a page class */
 };
 

@@ -30,7 +30,7 @@ struct Version {
     bool described = false; /* false when its description is missing or unreadable */
     std::string when;       /* when it was replaced, as LogStamp writes it */
     std::string user;       /* who replaced it */
-    std::string through;    /* "save", "restore" or "recovery" */
+    std::string through;    /* what made the change: see ThroughWords */
     std::vector<std::string> records; /* the change-log messages of that change */
     std::string made;                 /* descriptions of earlier versions: ContentDigest of what it made */
     QZfileId result;                  /* the file that change made (size -1: not told) */
@@ -56,6 +56,16 @@ struct Listing {
     long Next() const;
 };
 Listing List(const QZfolder &dir);
+
+/*
+ * What made a change, in words for a page: "form" (the settings page),
+ * "command" (vyxsettings), "endpoint" (the JSON interface), "restore",
+ * "recovery" (a save finished after a crash), or "save" (a save kept
+ * before the surface was told).
+ */
+std::string ThroughWords(const std::string &through);
+/* Whether through names a save of settings (not a restore or a recovery). */
+bool ThroughIsSave(const std::string &through);
 
 /* Whether text names a version ("42"), and its number. */
 bool ParseSeq(const std::string &text, long &seq);

@@ -39,7 +39,7 @@ struct State {
     Maker maker = Maker::BeforeHistory;
     time_t when = 0;     /* when it became current: the change's stamp, else the file's mtime; 0 unknown */
     std::string user;    /* who made it, for Page */
-    std::string through; /* "save", "restore" or "recovery", for Page */
+    std::string through; /* what made the change, for Page (ThroughWords) */
     std::vector<std::string> records; /* the change's change-log messages, for Page */
     bool hasOlder = false;            /* whether the state before it is kept */
     long olderSeq = -1;               /* its number when it is */
@@ -72,10 +72,11 @@ bool StateContent(const Places &p, const std::string &file, long seq, std::strin
                   std::string &why);
 
 /*
- * The state in words for a change-log record or a choice: "the version saved
- * by admin at 2026-12-06T15:25:42+00:00", "the version changed outside the
- * pages at …", "the file as it stands"; without " at …" when withTime is
- * false (a page that shows the time its own way).
+ * The state in words for a change-log record or a choice, named by its
+ * number as the command names it: "version 12, saved by admin at
+ * 2026-12-06T15:25:42+00:00", "version 3, changed outside the pages at …",
+ * "the file as it stands"; without " at …" when withTime is false (a page
+ * that shows the time its own way).
  */
 std::string DescribeState(const State &s, bool withTime = true);
 

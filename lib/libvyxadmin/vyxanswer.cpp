@@ -1,6 +1,7 @@
 /* What a page tells about a save beyond the library's answer. */
 #include "vyxanswer.h"
 
+#include "vyxsave_history.h"
 #include "vyxsave_log.h"
 #include "vyxsave_states.h"
 
@@ -54,11 +55,11 @@ std::string HeldByWords(const VYXbase &page, const vyxsave::FileOutcome &f, cons
     for (const std::string &record : held.records)
         if (w.wasSet && record == w.key + " set to " + w.held)
             return "It was saved by " + who + ".";
-    return "The last change to " + Esc(f.file) + " before yours was a " + Esc(held.through) +
-           " by " + who +
-           (held.through == "save" ? ", which did not set it: it was changed "
-                                     "outside these pages or earlier."
-                                   : ".");
+    return "The last change to " + Esc(f.file) + " before yours was made by " + who + ", " +
+           Esc(vyxsave::ThroughWords(held.through)) +
+           (vyxsave::ThroughIsSave(held.through) ? ", and did not set it: it was changed "
+                                                   "outside these pages or earlier."
+                                                 : ".");
 }
 
 /* One line per setting whose form showed another value than the file held when it was saved. */
@@ -102,7 +103,10 @@ std::string ChangesHtml(const VYXbase &page, const vyxsave::FileOutcome &f) {
     }
     if (f.kept > 0)
         return html + "<p>The version before this save is kept as " + Esc(f.file) +
-               ".backup and in the history, where it can be compared and restored.</p>\n";
+               ".backup and in the history as version " + std::to_string(f.kept) +
+               ". <a href=\"" + kStatusPage + "?restore=" + std::to_string(f.kept) +
+               "\">Undo this save…</a> (restores version " + std::to_string(f.kept) +
+               ", after showing what that changes)</p>\n";
     return html + "<p>The version before this save is kept as " + Esc(f.file) +
            ".backup, but not in the history: " + Esc(f.notKept) + "</p>\n";
 }

@@ -250,7 +250,7 @@ void VYXform::WriteValuesToConfigFile() {
     const bool saving = AnyItemChanged() && BeginSave();
     OpenConfigFile(1);
     std::string why;
-    if (saving && error == 0 && !vyxsave::Reserve(configFile.LoadedId(), "save", why))
+    if (saving && error == 0 && !vyxsave::Reserve(configFile.LoadedId(), saveSurface, why))
         StoreFileError(42, "open failed", why);
     std::vector<VYXwritten> written;
     std::vector<vyxsave::SettingChange> changes;

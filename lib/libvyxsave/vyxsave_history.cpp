@@ -219,6 +219,22 @@ Listing List(const QZfolder &dir) {
     return l;
 }
 
+std::string ThroughWords(const std::string &through) {
+    if (through == "form")
+        return "through the settings form";
+    if (through == "command")
+        return "with vyxsettings";
+    if (through == "endpoint")
+        return "through the JSON interface";
+    if (through == "recovery")
+        return "finished after a crash";
+    return "by a " + through;
+}
+
+bool ThroughIsSave(const std::string &through) {
+    return through == "form" || through == "command" || through == "endpoint" || through == "save";
+}
+
 bool ParseSeq(const std::string &text, long &seq) {
     if (text.empty() || text.size() > 15 || text[0] == '0')
         return false;

@@ -81,11 +81,12 @@ std::string Ago(time_t t, time_t now) {
     const auto words = [](time_t n, const char *unit) {
         return std::to_string(n) + " " + unit + (n == 1 ? "" : "s") + " ago";
     };
-    if (s < 120)
+    /* Each unit up to one and a half of the next. */
+    if (s < 90)
         return words(s, "second");
-    if (s < 7200)
+    if (s < 90 * 60)
         return words(s / 60, "minute");
-    if (s < 172800)
+    if (s < 36 * 3600)
         return words(s / 3600, "hour");
     return words(s / 86400, "day");
 }

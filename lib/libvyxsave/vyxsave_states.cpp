@@ -220,18 +220,18 @@ std::string DescribeState(const State &s, bool withTime) {
     if (s.seq == 0)
         return "the file as it stands";
     const std::string at = withTime && s.when != 0 ? " at " + IsoTime(s.when) : "";
+    const std::string version = "version " + std::to_string(s.seq) + ", ";
     switch (s.maker) {
     case Maker::Page:
-        return std::string("the version ") + (s.through == "restore" ? "restored" : "saved") +
-               " by " + s.user + at;
+        return version + (s.through == "restore" ? "restored" : "saved") + " by " + s.user + at;
     case Maker::Outside:
-        return "the version changed outside the pages" + at;
+        return version + "changed outside the pages" + at;
     case Maker::Undescribed:
-        return "the version of a save whose description was lost";
+        return version + "of a save whose description was lost";
     case Maker::BeforeHistory:
         break;
     }
-    return "the oldest kept version" +
+    return version + "the oldest kept" +
            (withTime && s.when != 0 ? " (written " + IsoTime(s.when) + ")" : "");
 }
 

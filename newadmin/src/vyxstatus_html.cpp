@@ -75,9 +75,7 @@ std::string When(time_t t) { return t != 0 ? vyxsave::PageTime(t) : "at a time n
 std::string MadeBy(const vyxsave::State &s) {
     switch (s.maker) {
     case vyxsave::Maker::Page:
-        return Esc(s.user) + (s.through == "restore"    ? ", by a restore"
-                              : s.through == "recovery" ? ", finished after a crash"
-                                                        : ", by a save");
+        return Esc(s.user) + ", " + Esc(vyxsave::ThroughWords(s.through));
     case vyxsave::Maker::Outside:
         return "Changed outside the pages";
     case vyxsave::Maker::Undescribed:
@@ -110,7 +108,7 @@ std::string Differences(const vyxsave::State &s) {
     return html.empty() ? "<em>no setting differs: only comments, spacing or order</em>" : html;
 }
 
-/* A state's name in a choice or a heading: who made it, and when it became current. */
+/* A state's name in a choice or a heading: its number, who made it, and when it became current. */
 std::string Label(const vyxsave::State &s) {
     return vyxsave::DescribeState(s, false) + ", current from " + When(s.when);
 }
@@ -158,7 +156,9 @@ void StateChoice(const char *id, const char *name, const char *label,
     for (size_t i = 0; i < states.size(); ++i)
         printf("<option value=\"%s\"%s>%s · %s</option>", Id(states[i]).c_str(),
                i == chosen ? " selected" : "", Esc(When(states[i].when)).c_str(),
-               Esc(vyxsave::DescribeState(states[i], false)).c_str());
+               Esc(states[i].seq == 0 ? "the file as it stands (current)"
+                                      : vyxsave::DescribeState(states[i], false))
+                   .c_str());
     fputs("</select></div>\n", stdout);
 }
 
@@ -249,14 +249,22 @@ void VYXstatusHistory(const char *file, const char *page) {
         if (s.hasOlder)
             actions += "<a href=\"?from=" + std::to_string(s.olderSeq) + "&amp;to=" + Id(s) +
                        "\">What this change did</a>";
-        actions += RestoreLink(s, "Restore this version…");
+        /* The file as it stands is undone by restoring the version it replaced. */
+        if (s.seq == 0 && s.hasOlder && s.olderSeq > 0) {
+            vyxsave::State older;
+            older.seq = s.olderSeq;
+            actions += RestoreLink(older, "Undo the last change (restore version " +
+                                              std::to_string(s.olderSeq) + ")…");
+        }
+        actions += RestoreLink(s, "Restore version " + std::to_string(s.seq) + "…");
         if (!s.readable)
             actions += "<em>cannot be read</em>";
         printf("<tr%s><td data-label=\"Became current\">%s%s</td><td data-label=\"Made by\">%s"
                "</td><td data-label=\"Differs from the one below\">%s</td>"
                "<td data-label=\"Actions\" class=\"adm-actions\">%s</td></tr>\n",
                s.seq == 0 ? " class=\"adm-current\"" : "",
-               s.seq == 0 ? "<strong>The file as it stands</strong>, since " : "",
+               s.seq == 0 ? "<strong>The file as it stands</strong> (current), since "
+                          : ("<strong>Version " + std::to_string(s.seq) + "</strong>, ").c_str(),
                Esc(When(s.when)).c_str(), MadeBy(s).c_str(), Differences(s).c_str(),
                actions.c_str());
     }
@@ -333,7 +341,7 @@ void VYXstatusRestorePreview(const char *file, const char *version) {
         DiffLines(diff);
     }
     printf("<div class=\"buttons\">%s<a href=\"?\">Cancel</a></div>\n</section>\n",
-           ActionForm("restore", Id(v), "Restore this version", "adm-primary").c_str());
+           ActionForm("restore", Id(v), "Restore version " + Id(v), "adm-primary").c_str());
 }
 
 void VYXstatusChangeLog(const char *file, const char *lockfile, const char *page) {

@@ -46,8 +46,8 @@ test('the history lists states, each made current by the change below it, and wh
   await session.page.goto(statusUrl());
   assert.equal(await rows().count(), 3, 'the file as it stands and the two versions the saves replaced');
   const top = await rows().nth(0).innerText();
-  assert.match(top, /The file as it stands[\s\S]*admin, by a save[\s\S]*Date and time format QZ-date-time: %m\/%d\/%Y %H:%M → <b>%d<\/b>/);
-  assert.match(await rows().nth(1).innerText(), /admin, by a save[\s\S]*Maximum records QZ-max-records: 500 → 700/);
+  assert.match(top, /The file as it stands[\s\S]*admin, through the settings form[\s\S]*Date and time format QZ-date-time: %m\/%d\/%Y %H:%M → <b>%d<\/b>/);
+  assert.match(await rows().nth(1).innerText(), /Version 2[\s\S]*admin, through the settings form[\s\S]*Maximum records QZ-max-records: 500 → 700/);
   assert.match(await rows().nth(2).innerText(), /Outside the pages[\s\S]*the oldest kept/);
   assert.doesNotMatch(await rows().nth(2).innerText(), /What this change did/);
   await fits('status-history');
@@ -73,18 +73,18 @@ test('any two versions are compared, and a restore is previewed, confirmed and g
 
   const oldest = kept(1);
   await session.page.goto(statusUrl());
-  const preview = await go('link', 'Restore this version…', rows().last());
-  assert.match(preview, /Restore the oldest kept version/);
+  const preview = await go('link', 'Restore version 1…', rows().last());
+  assert.match(preview, /Restore version 1, the oldest kept/);
   assert.match(preview, /^-QZ-max-records=700$[\s\S]*^\+QZ-max-records=500$/m);
   assert.notEqual(read(session.server.confPath), oldest, 'a preview changes nothing');
   await fits('status-restore-preview');
 
-  assert.match(await go('button', 'Restore this version'), /Version restored/);
+  assert.match(await go('button', 'Restore version 1'), /Version restored/);
   assert.equal(read(session.server.confPath), oldest);
-  assert.match(read(session.server.changeLogPath), /plomex\.conf: restored the oldest kept version \(written [-0-9T:+]+\)\n$/);
+  assert.match(read(session.server.changeLogPath), /plomex\.conf: restored version 1, the oldest kept \(written [-0-9T:+]+\)\n$/);
   await fits('status-restored');
   await session.page.goto(statusUrl());
-  assert.match(await rows().nth(0).innerText(), /admin, by a restore[\s\S]*Restore of the oldest kept version/);
+  assert.match(await rows().nth(0).innerText(), /admin, by a restore[\s\S]*Restore of version 1, the oldest kept/);
 });
 
 test('a stale lock is explained and removed by an administrator, and the change log shows the removal', async () => {

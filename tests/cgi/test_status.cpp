@@ -51,7 +51,8 @@ TEST(CgiStatusTest, RestorePutsTheKeptVersionBackOrChangesNothing) {
         EXPECT_EQ(c.restored ? conf : backup, ReadFile(root.Backup()));
         EXPECT_EQ(c.restored, ReadFile(root.ChangeLog()) != log);
         EXPECT_EQ(c.restored, bool(Holds(ReadFile(root.ChangeLog()),
-                                         "plomex.conf: restored the oldest kept version (written ")));
+                                         "plomex.conf: restored version " + id +
+                                             ", the oldest kept (written ")));
         EXPECT_EQ(c.lock ? c.lock : "", ReadFile(root.Lock()));
     }
 }

@@ -101,7 +101,8 @@ TEST_F(States, EachIsMadeByTheChangeItsOlderNeighbourDescribes) {
     /* The edit outside was worked out once and kept beside the description that missed it. */
     EXPECT_EQ(vyxsave::ReadVersion(*folder, 2).outsideDigest, QZdigest::Of(D));
     EXPECT_EQ(vyxsave::DescribeState(states[1]),
-              "the version saved by alice at " + vyxsave::IsoTime(states[1].when));
+              "version " + std::to_string(states[1].seq) + ", saved by alice at " +
+                  vyxsave::IsoTime(states[1].when));
     vyxsave::State none;
     EXPECT_FALSE(vyxsave::FindState(places, "f.conf", 9, none));
 }
