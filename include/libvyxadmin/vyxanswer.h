@@ -54,6 +54,9 @@ std::string VYXheldValuesNotice(const VYXbase &page, const std::vector<VYXheld> 
 /* A present lock in words, not escaped: its name, who holds it or what stands there, since when. */
 std::string VYXlockWords(const vyxsave::LockInfo &lock);
 
+/* The next step about a present lock, in words, not escaped: wait, or how to remove it. */
+std::string VYXlockAdvice(const vyxsave::LockInfo &lock);
+
 /* The notice a form shows while its lock file is present: "" when it is not. */
 std::string VYXlockNotice(const vyxsave::LockInfo &lock);
 

@@ -35,6 +35,7 @@ std::string FreeSpace(const Places &p);
 /* A lock file as found. */
 struct LockInfo {
     std::string name;
+    std::string path; /* where it is: the configuration directory and name */
     bool present = false;
     bool hasRecord = false; /* false for an empty file: its taker died before writing */
     std::string host;

@@ -130,18 +130,27 @@ std::string Unsendable(const std::string &v) {
     return control ? "a control character" : tab ? "a tab" : "";
 }
 
-/* What a person can do about lock before saving. */
-std::string Advice(const vyxsave::LockInfo &lock) {
+} /* namespace */
+
+std::string VYXlockAdvice(const vyxsave::LockInfo &lock) {
     if (lock.stale)
-        return "Nothing can still hold it: the lock is stale. Remove it on the status page.";
+        return "Nothing can still hold it: the lock is stale. Remove it on the status page, or "
+               "with vyxsettings lock --remove.";
     if (!lock.problem.empty())
-        return "It is no lock file a save made: look at it and remove it by hand.";
+        return "It is no lock file a save made: look at it, then remove " + lock.path +
+               " by hand.";
     if (lock.hasRecord && !lock.sameHost)
-        return "That host is not this one, so whether its process still runs cannot be told here.";
+        return "That host is not this one, so whether its process still runs cannot be told "
+               "here. If no save runs on " +
+               lock.host +
+               " (that host is gone, or this server's host name changed), the lock is left "
+               "over: remove it with vyxsettings lock --remove --force, which names what it "
+               "removes.";
+    if (!lock.hasRecord)
+        return "A save is starting: wait a moment. If it stays empty, it becomes stale and can "
+               "be removed.";
     return "A save is in progress: wait for it to end.";
 }
-
-} /* namespace */
 
 std::string VYXsaveStory(const VYXbase &page, const vyxsave::FileOutcome &out,
                          const std::vector<VYXwritten> &written,
@@ -189,7 +198,8 @@ std::string VYXlockWords(const vyxsave::LockInfo &lock) {
         : lock.hasRecord
             ? " is held by process " + std::to_string(lock.pid) + " on host " + lock.host
             : " is empty";
-    return lock.name + holder + ", since " + vyxsave::PageTime(lock.since) + ".";
+    return (lock.path.empty() ? lock.name : lock.path) + holder + ", since " +
+           vyxsave::PageTime(lock.since) + ".";
 }
 
 std::string VYXlockNotice(const vyxsave::LockInfo &lock) {
@@ -199,7 +209,7 @@ std::string VYXlockNotice(const vyxsave::LockInfo &lock) {
     return std::string("<div class=\"adm-notice adm-lock-notice\" role=\"") +
            (act ? "alert" : "status") +
            "\">\n<p><strong>Saving is refused for now.</strong> <span class=\"adm-id\">" +
-           Esc(VYXlockWords(lock)) + "</span> " + Esc(Advice(lock)) + "</p>\n<p><a href=\"" +
+           Esc(VYXlockWords(lock)) + "</span> " + Esc(VYXlockAdvice(lock)) + "</p>\n<p><a href=\"" +
            kStatusPage + "\">See the lock on the history and status page</a></p>\n</div>\n";
 }
 
@@ -208,10 +218,7 @@ std::string VYXwhatToCheck(const vyxsave::Places &p, const std::string &file,
     std::vector<vyxsave::Problem> problems = vyxsave::HealthProblems(p, file);
     const vyxsave::LockInfo held = vyxsave::ReadLock(p, lock);
     if (held.present)
-        problems.push_back({VYXlockWords(held),
-                            held.stale ? "That process no longer runs: the lock is stale. Remove "
-                                         "it on the status page."
-                                       : "Wait for that save to end, then send the form again."});
+        problems.push_back({VYXlockWords(held), VYXlockAdvice(held)});
     if (problems.empty())
         return "";
     std::string html = "<div class=\"adm-problems\">\n<h2>What to check</h2>\n<ul>\n";

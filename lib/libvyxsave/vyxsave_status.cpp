@@ -159,7 +159,7 @@ std::string FreeSpace(const Places &p) {
 LockInfo ReadLock(const Places &p, const std::string &name) {
     LockInfo info;
     info.name = name;
-    const std::string path = p.Conf(name);
+    const std::string path = info.path = p.Conf(name);
     std::string why;
     const QZfolder *conf = QZopenFolder(p.conf, false, why);
     struct stat st, target;

@@ -2,6 +2,7 @@
 #include "vyxstatus_html.h"
 
 #include "qzfile.h"
+#include "vyxanswer.h"
 #include "vyxcfgsrch.h"
 #include "vyxsave_diff.h"
 #include "vyxsave_history.h"
@@ -215,10 +216,10 @@ void VYXstatusLock(const char *lockfile) {
                "say which it was.</p>\n",
                Esc(name).c_str(), made.c_str());
     else
-        printf("<p>%s is held by process %ld on host <strong>%s</strong>, made %s. %s</p>\n",
-               Esc(name).c_str(), lock.pid, Esc(lock.host).c_str(), made.c_str(),
-               !lock.sameHost ? "That host is not this one, so whether its process still runs "
-                                "cannot be told from here: it is left alone."
+        printf("<p><span class=\"adm-id\">%s</span> is held by process %ld on host "
+               "<strong>%s</strong>, made %s. %s</p>\n",
+               Esc(lock.path).c_str(), lock.pid, Esc(lock.host).c_str(), made.c_str(),
+               !lock.sameHost ? Esc(VYXlockAdvice(lock)).c_str()
                : lock.running ? "That process still runs on this host: the save is in progress."
                               : "That process no longer runs on this host: the lock is stale.");
     if (lock.stale)

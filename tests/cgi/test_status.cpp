@@ -101,7 +101,9 @@ TEST(CgiStatusTest, TheStatusComesWithWhatTheAddressPicks) {
         {"", "<a href=\"?log=1\">Older records</a>", false},
         {"log=1", "<td data-label=\"Who\">admin</td><td data-label=\"File\">plomex.conf</td>"
              "<td data-label=\"What\">QZ-max-records set to 800</td>", false},
-        {"", "plomex.lock is held by process 42 on host <strong>elsewhere.example</strong>", false},
+        {"", "plomex.lock</span> is held by process 42 on host <strong>elsewhere.example</strong>"
+             ", made 20", false},
+        {"", "remove it with vyxsettings lock --remove --force", false},
         {"log=1", "<a href=\"?log=0\">Newer records</a>", false},
         {"from=1&to=current", "<span class=\"adm-add\">+QZ-max-records = 800</span><span", true},
         {"from=1&to=7", "No version 7 of plomex.conf is kept", true},
