@@ -44,9 +44,19 @@ fi
 cleanup() { [ "$made_policy" = 1 ] && "${sudo[@]}" rm -f "$policy"; return 0; }
 trap cleanup EXIT
 
-if ! "${sudo[@]}" apt-get update -qq ||
+log=$(mktemp)
+trap 'cleanup; rm -f "$log"' EXIT
+# apt waits a while for another installer's lock, then gives up: say which it was.
+if ! "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=60 update -qq 2>"$log" ||
    ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
-       apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null; then
-  echo "error: could not install: ${need[*]} (is the Debian mirror reachable?)" >&2
+       apt-get -o DPkg::Lock::Timeout=60 install -y -qq --no-install-recommends \
+       "${need[@]}" >/dev/null 2>>"$log"; then
+  if grep -qiE 'could not get lock|unable to acquire the dpkg|lock-frontend' "$log"; then
+    echo "error: could not install: ${need[*]}: another package manager holds the package" \
+         "lock (an upgrade or another install runs); try again when it is done" >&2
+  else
+    sed 's/^/  /' "$log" >&2
+    echo "error: could not install: ${need[*]} (is the Debian mirror reachable?)" >&2
+  fi
   exit 1
 fi
