@@ -190,8 +190,7 @@ class QZcfgn : public QZbase {
     QZcfgnNode *head;  /* sentinel; the file's lines follow it */
     char *buffer;      /* the file as read, holding the texts of its lines */
     QZcfgnNode *block; /* the nodes of the lines read */
-    int pristine;      /* the lines as stored, each with a newline, are the bytes read */
-    int reshaped;      /* a change since the load altered the bytes to be written */
+    std::string loadedDigest; /* QZdigest of the bytes read */
     std::string cause;
     QZfileId loadedId;
     QZcfgnWritten written;

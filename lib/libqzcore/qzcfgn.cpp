@@ -89,14 +89,14 @@ static void CloseUpEquals(char *text) {
  * never grows, so its terminator lands at stop at the latest. Returns the
  * text's start.
  */
-static char *NormaliseInPlace(char *p, char *stop, char &type, size_t &length) {
+static char *NormaliseInPlace(char *p, char *stop, char &type) {
     const void *nul = memchr(p, '\0', static_cast<size_t>(stop - p));
     char *end = nul != nullptr ? static_cast<char *>(const_cast<void *>(nul)) : stop;
     while (p < end && IsBlank(*p))
         ++p;
     type = Classify(p, static_cast<size_t>(end - p));
     *end = '\0';
-    length = static_cast<size_t>(end - p);
+    size_t length = static_cast<size_t>(end - p);
     if (type == 'B')
         return p;
     if (type == 'V') {
@@ -181,8 +181,7 @@ QZcfgn::~QZcfgn() {
 
 void QZcfgn::Setup() {
     fd = -1;
-    pristine = 0;
-    reshaped = 0;
+    loadedDigest.clear();
     mode = ReadOnly;
     path[0] = '\0';
     dirty = 0;
@@ -333,6 +332,10 @@ int QZcfgn::Init() {
         SetError(code);
         return 0;
     }
+    /* Whether a write-back gives the same bytes shows by this, whatever the lines went through. */
+    QZdigest digest;
+    digest.Add(data, size);
+    loadedDigest = digest.Hex();
     return Parse(data, size);
 }
 
@@ -351,17 +354,11 @@ int QZcfgn::Parse(char *data, size_t size) {
     }
     buffer = data;
     block = nodes;
-    pristine = 1;
-    reshaped = 0;
     for (char *p = data, *end = data + size; p < end; ++nodes) {
         char *nl = static_cast<char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
         char *stop = nl != nullptr ? nl : end;
         char type = 'B';
-        size_t length = 0;
-        char *text = NormaliseInPlace(p, stop, type, length);
-        /* Written back, a line is its stored text and a newline: the same bytes only if unchanged. */
-        if (nl == nullptr || text != p || length != static_cast<size_t>(stop - p))
-            pristine = 0;
+        char *text = NormaliseInPlace(p, stop, type);
         *nodes = QZcfgnNode{text, type, 0, 0, nullptr};
         last->next = nodes;
         last = nodes;
@@ -488,7 +485,6 @@ int QZcfgn::Put(const char *section) {
     if (!PutSection(section))
         return 0;
     dirty = 1;
-    reshaped = 1;
     return 1;
 }
 
@@ -502,8 +498,6 @@ int QZcfgn::Put(const char *section, const char *key, const char *value) {
         char *text = Concat(key, " = ", value);
         if (text == nullptr)
             return 0;
-        if (strcmp(text, entry->text) != 0)
-            reshaped = 1;
         if (entry->textAlone)
             free(entry->text);
         entry->text = text;
@@ -511,9 +505,7 @@ int QZcfgn::Put(const char *section, const char *key, const char *value) {
     } else if (header != nullptr) {
         if (PutEntry(key, value, header) == nullptr)
             return 0;
-        reshaped = 1;
     } else {
-        reshaped = 1;
         if (!PutSection(section) || PutEntry(key, value, last) == nullptr)
             return 0;
     }
@@ -530,7 +522,6 @@ int QZcfgn::Delete(const char *section) {
     dirty = 1;
     if (node == nullptr)
         return 1;
-    reshaped = 1;
     do {
         QZcfgnNode *next = node->next;
         FreeNode(node);
@@ -554,7 +545,6 @@ int QZcfgn::Delete(const char *section, const char *key) {
         last = prev;
     FreeNode(entry);
     dirty = 1;
-    reshaped = 1;
     return 1;
 }
 
@@ -662,7 +652,7 @@ int QZcfgn::Flush() {
                                        cause);
     if (step == QZ_REPLACE_OK) {
         written.done = true;
-        written.same = pristine && !reshaped;
+        written.same = written.digest == loadedDigest && written.id.size == loadedId.size;
         return 1;
     }
     written.digest.clear();

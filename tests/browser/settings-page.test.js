@@ -133,7 +133,8 @@ test('while plomex.lock is present the form says who holds it and links the stat
     await openForm();
     const notice = session.page.getByRole('status').filter({ hasText: 'Saving is refused for now' });
     assert.match(await notice.innerText(), new RegExp(`plomex\\.lock is held by process 4242 on host ${host}, since \\d{4}-`));
-    assert.equal(await notice.getByRole('link').getAttribute('href'), '/admin/vyxstatus');
+    assert.match(await notice.innerText(), /remove it with vyxsettings lock --remove --force/, 'the next step for a lock of another host');
+    assert.equal(new URL(await notice.getByRole('link').getAttribute('href'), session.page.url()).pathname, '/admin/vyxstatus');
     await fits('search-settings-locked');
     assert.match(await save({ new_QZ_max_records: '10' }), /Configuration file is locked\. Please try again later\./);
     await fits('search-settings-locked-error');
@@ -157,3 +158,35 @@ test('a reload of a success page says the file already held the values', async (
   assert.equal(versions(), kept);
 });
 
+
+test('a refused save gives every value back in a form that saves in one step', async () => {
+  await openForm();
+  const answer = await save({ new_QZ_max_records: '0', new_QZ_default_html_title: 'Edited title' });
+  assert.match(answer, /Max Records[\s\S]*Value must be greater than 0/);
+  const again = session.page.locator('form.adm-refill');
+  assert.equal(await again.locator('input[name="new_QZ_default_html_title"]').inputValue(), 'Edited title');
+  const faulty = again.locator('input[name="new_QZ_max_records"]');
+  assert.equal(await faulty.getAttribute('aria-invalid'), 'true');
+  assert.match(await again.locator('.adm-field-error').innerText(), /You sent 0\. It must be from 1 to the largest set/);
+  await fits('search-settings-refused-values');
+  await faulty.fill('5');
+  await Promise.all([session.page.waitForNavigation(), again.locator('[type=submit]').click()]);
+  assert.match(await session.page.locator('main').innerText(), /Congratulations/);
+  assert.match(read(session.server.confPath), /^QZ-default-html-title = Edited title$/m);
+  assert.match(read(session.server.confPath), /^QZ-max-records = 5$/m);
+});
+
+test('a save is undone from its success page through the restore preview', async () => {
+  const before = read(session.server.confPath);
+  await openForm();
+  assert.match(await save({ new_QZ_largest_set: '1500' }), /Congratulations/);
+  await Promise.all([session.page.waitForNavigation(), session.page.getByRole('link', { name: 'Undo this save…' }).click()]);
+  const preview = await session.page.locator('main').innerText();
+  assert.match(preview, /Restore version \d+, saved by admin/);
+  assert.match(preview, /^-QZ-largest-set = 1500$/m);
+  await fits('search-settings-undo-preview');
+  await Promise.all([session.page.waitForNavigation(),
+    session.page.getByRole('button', { name: /^Restore version \d+$/ }).click()]);
+  assert.match(await session.page.locator('main').innerText(), /Version restored/);
+  assert.equal(read(session.server.confPath), before);
+});

@@ -81,6 +81,30 @@ TEST(QZcfgn, WriteBackNormalisesEveryLine) {
     EXPECT_STREQ(text, "800") << "read back from the file";
 }
 
+/* A write-back says whether it gave the file the very bytes it held, whatever the lines went through. */
+TEST(QZcfgn, WriteBackTellsWhetherTheBytesAreTheSame) {
+    const struct {
+        const char *file, *value;
+        bool same;
+    } rows[] = {
+        {"[s]\nk = 1\nx=2\n", "1", true},   /* closed up when read, put back as it was */
+        {"[s]\nk = 1\nx=2\n", "2", false},
+        {"[s]\nk=1\n", "1", false},          /* written with blanks around "=" */
+        {"[s]\n  k = 1\n", "1", false},      /* the indent goes */
+        {"[s]\nk = 1", "1", false},           /* the newline at the end comes */
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.file);
+        ConfigFile file(row.file);
+        QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
+        ASSERT_EQ(cfg.Put("s", "k", row.value), 1);
+        cfg.Close();
+        ASSERT_TRUE(cfg.Written().done);
+        EXPECT_EQ(cfg.Written().same, row.same);
+        EXPECT_EQ(cfg.Written().same, ReadFile(file.path) == row.file);
+    }
+}
+
 /* Changes at the first of two matches, at the end and under the final header keep the lines linked;
  * a line of a megabyte is written back whole. */
 TEST(QZcfgn, DeleteAndPutKeepTheLinesLinked) {
