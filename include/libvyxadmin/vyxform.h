@@ -53,6 +53,8 @@ class VYXform : public VYXbase {
     char *GetNewValue(int row);
     /* Copies value into the row's newValue, cut to 100 characters. */
     void SetNewValue(int row, const char *value);
+    /* The same for the row's origValue: the value a program shows the form without posting it. */
+    void SetOrigValue(int row, const char *value);
 
     /*
      * Reads every item's origValue from the configuration file. A missing

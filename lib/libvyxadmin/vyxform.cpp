@@ -125,6 +125,8 @@ char *VYXform::GetNewValue(int row) { return items[row].newValue; }
 
 void VYXform::SetNewValue(int row, const char *value) { QZcopy(items[row].newValue, value); }
 
+void VYXform::SetOrigValue(int row, const char *value) { QZcopy(items[row].origValue, value); }
+
 void VYXform::GetValuesFromConfigFile() {
     OpenConfigFile(0);
     for (int row = 0; row < itemCount && error == 0; row++) {

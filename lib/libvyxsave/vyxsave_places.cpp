@@ -84,8 +84,8 @@ std::string HistoryKeepProblem() {
     if (!text.empty() && Number("KELMRIX_HISTORY_KEEP", kMaxKeep, -1) < 0)
         return "KELMRIX_HISTORY_KEEP is \"" + text + "\", not a whole number from 0 to " +
                std::to_string(kMaxKeep) + ", so every version is kept and none is pruned.";
-    if (text == "0")
-        return "KELMRIX_HISTORY_KEEP is 0, so saves keep no version in the history.";
+    if (!text.empty() && HistoryKeep() == 0)
+        return "KELMRIX_HISTORY_KEEP is " + text + ", so saves keep no version in the history.";
     return "";
 }
 

@@ -2,21 +2,49 @@
 #include "vyxjson.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
+
+/* The length of the valid UTF-8 sequence at s[at], or 0. */
+size_t Utf8Length(const std::string &s, size_t at) {
+    const auto byte = [&](size_t i) {
+        return at + i < s.size() ? static_cast<unsigned char>(s[at + i]) : 0u;
+    };
+    const unsigned b = byte(0);
+    const auto cont = [&](size_t i) { return (byte(i) & 0xc0) == 0x80; };
+    if (b < 0x80)
+        return 1;
+    if (b >= 0xc2 && b <= 0xdf)
+        return cont(1) ? 2 : 0;
+    if (b >= 0xe0 && b <= 0xef) {
+        const unsigned lo = b == 0xe0 ? 0xa0 : 0x80, hi = b == 0xed ? 0x9f : 0xbf;
+        return byte(1) >= lo && byte(1) <= hi && cont(2) ? 3 : 0;
+    }
+    if (b >= 0xf0 && b <= 0xf4) {
+        const unsigned lo = b == 0xf0 ? 0x90 : 0x80, hi = b == 0xf4 ? 0x8f : 0xbf;
+        return byte(1) >= lo && byte(1) <= hi && cont(2) && cont(3) ? 4 : 0;
+    }
+    return 0;
+}
 
 class Reader {
   public:
     explicit Reader(const std::string &text) : s(text) {}
 
-    bool Object(JsonMembers &members) {
+    /*
+     * One object of strings into members. With settings given, the object
+     * may also be the shape get --json writes: its "settings" member an
+     * object of strings (read into settings), "changed" true or false.
+     */
+    bool Object(JsonMembers &members, JsonMembers *settings = nullptr) {
         Blanks();
         if (!Expect('{', "an object"))
             return false;
         Blanks();
         if (Peek() == '}') {
             ++at;
-            return End();
+            return true;
         }
         for (;;) {
             std::string name, value;
@@ -30,20 +58,37 @@ class Reader {
             if (!Expect(':', "':'"))
                 return false;
             Blanks();
-            if (!String(value, "a string value (write numbers in quotes, such as \"800\")"))
+            if (settings != nullptr && name == "settings" && Peek() == '{') {
+                if (!Object(*settings))
+                    return false;
+                members.emplace_back(std::move(name), "");
+                wrapped = true;
+            } else if (settings != nullptr && name == "changed" &&
+                       (Word("true") || Word("false"))) {
+                members.emplace_back(std::move(name), "");
+            } else if (!String(value,
+                               "a string value (write numbers in quotes, such as \"800\")")) {
                 return false;
-            members.emplace_back(std::move(name), std::move(value));
+            } else {
+                members.emplace_back(std::move(name), std::move(value));
+            }
             Blanks();
             if (Peek() == '}') {
                 ++at;
-                return End();
+                return true;
             }
             if (!Expect(',', "',' or '}'"))
                 return false;
         }
     }
 
+    bool End() {
+        Blanks();
+        return at == s.size() || Fail("unexpected text after the object");
+    }
+
     std::string why;
+    bool wrapped = false; /* a "settings" object was read */
 
   private:
     const std::string &s;
@@ -65,9 +110,12 @@ class Reader {
         }
         return Fail(std::string("expected ") + what);
     }
-    bool End() {
-        Blanks();
-        return at == s.size() || Fail("unexpected text after the object");
+    bool Word(const char *word) {
+        const size_t n = strlen(word);
+        if (s.compare(at, n, word) != 0)
+            return false;
+        at += n;
+        return true;
     }
 
     /* Four hex digits at the reading position. */
@@ -120,6 +168,10 @@ class Reader {
         unsigned cp = 0, low = 0;
         if (!Hex4(cp))
             return false;
+        if (cp >= 0xdc80 && cp <= 0xdcff) { /* a byte that is not UTF-8, as JsonQuote writes it */
+            out += static_cast<char>(cp - 0xdc00);
+            return true;
+        }
         if (cp >= 0xdc00 && cp <= 0xdfff)
             return Fail("a lone low surrogate");
         if (cp >= 0xd800 && cp <= 0xdbff) {
@@ -134,28 +186,6 @@ class Reader {
         }
         Utf8(cp, out);
         return true;
-    }
-
-    /* The length of the valid UTF-8 sequence at the reading position, or 0. */
-    size_t Utf8Length() const {
-        const auto byte = [this](size_t i) {
-            return at + i < s.size() ? static_cast<unsigned char>(s[at + i]) : 0u;
-        };
-        const unsigned b = byte(0);
-        const auto cont = [&](size_t i) { return (byte(i) & 0xc0) == 0x80; };
-        if (b < 0x80)
-            return 1;
-        if (b >= 0xc2 && b <= 0xdf)
-            return cont(1) ? 2 : 0;
-        if (b >= 0xe0 && b <= 0xef) {
-            const unsigned lo = b == 0xe0 ? 0xa0 : 0x80, hi = b == 0xed ? 0x9f : 0xbf;
-            return byte(1) >= lo && byte(1) <= hi && cont(2) ? 3 : 0;
-        }
-        if (b >= 0xf0 && b <= 0xf4) {
-            const unsigned lo = b == 0xf0 ? 0x90 : 0x80, hi = b == 0xf4 ? 0x8f : 0xbf;
-            return byte(1) >= lo && byte(1) <= hi && cont(2) && cont(3) ? 4 : 0;
-        }
-        return 0;
     }
 
     bool String(std::string &out, const char *what) {
@@ -177,7 +207,7 @@ class Reader {
                     return false;
                 continue;
             }
-            const size_t n = Utf8Length();
+            const size_t n = Utf8Length(s, at);
             if (n == 0)
                 return Fail("text that is not valid UTF-8");
             out.append(s, at, n);
@@ -191,24 +221,57 @@ class Reader {
 bool JsonReadObject(const std::string &text, JsonMembers &members, std::string &why) {
     members.clear();
     Reader r(text);
-    if (r.Object(members))
+    if (r.Object(members) && r.End())
         return true;
     members.clear();
     why = r.why;
     return false;
 }
 
+bool JsonReadSettings(const std::string &text, JsonMembers &members, std::string &why) {
+    JsonMembers outer;
+    Reader r(text);
+    if (!r.Object(outer, &members) || !r.End()) {
+        why = r.why;
+        members.clear();
+        return false;
+    }
+    for (const auto &m : outer) {
+        const bool beside = m.first == "settings" || m.first == "changed" || m.first == "digest";
+        if (r.wrapped ? beside : m.first != "changed")
+            continue;
+        why = r.wrapped ? "beside \"settings\" stand only \"changed\" and \"digest\", not " +
+                              JsonQuote(m.first)
+                        : "\"changed\" may stand only beside \"settings\"";
+        members.clear();
+        return false;
+    }
+    if (!r.wrapped)
+        members = outer;
+    return true;
+}
+
 std::string JsonQuote(const std::string &s) {
     std::string out = "\"";
-    for (const char c : s) {
+    for (size_t at = 0; at < s.size(); ++at) {
+        const char c = s[at];
         const unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+        char esc[8];
+        if (u >= 0x80) {
+            const size_t n = Utf8Length(s, at);
+            if (n == 0) {
+                snprintf(esc, sizeof esc, "\\u%04x", 0xdc00 + u);
+                out += esc;
+            } else {
+                out.append(s, at, n);
+                at += n - 1;
+            }
+        } else if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
         } else if (c == '\n') {
             out += "\\n";
         } else if (u < 0x20 || u == 0x7f) {
-            char esc[8];
             snprintf(esc, sizeof esc, "\\u%04x", u);
             out += esc;
         } else {
@@ -223,4 +286,11 @@ std::string JsonObject(const JsonMembers &members) {
     for (const auto &m : members)
         out += (out.size() > 1 ? ", " : "") + JsonQuote(m.first) + ": " + JsonQuote(m.second);
     return out + "}";
+}
+
+std::string JsonArray(const std::vector<std::string> &items) {
+    std::string out = "[";
+    for (const std::string &item : items)
+        out += (out.size() > 1 ? ", " : "") + JsonQuote(item);
+    return out + "]";
 }

@@ -5,12 +5,16 @@
 #include "vyxaui.h"
 #include "vyxcfgsrch.h"
 #include "vyxsave_file.h"
+#include "vyxsave_history.h"
 #include "vyxsave_places.h"
+#include "vyxsave_states.h"
 #include "vyxsave_txn.h"
 #include "vyxstatus.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <strings.h>
 
 namespace {
@@ -65,32 +69,45 @@ bool ReadInto(VYXsrch &page, SettingsOutcome &out) {
     return true;
 }
 
-/* Hands the form reader each setting as a posted form would carry it: shown, then submitted. */
-bool FillForm(const std::vector<SettingsChange> &changes, SettingsOutcome &out) {
+/*
+ * Hands the form reader each setting as a posted form would carry it: the
+ * values typed (given, and not the one stored) checked, and the others as
+ * they stand. A stored value the form cannot carry (a tab or bytes that are
+ * not UTF-8, typed into plomex.conf by hand) stands in empty while the
+ * reader checks the form, and is put back after; so are the values the
+ * page was shown with.
+ */
+bool Checked(VYXsrch &page, const std::vector<SettingsChange> &changes, SettingsOutcome &out) {
+    std::vector<bool> named(VYXsrchSettingCount, false), typed(VYXsrchSettingCount, false);
     for (const SettingsChange &c : changes) {
-        const char *key = VYXsrchSettings[c.row].configFileFieldName;
-        if (c.value.size() > kMaxValueBytes) {
-            out = Problem(SettingsStatus::Invalid, key,
-                          "The value is longer than 100 bytes, the most a setting holds.");
+        const bool same = c.value == out.before[c.row];
+        const std::string why = named[c.row] ? "The setting is named twice, by its key or label."
+                                : same       ? ""
+                                             : UnfitValue(c.row, c.value);
+        if (!why.empty()) {
+            out = Problem(SettingsStatus::Invalid, VYXsrchSettings[c.row].configFileFieldName,
+                          why + " Nothing was changed.");
             return false;
         }
+        named[c.row] = true;
+        typed[c.row] = !same;
         out.after[c.row] = c.value;
     }
     for (int row = 0; row < VYXsrchSettingCount; row++) {
         const VYXsrchSetting &s = VYXsrchSettings[row];
-        const char *refused = set_cgi_var(s.origFieldName, out.before[row].c_str());
-        if (refused == nullptr)
-            refused = set_cgi_var(s.newFieldName, out.after[row].c_str());
-        if (refused != nullptr) {
+        const char *refused = set_cgi_var(s.newFieldName, out.after[row].c_str());
+        if (refused != nullptr && typed[row]) {
             out = Problem(SettingsStatus::Invalid, s.configFileFieldName, refused);
             return false;
         }
+        if (refused != nullptr)
+            set_cgi_var(s.newFieldName, "");
     }
-    return true;
-}
-
-bool Checked(VYXsrch &page, SettingsOutcome &out) {
     page.GetValuesFromForm();
+    for (int row = 0; row < VYXsrchSettingCount && page.Error() == 0; row++) {
+        page.SetOrigValue(row, out.before[row].c_str());
+        page.SetNewValue(row, out.after[row].c_str());
+    }
     if (page.Error() == 0)
         page.ValidateMaxRecords();
     if (page.Error() == 0)
@@ -102,6 +119,32 @@ bool Checked(VYXsrch &page, SettingsOutcome &out) {
     return true;
 }
 
+/*
+ * After the write-back: the values as the file now holds them, and what
+ * the page's error leaves of the save. plomex.lock met part-way stops the
+ * write-back after the values set before it: those are saved and logged.
+ */
+SettingsOutcome AsWritten(const VYXsrch &page, const SettingsOutcome &asked) {
+    SettingsOutcome now = ReadSettings();
+    if (now.status != SettingsStatus::Done)
+        return page.Error() != 0 ? PageProblem(page) : now;
+    SettingsOutcome out = asked;
+    out.after = now.before;
+    out.changed = out.after != out.before;
+    if (page.Error() == 0)
+        return out;
+    if (!out.changed)
+        return PageProblem(page);
+    out.status = SettingsStatus::Partial;
+    out.subject = page.ErrorSubject();
+    out.message = page.ErrorMessage();
+    for (int row = 0; row < VYXsrchSettingCount; row++)
+        if (asked.after[row] != asked.before[row])
+            (out.after[row] == asked.after[row] ? out.saved : out.notSaved)
+                .push_back(VYXsrchSettings[row].configFileFieldName);
+    return out;
+}
+
 /* Where the save kept the version it replaced, or why it did not. */
 void Kept(SettingsOutcome &out) {
     const vyxsave::FileOutcome *f = vyxsave::Committed();
@@ -109,17 +152,33 @@ void Kept(SettingsOutcome &out) {
         return;
     out.kept = f->kept;
     if (f->kept < 0)
-        out.note = "the version before is not kept in the history: " + f->notKept;
+        out.note = "the version before is not kept in the history" +
+                   (f->notKept.empty() ? "" : ": " + f->notKept);
 }
 
 } /* namespace */
 
 int FindSetting(const std::string &name) {
+    const auto same = [&name](const char *word) {
+        return name.size() == strlen(word) && strcasecmp(name.c_str(), word) == 0;
+    };
     for (int row = 0; row < VYXsrchSettingCount; row++)
-        if (name == VYXsrchSettings[row].configFileFieldName ||
-            strcasecmp(name.c_str(), VYXsrchSettings[row].label) == 0)
+        if (same(VYXsrchSettings[row].configFileFieldName) || same(VYXsrchSettings[row].label))
             return row;
     return -1;
+}
+
+std::string UnfitValue(int row, const std::string &value) {
+    if (value.size() > kMaxValueBytes)
+        return "The value is longer than 100 bytes, the most a setting holds.";
+    if (value.find('\0') != std::string::npos)
+        return "The value holds a NUL byte, which plomex.conf cannot hold.";
+    if (!value.empty() && (strchr(" \t", value.front()) || strchr(" \t", value.back())))
+        return "The value begins or ends with a blank, which plomex.conf does not keep.";
+    const char *key = VYXsrchSettings[row].configFileFieldName;
+    if (VYXsrchSettings[row].processDataAs == 5 && value != "Y" && value != "N")
+        return std::string(key) + " takes Y or N only.";
+    return "";
 }
 
 std::string SettingsDigest(const SettingValues &values) {
@@ -150,29 +209,38 @@ SettingsOutcome SaveSettings(const std::vector<SettingsChange> &changes, const S
         return PageProblem(page);
     if (!ReadInto(page, out))
         return out;
-    if (!opt.ifUnchanged.empty() && SettingsDigest(out.before) != opt.ifUnchanged)
+    const std::string digest = SettingsDigest(out.before);
+    if (opt.ifUnchanged &&
+        std::find(opt.digests.begin(), opt.digests.end(), digest) == opt.digests.end())
         return Problem(SettingsStatus::Stale, VYX_AUI_CONFIG_FILE_NAME,
-                       "The settings changed since digest " + opt.ifUnchanged +
-                           " was taken; nothing was changed. Read them again.");
-    if (!FillForm(changes, out) || !Checked(page, out))
+                       "The settings changed since " +
+                           (opt.digests.size() == 1 ? "digest " + opt.digests[0] + " was"
+                                                    : std::string("the digests given were")) +
+                           " taken; nothing was changed. Read them again.");
+    if (!Checked(page, changes, out))
         return out;
     out.changed = out.after != out.before;
     if (opt.dryRun || !out.changed)
         return out;
     page.WriteValuesToConfigFile();
-    if (page.Error() != 0)
-        return PageProblem(page);
+    out = AsWritten(page, out);
     Kept(out);
-    out.changed = page.ChangeCount() > 0;
     return out;
 }
 
 SettingsOutcome RestoreSettings(const std::string &version) {
     SettingsOutcome out;
-    std::string dir;
+    std::string dir, now, then, why;
     if (!ConfDir(dir, out))
         return out;
     VYXstatus page(dir.c_str(), VYX_AUI_CONFIG_FILE_NAME, VYX_AUI_CONFIG_LOCK_FILE_NAME);
+    /* Under the run lock, a version whose bytes the file holds already is put back by nothing. */
+    const vyxsave::Places p = vyxsave::PlacesFor(dir);
+    long seq = 0;
+    if (page.Error() == 0 && page.BeginSave() && vyxsave::ParseSeq(version, seq) &&
+        vyxsave::StateContent(p, VYX_AUI_CONFIG_FILE_NAME, 0, now, why) &&
+        vyxsave::StateContent(p, VYX_AUI_CONFIG_FILE_NAME, seq, then, why) && now == then)
+        return out;
     if (page.Error() == 0)
         page.RestoreVersion(version.c_str());
     if (page.Error() != 0)

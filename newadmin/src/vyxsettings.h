@@ -15,7 +15,7 @@
 /* Values of the six settings, one per row of VYXsrchSettings, in its order. */
 using SettingValues = std::vector<std::string>;
 
-/* The row of the setting named by its key, or by its label in any case; -1 for none. */
+/* The row of the setting named by its key or its label, in any case; -1 for none. */
 int FindSetting(const std::string &name);
 
 /*
@@ -31,14 +31,16 @@ enum class SettingsStatus {
     Invalid, /* a value the page refuses: nothing was written */
     Stale,   /* the settings no longer match the digest given: nothing was written */
     Locked,  /* plomex.lock is present, or another run kept the run lock: nothing was written */
+    Partial, /* plomex.lock appeared part-way: the values of saved were written, not the others */
     Failed,  /* a file could not be read or written */
 };
 
 struct SettingsOutcome {
     SettingsStatus status = SettingsStatus::Done;
     std::string subject, message; /* unless Done: as the page would show them */
-    SettingValues before, after;  /* after equals before when nothing changed */
+    SettingValues before, after;  /* after a save, as the file holds them; before when unchanged */
     bool changed = false;         /* something was written (a dry run: would be) */
+    std::vector<std::string> saved, notSaved; /* Partial: the keys written and the others asked */
     long kept = -1;               /* the history's number of the version replaced, or -1 */
     std::string note;             /* what else went wrong after the change, or "" */
 };
@@ -52,23 +54,36 @@ struct SettingsChange {
 };
 
 struct SaveOptions {
-    bool dryRun = false;     /* check everything, take no lock, write nothing */
-    std::string ifUnchanged; /* a digest the current settings must match, or "" */
+    bool dryRun = false;      /* check everything, take no lock, write nothing */
+    bool ifUnchanged = false; /* the current settings must match one of digests */
+    std::vector<std::string> digests;
 };
 
 /*
+ * Why value cannot be given to the setting of row as it is, or "": longer
+ * than a setting holds (100 bytes; refused rather than cut, so that asking
+ * twice gives the same result), what plomex.conf cannot hold as given (a NUL
+ * byte, blanks at either end), or, for the two access checks, anything but
+ * Y or N.
+ */
+std::string UnfitValue(int row, const std::string &value);
+
+/*
  * Sets the rows named in changes to their values (the others keep theirs):
- * the page's checks of each value and its two cross-field checks, then,
- * when anything differs and it is no dry run, the page's write-back as one
- * save. A value longer than a setting holds (100 bytes) is refused rather
- * than cut, so that asking twice gives the same result. Nothing is written
- * unless the status is Done.
+ * a row named twice and UnfitValue refused, the page's checks of each value
+ * given and its two cross-field checks, then, when anything differs and it
+ * is no dry run, the page's write-back as one save. A stored value is no
+ * one's typing: one the form could not carry goes back to the page as read,
+ * unchecked, and so does a value given equal to it. Nothing is written
+ * unless the status is Done or Partial; after a write, after is read back
+ * from the file.
  */
 SettingsOutcome SaveSettings(const std::vector<SettingsChange> &changes, const SaveOptions &opt);
 
 /*
- * Puts kept version back as the status page's restore does, as one save.
- * A version no longer kept is Invalid.
+ * Puts kept version back as the status page's restore does, as one save,
+ * unless the file holds its bytes already (then nothing is written). A
+ * version no longer kept is Invalid.
  */
 SettingsOutcome RestoreSettings(const std::string &version);
 

@@ -57,23 +57,28 @@ const char *const kHelp =
     "  QZ-default-html-title    Default HTML title               any text\n"
     "  QZ-collection-acl-check  Collection access check          Y or N\n"
     "  QZ-toc-acl-check         Table of contents access check   Y or N\n"
-    "A value holds at most 100 bytes of UTF-8 text without control characters.\n"
-    "The JSON file is one object of strings: {\"QZ-max-records\": \"800\"}.\n"
+    "A value holds at most 100 bytes of UTF-8 text without control characters or\n"
+    "blanks at either end. The JSON file is one object of strings,\n"
+    "{\"QZ-max-records\": \"800\"}, or what get --json prints (its \"settings\" apply).\n"
+    "JSON writes a byte of a stored value that is not UTF-8 as \\udcXX (XX its hex\n"
+    "value) and reads \\udc80 to \\udcff back as those bytes.\n"
     "\n"
     "Options:\n"
     "  --json                 answer with one JSON object holding \"changed\": true|false\n"
     "  --dry-run              (set, apply) check and tell, take no lock, write nothing\n"
     "  --diff                 (set, apply) the settings that change, as a unified diff\n"
     "  --if-unchanged DIGEST  (set, apply) refuse when the settings no longer match the\n"
-    "                         digest printed by get: someone else changed them since\n"
+    "                         digest printed by get (16 hex digits): someone else\n"
+    "                         changed them since\n"
     "  --help                 this text\n"
     "  --version              the version\n"
     "\n"
     "Output:\n"
     "  get prints KEY=VALUE lines, then digest=DIGEST. set, apply and restore print\n"
     "  digest=DIGEST of the settings as they now stand, then a last line \"changed\",\n"
-    "  \"unchanged\" or (--dry-run) \"would change\". A refusal prints the page's subject\n"
-    "  and message on standard error.\n"
+    "  \"unchanged\", \"partly changed\" or (--dry-run) \"would change\". A refusal prints\n"
+    "  the page's subject and message on standard error; a partial save also the\n"
+    "  settings saved and those not.\n"
     "\n"
     "Environment:\n"
     "  KELMRIX_ROOT, KELMRIX_CONF_DIR, KELMRIX_LOG_DIR, KELMRIX_LOCK_WAIT,\n"
@@ -81,10 +86,13 @@ const char *const kHelp =
     "  SUDO_USER              the user the change log records under sudo; else the\n"
     "                         name of the real user id, else \"uid N\"\n"
     "\n"
-    "Exit status:\n"
-    "  0  done, whether anything changed or not\n"
-    "  1  refused or failed: the reason is on standard error, nothing was changed\n"
-    "  2  usage error\n";
+    "Exit status (nothing was changed unless it is 0 or 4):\n"
+    "  0   done, whether anything changed or not\n"
+    "  1   refused or failed: the reason is on standard error\n"
+    "  2   usage error\n"
+    "  3   the settings no longer match the --if-unchanged digest\n"
+    "  4   partly saved: plomex.lock appeared part-way; the settings saved are named\n"
+    "  75  plomex.lock is present or another run kept the run lock: try again later\n";
 
 struct Options {
     bool json = false, dryRun = false, diff = false;
@@ -94,6 +102,11 @@ struct Options {
 
 int UsageError(const std::string &what, const std::string &word = "") {
     return CliUsageError("vyxsettings", kUsageLine, what, word);
+}
+
+/* A digest as get prints it: 16 hex digits. */
+bool IsDigest(const std::string &word) {
+    return word.size() == 16 && word.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
 /* Reads the options and words; -1 when they make sense, else the exit status to end with. */
@@ -108,10 +121,11 @@ int ParseArgs(int argc, char **argv, Options &opt) {
             opt.dryRun = true;
         else if (arg == "--diff")
             opt.diff = true;
-        else if (arg == "--if-unchanged" && i + 1 < argc && argv[i + 1][0] != '\0')
+        else if (arg == "--if-unchanged" && i + 1 < argc && IsDigest(argv[i + 1]))
             opt.ifUnchanged = argv[++i];
         else if (arg == "--if-unchanged")
-            return UsageError("--if-unchanged needs the digest printed by get");
+            return UsageError("--if-unchanged needs the digest printed by get, not",
+                              i + 1 < argc ? argv[i + 1] : "");
         else if (arg.size() > 1 && arg[0] == '-')
             return UsageError("unknown option", arg);
         else
@@ -130,7 +144,17 @@ int Refused(const Options &opt, const std::string &subject, const std::string &m
 }
 
 int Refused(const Options &opt, const SettingsOutcome &out) {
-    return Refused(opt, out.subject, out.message);
+    Refused(opt, out.subject, out.message);
+    return out.status == SettingsStatus::Stale    ? kExitStale
+           : out.status == SettingsStatus::Locked ? kExitTempFail
+                                                  : kExitFailed;
+}
+
+std::string Words(const std::vector<std::string> &words) {
+    std::string text;
+    for (const std::string &w : words)
+        text += (text.empty() ? "" : ", ") + w;
+    return text;
 }
 
 /* The rows named, or false (said why) for a name that is no setting. */
@@ -191,10 +215,14 @@ int Get(const Options &opt) {
     return kExitDone;
 }
 
-/* What a save did, in the form asked for. */
+/* What a save did, in the form asked for: all of it, or part of it and what stopped the rest. */
 int Saved(const Options &opt, const SettingsOutcome &out) {
-    if (out.status != SettingsStatus::Done)
+    const bool partial = out.status == SettingsStatus::Partial;
+    if (out.status != SettingsStatus::Done && !partial)
         return Refused(opt, out);
+    if (partial)
+        fprintf(stderr, "vyxsettings: %s: %s Saved: %s; not saved: %s.\n", out.subject.c_str(),
+                out.message.c_str(), Words(out.saved).c_str(), Words(out.notSaved).c_str());
     if (!out.note.empty())
         fprintf(stderr, "vyxsettings: warning: %s\n", out.note.c_str());
     const std::string digest = SettingsDigest(opt.dryRun ? out.before : out.after);
@@ -207,20 +235,29 @@ int Saved(const Options &opt, const SettingsOutcome &out) {
         for (int row = 0; row < VYXsrchSettingCount; row++)
             if (out.before[row] != out.after[row])
                 changedRows.push_back(row);
+        const std::string error =
+            ", \"saved\": " + JsonArray(out.saved) + ", \"not_saved\": " + JsonArray(out.notSaved) +
+            ", \"error\": " + JsonObject({{"subject", out.subject}, {"message", out.message}});
         printf("{\"changed\": %s, \"dry_run\": %s, \"digest\": \"%s\", \"before\": %s, "
-               "\"settings\": %s%s}\n",
+               "\"settings\": %s%s%s}\n",
                out.changed ? "true" : "false", opt.dryRun ? "true" : "false", digest.c_str(),
                JsonObject(Members(out.before, changedRows)).c_str(),
                JsonObject(Members(out.after, AllRows())).c_str(),
-               opt.diff ? (", \"diff\": " + JsonQuote(diff)).c_str() : "");
-        return kExitDone;
+               opt.diff ? (", \"diff\": " + JsonQuote(diff)).c_str() : "",
+               partial ? error.c_str() : "");
+    } else {
+        fputs(diff.c_str(), stdout);
+        printf("digest=%s\n%s\n", digest.c_str(),
+               partial        ? "partly changed"
+               : !out.changed ? "unchanged"
+               : opt.dryRun   ? "would change"
+                              : "changed");
     }
-    fputs(diff.c_str(), stdout);
-    printf("digest=%s\n%s\n", digest.c_str(),
-           !out.changed ? "unchanged"
-           : opt.dryRun ? "would change"
-                        : "changed");
-    return kExitDone;
+    return partial ? kExitPartial : kExitDone;
+}
+
+SettingsOutcome Save(const Options &opt, const std::vector<SettingsChange> &changes) {
+    return SaveSettings(changes, {opt.dryRun, !opt.ifUnchanged.empty(), {opt.ifUnchanged}});
 }
 
 int Set(const Options &opt) {
@@ -240,7 +277,7 @@ int Set(const Options &opt) {
                 return UsageError("setting given twice", word.substr(0, eq));
         changes.push_back({rows[0], word.substr(eq + 1)});
     }
-    return Saved(opt, SaveSettings(changes, {opt.dryRun, opt.ifUnchanged}));
+    return Saved(opt, Save(opt, changes));
 }
 
 bool ReadAll(const std::string &path, std::string &text) {
@@ -267,9 +304,10 @@ int Apply(const Options &opt) {
     JsonMembers members;
     if (!ReadAll(path, text))
         return Refused(opt, path, "The file cannot be read; nothing was changed.");
-    if (!JsonReadObject(text, members, why))
+    if (!JsonReadSettings(text, members, why))
         return Refused(opt, path,
-                       "Not a JSON object of strings: " + why + "; nothing was changed.");
+                       "Not a JSON object of strings, nor what get --json prints: " + why +
+                           "; nothing was changed.");
     std::vector<SettingsChange> changes;
     for (const auto &m : members) {
         std::vector<int> rows;
@@ -277,7 +315,7 @@ int Apply(const Options &opt) {
             return kExitFailed;
         changes.push_back({rows[0], m.second});
     }
-    return Saved(opt, SaveSettings(changes, {opt.dryRun, opt.ifUnchanged}));
+    return Saved(opt, Save(opt, changes));
 }
 
 const char *MakerName(vyxsave::Maker m) {
@@ -304,9 +342,7 @@ int History(const Options &opt) {
         vyxsave::ListStates(vyxsave::ServerPlaces(), "plomex.conf", 0, static_cast<size_t>(-1));
     std::string json;
     for (const vyxsave::State &s : states) {
-        std::string changes, words, records;
-        for (const std::string &r : s.records)
-            records += (records.empty() ? "" : ", ") + JsonQuote(r);
+        std::string changes, words;
         for (const vyxsave::SettingChange &c : s.changes) {
             changes += (changes.empty() ? "" : ", ") + std::string("{\"key\": ") +
                        JsonQuote(c.key) + ", \"before\": " +
@@ -325,7 +361,7 @@ int History(const Options &opt) {
                 ", \"when\": " + JsonQuote(when) + ", \"maker\": \"" + MakerName(s.maker) +
                 "\", \"user\": " + JsonQuote(s.user) + ", \"through\": " + JsonQuote(s.through) +
                 ", \"description\": " + JsonQuote(vyxsave::DescribeState(s)) +
-                ", \"records\": [" + records + "], \"changes\": [" + changes + "]}";
+                ", \"records\": " + JsonArray(s.records) + ", \"changes\": [" + changes + "]}";
     }
     if (opt.json)
         printf("{\"changed\": false, \"versions\": [%s]}\n", json.c_str());
@@ -345,10 +381,11 @@ int Restore(const Options &opt) {
     const SettingsOutcome now = ReadSettings();
     const std::string digest = now.status == SettingsStatus::Done ? SettingsDigest(now.before) : "";
     if (opt.json)
-        printf("{\"changed\": true, \"restored\": %s, \"digest\": \"%s\"}\n",
-               JsonQuote(opt.words[1]).c_str(), digest.c_str());
+        printf("{\"changed\": %s, \"restored\": %s, \"digest\": \"%s\"}\n",
+               out.changed ? "true" : "false", JsonQuote(opt.words[1]).c_str(), digest.c_str());
     else
-        printf("restored version %s\ndigest=%s\nchanged\n", opt.words[1].c_str(), digest.c_str());
+        printf("%s version %s\ndigest=%s\n%s\n", out.changed ? "restored" : "the file holds",
+               opt.words[1].c_str(), digest.c_str(), out.changed ? "changed" : "unchanged");
     return kExitDone;
 }
 

@@ -2,7 +2,7 @@
 #ifndef VYXSETTINGS_FRONT_H
 #define VYXSETTINGS_FRONT_H
 
-/* Runs the vyxsettings command; returns its exit status (0 done, 1 refused or failed, 2 usage). */
+/* Runs the vyxsettings command; returns its exit status (vyxcli.h). */
 int RunSettingsCommand(int argc, char **argv);
 
 /* Answers one CGI request of /admin/vyxsettings on standard output; returns the exit status 0. */

@@ -3,8 +3,11 @@
  * automation, behind the administration server's login. GET answers the
  * settings as one JSON object with their digest as ETag; PUT (or POST) of a
  * JSON object sets the settings it names with the page's checks, as one
- * save, when its If-Match still names the settings as they stand. Every
- * answer is JSON with a status code that says what happened.
+ * save, when its If-Match still names the settings as they stand (a strong
+ * tag of its list is their digest, or it is "*"). Every answer is JSON with
+ * a status code that says what happened, and a change is answered with the
+ * settings as the file holds them after it, and their ETag: also a save
+ * that plomex.lock stopped part-way (409, with the keys saved and not).
  */
 #include "vyxsettings_front.h"
 
@@ -13,6 +16,7 @@
 #include "vyxjson.h"
 #include "vyxsettings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -84,6 +88,7 @@ int StatusOf(SettingsStatus s) {
     case SettingsStatus::Stale:
         return 412;
     case SettingsStatus::Locked:
+    case SettingsStatus::Partial:
         return 409;
     case SettingsStatus::Failed:
         break;
@@ -115,21 +120,42 @@ bool IsJsonType(const std::string &type) {
     return rest == std::string::npos || type[rest] == ';';
 }
 
-/* The one entity tag of If-Match without its quotes ("" for "*"); false when it is not one. */
-bool EntityTag(const std::string &header, std::string &digest) {
-    const size_t first = header.find_first_not_of(" \t");
-    const size_t last = header.find_last_not_of(" \t");
-    if (first == std::string::npos)
-        return false;
-    const std::string tag = header.substr(first, last - first + 1);
-    if (tag == "*") {
-        digest.clear();
-        return true;
+/*
+ * Reads If-Match as RFC 9110 has it: "*", or a list of entity tags separated
+ * by commas. any for "*"; strong gets the opaque tags of the strong ones,
+ * since a weak tag never matches. False when the header is neither.
+ */
+bool IfMatch(const std::string &header, bool &any, std::vector<std::string> &strong) {
+    size_t at = 0;
+    const auto blanks = [&] { at = std::min(header.find_first_not_of(" \t", at), header.size()); };
+    blanks();
+    any = header.compare(at, 1, "*") == 0;
+    if (any) {
+        ++at;
+        blanks();
+        return at == header.size();
     }
-    if (tag.size() < 3 || tag.front() != '"' || tag.back() != '"' ||
-        tag.find_first_of("\", ", 1) != tag.size() - 1)
-        return false;
-    digest = tag.substr(1, tag.size() - 2);
+    for (blanks(); at < header.size(); blanks()) {
+        if (header[at] == ',') {
+            ++at;
+            continue;
+        }
+        const bool weak = header.compare(at, 2, "W/") == 0;
+        at += weak ? 2 : 0;
+        const size_t end = header.find('"', at + 1);
+        if (header.compare(at, 1, "\"") != 0 || end == std::string::npos)
+            return false;
+        const std::string tag = header.substr(at + 1, end - at - 1);
+        for (const char c : tag)
+            if (static_cast<unsigned char>(c) < 0x21 || c == 0x7f)
+                return false;
+        if (!weak)
+            strong.push_back(tag);
+        at = end + 1;
+        blanks();
+        if (at < header.size() && header[at] != ',')
+            return false;
+    }
     return true;
 }
 
@@ -159,14 +185,16 @@ int Put() {
     if (!IsJsonType(Env("CONTENT_TYPE")))
         return Error(415, "Request body", "The settings must be sent as application/json.");
     const std::string ifMatch = Env("HTTP_IF_MATCH");
-    std::string digest;
+    SaveOptions opt;
+    bool any = false;
     if (ifMatch.empty())
         return Error(428, "If-Match",
                      "A change must name the settings it was made from: send If-Match with the "
                      "ETag of a GET.");
-    if (!EntityTag(ifMatch, digest))
+    if (!IfMatch(ifMatch, any, opt.digests))
         return Error(400, "If-Match",
-                     "If-Match must hold one entity tag, such as the ETag of a GET.");
+                     "If-Match must hold \"*\" or entity tags, such as the ETag of a GET.");
+    opt.ifUnchanged = !any;
     std::string body, why;
     const int read = ReadBody(body);
     if (read != 200)
@@ -184,12 +212,17 @@ int Put() {
             return Error(400, m.first, "No such setting; nothing was changed.");
         changes.push_back({row, m.second});
     }
-    const SettingsOutcome out = SaveSettings(changes, {false, digest});
-    if (out.status != SettingsStatus::Done)
+    const SettingsOutcome out = SaveSettings(changes, opt);
+    const bool partial = out.status == SettingsStatus::Partial;
+    if (out.status != SettingsStatus::Done && !partial)
         return Error(StatusOf(out.status), out.subject, out.message);
-    return Answer(200,
+    const std::string error =
+        ", \"saved\": " + JsonArray(out.saved) + ", \"not_saved\": " + JsonArray(out.notSaved) +
+        ", \"error\": " + JsonObject({{"subject", out.subject}, {"message", out.message}});
+    return Answer(StatusOf(out.status),
                   std::string("{\"changed\": ") + (out.changed ? "true" : "false") +
                       ", \"settings\": " + JsonObject(AllSettings(out.after)) +
+                      (partial ? error : "") +
                       (out.note.empty() ? "" : ", \"warning\": " + JsonQuote(out.note)) + "}",
                   SettingsDigest(out.after));
 }

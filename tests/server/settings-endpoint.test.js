@@ -65,6 +65,14 @@ test('each answer has its status code, and only a sound change with a current ET
     ['an unknown key', { 'QZ-colour': 'red' }, { 'If-Match': etag }, 400],
     ['plomex.lock present', { 'QZ-max-records': '800' }, { 'If-Match': etag }, 409, { subject: 'plomex.conf', message: 'Configuration file is locked. Please try again later.' }, lockPath],
     ['a stale ETag', { 'QZ-max-records': '800' }, { 'If-Match': '"0000000000000000"' }, 412],
+    ['a weak ETag never matches', { 'QZ-max-records': '800' }, { 'If-Match': `W/${etag}` }, 412],
+    ['a list without a strong match', { 'QZ-max-records': '800' }, { 'If-Match': `"x", W/${etag}` }, 412],
+    ['no entity tag', { 'QZ-max-records': '800' }, { 'If-Match': etag.slice(1, -1) }, 400],
+    ['an access check neither Y nor N', { 'QZ-toc-acl-check': 'maybe' }, { 'If-Match': etag }, 400, { subject: 'QZ-toc-acl-check', message: 'QZ-toc-acl-check takes Y or N only. Nothing was changed.' }],
+    ['an empty access check', { 'QZ-collection-acl-check': '' }, { 'If-Match': etag }, 400],
+    ['a NUL byte', { 'QZ-default-html-title': 'abc\u0000def' }, { 'If-Match': etag }, 400],
+    ['blanks at either end', { 'QZ-default-html-title': '  padded  ' }, { 'If-Match': etag }, 400],
+    ['one setting by its key and its label', '{"QZ-max-records": "800", "maximum RECORDS": "800"}', { 'If-Match': etag }, 400],
   ];
   for (const [name, body, headers, status, error, lock] of cases) {
     if (lock) fs.writeFileSync(lock, '');
@@ -77,11 +85,12 @@ test('each answer has its status code, and only a sound change with a current ET
   assert.equal((await fetch(url(), { method: 'DELETE', headers: { Authorization: auth } })).status, 405);
   assert.equal((await fetch(url())).status, 401);
 
-  const saved = await put({ 'QZ-max-records': '800' }, { 'If-Match': etag });
+  const saved = await put({ 'qz-MAX-records': '800' }, { 'If-Match': `"0000000000000000", ${etag}` });
   assert.equal(saved.status, 200);
   assert.equal(saved.body.changed, true);
   assert.equal(saved.etag, (await get()).etag);
-  const again = await put({ 'QZ-max-records': '800' }, { 'If-Match': saved.etag });
+  const again = await put({ 'QZ-max-records': '800' }, { 'If-Match': '*' });
+  assert.equal(again.status, 200);
   assert.equal(again.body.changed, false);
   assert.equal(logLines().length, 1);
   assert.match(logLines()[0], / admin plomex\.conf: QZ-max-records set to 800$/);
@@ -122,4 +131,19 @@ test('a page save and a vyxsettings run at the same moment are both saved, one v
   assert.equal(versions(), versionsBefore + 2);
   assert.deepEqual(logLines().slice(linesBefore).map((l) => l.replace(/^.* plomex\.conf: /, '')).sort(),
     ['QZ-date-time set to page %H', 'QZ-default-html-title set to command title']);
+});
+
+test('a value typed by hand with bytes that are not UTF-8 reads as JSON and blocks no change', async () => {
+  const original = fs.readFileSync(server.confPath);
+  const text = original.toString('latin1').replace(/^QZ-default-html-title=.*$/m, 'QZ-default-html-title=R\xe9s\tult');
+  fs.writeFileSync(server.confPath, Buffer.from(text, 'latin1'));
+  const read = await get();
+  assert.equal(read.status, 200);
+  assert.equal(read.body['QZ-default-html-title'], 'R\udce9s\tult');
+  const same = await put(read.body, { 'If-Match': read.etag });
+  assert.deepEqual([same.status, same.body.changed, same.etag], [200, false, read.etag]);
+  const other = await put({ 'QZ-date-time': 'typed %H' }, { 'If-Match': read.etag });
+  assert.deepEqual([other.status, other.body.changed], [200, true]);
+  assert.match(fs.readFileSync(server.confPath, 'latin1'), /\nQZ-default-html-title=R\xe9s\tult\n/);
+  fs.writeFileSync(server.confPath, original);
 });

@@ -17,6 +17,10 @@ TEST(VyxJson, ReadsAnObjectOfStringsAndRefusesEverythingElse) {
         {"{\"t\": \"\\u007f\\u0080\\u07ff\\u0800\"}", "t=\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80"},
         {"{\"t\": \"\\ud7ff\\ue000\\udbff\\udfff\"}", "t=\xed\x9f\xbf\xee\x80\x80\xf4\x8f\xbf\xbf"},
         {"{\"a\": \"\\udfff\"}", "a lone low surrogate"},
+        /* Bytes that are not UTF-8, as JsonQuote writes them, and the surrogates beside them. */
+        {"{\"t\": \"R\\udce9s\\udc80\\udcff\"}", "t=R\xe9s\x80\xff"},
+        {"{\"a\": \"\\udc7f\"}", "a lone low surrogate"},
+        {"{\"a\": \"\\udd00\"}", "a lone low surrogate"},
         {"{\"a\": \"\\udbff\\u0041\"}", "a high surrogate without its low one"},
         {"{\"n\": 800}", "expected a string value"},
         {"{\"n\": {\"x\": \"1\"}}", "expected a string value"},
@@ -52,4 +56,29 @@ TEST(VyxJson, ReadsAnObjectOfStringsAndRefusesEverythingElse) {
         EXPECT_EQ(again, members);
     }
     EXPECT_EQ(JsonQuote("a\"\\\x01\x7f\xc3\xa9"), "\"a\\\"\\\\\\u0001\\u007f\xc3\xa9\"");
+    /* A byte of no valid UTF-8 (cut, overlong, an encoded surrogate) is escaped on its own. */
+    EXPECT_EQ(JsonQuote("\xe9t\xc3\xa9\xc3\xc0\xaf\xed\xa0\x80"),
+              "\"\\udce9t\xc3\xa9\\udcc3\\udcc0\\udcaf\\udced\\udca0\\udc80\"");
+}
+
+/* A settings file is an object of strings, or what get --json prints: its settings count. */
+TEST(VyxJson, ReadsSettingsFlatOrAsGetPrintsThem) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"{\"a\": \"1\"}", "a=1|"},
+        {"{\"changed\": false, \"digest\": \"0f96\", \"settings\": {\"a\": \"1\", \"b\": \"\"}}",
+         "a=1|b=|"},
+        {"{\"settings\": {\"a\": \"1\"}, \"a\": \"2\"}", "beside \"settings\" stand only"},
+        {"{\"settings\": {}, \"settings\": {}}", "the name \"settings\" is given twice"},
+        {"{\"settings\": {\"a\": {}}}", "expected a string value"},
+        {"{\"changed\": false, \"a\": \"1\"}", "\"changed\" may stand only beside"},
+    };
+    for (const auto &[text, expected] : cases) {
+        SCOPED_TRACE(text);
+        JsonMembers members;
+        std::string why, got;
+        if (JsonReadSettings(text, members, why))
+            for (const auto &m : members)
+                got += m.first + "=" + m.second + "|";
+        EXPECT_EQ(got.empty() ? why.substr(0, expected.size()) : got, expected);
+    }
 }

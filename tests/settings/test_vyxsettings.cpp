@@ -1,7 +1,10 @@
 /* The vyxsettings command, run as a shell user or a configuration-management run would. */
 #include "config_dir_test.h"
+#include "qzpr.h"
 #include "run_program.h"
+#include "vyxjson.h"
 #include "vyxsave_places.h"
+#include "vyxsettings_front.h"
 
 #include <unistd.h>
 
@@ -11,7 +14,31 @@ const char kSettings[] = "[QZ-search]\nQZ-max-records=500\nQZ-largest-set=1000\n
                          "QZ-date-time=%d\nQZ-default-html-title=Results\n"
                          "QZ-collection-acl-check=Y\nQZ-toc-acl-check=N\n";
 
+/* The fixture's settings with the line of line's key replaced by line, as if typed by hand. */
+std::string SettingsWith(const std::string &line) {
+    std::string text = kSettings;
+    const size_t at = text.find("\n" + line.substr(0, line.find('=') + 1)) + 1;
+    return line.empty() ? text : text.replace(at, text.find('\n', at) - at, line);
+}
+
+/* The lock file someone else makes just before the run's second try to make it, or "". */
+std::string lockBeforeSecondTry;
+int lockTries = 0;
+
 } /* namespace */
+
+/*
+ * PR_Open as the linker hands it to the code under test (--wrap): the
+ * runtime's, after making lockBeforeSecondTry when the run is about to make
+ * it for the second time, as an outside holder would between two values of
+ * one save.
+ */
+extern "C" QZPRFile *__real_PR_Open(const char *name, int flags, int mode);
+extern "C" QZPRFile *__wrap_PR_Open(const char *name, int flags, int mode) {
+    if (name == lockBeforeSecondTry && (flags & QZPR_EXCL) && ++lockTries == 2)
+        WriteFile(name, "");
+    return __real_PR_Open(name, flags, mode);
+}
 
 class Vyxsettings : public ServerRootTest {
   protected:
@@ -20,9 +47,10 @@ class Vyxsettings : public ServerRootTest {
         unsetenv("SUDO_USER");
         Write("plomex.conf", kSettings);
     }
-    ProgramResult Run(std::vector<std::string> args, const char *program = VYXSETTINGS_BIN) const {
+    ProgramResult Run(std::vector<std::string> args, const std::string &input = "",
+                      const char *program = VYXSETTINGS_BIN) const {
         args.insert(args.begin(), program);
-        return RunProgram(args, CurrentEnvironment());
+        return RunProgram(args, CurrentEnvironment(), input);
     }
     /* The value of a setting as get prints it. */
     std::string Value(const std::string &key) const {
@@ -83,6 +111,9 @@ TEST_F(Vyxsettings, EachValueIsCheckedAsThePageChecksIt) {
          1,
          "QZ-date-time: The value is longer than 100 bytes"},
         {{"set", "QZ-toc-acl-check=Y"}, 0, ""},
+        {{"set", "QZ-toc-acl-check=maybe"}, 1, "QZ-toc-acl-check: QZ-toc-acl-check takes Y or N"},
+        {{"set", "QZ-collection-acl-check="}, 1, "QZ-collection-acl-check: QZ-collection-acl"},
+        {{"set", "QZ-date-time=%d "}, 1, "QZ-date-time: The value begins or ends with a blank"},
         {{"set", "QZ-colour=red"}, 1, "QZ-colour: No such setting."},
         {{"get", "QZ-colour"}, 1, "QZ-colour: No such setting."},
         {{"set"}, 2, "set needs at least one KEY=VALUE"},
@@ -141,7 +172,7 @@ TEST_F(Vyxsettings, IfUnchangedRefusesOnceSomeoneElseChangedTheSettings) {
     ASSERT_EQ(Run({"set", "QZ-date-time=%H"}).status, 0); /* a colleague's change */
     const std::string before = Written();
     auto [status, out, err] = Run({"set", "QZ-max-records=800", "--if-unchanged", seen});
-    EXPECT_EQ(status, 1);
+    EXPECT_EQ(status, 3);
     EXPECT_TRUE(Holds(err, "The settings changed since digest " + seen));
     EXPECT_EQ(Written(), before);
     EXPECT_EQ(Run({"set", "QZ-max-records=800", "--if-unchanged", Digest()}).status, 0);
@@ -197,7 +228,7 @@ TEST_F(Vyxsettings, HistoryListsEachSaveAndRestorePutsOneBack) {
 TEST_F(Vyxsettings, ChangeLogNamesTheInvokingUser) {
     setenv("SUDO_USER", "alice", 1);
     ASSERT_EQ(Run({"set", "QZ-max-records=800"}).status, 0);
-    ASSERT_EQ(Run({"--log", "add", "search"}, VYXPLUGINS_BIN).status, 0);
+    ASSERT_EQ(Run({"--log", "add", "search"}, "", VYXPLUGINS_BIN).status, 0);
     unsetenv("SUDO_USER");
     ASSERT_EQ(Run({"set", "QZ-max-records=900"}).status, 0);
     const std::string self = vyxsave::PasswdName("/etc/passwd", getuid());
@@ -213,4 +244,139 @@ TEST_F(Vyxsettings, ChangeLogNamesTheInvokingUser) {
     EXPECT_EQ(vyxsave::PasswdName(root + "/passwd", 1000), "bob");
     EXPECT_EQ(vyxsave::PasswdName(root + "/passwd", 100), "");
     EXPECT_EQ(vyxsave::PasswdName(root + "/passwd", 7), "");
+}
+
+/* A value typed into plomex.conf by hand that no form could post blocks no change. */
+TEST_F(Vyxsettings, StoredValuesAreNoOnesTyping) {
+    const struct {
+        const char *stored, *set;
+        int status;
+    } cases[] = {
+        {"QZ-default-html-title=a\tb", "QZ-date-time=%H", 0},
+        {"QZ-default-html-title=R\xe9sultats", "QZ-default-html-title=Results", 0},
+        {"QZ-default-html-title=a\tb", "QZ-default-html-title=a\tc", 1}, /* typed: refused */
+        {"QZ-toc-acl-check=maybe", "QZ-max-records=800", 0},
+        {"QZ-toc-acl-check=maybe", "QZ-toc-acl-check=maybe", 0}, /* no change */
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.stored) + " " + c.set);
+        Write("plomex.conf", SettingsWith(c.stored));
+        auto [status, out, err] = Run({"set", c.set});
+        EXPECT_EQ(status, c.status) << err;
+        const std::string set = c.set, key = set.substr(0, set.find('='));
+        EXPECT_EQ(Value(key), status == 0 ? set.substr(key.size() + 1) : "a\tb");
+        const bool own = key == std::string(c.stored).substr(0, key.size());
+        EXPECT_TRUE(own || Holds(Conf("plomex.conf"), std::string("\n") + c.stored + "\n"));
+    }
+}
+
+/*
+ * Answers are made from the file as written: a run that finds its values in
+ * place answers unchanged and logs nothing; JSON is JSON whatever the file holds.
+ */
+TEST_F(Vyxsettings, TheAnswerIsTheFileAsWritten) {
+    Write("plomex.conf", SettingsWith("QZ-date-time=%d \xe9t\xc3\xa9"));
+    const struct {
+        std::vector<std::string> args;
+        const char *said; /* the start of the last line, or of the JSON */
+        size_t records;   /* in the change log after it */
+    } steps[] = {
+        {{"set", "QZ-max-records=800"}, "\nchanged", 1},
+        {{"set", "QZ-max-records=800"}, "\nunchanged", 1},
+        {{"apply", "-"}, "\nunchanged", 1}, /* what get --json printed */
+        {{"restore", "1"}, "\nchanged", 2},
+        {{"restore", "1", "--json"}, "{\"changed\": false, \"restored\": \"1\"", 2},
+    };
+    for (const auto &s : steps) {
+        SCOPED_TRACE(s.args[0] + " " + s.args[1]);
+        const std::string got = Run({"get", "--json"}).out;
+        JsonMembers settings;
+        std::string why;
+        ASSERT_TRUE(JsonReadSettings(got, settings, why)) << why << got;
+        EXPECT_EQ(settings.at(2).second, "%d \xe9t\xc3\xa9");
+        auto [status, out, err] = Run(s.args, got);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(err, "");
+        EXPECT_TRUE(Holds("\n" + out, s.said));
+        EXPECT_TRUE(Holds(out, Digest()));
+        EXPECT_EQ(Lines(ChangeLog()).size(), s.records);
+    }
+}
+
+/* plomex.lock appearing between two values of one save: each way in tells what was saved. */
+TEST_F(Vyxsettings, APartialSaveIsToldAsOne) {
+    const std::string body = "{\"QZ-max-records\": \"800\", \"QZ-date-time\": \"%H\"}";
+    for (const bool endpoint : {false, true}) {
+        SCOPED_TRACE(endpoint ? "PUT" : "set");
+        SetUp();
+        const std::string etag = "\"" + Digest() + "\"";
+        lockBeforeSecondTry = ConfPath("plomex.lock");
+        lockTries = 0;
+        auto [status, out, err] = RunInChild(
+            [&] {
+                const char *argv[] = {"vyxsettings", "set", "QZ-max-records=800", "QZ-date-time=%H",
+                                      nullptr};
+                if (!endpoint)
+                    exit(RunSettingsCommand(4, const_cast<char **>(argv)));
+                for (const auto &[name, value] : std::vector<std::pair<const char *, std::string>>{
+                         {"GATEWAY_INTERFACE", "CGI/1.1"},
+                         {"REQUEST_METHOD", "PUT"},
+                         {"CONTENT_TYPE", "application/json"},
+                         {"CONTENT_LENGTH", std::to_string(body.size())},
+                         {"HTTP_IF_MATCH", etag}})
+                    setenv(name, value.c_str(), 1);
+                exit(ServeSettingsRequest());
+            },
+            body);
+        lockBeforeSecondTry.clear();
+        unlink(ConfPath("plomex.lock").c_str());
+        EXPECT_EQ(status, endpoint ? 0 : 4);
+        EXPECT_TRUE(
+            endpoint
+                ? Holds(out, "Status: 409 Conflict\n") && Holds(out, "\"changed\": true") &&
+                      Holds(out,
+                            "\"saved\": [\"QZ-max-records\"], \"not_saved\": [\"QZ-date-time\"]")
+                : Holds(out, "\npartly changed\n") &&
+                      Holds(err, "Saved: QZ-max-records; not saved: QZ-date-time.\n"));
+        EXPECT_TRUE(Holds(out, Digest())); /* the file as written, for the next If-Match */
+        EXPECT_EQ(Value("QZ-max-records") + " " + Value("QZ-date-time"), "800 %d");
+        EXPECT_EQ(Lines(ChangeLog()).size(), 1u); /* QZ-max-records set to 800 */
+    }
+}
+
+/*
+ * Conventions: get --json is a file apply takes; keys in any case, each
+ * once; a digest is 16 hex digits; a lock is a temporary refusal.
+ */
+TEST_F(Vyxsettings, ConventionsOfTheCommand) {
+    const struct {
+        std::vector<std::string> args;
+        std::string input;
+        int status;
+        const char *said; /* part of standard output, or of standard error when not 0 */
+    } cases[] = {
+        {{"apply", "-"}, "GET", 0, "\nunchanged\n"},
+        {{"set", "qz-MAX-records=800"}, "", 0, "\nchanged\n"},
+        {{"apply", "-"},
+         "{\"QZ-max-records\": \"800\", \"maximum RECORDS\": \"800\"}",
+         1,
+         "QZ-max-records: The setting is named twice"},
+        {{"set", "QZ-max-records=800", "--if-unchanged", "x"},
+         "",
+         2,
+         "digest printed by get, not 'x'"},
+        {{"set", "QZ-max-records=800"}, "LOCK", 75, "Configuration file is locked."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        SetUp();
+        if (c.input == "LOCK")
+            Write("plomex.lock", "");
+        const std::string before = Written();
+        auto [status, out, err] =
+            Run(c.args, c.input == "GET" ? Run({"get", "--json"}).out : c.input);
+        EXPECT_EQ(status, c.status) << err;
+        EXPECT_TRUE(Holds(status == 0 ? out : err, c.said));
+        EXPECT_EQ(status == 0 && c.args[0] == "set", Written() != before);
+    }
 }
