@@ -207,7 +207,8 @@ std::string VYXwhatToCheck(const vyxsave::Places &p, const std::string &file,
         problems.push_back({VYXlockWords(held),
                             held.stale ? "That process no longer runs: the lock is stale. Remove "
                                          "it on the status page."
-                                       : "Wait for that save to end, then send the form again."});
+                                       : "Wait for that save to end, then send the form again.",
+                            vyxsave::Part::Lock});
     if (problems.empty())
         return "";
     std::string html = "<div class=\"adm-problems\">\n<h2>What to check</h2>\n<ul>\n";
