@@ -76,6 +76,13 @@ class VYXform : public VYXbase {
     /* Whether any item's submitted value differs from the one it was shown with. */
     bool AnyItemChanged() const;
 
+    /*
+     * The two values a choice of processing kind 4 or 5 offers: what its form
+     * shows as buttons, so the only values a save can send for it. False for
+     * the other kinds, which take text.
+     */
+    static bool Choices(int processDataAs, const char *&first, const char *&second);
+
   protected:
     VYXformItem items[MaxItems];
     int itemCount;

@@ -67,11 +67,13 @@ void VYXform::OutputItemToForm(int numericCode) {
         OutputTextItem(row);
         return;
     case 4:
-        OutputTwoRadioItem(row, "on", "off", " On", " Off");
+    case 5: {
+        const char *first, *second;
+        Choices(kind, first, second);
+        OutputTwoRadioItem(row, first, second, kind == 4 ? " On" : " Yes",
+                           kind == 4 ? " Off" : " No");
         return;
-    case 5:
-        OutputTwoRadioItem(row, "Y", "N", " Yes", " No");
-        return;
+    }
     }
     std::ostringstream subject;
     subject << "ProcessDataAs = " << kind;
@@ -155,13 +157,27 @@ void VYXform::GetValuesFromConfigFile() {
     std::vector<VYXheld> held;
     for (int row = 0; row < itemCount; row++) {
         const VYXformItem &it = items[row];
-        const bool yesNo = it.processDataAs == 5, onOff = it.processDataAs == 4;
-        held.push_back({it.configFileFieldName, it.origValue, yesNo ? "Y" : onOff ? "on" : nullptr,
-                        yesNo ? "N" : onOff ? "off" : nullptr});
+        const char *first = nullptr, *second = nullptr;
+        Choices(it.processDataAs, first, second);
+        held.push_back({it.configFileFieldName, it.origValue, first, second});
     }
     notice += VYXheldValuesNotice(*this, held);
     if (!notice.empty())
         add_page_notice(notice.c_str());
+}
+
+bool VYXform::Choices(int processDataAs, const char *&first, const char *&second) {
+    if (processDataAs == 4) {
+        first = "on";
+        second = "off";
+        return true;
+    }
+    if (processDataAs == 5) {
+        first = "Y";
+        second = "N";
+        return true;
+    }
+    return false;
 }
 
 bool VYXform::AnyItemChanged() const {

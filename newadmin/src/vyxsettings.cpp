@@ -139,6 +139,28 @@ SettingsOutcome ReadSettings() {
     return out;
 }
 
+SettingsOutcome CheckSettings() {
+    SettingsOutcome out;
+    std::string dir;
+    if (!ConfDir(dir, out))
+        return out;
+    VYXsrch page(dir.c_str(), VYX_AUI_CONFIG_FILE_NAME, VYX_AUI_CONFIG_LOCK_FILE_NAME);
+    if (!ReadInto(page, out))
+        return out;
+    for (int row = 0; row < VYXsrchSettingCount; row++) {
+        const char *first, *second;
+        const std::string &value = out.before[row];
+        if (VYXform::Choices(VYXsrchSettings[row].processDataAs, first, second) &&
+            value != first && value != second)
+            return Problem(SettingsStatus::Invalid, VYXsrchSettings[row].configFileFieldName,
+                           "holds \"" + value + "\", which is neither " + first + " nor " +
+                               second + ": the form offers no choice for it");
+    }
+    if (FillForm({}, out))
+        Checked(page, out);
+    return out;
+}
+
 SettingsOutcome SaveSettings(const std::vector<SettingsChange> &changes, const SaveOptions &opt) {
     SettingsOutcome out;
     std::string dir;
