@@ -99,8 +99,9 @@ const char *const kHelp =
     "\n"
     "Exit status:\n"
     "  0  OK        1  WARNING        2  CRITICAL\n"
-    "  3  UNKNOWN: the root cannot be told or looked at, or the command line makes\n"
-    "     no sense (a usage error is UNKNOWN too, as the convention has it)\n";
+    "  3  UNKNOWN: no server root is known or it cannot be looked at, a save age is\n"
+    "     asked for and no save is recorded, or the command line makes no sense (a\n"
+    "     usage error is UNKNOWN too, as the convention has it, not the usual 2)\n";
 
 /* Age thresholds in seconds; -1 is off. An age above one reaches its state. */
 struct Thresholds {
@@ -122,15 +123,19 @@ struct Check {
 
 /* The status line for a usage error (the convention wants one line and UNKNOWN), then the usage. */
 int UsageError(const std::string &what, const std::string &word = "") {
-    printf("PLOMEX UNKNOWN - %s%s\n", what.c_str(), word.empty() ? "" : (" '" + word + "'").c_str());
+    printf("PLOMEX UNKNOWN - %s%s\n", what.c_str(),
+           word.empty() ? "" : (" '" + word + "'").c_str());
     CliUsageError("vyxhealth", kUsageLine, what, word);
     return kUnknown;
 }
 
+std::string Seconds(long n) { return std::to_string(n) + "s"; }
+
 /* Whole seconds, at most ten years: false for anything else. */
 bool ParseSeconds(const std::string &text, long &seconds) {
     const long kMax = 10L * 366 * 24 * 3600;
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 10 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     seconds = std::stol(text);
     return seconds <= kMax;
@@ -147,7 +152,7 @@ int ParseArgs(int argc, char **argv, Options &opt) {
                         {"--save-warning", &opt.save.warning},
                         {"--save-critical", &opt.save.critical}};
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
+        const std::string arg = argv[i];
         if (const int standard = CliStandardOption("vyxhealth", kHelp, arg); standard >= 0)
             return standard;
         if (arg == "--json") {
@@ -160,8 +165,8 @@ int ParseArgs(int argc, char **argv, Options &opt) {
         const Valued *v = std::find_if(std::begin(valued), std::end(valued),
                                        [&](const Valued &x) { return name == x.name; });
         if (v == std::end(valued))
-            return UsageError(arg.size() > 1 && arg[0] == '-' ? "unknown option" : "unexpected word",
-                              arg);
+            return UsageError(
+                arg.size() > 1 && arg[0] == '-' ? "unknown option" : "unexpected word", arg);
         if (eq == std::string::npos && i + 1 == argc)
             return UsageError(name + " needs a value");
         const std::string value = eq != std::string::npos ? arg.substr(eq + 1) : argv[++i];
@@ -175,8 +180,9 @@ int ParseArgs(int argc, char **argv, Options &opt) {
     }
     for (const Thresholds *t : {&opt.lock, &opt.save})
         if (t->warning >= 0 && t->critical >= 0 && t->warning > t->critical)
-            return UsageError(std::string("the warning threshold is above the critical one for ") +
-                              (t == &opt.lock ? "the lock" : "the last save"));
+            return UsageError(std::string(t == &opt.lock ? "the lock's" : "the last save's") +
+                              " warning threshold, " + Seconds(t->warning) +
+                              ", is above its critical one, " + Seconds(t->critical));
     return -1;
 }
 
@@ -188,8 +194,6 @@ State ByAge(long age, const Thresholds &t, State floor) {
         return std::max(floor, kWarning);
     return floor;
 }
-
-std::string Seconds(long n) { return std::to_string(n) + "s"; }
 
 /* The problems of HealthProblems about part, as one text: "" when there are none. */
 std::string Problems(const std::vector<vyxsave::Problem> &problems, vyxsave::Part part,
@@ -244,9 +248,10 @@ Check LockCheck(const vyxsave::Places &p, const Options &opt, time_t now, long &
         lock.hasRecord ? "process " + std::to_string(lock.pid) + " on host " + lock.host : "";
     if (lock.stale)
         return {"lock", ByAge(age, opt.lock, kWarning),
-                name + " is stale (" + (!lock.problem.empty() ? "it " + lock.problem
-                                        : lock.hasRecord ? holder + " no longer runs"
-                                                         : std::string("empty")) +
+                name + " is stale (" +
+                    (!lock.problem.empty() ? "it " + lock.problem
+                     : lock.hasRecord      ? holder + " no longer runs"
+                                           : std::string("empty")) +
                     ")" + since + "; every save is refused while it stays",
                 "Remove it on the history and status page."};
     if (!lock.problem.empty())
@@ -255,7 +260,7 @@ Check LockCheck(const vyxsave::Places &p, const Options &opt, time_t now, long &
                 "Remove it by hand once you are sure no save runs."};
     const State state = ByAge(age, opt.lock, kOk);
     const std::string who = lock.hasRecord ? " by " + holder : " (empty: its save is starting)";
-    const std::string runs = lock.running       ? ", which still runs"
+    const std::string runs = lock.running                       ? ", which still runs"
                              : !lock.sameHost && lock.hasRecord ? " (another host: whether it "
                                                                   "runs cannot be told from here)"
                                                                 : "";
@@ -317,14 +322,16 @@ Check LastSaveCheck(time_t last, const Options &opt, time_t now, long &age) {
     age = std::max<long>(0, now - last);
     const State state = ByAge(age, opt.save, kOk);
     return {"last_save", state, "last save " + vyxsave::Ago(last, now),
-            state == kOk ? "" : "No save for longer than expected: see that the saves that should "
-                                "come still run."};
+            state == kOk ? ""
+                         : "No save for longer than expected: see that the saves that should "
+                           "come still run."};
 }
 
 /* A threshold as performance data shows it: empty when off. */
 std::string Limit(long seconds) { return seconds < 0 ? "" : std::to_string(seconds); }
 
-/* Text fit for the one line: no control characters, and no "|", which starts the performance data. */
+/* Text fit for the one line: no control characters, and no "|", which starts the performance data.
+ */
 std::string OneLine(const std::string &text) {
     std::string s = vyxsave::NoControls(text);
     std::replace(s.begin(), s.end(), '|', '/');
@@ -344,7 +351,8 @@ int Report(const std::vector<Check> &checks, const Options &opt, long lockAge, s
         for (const Check &c : checks)
             members += std::string(members.empty() ? "" : ", ") + "\"" + c.name +
                        "\": {\"status\": \"" + kStateNames[c.state] +
-                       "\", \"text\": " + JsonQuote(c.text) + ", \"fix\": " + JsonQuote(c.fix) + "}";
+                       "\", \"text\": " + JsonQuote(c.text) + ", \"fix\": " + JsonQuote(c.fix) +
+                       "}";
         printf("{\"status\": \"%s\", \"exit\": %d, \"checks\": {%s}, \"lock_age\": %s, "
                "\"versions\": %zu, \"last_save_age\": %s, \"thresholds\": {\"lock_warning\": %s, "
                "\"lock_critical\": %s, \"save_warning\": %s, \"save_critical\": %s}}\n",
@@ -366,7 +374,9 @@ int Report(const std::vector<Check> &checks, const Options &opt, long lockAge, s
     for (const Check *c : shown) {
         /* The library's sentences end in a full stop; the line's parts do not. */
         const std::string part = c->text.substr(0, c->text.find_last_not_of('.') + 1);
-        text += (text.empty() ? "" : worst == kOk ? ", " : "; ") +
+        text += (text.empty()   ? ""
+                 : worst == kOk ? ", "
+                                : "; ") +
                 (worst == kOk ? part : std::string(c->name) + ": " + part);
     }
     std::string perf = "lock_age=" + Seconds(lockAge) + ";" + Limit(opt.lock.warning) + ";" +

@@ -95,11 +95,11 @@ TEST(Vyxhealth, EachStateHasItsStatusAndItsLine) {
         bool asNobody = false;          /* root may write anything: this runs as "nobody" */
     } cases[] = {
         {"healthy", [](HealthRoot &) {}, {}, 0,
-         {"PLOMEX OK - the six search settings are sound", "1 version kept", "last save 2 hours ago",
-          " | lock_age=0s;300;900 versions=1 last_save_age="}},
+         {"PLOMEX OK - the six search settings are sound", "1 version kept",
+          "last save 2 hours ago", " | lock_age=0s;300;900 versions=1 last_save_age="}},
         {"stale lock: this host, a process that no longer runs",
          [&](HealthRoot &r) { r.Lock(HostRecord(gone), 0); }, {}, 1,
-         {"PLOMEX WARNING - lock: plomex.lock is stale", "no longer runs", "every save is refused"}},
+         {"PLOMEX WARNING - lock: plomex.lock is stale", "no longer runs", "every save"}},
         {"stale lock older than the critical threshold",
          [&](HealthRoot &r) { r.Lock(HostRecord(gone), 1000); }, {}, 2,
          {"PLOMEX CRITICAL - lock: plomex.lock is stale"}},
@@ -125,8 +125,9 @@ TEST(Vyxhealth, EachStateHasItsStatusAndItsLine) {
          {"PLOMEX CRITICAL - conf: plomex.conf cannot be read"}},
         {"maximum records 0", [](HealthRoot &r) { r.Set("max-records=500", "max-records=0"); }, {},
          2, {"PLOMEX CRITICAL - conf: refused by the settings page: Max Records: Value must be"}},
-        {"a choice that is neither", [](HealthRoot &r) { r.Set("toc-acl-check=N", "toc-acl-check=maybe"); },
-         {}, 2, {"conf: ", "QZ-toc-acl-check", "\"maybe\", which is neither Y nor N"}},
+        {"a choice that is neither",
+         [](HealthRoot &r) { r.Set("toc-acl-check=N", "toc-acl-check=maybe"); }, {}, 2,
+         {"conf: ", "QZ-toc-acl-check", "\"maybe\", which is neither Y nor N"}},
         {"a key missing", [](HealthRoot &r) { r.Set("QZ-date-time=%d\n", ""); }, {}, 2,
          {"conf: ", "Field QZ-date-time has no value"}},
         {"last save older than asked", [](HealthRoot &) {}, {"--save-warning", "3600"}, 1,
@@ -139,11 +140,12 @@ TEST(Vyxhealth, EachStateHasItsStatusAndItsLine) {
          {"--save-critical", "60"}, 3, {"PLOMEX UNKNOWN - last_save: no save is recorded"}},
         {"JSON", [&](HealthRoot &r) { r.Lock(HostRecord(gone), 0); }, {"--json"}, 1,
          {"{\"status\": \"WARNING\", \"exit\": 1, \"checks\": {\"conf\": {\"status\": \"OK\"",
-          "\"lock\": {\"status\": \"WARNING\", \"text\": \"plomex.lock is stale", "\"versions\": 1"}},
+          "\"lock\": {\"status\": \"WARNING\", \"text\": \"plomex.lock is stale",
+          "\"versions\": 1"}},
         {"usage", [](HealthRoot &) {}, {"--lock-warning", "soon"}, 3,
          {"PLOMEX UNKNOWN - --lock-warning takes whole seconds, not 'soon'"}},
         {"usage: thresholds the wrong way round", [](HealthRoot &) {},
-         {"--save-warning", "60", "--save-critical", "30"}, 3, {"PLOMEX UNKNOWN - the warning"}},
+         {"--save-warning", "60", "--save-critical", "30"}, 3, {"PLOMEX UNKNOWN - the last save's warning threshold, 60s, is above"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -193,9 +195,10 @@ TEST(Vyxhealth, ItWritesNothingAndTakesNoRunLock) {
     const std::string readOnly = Snapshot(root.root);
     const ProgramResult nobody = Health(root, {"--json"}, {true, -1, 0});
     EXPECT_EQ(nobody.status, 2) << nobody.out;
-    for (const char *part : {"\"conf\": {\"status\": \"OK\"", "\"saves\": {\"status\": \"CRITICAL\"",
-                             "\"lock\": {\"status\": \"WARNING\"", "\"history\": {\"status\": \"CRITICAL\"",
-                             "\"changelog\": {\"status\": \"WARNING\"", "\"versions\": 1"})
+    for (const char *part :
+         {"\"conf\": {\"status\": \"OK\"", "\"saves\": {\"status\": \"CRITICAL\"",
+          "\"lock\": {\"status\": \"WARNING\"", "\"history\": {\"status\": \"CRITICAL\"",
+          "\"changelog\": {\"status\": \"WARNING\"", "\"versions\": 1"})
         EXPECT_TRUE(Holds(nobody.out, part));
     EXPECT_EQ(Snapshot(root.root), readOnly);
     EXPECT_FALSE(Exists(root.Conf("admin.runlock")));
