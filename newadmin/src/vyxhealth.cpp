@@ -60,7 +60,9 @@ const char *const kHelp =
     "\n"
     "Checks:\n"
     "  conf       plomex.conf can be read, and QZ-search holds its six settings with\n"
-    "             values a save through the settings page accepts      else CRITICAL\n"
+    "             values a save through the settings page accepts      else CRITICAL;\n"
+    "             a text the form cannot show as it is (a control character, bytes\n"
+    "             that are not UTF-8), which a save keeps as it is      WARNING\n"
     "  saves      a save can replace plomex.conf: the file and its directory can be\n"
     "             written, and there is room                           else CRITICAL\n"
     "  lock       plomex.lock: none is OK; one nothing holds (stale) is WARNING, and\n"
@@ -215,6 +217,9 @@ Check ConfCheck(const std::vector<vyxsave::Problem> &problems) {
     if (!what.empty())
         return {"conf", kCritical, what, fix};
     const SettingsOutcome out = CheckSettings();
+    if (out.status == SettingsStatus::Done && !out.note.empty())
+        return {"conf", kWarning, out.note,
+                "Replace the value on the settings page or with vyxsettings set."};
     if (out.status == SettingsStatus::Done)
         return {"conf", kOk, "the six search settings are sound", ""};
     const bool refused = out.status == SettingsStatus::Invalid;

@@ -148,16 +148,28 @@ SettingsOutcome CheckSettings() {
     if (!ReadInto(page, out))
         return out;
     for (int row = 0; row < VYXsrchSettingCount; row++) {
-        const char *first, *second;
+        const VYXsrchSetting &s = VYXsrchSettings[row];
         const std::string &value = out.before[row];
-        if (VYXform::Choices(VYXsrchSettings[row].processDataAs, first, second) &&
-            value != first && value != second)
-            return Problem(SettingsStatus::Invalid, VYXsrchSettings[row].configFileFieldName,
+        const char *first, *second;
+        if (VYXform::Choices(s.processDataAs, first, second) && value != first && value != second)
+            return Problem(SettingsStatus::Invalid, s.configFileFieldName,
                            "holds \"" + value + "\", which is neither " + first + " nor " +
                                second + ": the form offers no choice for it");
+        /* The form sent back as shown carries each value in both of its fields. */
+        const char *refused = set_cgi_var(s.origFieldName, value.c_str());
+        if (refused == nullptr)
+            refused = set_cgi_var(s.newFieldName, value.c_str());
+        if (refused == nullptr)
+            continue;
+        /* A text the form cannot carry as it is: the page shows it, and a save leaves it alone. */
+        std::string why = refused;
+        why.erase(why.find_last_not_of('.') + 1);
+        out.note += std::string(out.note.empty() ? "" : "; ") + s.configFileFieldName + ": " +
+                    why + "; the form cannot show it as it is, and a save leaves it so";
+        set_cgi_var(s.origFieldName, "");
+        set_cgi_var(s.newFieldName, "");
     }
-    if (FillForm({}, out))
-        Checked(page, out);
+    Checked(page, out);
     return out;
 }
 

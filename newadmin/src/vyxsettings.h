@@ -52,7 +52,10 @@ SettingsOutcome ReadSettings();
  * one of the values its form offers, each value through the form's reading
  * and the page's two cross-field checks. Done when a save would take them,
  * Invalid (with the page's subject and message) for a value it refuses,
- * Failed when the file cannot be read. Takes no lock and writes nothing.
+ * Failed when the file cannot be read. A stored text that no form can carry
+ * (a control character, bytes that are not UTF-8) is kept by a save as it
+ * is: it is told in note, and checked as empty. Takes no lock and writes
+ * nothing.
  */
 SettingsOutcome CheckSettings();
 
