@@ -77,6 +77,12 @@ class VYXform : public VYXbase {
     void WriteValuesToConfigFile();
     /* Whether any item's submitted value differs from the one it was shown with. */
     bool AnyItemChanged() const;
+    /*
+     * The two values a choice of processing kind 4 or 5 offers: what its form
+     * shows as buttons, so the only values a save can send for it. False for
+     * the other kinds, which take text.
+     */
+    static bool Choices(int processDataAs, const char *&first, const char *&second);
     /* The submitted form, as told in VYXbase; the problem's field is ProblemRow's. */
     std::string RefillHtml() const override;
 
@@ -90,7 +96,6 @@ class VYXform : public VYXbase {
     /* More words on the problem of row, such as the limit it broke; "" when none. */
     virtual std::string ProblemHint(int row) const;
 
-  protected:
     VYXformItem items[MaxItems];
     int itemCount;
     char lockFileName[30];

@@ -14,10 +14,22 @@
 
 namespace vyxsave {
 
+/* What a problem is about, for a caller that weighs problems (the health check). */
+enum class Part {
+    Directory,   /* the configuration directory is missing */
+    Read,        /* the file cannot be read */
+    Write,       /* a save cannot replace the file: it, its directory or the room there */
+    History,     /* the history folder cannot keep the version a save replaces */
+    HistoryKeep, /* KELMRIX_HISTORY_KEEP keeps no version, or is no number */
+    ChangeLog,   /* the change log cannot be written */
+    Lock,        /* the lock file is present */
+};
+
 /* A problem that keeps saves from working, in words, and what to do about it. */
 struct Problem {
     std::string what;
     std::string fix;
+    Part part;
 };
 
 /* s with & < > " ' turned into character references, for the text of any page. */
@@ -26,7 +38,11 @@ std::string HtmlEscape(const std::string &s);
 /* Who a change is made by, in words: "the server's account (user id N)". */
 std::string Account();
 
-/* The problems of file (in the configuration directory) and of what a save needs; none when well. */
+/*
+ * The problems of file (in the configuration directory) and of what a save
+ * needs; none when well. Rights are those of the effective user, tested
+ * with faccessat (AT_EACCESS): nothing is opened or written to find out.
+ */
 std::vector<Problem> HealthProblems(const Places &p, const std::string &file);
 
 /* The free space of the file system holding the configuration directory, in words; "" unknown. */

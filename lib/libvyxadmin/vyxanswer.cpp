@@ -218,7 +218,7 @@ std::string VYXwhatToCheck(const vyxsave::Places &p, const std::string &file,
     std::vector<vyxsave::Problem> problems = vyxsave::HealthProblems(p, file);
     const vyxsave::LockInfo held = vyxsave::ReadLock(p, lock);
     if (held.present)
-        problems.push_back({VYXlockWords(held), VYXlockAdvice(held)});
+        problems.push_back({VYXlockWords(held), VYXlockAdvice(held), vyxsave::Part::Lock});
     if (problems.empty())
         return "";
     std::string html = "<div class=\"adm-problems\">\n<h2>What to check</h2>\n<ul>\n";

@@ -68,11 +68,13 @@ void VYXform::OutputItemToForm(int numericCode) {
         OutputTextItem(row);
         return;
     case 4:
-        OutputTwoRadioItem(row, "on", "off", " On", " Off");
+    case 5: {
+        const char *first, *second;
+        Choices(kind, first, second);
+        OutputTwoRadioItem(row, first, second, kind == 4 ? " On" : " Yes",
+                           kind == 4 ? " Off" : " No");
         return;
-    case 5:
-        OutputTwoRadioItem(row, "Y", "N", " Yes", " No");
-        return;
+    }
     }
     std::ostringstream subject;
     subject << "ProcessDataAs = " << kind;
@@ -158,9 +160,9 @@ void VYXform::GetValuesFromConfigFile() {
     std::vector<VYXheld> held;
     for (int row = 0; row < itemCount; row++) {
         const VYXformItem &it = items[row];
-        const bool yesNo = it.processDataAs == 5, onOff = it.processDataAs == 4;
-        held.push_back({it.configFileFieldName, it.origValue, yesNo ? "Y" : onOff ? "on" : nullptr,
-                        yesNo ? "N" : onOff ? "off" : nullptr});
+        const char *first = nullptr, *second = nullptr;
+        Choices(it.processDataAs, first, second);
+        held.push_back({it.configFileFieldName, it.origValue, first, second});
     }
     notice += VYXheldValuesNotice(*this, held);
     if (!notice.empty())
@@ -215,12 +217,13 @@ std::string VYXform::RefillHtml() const {
         }
         const std::string invalid =
             row == problem ? " aria-invalid=\"true\" aria-describedby=\"" + name + "-error\"" : "";
-        const bool yesNo = it.processDataAs == 5, onOff = it.processDataAs == 4;
-        if (yesNo || onOff) {
+        const char *first = nullptr, *second = nullptr;
+        if (Choices(it.processDataAs, first, second)) {
+            const bool yesNo = it.processDataAs == 5;
             html += "<fieldset" + std::string(row == problem ? " class=\"adm-invalid\"" : "") +
                     "><legend>" + shownLabel + "</legend>\n";
-            const char *choices[2][2] = {{yesNo ? "Y" : "on", yesNo ? "Yes" : "On"},
-                                         {yesNo ? "N" : "off", yesNo ? "No" : "Off"}};
+            const char *choices[2][2] = {{first, yesNo ? "Yes" : "On"},
+                                         {second, yesNo ? "No" : "Off"}};
             for (const auto &choice : choices)
                 html += "<label class=\"adm-choice\"><input type=\"radio\" name=\"" + name + "\" value=\"" +
                         choice[0] + "\"" + (value == choice[0] ? " checked" : "") + invalid +
@@ -238,6 +241,20 @@ std::string VYXform::RefillHtml() const {
     }
     return html + "<div class=\"buttons\"><input type=\"submit\" class=\"adm-primary\" "
                   "value=\"Save\"></div>\n</form>\n";
+}
+
+bool VYXform::Choices(int processDataAs, const char *&first, const char *&second) {
+    if (processDataAs == 4) {
+        first = "on";
+        second = "off";
+        return true;
+    }
+    if (processDataAs == 5) {
+        first = "Y";
+        second = "N";
+        return true;
+    }
+    return false;
 }
 
 bool VYXform::AnyItemChanged() const {

@@ -55,8 +55,13 @@ std::string WhatStandsThere(const std::string &why, const std::string &path) {
     return why.compare(0, path.size() + 1, path + " ") == 0 ? why.substr(path.size() + 1) : why;
 }
 
-void Add(std::vector<Problem> &out, const std::string &what, const std::string &fix) {
-    out.push_back({what, fix});
+void Add(std::vector<Problem> &out, Part part, const std::string &what, const std::string &fix) {
+    out.push_back({what, fix, part});
+}
+
+/* Whether the effective user may use path as mode asks (access(2) asks for the real user). */
+bool May(const std::string &path, int mode) {
+    return faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0;
 }
 
 } /* namespace */
@@ -98,20 +103,21 @@ std::vector<Problem> HealthProblems(const Places &p, const std::string &file) {
     const std::string path = p.Conf(file), dir = Dir(path);
     struct stat st;
     if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        Add(problems, "The configuration directory " + dir + " does not exist.",
+        Add(problems, Part::Directory, "The configuration directory " + dir + " does not exist.",
             "Create it, or point KELMRIX_CONF_DIR (or KELMRIX_ROOT) at the right one.");
         return problems;
     }
-    if (access(path.c_str(), R_OK) != 0)
-        Add(problems, file + " cannot be read: " + strerror(errno) + ".",
+    if (!May(path, R_OK))
+        Add(problems, Part::Read, file + " cannot be read: " + strerror(errno) + ".",
             "Restore it from " + file + QZcfgn::kBackupSuffix + " or the history, and let " +
                 Account() + " read it.");
-    else if (access(path.c_str(), W_OK) != 0)
-        Add(problems, Account() + " cannot write " + path + ", so every save answers \"open failed\".",
+    else if (!May(path, W_OK))
+        Add(problems, Part::Write,
+            Account() + " cannot write " + path + ", so every save answers \"open failed\".",
             "Give that account write access to the file, for example chown it to the account the "
             "administration server runs as.");
-    if (access(dir.c_str(), W_OK | X_OK) != 0)
-        Add(problems,
+    if (!May(dir, W_OK | X_OK))
+        Add(problems, Part::Write,
             Account() + " cannot create files in " + dir +
                 ": a save makes the lock file, the new version and the backup there, so saves "
                 "answer \"locked\" or \"close failed\".",
@@ -119,32 +125,38 @@ std::vector<Problem> HealthProblems(const Places &p, const std::string &file) {
     const double free = Free(dir);
     const double need = stat(path.c_str(), &st) == 0 ? 3.0 * st.st_size + 65536 : 65536;
     if (free >= 0 && free < need)
-        Add(problems,
+        Add(problems, Part::Write,
             "Only " + Size(free) + " are free on the file system that holds " + dir +
                 "; a save needs room for a second copy of " + file + ".",
             "Free some space on that file system.");
-    const std::string history = p.conf + "history";
-    if (lstat(history.c_str(), &st) == 0 &&
-        (!S_ISDIR(st.st_mode) || access(history.c_str(), W_OK | X_OK) != 0))
-        Add(problems,
-            "The history folder " + history +
-                (S_ISDIR(st.st_mode) ? " cannot be written by " + Account()
-                                     : std::string(" is not a directory")) +
-                ": saves still work, but keep no version.",
-            "Make it a directory that account can write.");
+    /* A save keeps the version it replaces first, and is refused when it cannot. */
+    for (const std::string &history : {p.conf + "history", p.conf + "history/" + file}) {
+        if (HistoryKeep() == 0 || lstat(history.c_str(), &st) != 0)
+            break;
+        if (!S_ISDIR(st.st_mode) || !May(history, W_OK | X_OK)) {
+            Add(problems, Part::History,
+                "The history folder " + history +
+                    (S_ISDIR(st.st_mode) ? " cannot be written by " + Account()
+                                         : std::string(" is not a directory")) +
+                    ": a save keeps the version it replaces there first, so every save answers "
+                    "\"open failed\".",
+                "Make it a directory that account can write.");
+            break;
+        }
+    }
     if (!HistoryKeepProblem().empty())
-        Add(problems, HistoryKeepProblem(),
+        Add(problems, Part::HistoryKeep, HistoryKeepProblem(),
             "Set it to the number of versions to keep, for example 20, where the administration "
             "server is started.");
     const std::string log = p.ChangeLog();
     if (log.empty())
-        Add(problems, "No change-log directory is known.",
+        Add(problems, Part::ChangeLog, "No change-log directory is known.",
             "Set KELMRIX_LOG_DIR (or KELMRIX_ROOT) for the administration server.");
-    else if (access(log.c_str(), F_OK) == 0
-                 ? access(log.c_str(), W_OK) != 0
-                 : access(Dir(p.logs.substr(0, p.logs.size() - 1)).c_str(), W_OK | X_OK) != 0 &&
-                       access(p.logs.c_str(), W_OK | X_OK) != 0)
-        Add(problems,
+    else if (May(log, F_OK)
+                 ? !May(log, W_OK)
+                 : !May(Dir(p.logs.substr(0, p.logs.size() - 1)), W_OK | X_OK) &&
+                       !May(p.logs, W_OK | X_OK))
+        Add(problems, Part::ChangeLog,
             Account() + " cannot write the change log " + log +
                 ": saves still work, but their records go to the server's error log.",
             "Give that account write access to " + p.logs + ".");

@@ -198,6 +198,36 @@ SettingsOutcome ReadSettings() {
     return out;
 }
 
+SettingsOutcome CheckSettings() {
+    SettingsOutcome out;
+    std::string dir;
+    if (!ConfDir(dir, out))
+        return out;
+    VYXsrch page(dir.c_str(), VYX_AUI_CONFIG_FILE_NAME, VYX_AUI_CONFIG_LOCK_FILE_NAME);
+    if (!ReadInto(page, out))
+        return out;
+    for (int row = 0; row < VYXsrchSettingCount; row++) {
+        const VYXsrchSetting &s = VYXsrchSettings[row];
+        const std::string &value = out.before[row];
+        const char *first, *second;
+        if (VYXform::Choices(s.processDataAs, first, second) && value != first && value != second)
+            return Problem(SettingsStatus::Invalid, s.configFileFieldName,
+                           "holds \"" + value + "\", which is neither " + first + " nor " +
+                               second + ": the form offers no choice for it");
+        /* A text the form cannot carry as it is: the page shows it, and a save leaves it alone. */
+        const char *refused = set_cgi_var(s.newFieldName, value.c_str());
+        if (refused == nullptr)
+            continue;
+        std::string why = refused;
+        why.erase(why.find_last_not_of('.') + 1);
+        out.note += std::string(out.note.empty() ? "" : "; ") + s.configFileFieldName + ": " +
+                    why + "; the form cannot show it as it is, and a save leaves it so";
+    }
+    /* The form sent back as shown: the page's own checks of every value. */
+    Checked(page, {}, out);
+    return out;
+}
+
 SettingsOutcome SaveSettings(const std::vector<SettingsChange> &changes, const SaveOptions &opt) {
     SettingsOutcome out;
     std::string dir;

@@ -48,6 +48,19 @@ struct SettingsOutcome {
 /* The current values (before and after), or Failed with the page's error. */
 SettingsOutcome ReadSettings();
 
+/*
+ * The stored values checked as a save would check the form sent back as it
+ * was shown: read through the page (every key present), each choice holding
+ * one of the values its form offers, each value through the form's reading
+ * and the page's two cross-field checks. Done when a save would take them,
+ * Invalid (with the page's subject and message) for a value it refuses,
+ * Failed when the file cannot be read. A stored text that no form can carry
+ * (a control character, bytes that are not UTF-8) is kept by a save as it
+ * is: it is told in note, and checked as empty. Takes no lock and writes
+ * nothing.
+ */
+SettingsOutcome CheckSettings();
+
 struct SettingsChange {
     int row;
     std::string value;

@@ -19,6 +19,8 @@ expected=(
   bin/vyxsettings
   libexec/plomex/vyxsettings
   share/man/man1/vyxsettings.1.gz
+  bin/vyxhealth
+  share/man/man1/vyxhealth.1.gz
   libexec/plomex/vyxcfgsrch
   share/plomex/html/vyxcfgsrch.html
   share/plomex/sample/plomex.conf
@@ -35,7 +37,7 @@ prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in "${expected[@]}"; do [ -e "$prefix/$f" ] || fail "cmake --install did not install $f"; done
 [ "$("$prefix/bin/vyxplugins" --version)" = "vyxplugins $version" ] || fail "installed vyxplugins --version"
-for man in man1/vyxplugins.1.gz man8/vyxadmin-serve.8.gz; do
+for man in man1/vyxplugins.1.gz man1/vyxhealth.1.gz man8/vyxadmin-serve.8.gz; do
   MANWIDTH=80 man -l "$prefix/share/man/$man" 2>/dev/null | grep -q 'EXIT STATUS' ||
     fail "the manual page $man does not render"
 done
@@ -49,6 +51,8 @@ cp "$prefix/share/plomex/html/vyxcfgsrch.html" "$root/admin/html/"
 page=$(env -i REQUEST_METHOD=GET GATEWAY_INTERFACE=CGI/1.1 KELMRIX_ROOT="$root" \
   "$prefix/libexec/plomex/vyxcfgsrch")
 grep -q 'name="new_QZ_max_records" value="500"' <<<"$page" || fail "the installed page shows no form"
+health=$("$prefix/bin/vyxhealth" --root "$root") || fail "installed vyxhealth: $health"
+grep -q '^PLOMEX OK - .* | lock_age=0s;300;900 versions=0$' <<<"$health" || fail "installed vyxhealth: $health"
 out=$(KELMRIX_ROOT=$root "$prefix/bin/vyxplugins" --diff add search) || fail "installed vyxplugins add search"
 grep -q '^+<Object name="search">$' <<<"$out" || fail "installed vyxplugins changed nothing"
 

@@ -57,7 +57,11 @@ TEST(LockStatus, OnlyALockNothingCanHoldIsStale) {
     EXPECT_FALSE(vyxsave::ReadLock(places, "/no/such/plomex.lock").present);
 }
 
-/* Health names a history folder saves cannot keep versions in, and says nothing of a sound one. */
+/*
+ * Health names a history folder saves cannot keep versions in (the history's
+ * own or the file's below it), and says nothing of a sound one or of one no
+ * save needs.
+ */
 TEST(Health, AHistoryThatIsNoFolderIsAProblem) {
     TempDir dir;
     vyxsave::Places places;
@@ -72,7 +76,12 @@ TEST(Health, AHistoryThatIsNoFolderIsAProblem) {
     EXPECT_FALSE(named()); /* none yet */
     fs::create_directory(dir.File("history"));
     EXPECT_FALSE(named());
-    fs::remove(dir.File("history"));
+    WriteFile(dir.File("history/plomex.conf"), "the file's folder is no folder either");
+    EXPECT_TRUE(named());
+    setenv("KELMRIX_HISTORY_KEEP", "0", 1); /* no version is kept: the folder is not needed */
+    EXPECT_FALSE(named());
+    unsetenv("KELMRIX_HISTORY_KEEP");
+    fs::remove_all(dir.File("history"));
     WriteFile(dir.File("history"), "not a folder");
     EXPECT_TRUE(named());
 }
