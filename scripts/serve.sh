@@ -138,7 +138,9 @@ if [ ! -d "$root" ]; then
   mkdir "$root"
   [ "$(id -u)" -eq 0 ] && chown "$(stat -c %u:%g "$parent")" "$root"
 fi
-root=$(cd "$root" && pwd -P)
+# Its full path, worked out without entering it: root, in a service without
+# CAP_DAC_*, hands a root it may not enter to its owner.
+root=$(realpath -e -- "$root")
 
 # The server, and so the page, runs as the owner of the root: everything the
 # page writes (plomex.conf, its backup and lock, change.log) stays with the
