@@ -46,6 +46,11 @@ Usage: $(basename "$0") [--root DIR] [--port N]$build_usage [--quiet]
   --port N     port on 127.0.0.1 (default: 8080)$build_help
   --quiet      do not print the login banner
 
+Environment: KELMRIX_LOCK_WAIT (seconds a save waits for the one before it,
+0 to 3600) and KELMRIX_HISTORY_KEEP (versions of a file its history keeps, 0 to
+100000) are passed on to the pages when set; another value is refused. The
+pages' directories (KELMRIX_ROOT, KELMRIX_CONF_DIR, ...) always come from --root.
+
 The root keeps config/plomex.conf (made from the sample plomex.conf only
 when absent), admin/html (the page templates), admin/logs (change.log),
 admin/auth (the login: htpasswd, and the first password) and admin/run (the
@@ -76,6 +81,19 @@ while [ $# -gt 0 ]; do
 done
 
 die() { echo "error: $*" >&2; exit 1; }
+
+# The settings of saves the operator gives in the environment, checked here so
+# that a mistyped value stops the start rather than quietly meaning the default
+# (or, for the history, keeping every version).
+save_settings=""
+for setting in KELMRIX_LOCK_WAIT=3600 KELMRIX_HISTORY_KEEP=100000; do
+  name=${setting%=*} max=${setting#*=}
+  value=${!name:-}
+  [ -n "$value" ] || continue
+  [[ $value =~ ^[0-9]{1,6}$ ]] && [ "$((10#$value))" -le "$max" ] ||
+    die "$name must be a whole number from 0 to $max, not \"$value\""
+  save_settings+="${save_settings:+$'\n'}    \"$name\" => \"$((10#$value))\","
+done
 
 case $port in '' | *[!0-9]*) die "--port must be a number from 1 to 65535" ;; esac
 [ "$port" -ge 1 ] && [ "$port" -le 65535 ] || die "--port must be a number from 1 to 65535"
@@ -120,7 +138,9 @@ if [ ! -d "$root" ]; then
   mkdir "$root"
   [ "$(id -u)" -eq 0 ] && chown "$(stat -c %u:%g "$parent")" "$root"
 fi
-root=$(cd "$root" && pwd -P)
+# Its full path, worked out without entering it: root, in a service without
+# CAP_DAC_*, hands a root it may not enter to its owner.
+root=$(realpath -e -- "$root")
 
 # The server, and so the page, runs as the owner of the root: everything the
 # page writes (plomex.conf, its backup and lock, change.log) stays with the
@@ -187,6 +207,7 @@ fill() {
   text=${text//@SERVER_ROOT@/"$root"}
   text=${text//@PORT@/"$port"}
   text=${text//@SERVER_USER@/"$server_user"}
+  text=${text//@SAVE_SETTINGS@/"$save_settings"}
   printf '%s\n' "$text"
 }
 

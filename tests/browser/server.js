@@ -33,11 +33,13 @@ const freePort = () => new Promise((resolve, reject) => {
 });
 
 // Runs serve.sh on a free port until it answers; tries another port when one was taken
-// meanwhile (serve.sh's status PORT_IN_USE). A given root (a restart) is reused as it is.
-async function startServer(root = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-admin-')), 'root')) {
+// meanwhile (serve.sh's status PORT_IN_USE). A given root (a restart) is reused as it is;
+// env is added to serve.sh's environment.
+async function startServer(root = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-admin-')), 'root'), { env = {} } = {}) {
   for (let attempt = 1; ; attempt++) {
     const port = await freePort();
-    const child = spawn(path.join(repo, 'scripts', 'serve.sh'), serveArgs(root, port), { stdio: ['ignore', 'pipe', 'pipe'] });
+    const child = spawn(path.join(repo, 'scripts', 'serve.sh'), serveArgs(root, port),
+      { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, ...env } });
     let output = '';
     child.stdout.on('data', (d) => { output += d; });
     child.stderr.on('data', (d) => { output += d; });

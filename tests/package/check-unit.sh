@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Starts the installed unit's command as systemd would start
-# vyxadmin@<root>.service, on a machine where systemd is not the first
-# process: the instance's %f and a free port (as a drop-in would set it)
-# filled in, as the unit's user (root), in a sandbox like the unit's: no new
-# privileges, a read-only system, a private /tmp, only the server root
-# writable. The throwaway server root belongs to "nobody"; the page must
-# answer through the server as that account, the password stay out of the
-# output, and a second start on the busy port write nothing.
+# Checks the installed unit's sandbox with systemd-analyze security (its
+# exposure must stay at or below MAX_EXPOSURE), then starts the unit's
+# command as systemd would start vyxadmin@<root>.service, on a machine where
+# systemd is not the first process: the instance's %f and a free port (as a
+# drop-in would set it) filled in, as the unit's user (root), in a sandbox
+# like the unit's: only the unit's capabilities, no new privileges, its
+# umask, a read-only system, a private /tmp, only the server root writable.
+# The throwaway server root belongs to "nobody", mode 0700, so root cannot
+# look inside it; the page must answer through the server as that account,
+# a setting of saves in the environment reach its configuration, the
+# password stay out of the output, and a second start on the busy port write
+# nothing.
 #
 #   tests/package/check-unit.sh INSTALL_ROOT WORK_DIR     (as root)
 set -euo pipefail
@@ -14,11 +18,22 @@ install_root=$1
 work=$2
 fail() { echo "unit check: $*" >&2; exit 1; }
 unit=$install_root/usr/lib/systemd/system/vyxadmin@.service
+# The exposure the unit's sandbox reaches; what stays exposed is what the
+# switch to the root's owner needs (see the unit).
+MAX_EXPOSURE=2.0
+
+security=$(systemd-analyze security --offline=true --root="$install_root" vyxadmin@x.service 2>&1) ||
+  fail "systemd-analyze security: $security"
+exposure=$(sed -n 's/^.*Overall exposure level for vyxadmin@x\.service: \([0-9.]*\) .*$/\1/p' <<<"$security")
+[ -n "$exposure" ] || fail "systemd-analyze security printed no exposure level: $security"
+awk -v e="$exposure" -v max="$MAX_EXPOSURE" 'BEGIN { exit !(e <= max) }' ||
+  fail "the unit's exposure is $exposure, above $MAX_EXPOSURE: $(grep '✗' <<<"$security")"
 
 chmod 755 "$work"
 root=$work/srv-plomex
 mkdir "$root"
 chown nobody: "$root"
+chmod 700 "$root"
 instance=$(systemd-escape --path "$root")
 f=$(systemd-escape --unescape --path "$instance")
 [ "$f" = "$root" ] || fail "instance $instance stands for $f, not $root"
@@ -33,6 +48,12 @@ line=${line//%f/$f}
 line=${line//'${VYXADMIN_PORT}'/$port}
 case $line in *%* | *'$'*) fail "ExecStart keeps what this check does not fill in: $line" ;; esac
 read -ra argv <<<"$line"
+# The unit's capabilities as setpriv's bounding set (-all,+chown,...), and its umask.
+caps=$(sed -n 's/^CapabilityBoundingSet=//p' "$unit")
+[ -n "$caps" ] || fail "the unit sets no CapabilityBoundingSet"
+bounding=-all
+for cap in $caps; do bounding+=,+$(tr '[:upper:]' '[:lower:]' <<<"${cap#CAP_}"); done
+umask=$(sed -n 's/^UMask=//p' "$unit")
 case ${argv[0]} in
   /*) argv[0]=$install_root${argv[0]} ;;
   *) argv[0]=$install_root/usr/bin/${argv[0]} ;;
@@ -42,8 +63,8 @@ esac
 # private /tmp; all of it is read-only but the root.
 sandbox=$(cat <<'SH'
 set -e
-work=$1 root=$2
-shift 2
+work=$1 root=$2 bounding=$3 umask=$4
+shift 4
 mount --bind "$work" /mnt
 mount -t tmpfs -o mode=1777 tmpfs /tmp
 mount -t tmpfs -o mode=1777 tmpfs /var/tmp
@@ -53,11 +74,12 @@ mount -o remount,bind,ro "$work"
 mount --bind "$root" "$root"
 mount -o remount,bind,rw "$root"
 mount -o remount,bind,ro /
-exec setpriv --no-new-privs "$@"
+umask "${umask:-0022}"
+exec setpriv --no-new-privs --bounding-set "$bounding" "$@"
 SH
 )
-unshare --mount --propagation private bash -c "$sandbox" sandbox "$work" "$root" "${argv[@]}" \
-  >"$work/unit.log" 2>&1 &
+KELMRIX_HISTORY_KEEP=7 unshare --mount --propagation private \
+  bash -c "$sandbox" sandbox "$work" "$root" "$bounding" "$umask" "${argv[@]}" >"$work/unit.log" 2>&1 &
 pid=$!
 trap 'kill "$pid" 2>/dev/null || true' EXIT
 
@@ -75,9 +97,11 @@ grep -q 'name="new_QZ_max_records"' "$page" || fail "the page did not answer thr
 [ "$(stat -c %U "/proc/$pid" "$root/config/plomex.conf" "$root/admin/auth/htpasswd" | sort -u)" = nobody ] ||
   fail "the server or the root's files do not belong to the root's owner"
 ! grep -qF -- "$(<"$root/admin/auth/password")" "$work/unit.log" || fail "the password went to the unit's output"
+grep -q '"KELMRIX_HISTORY_KEEP" => "7"' "$root/admin/run/lighttpd.conf" ||
+  fail "KELMRIX_HISTORY_KEEP in the unit's environment did not reach the server's configuration"
 
 status=0
 "$install_root/usr/bin/vyxadmin-serve" --root "$work/second" --port "$port" --quiet 2>/dev/null || status=$?
 [ "$status" = 3 ] || fail "a start on a busy port ended with $status, not 3"
 [ ! -e "$work/second" ] || fail "a start on a busy port wrote a server root"
-echo "unit check: vyxadmin@$instance served $root as nobody, sandboxed like the unit"
+echo "unit check: exposure $exposure (at most $MAX_EXPOSURE); vyxadmin@$instance served $root as nobody, sandboxed like the unit"

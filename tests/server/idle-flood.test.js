@@ -1,0 +1,77 @@
+'use strict';
+// More connections than the server's limit, held open by someone without a
+// login (the server listens on loopback, so any local account can), must not
+// keep an administrator out: each kind of idle connection is closed soon
+// enough for a login made behind the flood to be answered.
+
+const { after, before, test } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const http = require('node:http');
+const net = require('node:net');
+const path = require('node:path');
+const { startServer, removeRoot } = require('../browser/server');
+
+// The login's hang detector: far above the few seconds the idle limits allow.
+const HANG_MS = 15000;
+
+let server;
+let limit;
+before(async () => {
+  server = await startServer();
+  const conf = fs.readFileSync(path.join(server.root, 'admin', 'run', 'lighttpd.conf'), 'utf8');
+  limit = Number(/^server\.max-connections = (\d+)$/m.exec(conf)[1]);
+});
+after(async () => {
+  await server?.stop();
+  if (server) removeRoot(server.root);
+});
+
+// Opens count connections that each send what (maybe nothing) and then stay idle.
+async function flood(count, what) {
+  const sockets = [];
+  await Promise.all(Array.from({ length: count }, () => new Promise((resolve, reject) => {
+    const socket = net.connect(server.port, '127.0.0.1', () => {
+      if (what) socket.write(what);
+      resolve();
+    });
+    socket.on('error', reject);
+    socket.on('close', resolve); // closed by the server's idle limit
+    sockets.push(socket);
+  })));
+  for (const socket of sockets) socket.removeAllListeners('error').on('error', () => {});
+  return sockets;
+}
+
+// A logged-in GET of the page on a connection of its own; resolves to status and body.
+function login() {
+  return new Promise((resolve, reject) => {
+    const request = http.get(server.url, {
+      agent: false,
+      headers: { Authorization: `Basic ${Buffer.from(`${server.user}:${server.password}`).toString('base64')}` },
+      signal: AbortSignal.timeout(HANG_MS),
+    }, (response) => {
+      let body = '';
+      response.setEncoding('utf8').on('data', (d) => { body += d; }).on('end', () => resolve({ status: response.status ?? response.statusCode, body }));
+    });
+    request.on('error', reject);
+  });
+}
+
+const cases = [
+  ['connections that send nothing', ''],
+  ['connections that send part of a request line', 'GET /admin/vyxcfgsrch HTTP/1.1\r\n'],
+  ['connections left open after an answer without a login', 'GET /admin/vyxcfgsrch HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n'],
+];
+for (const [name, what] of cases) {
+  test(`a login is answered behind more ${name} than the limit`, async () => {
+    const sockets = await flood(limit + 64, what);
+    try {
+      const answer = await login();
+      assert.equal(answer.status, 200);
+      assert.match(answer.body, /name="new_QZ_max_records"/);
+    } finally {
+      for (const socket of sockets) socket.destroy();
+    }
+  });
+}

@@ -1,0 +1,78 @@
+'use strict';
+// The settings of saves given to the server script in its environment reach
+// the pages through the real server: the history keeps KELMRIX_HISTORY_KEEP
+// versions, a save waits KELMRIX_LOCK_WAIT seconds for the run lock, and a
+// value the pages could not use stops the start before anything is written.
+
+const { after, before, test } = require('node:test');
+const assert = require('node:assert/strict');
+const { spawn, spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { startServer, removeRoot, serveArgs, repo } = require('../browser/server');
+
+let server;
+let auth;
+before(async () => {
+  server = await startServer(undefined, { env: { KELMRIX_HISTORY_KEEP: '2', KELMRIX_LOCK_WAIT: '0' } });
+  auth = `Basic ${Buffer.from(`${server.user}:${server.password}`).toString('base64')}`;
+});
+after(async () => {
+  await server?.stop();
+  if (server) removeRoot(server.root);
+});
+
+const url = () => server.pageUrl('vyxsettings');
+
+// Sets the maximum of records through /admin/vyxsettings; returns the answer's status.
+async function save(records) {
+  const read = await fetch(url(), { headers: { Authorization: auth } });
+  await read.arrayBuffer();
+  const answer = await fetch(url(), {
+    method: 'PUT',
+    headers: { Authorization: auth, 'Content-Type': 'application/json', 'If-Match': read.headers.get('etag') },
+    body: JSON.stringify({ 'QZ-max-records': String(records) }),
+  });
+  await answer.arrayBuffer();
+  return answer.status;
+}
+
+test('the history keeps KELMRIX_HISTORY_KEEP versions', async () => {
+  for (const records of [801, 802, 803, 804, 805]) assert.equal(await save(records), 200);
+  const history = path.join(server.root, 'config', 'history', 'plomex.conf');
+  assert.equal(fs.readdirSync(history).filter((n) => /^\d+\.version$/.test(n)).length, 2);
+});
+
+test('with KELMRIX_LOCK_WAIT 0 a save does not wait for a run that holds the lock', async (t) => {
+  // flock(1) holds the run lock until it is killed, or for 3 s: a save that waited
+  // (the default is 10 s) would get the lock then and succeed.
+  const holder = spawn('flock', [path.join(server.root, 'config', 'admin.runlock'), '-c', 'echo held; exec sleep 3'],
+    { stdio: ['ignore', 'pipe', 'inherit'] });
+  t.after(() => holder.kill());
+  await new Promise((resolve, reject) => {
+    holder.stdout.once('data', resolve);
+    holder.once('exit', (code) => reject(new Error(`flock ended with ${code}`)));
+  });
+  assert.equal(await save(900), 409);
+});
+
+test('a value the pages could not use is refused before anything is written', (t) => {
+  const top = fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-refused-'));
+  t.after(() => fs.rmSync(top, { recursive: true, force: true }));
+  const root = path.join(top, 'root');
+  const cases = [
+    ['KELMRIX_HISTORY_KEEP', 'ten'],
+    ['KELMRIX_HISTORY_KEEP', '100001'],
+    ['KELMRIX_HISTORY_KEEP', '-1'],
+    ['KELMRIX_LOCK_WAIT', '3601'],
+    ['KELMRIX_LOCK_WAIT', '2.5'],
+  ];
+  for (const [name, value] of cases) {
+    const run = spawnSync(path.join(repo, 'scripts', 'serve.sh'), serveArgs(root, 1),
+      { encoding: 'utf8', env: { ...process.env, [name]: value } });
+    assert.equal(run.status, 1, `${name}=${value}`);
+    assert.match(run.stderr, new RegExp(`${name} must be a whole number`), `${name}=${value}`);
+    assert.ok(!fs.existsSync(root), `${name}=${value} wrote no root`);
+  }
+});
