@@ -98,6 +98,8 @@ class VYXbase : public QZbase {
     int ErrorCategory() const { return errorCategory; }
     const char *ErrorSubject() const { return errorSubject; }
     const char *ErrorMessage() const { return errorMessage; }
+    /* Why the stored error happened (the system's words, a path), or "" when not known. */
+    const std::string &ErrorCause() const { return errorCause; }
 
   protected:
     /*

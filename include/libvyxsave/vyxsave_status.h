@@ -76,11 +76,16 @@ LockInfo ReadLock(const Places &p, const std::string &name);
 enum class RemoveResult { Removed, NotStale, Failed };
 
 /*
- * Removes the lock file name when it is stale; record gets the change-log
- * message of the removal, for the caller to hand to the change log. Call
- * it within the run's transaction, so that no save takes the lock meanwhile.
+ * Removes the lock file name when it is stale, or, with force, whatever
+ * lock stands there (an administrator who knows its save no longer runs,
+ * on a host this one cannot ask, says so); NotStale when none is there or
+ * it is not stale without force. record gets the change-log message of the
+ * removal, naming what was removed, for the caller to hand to the change
+ * log. Call it within the run's transaction, so that no save takes the
+ * lock meanwhile.
  */
-RemoveResult RemoveStaleLock(const Places &p, const std::string &name, std::string &record);
+RemoveResult RemoveLock(const Places &p, const std::string &name, bool force,
+                        std::string &record);
 
 } /* namespace vyxsave */
 

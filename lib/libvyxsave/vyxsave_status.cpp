@@ -205,9 +205,10 @@ LockInfo ReadLock(const Places &p, const std::string &name) {
     return info;
 }
 
-RemoveResult RemoveStaleLock(const Places &p, const std::string &name, std::string &record) {
+RemoveResult RemoveLock(const Places &p, const std::string &name, bool force,
+                        std::string &record) {
     const LockInfo lock = ReadLock(p, name);
-    if (!lock.present || !lock.stale)
+    if (!lock.present || (!lock.stale && !force))
         return RemoveResult::NotStale;
     std::string why;
     const QZfolder *conf = QZopenFolder(p.conf, false, why);
@@ -216,7 +217,8 @@ RemoveResult RemoveStaleLock(const Places &p, const std::string &name, std::stri
                              : lock.hasRecord
                                  ? "Host=" + lock.host + ", PID=" + std::to_string(lock.pid)
                                  : std::string("empty");
-    record = "stale lock removed (" + what + ")";
+    record = std::string(lock.stale ? "stale lock removed (" : "lock removed by force (") + what +
+             ")";
     return removed ? RemoveResult::Removed : RemoveResult::Failed;
 }
 

@@ -2,12 +2,14 @@
 #include "vyxsettings.h"
 
 #include "adminlib.h"
+#include "vyxanswer.h"
 #include "vyxaui.h"
 #include "vyxcfgsrch.h"
 #include "vyxsave_file.h"
 #include "vyxsave_history.h"
 #include "vyxsave_places.h"
 #include "vyxsave_states.h"
+#include "vyxsave_status.h"
 #include "vyxsave_txn.h"
 #include "vyxstatus.h"
 
@@ -40,7 +42,17 @@ SettingsOutcome PageProblem(const VYXbase &page) {
         status = page.Error() == 42 && std::string(page.ErrorMessage()) == kLocked
                      ? SettingsStatus::Locked
                      : SettingsStatus::Failed;
-    return Problem(status, page.ErrorSubject(), page.ErrorMessage());
+    /* The page's words first, as it reports them; then who holds the lock, or why it failed. */
+    std::string message = page.ErrorMessage();
+    const vyxsave::LockInfo lock =
+        status == SettingsStatus::Locked
+            ? vyxsave::ReadLock(vyxsave::PlacesFor(page.ConfigDir()), VYX_AUI_CONFIG_LOCK_FILE_NAME)
+            : vyxsave::LockInfo();
+    if (lock.present)
+        message += " " + VYXlockWords(lock) + " " + VYXlockAdvice(lock);
+    else if (!page.ErrorCause().empty())
+        message += " (" + page.ErrorCause() + ")";
+    return Problem(status, page.ErrorSubject(), message);
 }
 
 /* The configuration directory, or false when none is known. */
@@ -234,6 +246,7 @@ SettingsOutcome SaveSettings(const std::vector<SettingsChange> &changes, const S
     if (!ConfDir(dir, out))
         return out;
     VYXsrch page(dir.c_str(), VYX_AUI_CONFIG_FILE_NAME, VYX_AUI_CONFIG_LOCK_FILE_NAME);
+    page.SetSaveSurface(opt.surface);
     /* The values are read under the run lock, so that no save comes between reading and writing. */
     if (!opt.dryRun && !page.BeginSave())
         return PageProblem(page);
@@ -277,5 +290,21 @@ SettingsOutcome RestoreSettings(const std::string &version) {
         return PageProblem(page);
     out.changed = true;
     Kept(out);
+    return out;
+}
+
+SettingsOutcome RemoveSettingsLock(bool force) {
+    SettingsOutcome out;
+    std::string dir;
+    if (!ConfDir(dir, out))
+        return out;
+    VYXstatus page(dir.c_str(), VYX_AUI_CONFIG_FILE_NAME, VYX_AUI_CONFIG_LOCK_FILE_NAME);
+    if (!vyxsave::ReadLock(vyxsave::PlacesFor(dir), VYX_AUI_CONFIG_LOCK_FILE_NAME).present)
+        return out;
+    page.RemoveLock(force);
+    if (page.Error() != 0)
+        return Problem(page.ErrorCategory() == 7 ? SettingsStatus::Invalid : SettingsStatus::Failed,
+                       page.ErrorSubject(), page.ErrorMessage());
+    out.changed = true;
     return out;
 }

@@ -70,6 +70,7 @@ struct SaveOptions {
     bool dryRun = false;      /* check everything, take no lock, write nothing */
     bool ifUnchanged = false; /* the current settings must match one of digests */
     std::vector<std::string> digests;
+    const char *surface = "command"; /* what the kept version says it was made through */
 };
 
 /*
@@ -99,5 +100,13 @@ SettingsOutcome SaveSettings(const std::vector<SettingsChange> &changes, const S
  * version no longer kept is Invalid.
  */
 SettingsOutcome RestoreSettings(const std::string &version);
+
+/*
+ * Removes plomex.lock as the status page does: when it is stale, or, with
+ * force, whatever lock stands there; one record in the change log names
+ * what was removed. changed is false when no lock was there. A lock that is
+ * not stale, without force, is Invalid; nothing is removed then.
+ */
+SettingsOutcome RemoveSettingsLock(bool force);
 
 #endif

@@ -7,6 +7,8 @@
  */
 #include "vyxsettings_front.h"
 
+#include "vyxanswer.h"
+#include "vyxaui.h"
 #include "vyxcfgsrch.h"
 #include "vyxcli.h"
 #include "vyxjson.h"
@@ -14,6 +16,7 @@
 #include "vyxsave_log.h"
 #include "vyxsave_places.h"
 #include "vyxsave_states.h"
+#include "vyxsave_status.h"
 #include "vyxsettings.h"
 
 #include <cstdio>
@@ -33,7 +36,7 @@ namespace {
 
 const char *const kUsageLine =
     "usage: vyxsettings get [KEY...] | set KEY=VALUE... | apply FILE.json | history | "
-    "restore VERSION\n";
+    "restore VERSION | lock [--remove [--force]]\n";
 
 const char *const kHelp =
     "vyxsettings reads and changes the six search settings of plomex.conf with the\n"
@@ -48,6 +51,12 @@ const char *const kHelp =
     "                                         values (\"-\": standard input); the others stay\n"
     "  vyxsettings history                    the kept versions of plomex.conf, newest first\n"
     "  vyxsettings restore VERSION            put a kept version back\n"
+    "  vyxsettings lock                       plomex.lock: who holds it, since when,\n"
+    "                                         whether it is stale, and the next step\n"
+    "  vyxsettings lock --remove [--force]    remove it when it is stale; with --force\n"
+    "                                         whatever lock is there (one this host cannot\n"
+    "                                         tell is stale: make sure its save no longer\n"
+    "                                         runs); the change log names what was removed\n"
     "  vyxsettings --help | --version\n"
     "\n"
     "A KEY is the setting's key or its label, in any case:\n"
@@ -82,7 +91,7 @@ const char *const kHelp =
     "\n"
     "Environment:\n"
     "  KELMRIX_ROOT, KELMRIX_CONF_DIR, KELMRIX_LOG_DIR, KELMRIX_LOCK_WAIT,\n"
-    "  KELMRIX_HISTORY_KEEP   as for the pages (see vyxplugins(1))\n"
+    "  KELMRIX_HISTORY_KEEP   as for the pages (see vyxadmin-serve(8))\n"
     "  SUDO_USER              the user the change log records under sudo; else the\n"
     "                         name of the real user id, else \"uid N\"\n"
     "\n"
@@ -95,7 +104,7 @@ const char *const kHelp =
     "  75  plomex.lock is present or another run kept the run lock: try again later\n";
 
 struct Options {
-    bool json = false, dryRun = false, diff = false;
+    bool json = false, dryRun = false, diff = false, remove = false, force = false;
     std::string ifUnchanged;
     std::vector<std::string> words;
 };
@@ -121,6 +130,10 @@ int ParseArgs(int argc, char **argv, Options &opt) {
             opt.dryRun = true;
         else if (arg == "--diff")
             opt.diff = true;
+        else if (arg == "--remove")
+            opt.remove = true;
+        else if (arg == "--force")
+            opt.force = true;
         else if (arg == "--if-unchanged" && i + 1 < argc && IsDigest(argv[i + 1]))
             opt.ifUnchanged = argv[++i];
         else if (arg == "--if-unchanged")
@@ -389,6 +402,43 @@ int Restore(const Options &opt) {
     return kExitDone;
 }
 
+/* plomex.lock: shown, or removed when asked. */
+int Lock(const Options &opt) {
+    if (opt.words.size() > 1)
+        return UsageError("unexpected word", opt.words[1]);
+    if (opt.force && !opt.remove)
+        return UsageError("--force goes with --remove", "--force");
+    const vyxsave::LockInfo lock =
+        vyxsave::ReadLock(vyxsave::ServerPlaces(), VYX_AUI_CONFIG_LOCK_FILE_NAME);
+    const std::string words =
+        lock.present ? VYXlockWords(lock) + " " + VYXlockAdvice(lock) : "no lock is present";
+    if (opt.remove) {
+        const SettingsOutcome out = RemoveSettingsLock(opt.force);
+        if (out.status != SettingsStatus::Done)
+            return Refused(opt, out.subject,
+                           out.message + (lock.present ? " " + VYXlockWords(lock) : "") +
+                               (opt.force ? "" : " Use --force to remove it anyway."));
+        if (opt.json)
+            printf("{\"changed\": %s, \"removed\": %s}\n", out.changed ? "true" : "false",
+                   JsonQuote(out.changed ? VYXlockWords(lock) : "").c_str());
+        else
+            printf("%s\n%s\n", out.changed ? ("removed: " + VYXlockWords(lock)).c_str()
+                                            : "no lock is present",
+                   out.changed ? "changed" : "unchanged");
+        return kExitDone;
+    }
+    if (opt.json)
+        printf("{\"changed\": false, \"lock\": {\"present\": %s, \"path\": %s, \"host\": %s, "
+               "\"pid\": %ld, \"since\": %s, \"stale\": %s, \"words\": %s}}\n",
+               lock.present ? "true" : "false", JsonQuote(lock.path).c_str(),
+               JsonQuote(lock.host).c_str(), lock.pid,
+               JsonQuote(lock.present ? vyxsave::IsoTime(lock.since) : "").c_str(),
+               lock.stale ? "true" : "false", JsonQuote(words).c_str());
+    else
+        printf("%s\n", words.c_str());
+    return kExitDone;
+}
+
 struct Command {
     const char *name;
     int (*run)(const Options &);
@@ -397,7 +447,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"get", Get, false},         {"set", Set, true},          {"apply", Apply, true},
-    {"history", History, false}, {"restore", Restore, false},
+    {"history", History, false}, {"restore", Restore, false},    {"lock", Lock, false},
 };
 
 } /* namespace */
@@ -410,7 +460,7 @@ int RunSettingsCommand(int argc, char **argv) {
     if ((status = CliActAsOwner("vyxsettings")) != kExitDone)
         return status;
     if (opt.words.empty())
-        return UsageError("missing command: get, set, apply, history or restore");
+        return UsageError("missing command: get, set, apply, history, restore or lock");
     for (const Command &c : kCommands) {
         if (opt.words[0] != c.name)
             continue;
@@ -421,6 +471,9 @@ int RunSettingsCommand(int argc, char **argv) {
                                                                             : "--if-unchanged");
         if (opt.words[0] == "history" && opt.words.size() > 1)
             return UsageError("unexpected word", opt.words[1]);
+        if (opt.words[0] != "lock" && (opt.remove || opt.force))
+            return UsageError(std::string(c.name) + " takes no option",
+                              opt.remove ? "--remove" : "--force");
         return c.run(opt);
     }
     return UsageError("unknown command", opt.words[0]);

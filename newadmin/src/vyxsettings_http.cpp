@@ -212,6 +212,7 @@ int Put() {
             return Error(400, m.first, "No such setting; nothing was changed.");
         changes.push_back({row, m.second});
     }
+    opt.surface = "endpoint";
     const SettingsOutcome out = SaveSettings(changes, opt);
     const bool partial = out.status == SettingsStatus::Partial;
     if (out.status != SettingsStatus::Done && !partial)

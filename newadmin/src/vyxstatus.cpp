@@ -107,22 +107,23 @@ void VYXstatus::RestoreVersion(const char *version) {
         add_page_notice(story.c_str());
 }
 
-void VYXstatus::RemoveStaleLock() {
+void VYXstatus::RemoveLock(bool force) {
     if (!BeginSave())
         return;
     std::string record;
-    switch (vyxsave::RemoveStaleLock(vyxsave::PlacesFor(ConfigDir()), lockFileName, record)) {
+    switch (vyxsave::RemoveLock(vyxsave::PlacesFor(ConfigDir()), lockFileName, force, record)) {
     case vyxsave::RemoveResult::Removed:
         log_change(lockFileName, "%s", record.c_str());
         changeCount++;
         return;
     case vyxsave::RemoveResult::NotStale:
         StoreError(7, 13, lockFileName,
-                   "The lock is not stale: it is gone, or its save still runs, or it belongs "
-                   "to another host. Nothing was removed.");
+                   force ? "No lock is there. Nothing was removed."
+                         : "The lock is not stale: it is gone, or its save still runs, or it "
+                           "belongs to another host. Nothing was removed.");
         return;
     case vyxsave::RemoveResult::Failed:
-        StoreError(0, 42, lockFileName, "The stale lock could not be removed.");
+        StoreError(0, 42, lockFileName, "The lock could not be removed.");
     }
 }
 

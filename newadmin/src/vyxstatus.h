@@ -29,8 +29,12 @@ class VYXstatus : public VYXbase {
      * kept stores category 7, code 13; a failed write category 0, code 44.
      */
     void RestoreVersion(const char *version);
-    /* Removes the lock file when it is stale; one that is not stores category 7, code 13. */
-    void RemoveStaleLock();
+    /*
+     * Removes the lock file when it is stale, or with force whatever lock
+     * stands there; one that is not stale, without force, stores category 7,
+     * code 13, and so does a lock that is not there.
+     */
+    void RemoveLock(bool force = false);
 
     const char *ConfigFileName() const { return configFileName; }
     const char *LockFileName() const { return lockFileName; }

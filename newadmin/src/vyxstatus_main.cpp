@@ -65,7 +65,7 @@ const char *Act(VYXstatus &page) {
         return "Version restored";
     }
     if (action != nullptr && strcmp(action, "remove-lock") == 0) {
-        page.RemoveStaleLock();
+        page.RemoveLock();
         return "Stale lock removed";
     }
     page.StoreError(4, 13, "action", "Please enter a value for the named field.");

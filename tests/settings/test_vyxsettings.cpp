@@ -380,3 +380,49 @@ TEST_F(Vyxsettings, ConventionsOfTheCommand) {
         EXPECT_EQ(status == 0 && c.args[0] == "set", Written() != before);
     }
 }
+
+/*
+ * lock shows plomex.lock with the next step, and removes it when asked: a
+ * stale one at once, one this host cannot tell about only with --force, each
+ * removal named in the change log.
+ */
+TEST_F(Vyxsettings, LockIsShownAndRemovedOnlyAsAsked) {
+    char host[256] = "";
+    gethostname(host, sizeof host - 1);
+    const struct {
+        const char *name, *record; /* "" : no lock file */
+        std::vector<std::string> args;
+        int status;
+        const char *said; /* a part of standard output, or of standard error when refused */
+        const char *logged; /* the change log's new record, "" for none */
+    } cases[] = {
+        {"none", "", {"lock"}, 0, "no lock is present", ""},
+        {"none to remove", "", {"lock", "--remove"}, 0, "no lock is present\nunchanged", ""},
+        {"another host's", "Host=elsewhere, PID=5\n", {"lock"}, 0,
+         "remove it with vyxsettings lock --remove --force", ""},
+        {"another host's, not forced", "Host=elsewhere, PID=5\n", {"lock", "--remove"}, 1,
+         "Use --force to remove it anyway.", ""},
+        {"another host's, forced", "Host=elsewhere, PID=5\n", {"lock", "--remove", "--force"}, 0,
+         "changed", "plomex.lock: lock removed by force (Host=elsewhere, PID=5)"},
+        {"stale", "Host=@, PID=2147483646\n", {"lock", "--remove"}, 0, "changed",
+         "plomex.lock: stale lock removed (Host=@, PID=2147483646)"},
+        {"force alone", "", {"lock", "--force"}, 2, "--force goes with --remove", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        std::string record = c.record, logged = c.logged;
+        for (std::string *text : {&record, &logged})
+            if (text->find('@') != std::string::npos)
+                text->replace(text->find('@'), 1, host);
+        if (!record.empty())
+            Write("plomex.lock", record);
+        const ProgramResult r = Run(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_TRUE(Holds(c.status == 0 ? r.out : r.err, c.said)) << r.out << r.err;
+        EXPECT_EQ(access(ConfPath("plomex.lock").c_str(), F_OK) == 0,
+                  !record.empty() && !Holds(r.out, "changed\n")) << "removed exactly when said";
+        const std::string log = ReadFile(server->ChangeLog());
+        EXPECT_EQ(logged.empty() ? log.empty() : Holds(log, logged), true) << log;
+    }
+}
