@@ -82,18 +82,6 @@ std::string LogDir() {
     return root.empty() ? "" : root + "admin/logs/";
 }
 
-bool WriteAll(int fd, const std::string &text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 /*
  * The login as one word of a record: a space or a control byte in it would
  * let the name pass for the next field. Such bytes become %XX (a name a
@@ -135,7 +123,7 @@ std::string Append(const std::string &text) {
     if (st.st_size > 0 && pread(fd, &last, 1, st.st_size - 1) != 1)
         last = '\n';
     /* One write on an O_APPEND descriptor keeps a run's lines together. */
-    const bool ok = WriteAll(fd, last == '\n' ? text : "\n" + text) && fdatasync(fd) == 0;
+    const bool ok = adm_write_all(fd, last == '\n' ? text : "\n" + text) && fdatasync(fd) == 0;
     const int err = errno;
     close(fd);
     /* An empty log may be one this call made, whose name lasts only once its folder is synced. */

@@ -42,6 +42,18 @@ std::string adm_root() {
     return root.empty() || root == "/" ? root : root + "/";
 }
 
+bool adm_write_all(int fd, const std::string &text) {
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 int adm_open_dir(const std::string &dir, bool make, std::string &why) {
     const std::string root = adm_root();
     const bool below = !root.empty() && dir.size() > root.size() && dir.compare(0, root.size(), root) == 0;
@@ -145,18 +157,6 @@ bool Target(const std::string &path, adm_replace &r, std::string &why) {
     return true;
 }
 
-bool WriteAll(int fd, const std::string &text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 } /* namespace */
 
 bool adm_prepare_replace(const std::string &path, const std::string &text, adm_replace &r,
@@ -187,7 +187,7 @@ bool adm_prepare_replace(const std::string &path, const std::string &text, adm_r
         /* Only a privileged writer can keep another owner; the bits still apply. */
     }
     fchmod(fd, hasOld ? old.st_mode & 07777 : 0644);
-    bool ok = WriteAll(fd, text) && fsync(fd) == 0;
+    bool ok = adm_write_all(fd, text) && fsync(fd) == 0;
     const int err = errno;
     ok = close(fd) == 0 && ok;
     r.prepared = true;

@@ -23,6 +23,9 @@ std::string adm_root();
  */
 int adm_open_dir(const std::string &dir, bool make, std::string &why);
 
+/* Writes all of text to fd, on through interrupted and short writes; false on an error. */
+bool adm_write_all(int fd, const std::string &text);
+
 /*
  * Opens path (flags as for open; mode for a file it makes) as a regular
  * file; opened gets the open file's status. A descriptor, or -1 with why
