@@ -273,11 +273,13 @@ def main():
         message = err.strip() or out.strip() or 'vyxsettings ended with exit status %d' % rc
 
     if rc not in (DONE, PARTIAL):
-        if rc == STALE:
-            message = 'Not changed: the settings no longer match digest %s. %s' % (
-                module.params['digest'], message)
+        if rc == STALE and not isinstance(error, dict):
+            message = ('The settings changed since digest %s was taken; nothing was changed. '
+                       'Read them again. (%s)' % (module.params['digest'], message))
         elif rc == BUSY:
-            message = '%s Tried %d time%s; try again later.' % (message, tries, 's' if tries > 1 else '')
+            message = '%s Tried %d time%s.' % (message, tries, 's' if tries > 1 else '')
+            if 'try again' not in message.lower():
+                message += ' Try again later.'
         elif rc == USAGE:
             message = 'vyxsettings refused its command line: %s' % message
         module.fail_json(msg=message, rc=rc, changed=False)
