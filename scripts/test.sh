@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the unit and
-# CGI-level tests (ctest), the kill, fault and power-cut sweeps of the
-# programs that write the configuration, an installation and the Debian
+# CGI-level tests (ctest), the Ansible collection's module through
+# ansible-playbook, the kill, fault and power-cut sweeps of the programs that
+# write the configuration, an installation and the Debian
 # package, the tests again built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, a short run of each fuzzing harness, a save
 # storm through the administration server (lighttpd), and the browser tests
@@ -19,7 +20,7 @@ scripts/install-missing.sh cmake:cmake g++:g++ /usr/include/gtest/gtest.h:libgte
   /usr/sbin/lighttpd:lighttpd openssl:openssl /usr/bin/chromium:chromium \
   /usr/share/fonts/truetype/liberation:fonts-liberation node:nodejs npm:npm \
   dpkg-shlibdeps:dpkg-dev man:man-db nroff:groff-base strace:strace /usr/bin/python3:python3 \
-  lintian:lintian systemd-analyze:systemd curl:curl
+  lintian:lintian systemd-analyze:systemd curl:curl ansible-playbook:ansible-core
 
 build=${BUILD_DIR:-build}
 asan_build=${ASAN_BUILD_DIR:-$build-asan}
@@ -74,6 +75,8 @@ quietly cmake -S . -B "$build" -DPLOMEX_WERROR="$werror"
 quietly cmake --build "$build" -j "$jobs"
 step "unit and CGI-level tests"
 run_ctest "$build"
+step "the Ansible collection"
+tests/ansible/run.sh "$build"
 step "kill, fault and power-cut sweeps"
 /usr/bin/python3 tests/crash/sweep.py --build "$build"
 
