@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks that it works there,
-# then builds the Debian package, runs lintian on it, and installs and removes
-# it in a throwaway root with its own dpkg database; there the service unit is
-# verified and, run as root, its command started as the unit would start it.
+# then builds the Debian package, runs lintian on it, runs its maintainer
+# scripts against stand-ins for systemctl, and installs, upgrades, removes and
+# purges it in a throwaway root with its own dpkg database; there the service
+# unit is verified and, run as root, its command started as the unit would
+# start it.
 #
 #   tests/package/check-package.sh [BUILD_DIR]
 set -euo pipefail
@@ -69,6 +71,48 @@ done
 command -v lintian >/dev/null || fail "lintian is not installed (apt-get install lintian)"
 tags=$(lintian "$deb" 2>/dev/null) || fail "lintian: $tags"
 [ -z "$tags" ] || fail "lintian: $tags"
+
+# The maintainer scripts as dpkg runs them, each case with systemd running
+# the machine or not, or with dpkg installing into another root (DPKG_ROOT),
+# whose services are not this machine's: the calls each makes, recorded by
+# stand-ins for systemctl and deb-systemd-invoke ahead on PATH. An upgrade
+# restarts the instances that run, a removal stops them, nothing else starts
+# or stops one. /run is a tmpfs of a mount namespace of its own, so that
+# /run/systemd/system says what each case needs.
+dpkg-deb -e "$deb" "$work/control"
+calls=$work/calls
+mkdir "$work/stubs"
+for command in systemctl deb-systemd-invoke; do
+  printf '#!/bin/sh\necho "${0##*/} $*" >>"%s"\n' "$calls" >"$work/stubs/$command"
+  chmod 755 "$work/stubs/$command"
+done
+namespace=(unshare --mount --propagation private)
+[ "$(id -u)" -eq 0 ] || namespace=(unshare --map-root-user --mount --propagation private)
+while IFS='|' read -r machine script expected; do
+  : >"$calls"
+  dpkg_root=()
+  [ "$machine" = dpkg-root ] && dpkg_root=(DPKG_ROOT="$work/elsewhere")
+  read -ra run <<<"$script"
+  "${namespace[@]}" sh -c 'mount -t tmpfs tmpfs /run && { [ "$1" = none ] || mkdir -p /run/systemd/system; } &&
+    shift && exec "$@"' sh "$machine" env PATH="$work/stubs:$PATH" "${dpkg_root[@]}" "$work/control/${run[0]}" \
+    "${run[@]:1}" || fail "$script ($machine) failed"
+  [ "$(<"$calls")" = "$(printf %b "$expected")" ] ||
+    fail "$script ($machine) called: $(<"$calls"); expected: $(printf %b "$expected")"
+done <<'CASES'
+systemd|postinst configure|systemctl --system daemon-reload
+systemd|postinst configure 1.0.0|systemctl --system daemon-reload\ndeb-systemd-invoke try-restart vyxadmin@*.service
+systemd|postinst abort-upgrade 1.0.0|systemctl --system daemon-reload\ndeb-systemd-invoke try-restart vyxadmin@*.service
+none|postinst configure 1.0.0|
+dpkg-root|postinst configure 1.0.0|
+systemd|prerm remove|deb-systemd-invoke stop vyxadmin@*.service
+systemd|prerm upgrade 1.1.0|
+none|prerm remove|
+dpkg-root|prerm remove|
+systemd|postrm remove|systemctl --system daemon-reload
+systemd|postrm upgrade 1.1.0|
+dpkg-root|postrm purge|
+CASES
+
 throwaway=$work/dpkg-root
 mkdir -p "$throwaway/var/lib/dpkg/info" "$throwaway/var/lib/dpkg/updates"
 touch "$throwaway/var/lib/dpkg/status"
@@ -91,7 +135,23 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   echo "package check: not root, so the unit's command is not run"
 fi
+# The same package again is an upgrade; its scripts run there too.
+"${dpkg[@]}" -i "$deb" >/dev/null 2>&1 || fail "dpkg -i over the installed package failed"
+
+# A server root, an instance enabled for it, and another package's service
+# enabled: a removal keeps them, a purge removes only the instance's link,
+# which leads nowhere once the unit is gone.
+mkdir -p "$throwaway/srv/plomex/config" "$throwaway/etc/systemd/system/multi-user.target.wants"
+echo '[QZ-search]' >"$throwaway/srv/plomex/config/plomex.conf"
+wants=$throwaway/etc/systemd/system/multi-user.target.wants
+ln -s /usr/lib/systemd/system/vyxadmin@.service "$wants/vyxadmin@srv-plomex.service"
+ln -s /usr/lib/systemd/system/lighttpd.service "$wants/lighttpd.service"
 "${dpkg[@]}" -r plomex-admin >/dev/null 2>&1 || fail "dpkg -r failed"
-left=$(find "$throwaway" -path "$throwaway/var" -prune -o -type f -print)
+left=$(find "$throwaway" -path "$throwaway/var" -prune -o -path "$throwaway/srv" -prune -o -type f -print)
 [ -z "$left" ] || fail "dpkg -r left files behind: $left"
-echo "package check: cmake --install and $(basename "$deb") install, run and remove cleanly"
+[ -L "$wants/vyxadmin@srv-plomex.service" ] || fail "dpkg -r removed an instance's enablement"
+"${dpkg[@]}" -P plomex-admin >/dev/null 2>&1 || fail "dpkg -P failed"
+[ ! -L "$wants/vyxadmin@srv-plomex.service" ] || fail "dpkg -P left the instance's enablement link"
+[ -L "$wants/lighttpd.service" ] || fail "dpkg -P removed another service's enablement link"
+[ "$(<"$throwaway/srv/plomex/config/plomex.conf")" = '[QZ-search]' ] || fail "dpkg -P touched the server root"
+echo "package check: cmake --install and $(basename "$deb") install, run, upgrade, remove and purge cleanly"
