@@ -4,7 +4,8 @@
 # scripts against stand-ins for systemctl, and installs, upgrades, removes and
 # purges it in a throwaway root with its own dpkg database; there the service
 # unit is verified and, run as root, its command started as the unit would
-# start it.
+# start it. A second build of the same sources in a folder of its own must make
+# the same package, byte for byte.
 #
 #   tests/package/check-package.sh [BUILD_DIR]
 set -euo pipefail
@@ -14,6 +15,12 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "package check: $*" >&2; exit 1; }
+cache() { sed -n "s/^$1:[A-Z]*=//p" "$2/CMakeCache.txt"; }
+# What the package holds, brought up to date: among it the changelog, dated
+# on every build by the sources.
+package_targets=(all_programs plomex_docs)
+cmake --build "$build" --target "${package_targets[@]}" >"$work/build.log" 2>&1 ||
+  { cat "$work/build.log" >&2; fail "the build failed"; }
 
 expected=(
   bin/vyxplugins
@@ -58,7 +65,7 @@ grep -q '^PLOMEX OK - .* | lock_age=0s;300;900 versions=0$' <<<"$health" || fail
 out=$(KELMRIX_ROOT=$root "$prefix/bin/vyxplugins" --diff add search) || fail "installed vyxplugins add search"
 grep -q '^+<Object name="search">$' <<<"$out" || fail "installed vyxplugins changed nothing"
 
-# 2. The Debian package: its contents, then an install and a removal in a throwaway root.
+# 2. The Debian package: its contents and its maintainer scripts.
 (cd "$build" && cpack -G DEB) >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
 deb=$build/package/plomex-admin_${version}_$(dpkg --print-architecture).deb
 [ -f "$deb" ] || fail "cpack made no $deb"
@@ -113,6 +120,27 @@ systemd|postrm upgrade 1.1.0|
 dpkg-root|postrm purge|
 CASES
 
+# 3. The same sources make the same package: the files and the changelog carry
+# the sources' date, and a second build in a folder of its own, with the first
+# one's settings, gives the same bytes. It builds only what the package holds.
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+dates=$(dpkg-deb --fsys-tarfile "$deb" | TZ=UTC tar -tv --full-time | awk '{ print $4 " " $5 }' | sort -u)
+[ "$dates" = "$(date -u -d "@$epoch" '+%F %T')" ] || fail "the package's files are dated $dates, not @$epoch"
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/plomex-admin/changelog.gz | zcat |
+  grep -qF -- "-- $(cache PLOMEX_PACKAGE_CONTACT "$build")  $(LC_ALL=C date -u -R -d "@$epoch")" ||
+  fail "the changelog is not dated @$epoch"
+second=$work/second-build
+settings=(-G "$(cache CMAKE_GENERATOR "$build")" -DBUILD_TESTING=OFF)
+for name in CMAKE_BUILD_TYPE CMAKE_C_COMPILER CMAKE_CXX_COMPILER CMAKE_C_FLAGS CMAKE_CXX_FLAGS \
+  CMAKE_EXE_LINKER_FLAGS PLOMEX_STATIC PLOMEX_WERROR PLOMEX_SANITIZE PLOMEX_PACKAGE_CONTACT; do
+  settings+=("-D$name=$(cache "$name" "$build")")
+done
+{ cmake -S . -B "$second" "${settings[@]}" && cmake --build "$second" -j "$(nproc)" --target "${package_targets[@]}" &&
+  (cd "$second" && cpack -G DEB); } >"$work/second.log" 2>&1 || { cat "$work/second.log" >&2; fail "the second build failed"; }
+cmp "$deb" "$second/package/$(basename "$deb")" ||
+  fail "a second build of the same sources made another package (diffoscope tells where they differ)"
+
+# 4. An install, an upgrade, a removal and a purge in a throwaway root.
 throwaway=$work/dpkg-root
 mkdir -p "$throwaway/var/lib/dpkg/info" "$throwaway/var/lib/dpkg/updates"
 touch "$throwaway/var/lib/dpkg/status"
