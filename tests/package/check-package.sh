@@ -33,6 +33,7 @@ expected=(
   libexec/plomex/vyxcfgsrch
   share/plomex/html/vyxcfgsrch.html
   share/plomex/sample/plomex.conf
+  share/plomex/version
   share/plomex/server/lighttpd.conf.in
   share/man/man1/vyxplugins.1.gz
   share/man/man8/vyxadmin-serve.8.gz
@@ -45,13 +46,17 @@ expected=(
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in "${expected[@]}"; do [ -e "$prefix/$f" ] || fail "cmake --install did not install $f"; done
-[ "$("$prefix/bin/vyxplugins" --version)" = "vyxplugins $version" ] || fail "installed vyxplugins --version"
+# Every command says the version the build gives them all.
+for command in vyxplugins vyxsettings vyxhealth vyxadmin-serve; do
+  [ "$("$prefix/bin/$command" --version)" = "$command $version" ] || fail "installed $command --version"
+done
 for man in man1/vyxplugins.1.gz man1/vyxhealth.1.gz man8/vyxadmin-serve.8.gz; do
   MANWIDTH=80 man -l "$prefix/share/man/$man" 2>/dev/null | grep -q 'EXIT STATUS' ||
     fail "the manual page $man does not render"
 done
 help=$("$prefix/bin/vyxadmin-serve" --help)
-grep -q -- --port <<<"$help" || fail "installed vyxadmin-serve --help"
+grep -q -- '^Usage: vyxadmin-serve --root DIR \[--port N\] \[--quiet\]$' <<<"$help" ||
+  fail "installed vyxadmin-serve --help does not show --root as required: $help"
 ! grep -q -- --build <<<"$help" || fail "installed vyxadmin-serve --help offers --build"
 root=$work/root
 mkdir -p "$root/config" "$root/admin/html" "$root/admin/logs"
@@ -149,6 +154,8 @@ dpkg=(dpkg --root="$throwaway" --force-depends --force-script-chrootless --force
 "${dpkg[@]}" -i "$deb" >/dev/null 2>&1 || fail "dpkg -i failed"
 for f in "${expected[@]}"; do [ -e "$throwaway/usr/$f" ] || fail "dpkg -i did not install /usr/$f"; done
 "$throwaway/usr/bin/vyxplugins" --version >/dev/null || fail "the packaged vyxplugins does not run"
+[ "$("$throwaway/usr/bin/vyxadmin-serve" --version)" = "vyxadmin-serve $version" ] ||
+  fail "the packaged vyxadmin-serve --version"
 
 # The unit, as systemd would load it from the installation for one root; the
 # throwaway root has no units of its own to depend on, so it borrows the
