@@ -51,7 +51,7 @@ Usage: $(basename "$0") $root_usage [--port N]$build_usage [--quiet]
 
   --root DIR   server root to lay out and serve ($root_help)
   --port N     port on 127.0.0.1 (default: 8080)$build_help
-  --quiet      do not print the login banner
+  --quiet      do not print the banner (the addresses served and the login)
   --version    print the version
 
 Environment: KELMRIX_LOCK_WAIT (seconds a save waits for the one before it,
@@ -66,7 +66,7 @@ generated lighttpd.conf).
 The page programs and their templates are refreshed from the $source_name
 on every start; every page of its list is served at /admin/<page> (/admin
 leads to the first), and so is every program of its list of endpoints (the
-settings as JSON, without a template).
+settings as JSON, without a template). The banner names every one of them.
 Exit status 3 means the port is already in use; nothing is written then.
 EOF
 }
@@ -277,11 +277,19 @@ mv -T "$new" "$root/admin/run/lighttpd.conf"
 "$lighttpd" -tt -f "$root/admin/run/lighttpd.conf" >/dev/null ||
   die "lighttpd rejected $root/admin/run/lighttpd.conf"
 
+# The banner names every address the server answers: /admin, each page and
+# each endpoint.
 if [ "$quiet" = 0 ]; then
   if [ -r "$passfile" ]; then shown=$(<"$passfile"); else shown="(the one printed on the first start)"; fi
+  url=http://127.0.0.1:$port/admin
+  addresses=$(
+    printf '  Start:                %s (leads to /admin/%s)\n' "$url" "${pages[0]}"
+    for page in "${pages[@]}"; do printf '  Page:                 %s/%s\n' "$url" "$page"; done
+    for endpoint in "${endpoints[@]}"; do printf '  JSON endpoint:        %s/%s\n' "$url" "$endpoint"; done
+  )
   cat <<EOF
 
-$(for page in "${pages[@]}"; do printf '  Page:                 http://127.0.0.1:%s/admin/%s\n' "$port" "$page"; done)
+$addresses
   User name:            $user
   Password:             $shown
   Server root:          $root
