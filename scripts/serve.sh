@@ -16,6 +16,7 @@ if [ -f "$here/../server/lighttpd.conf.in" ]; then
   programs=$build/bin
   pages_file=$build/pages
   endpoints_file=$build/endpoints
+  version_file=$build/version
   default_root=$repo/demo
   source_name=build
 else
@@ -26,6 +27,7 @@ else
   programs=$prefix/libexec/plomex
   pages_file=$prefix/share/plomex/pages
   endpoints_file=$prefix/share/plomex/endpoints
+  version_file=$prefix/share/plomex/version
   default_root=
   source_name=installation
   # An installation has no build directory to choose: no --build.
@@ -33,18 +35,24 @@ else
 fi
 
 usage() {
-  local build_usage="" build_help=""
+  local build_usage="" build_help="" root_usage="--root DIR" root_help="required"
   if [ -n "$build" ]; then
     build_usage=" [--build DIR]"
     build_help="
   --build DIR  build directory holding bin/ and the list of pages (default: $build)"
   fi
+  # From a checkout the root has a default, the demo root; installed it has none.
+  if [ -n "$default_root" ]; then
+    root_usage="[--root DIR]" root_help="default: $default_root"
+  fi
   cat <<EOF
-Usage: $(basename "$0") [--root DIR] [--port N]$build_usage [--quiet]
+Usage: $(basename "$0") $root_usage [--port N]$build_usage [--quiet]
+       $(basename "$0") --help | --version
 
-  --root DIR   server root to lay out and serve (default: ${default_root:-none, give one})
+  --root DIR   server root to lay out and serve ($root_help)
   --port N     port on 127.0.0.1 (default: 8080)$build_help
-  --quiet      do not print the login banner
+  --quiet      do not print the banner (the addresses served and the login)
+  --version    print the version
 
 Environment: KELMRIX_LOCK_WAIT (seconds a save waits for the one before it,
 0 to 3600) and KELMRIX_HISTORY_KEEP (versions of a file its history keeps, 0 to
@@ -56,8 +64,9 @@ when absent), admin/html (the page templates), admin/logs (change.log),
 admin/auth (the login: htpasswd, and the first password) and admin/run (the
 generated lighttpd.conf).
 The page programs and their templates are refreshed from the $source_name
-on every start; every page of its list is served at /admin/<page>, and so is every
-program of its list of endpoints (the settings as JSON, without a template).
+on every start; every page of its list is served at /admin/<page> (/admin
+leads to the first), and so is every program of its list of endpoints (the
+settings as JSON, without a template). The banner names every one of them.
 Exit status 3 means the port is already in use; nothing is written then.
 EOF
 }
@@ -65,6 +74,7 @@ EOF
 root=$default_root
 port=8080
 quiet=0
+show_version=0
 while [ $# -gt 0 ]; do
   case $1 in
     --root) root=${2:?--root needs a directory}; shift 2 ;;
@@ -72,15 +82,24 @@ while [ $# -gt 0 ]; do
     --build)
       [ -n "$build" ] || { echo "error: unknown option: $1 (see --help)" >&2; exit 2; }
       build=${2:?--build needs a directory}
-      programs=$build/bin pages_file=$build/pages endpoints_file=$build/endpoints
+      programs=$build/bin pages_file=$build/pages endpoints_file=$build/endpoints version_file=$build/version
       shift 2 ;;
     --quiet) quiet=1; shift ;;
     -h | --help) usage; exit 0 ;;
+    # Said once every option is read: from a checkout, --build may follow.
+    --version) show_version=1; shift ;;
     *) echo "error: unknown option: $1 (see --help)" >&2; exit 2 ;;
   esac
 done
 
 die() { echo "error: $*" >&2; exit 1; }
+
+# The version the build gives every program, as they print it.
+if [ "$show_version" = 1 ]; then
+  [ -f "$version_file" ] || die "$version_file is missing: build first (cmake -S . -B build && cmake --build build)"
+  echo "vyxadmin-serve $(<"$version_file")"
+  exit 0
+fi
 
 # The settings of saves the operator gives in the environment, checked here so
 # that a mistyped value stops the start rather than quietly meaning the default
@@ -258,11 +277,19 @@ mv -T "$new" "$root/admin/run/lighttpd.conf"
 "$lighttpd" -tt -f "$root/admin/run/lighttpd.conf" >/dev/null ||
   die "lighttpd rejected $root/admin/run/lighttpd.conf"
 
+# The banner names every address the server answers: /admin, each page and
+# each endpoint.
 if [ "$quiet" = 0 ]; then
   if [ -r "$passfile" ]; then shown=$(<"$passfile"); else shown="(the one printed on the first start)"; fi
+  url=http://127.0.0.1:$port/admin
+  addresses=$(
+    printf '  Start:                %s (leads to /admin/%s)\n' "$url" "${pages[0]}"
+    for page in "${pages[@]}"; do printf '  Page:                 %s/%s\n' "$url" "$page"; done
+    for endpoint in "${endpoints[@]}"; do printf '  JSON endpoint:        %s/%s\n' "$url" "$endpoint"; done
+  )
   cat <<EOF
 
-$(for page in "${pages[@]}"; do printf '  Page:                 http://127.0.0.1:%s/admin/%s\n' "$port" "$page"; done)
+$addresses
   User name:            $user
   Password:             $shown
   Server root:          $root

@@ -13,7 +13,8 @@ const repo = path.resolve(__dirname, '..', '..');
 const buildDir = path.resolve(repo, process.env.BUILD_DIR || 'build');
 const screenshotDir = path.join(buildDir, 'screenshots');
 const PORT_IN_USE = 3;
-const serveArgs = (root, port) => ['--root', root, '--port', String(port), '--build', buildDir, '--quiet'];
+const serveArgs = (root, port, { quiet = true } = {}) =>
+  ['--root', root, '--port', String(port), '--build', buildDir, ...(quiet ? ['--quiet'] : [])];
 
 // The search settings page's settings, as the build wrote them from the page's own table.
 const pageSettings = () => JSON.parse(fs.readFileSync(path.join(buildDir, 'page-settings.json'), 'utf8'));
@@ -34,11 +35,12 @@ const freePort = () => new Promise((resolve, reject) => {
 
 // Runs serve.sh on a free port until it answers; tries another port when one was taken
 // meanwhile (serve.sh's status PORT_IN_USE). A given root (a restart) is reused as it is;
-// env is added to serve.sh's environment.
-async function startServer(root = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-admin-')), 'root'), { env = {} } = {}) {
+// env is added to serve.sh's environment; quiet: false keeps the banner, in output().
+async function startServer(root = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-admin-')), 'root'),
+  { env = {}, quiet = true } = {}) {
   for (let attempt = 1; ; attempt++) {
     const port = await freePort();
-    const child = spawn(path.join(repo, 'scripts', 'serve.sh'), serveArgs(root, port),
+    const child = spawn(path.join(repo, 'scripts', 'serve.sh'), serveArgs(root, port, { quiet }),
       { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, ...env } });
     let output = '';
     child.stdout.on('data', (d) => { output += d; });
@@ -55,6 +57,7 @@ async function startServer(root = path.join(fs.mkdtempSync(path.join(os.tmpdir()
           password: fs.readFileSync(path.join(root, 'admin', 'auth', 'password'), 'utf8').trim(),
           confPath: path.join(root, 'config', 'plomex.conf'),
           changeLogPath: path.join(root, 'admin', 'logs', 'change.log'),
+          output: () => output,
           stop: async () => { if (child.exitCode === null) child.kill('SIGTERM'); await exited; },
         };
       }
@@ -97,5 +100,6 @@ function useSession({ before, after }) {
 }
 
 module.exports = {
-  useSession, startServer, removeRoot, pageSettings, settingValues, serveArgs, screenshotDir, repo, PORT_IN_USE,
+  useSession, startServer, removeRoot, pageSettings, settingValues, serveArgs, screenshotDir, repo, buildDir,
+  PORT_IN_USE,
 };

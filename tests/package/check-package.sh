@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks that it works there,
-# then builds the Debian package, runs lintian on it, and installs and removes
-# it in a throwaway root with its own dpkg database; there the service unit is
-# verified and, run as root, its command started as the unit would start it.
+# then builds the Debian package, runs lintian on it, runs its maintainer
+# scripts against stand-ins for systemctl, and installs, upgrades, removes and
+# purges it in a throwaway root with its own dpkg database; there the service
+# unit is verified and, run as root, its command started as the unit would
+# start it. A second build of the same sources in a folder of its own must make
+# the same package, byte for byte.
 #
 #   tests/package/check-package.sh [BUILD_DIR]
 set -euo pipefail
@@ -12,6 +15,12 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "package check: $*" >&2; exit 1; }
+cache() { sed -n "s/^$1:[A-Z]*=//p" "$2/CMakeCache.txt"; }
+# What the package holds, brought up to date: among it the changelog, dated
+# on every build by the sources.
+package_targets=(all_programs plomex_docs)
+cmake --build "$build" --target "${package_targets[@]}" >"$work/build.log" 2>&1 ||
+  { cat "$work/build.log" >&2; fail "the build failed"; }
 
 expected=(
   bin/vyxplugins
@@ -24,6 +33,7 @@ expected=(
   libexec/plomex/vyxcfgsrch
   share/plomex/html/vyxcfgsrch.html
   share/plomex/sample/plomex.conf
+  share/plomex/version
   share/plomex/server/lighttpd.conf.in
   share/man/man1/vyxplugins.1.gz
   share/man/man8/vyxadmin-serve.8.gz
@@ -36,13 +46,17 @@ expected=(
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in "${expected[@]}"; do [ -e "$prefix/$f" ] || fail "cmake --install did not install $f"; done
-[ "$("$prefix/bin/vyxplugins" --version)" = "vyxplugins $version" ] || fail "installed vyxplugins --version"
+# Every command says the version the build gives them all.
+for command in vyxplugins vyxsettings vyxhealth vyxadmin-serve; do
+  [ "$("$prefix/bin/$command" --version)" = "$command $version" ] || fail "installed $command --version"
+done
 for man in man1/vyxplugins.1.gz man1/vyxhealth.1.gz man8/vyxadmin-serve.8.gz; do
   MANWIDTH=80 man -l "$prefix/share/man/$man" 2>/dev/null | grep -q 'EXIT STATUS' ||
     fail "the manual page $man does not render"
 done
 help=$("$prefix/bin/vyxadmin-serve" --help)
-grep -q -- --port <<<"$help" || fail "installed vyxadmin-serve --help"
+grep -q -- '^Usage: vyxadmin-serve --root DIR \[--port N\] \[--quiet\]$' <<<"$help" ||
+  fail "installed vyxadmin-serve --help does not show --root as required: $help"
 ! grep -q -- --build <<<"$help" || fail "installed vyxadmin-serve --help offers --build"
 root=$work/root
 mkdir -p "$root/config" "$root/admin/html" "$root/admin/logs"
@@ -56,7 +70,7 @@ grep -q '^PLOMEX OK - .* | lock_age=0s;300;900 versions=0$' <<<"$health" || fail
 out=$(KELMRIX_ROOT=$root "$prefix/bin/vyxplugins" --diff add search) || fail "installed vyxplugins add search"
 grep -q '^+<Object name="search">$' <<<"$out" || fail "installed vyxplugins changed nothing"
 
-# 2. The Debian package: its contents, then an install and a removal in a throwaway root.
+# 2. The Debian package: its contents and its maintainer scripts.
 (cd "$build" && cpack -G DEB) >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
 deb=$build/package/plomex-admin_${version}_$(dpkg --print-architecture).deb
 [ -f "$deb" ] || fail "cpack made no $deb"
@@ -69,6 +83,69 @@ done
 command -v lintian >/dev/null || fail "lintian is not installed (apt-get install lintian)"
 tags=$(lintian "$deb" 2>/dev/null) || fail "lintian: $tags"
 [ -z "$tags" ] || fail "lintian: $tags"
+
+# The maintainer scripts as dpkg runs them, each case with systemd running
+# the machine or not, or with dpkg installing into another root (DPKG_ROOT),
+# whose services are not this machine's: the calls each makes, recorded by
+# stand-ins for systemctl and deb-systemd-invoke ahead on PATH. An upgrade
+# restarts the instances that run, a removal stops them, nothing else starts
+# or stops one. /run is a tmpfs of a mount namespace of its own, so that
+# /run/systemd/system says what each case needs.
+dpkg-deb -e "$deb" "$work/control"
+calls=$work/calls
+mkdir "$work/stubs"
+for command in systemctl deb-systemd-invoke; do
+  printf '#!/bin/sh\necho "${0##*/} $*" >>"%s"\n' "$calls" >"$work/stubs/$command"
+  chmod 755 "$work/stubs/$command"
+done
+namespace=(unshare --mount --propagation private)
+[ "$(id -u)" -eq 0 ] || namespace=(unshare --map-root-user --mount --propagation private)
+while IFS='|' read -r machine script expected; do
+  : >"$calls"
+  dpkg_root=()
+  [ "$machine" = dpkg-root ] && dpkg_root=(DPKG_ROOT="$work/elsewhere")
+  read -ra run <<<"$script"
+  "${namespace[@]}" sh -c 'mount -t tmpfs tmpfs /run && { [ "$1" = none ] || mkdir -p /run/systemd/system; } &&
+    shift && exec "$@"' sh "$machine" env PATH="$work/stubs:$PATH" "${dpkg_root[@]}" "$work/control/${run[0]}" \
+    "${run[@]:1}" || fail "$script ($machine) failed"
+  [ "$(<"$calls")" = "$(printf %b "$expected")" ] ||
+    fail "$script ($machine) called: $(<"$calls"); expected: $(printf %b "$expected")"
+done <<'CASES'
+systemd|postinst configure|systemctl --system daemon-reload
+systemd|postinst configure 1.0.0|systemctl --system daemon-reload\ndeb-systemd-invoke try-restart vyxadmin@*.service
+systemd|postinst abort-upgrade 1.0.0|systemctl --system daemon-reload\ndeb-systemd-invoke try-restart vyxadmin@*.service
+none|postinst configure 1.0.0|
+dpkg-root|postinst configure 1.0.0|
+systemd|prerm remove|deb-systemd-invoke stop vyxadmin@*.service
+systemd|prerm upgrade 1.1.0|
+none|prerm remove|
+dpkg-root|prerm remove|
+systemd|postrm remove|systemctl --system daemon-reload
+systemd|postrm upgrade 1.1.0|
+dpkg-root|postrm purge|
+CASES
+
+# 3. The same sources make the same package: the files and the changelog carry
+# the sources' date, and a second build in a folder of its own, with the first
+# one's settings, gives the same bytes. It builds only what the package holds.
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+dates=$(dpkg-deb --fsys-tarfile "$deb" | TZ=UTC tar -tv --full-time | awk '{ print $4 " " $5 }' | sort -u)
+[ "$dates" = "$(date -u -d "@$epoch" '+%F %T')" ] || fail "the package's files are dated $dates, not @$epoch"
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/plomex-admin/changelog.gz | zcat |
+  grep -qF -- "-- $(cache PLOMEX_PACKAGE_CONTACT "$build")  $(LC_ALL=C date -u -R -d "@$epoch")" ||
+  fail "the changelog is not dated @$epoch"
+second=$work/second-build
+settings=(-G "$(cache CMAKE_GENERATOR "$build")" -DBUILD_TESTING=OFF)
+for name in CMAKE_BUILD_TYPE CMAKE_C_COMPILER CMAKE_CXX_COMPILER CMAKE_C_FLAGS CMAKE_CXX_FLAGS \
+  CMAKE_EXE_LINKER_FLAGS PLOMEX_STATIC PLOMEX_WERROR PLOMEX_SANITIZE PLOMEX_PACKAGE_CONTACT; do
+  settings+=("-D$name=$(cache "$name" "$build")")
+done
+{ cmake -S . -B "$second" "${settings[@]}" && cmake --build "$second" -j "$(nproc)" --target "${package_targets[@]}" &&
+  (cd "$second" && cpack -G DEB); } >"$work/second.log" 2>&1 || { cat "$work/second.log" >&2; fail "the second build failed"; }
+cmp "$deb" "$second/package/$(basename "$deb")" ||
+  fail "a second build of the same sources made another package (diffoscope tells where they differ)"
+
+# 4. An install, an upgrade, a removal and a purge in a throwaway root.
 throwaway=$work/dpkg-root
 mkdir -p "$throwaway/var/lib/dpkg/info" "$throwaway/var/lib/dpkg/updates"
 touch "$throwaway/var/lib/dpkg/status"
@@ -77,6 +154,8 @@ dpkg=(dpkg --root="$throwaway" --force-depends --force-script-chrootless --force
 "${dpkg[@]}" -i "$deb" >/dev/null 2>&1 || fail "dpkg -i failed"
 for f in "${expected[@]}"; do [ -e "$throwaway/usr/$f" ] || fail "dpkg -i did not install /usr/$f"; done
 "$throwaway/usr/bin/vyxplugins" --version >/dev/null || fail "the packaged vyxplugins does not run"
+[ "$("$throwaway/usr/bin/vyxadmin-serve" --version)" = "vyxadmin-serve $version" ] ||
+  fail "the packaged vyxadmin-serve --version"
 
 # The unit, as systemd would load it from the installation for one root; the
 # throwaway root has no units of its own to depend on, so it borrows the
@@ -91,7 +170,23 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   echo "package check: not root, so the unit's command is not run"
 fi
+# The same package again is an upgrade; its scripts run there too.
+"${dpkg[@]}" -i "$deb" >/dev/null 2>&1 || fail "dpkg -i over the installed package failed"
+
+# A server root, an instance enabled for it, and another package's service
+# enabled: a removal keeps them, a purge removes only the instance's link,
+# which leads nowhere once the unit is gone.
+mkdir -p "$throwaway/srv/plomex/config" "$throwaway/etc/systemd/system/multi-user.target.wants"
+echo '[QZ-search]' >"$throwaway/srv/plomex/config/plomex.conf"
+wants=$throwaway/etc/systemd/system/multi-user.target.wants
+ln -s /usr/lib/systemd/system/vyxadmin@.service "$wants/vyxadmin@srv-plomex.service"
+ln -s /usr/lib/systemd/system/lighttpd.service "$wants/lighttpd.service"
 "${dpkg[@]}" -r plomex-admin >/dev/null 2>&1 || fail "dpkg -r failed"
-left=$(find "$throwaway" -path "$throwaway/var" -prune -o -type f -print)
+left=$(find "$throwaway" -path "$throwaway/var" -prune -o -path "$throwaway/srv" -prune -o -type f -print)
 [ -z "$left" ] || fail "dpkg -r left files behind: $left"
-echo "package check: cmake --install and $(basename "$deb") install, run and remove cleanly"
+[ -L "$wants/vyxadmin@srv-plomex.service" ] || fail "dpkg -r removed an instance's enablement"
+"${dpkg[@]}" -P plomex-admin >/dev/null 2>&1 || fail "dpkg -P failed"
+[ ! -L "$wants/vyxadmin@srv-plomex.service" ] || fail "dpkg -P left the instance's enablement link"
+[ -L "$wants/lighttpd.service" ] || fail "dpkg -P removed another service's enablement link"
+[ "$(<"$throwaway/srv/plomex/config/plomex.conf")" = '[QZ-search]' ] || fail "dpkg -P touched the server root"
+echo "package check: cmake --install and $(basename "$deb") install, run, upgrade, remove and purge cleanly"
