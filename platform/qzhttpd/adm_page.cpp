@@ -91,7 +91,8 @@ static const char kStyle[] = R"(<style>
   fieldset { min-width: 0; }
   select { font: inherit; min-height: 2.75rem; max-width: 100%; }
   .buttons a { display: inline-flex; align-items: center; min-height: 2.75rem; }
-  .adm-links a, .adm-pages a { display: inline-block; padding: 0.6rem 0; margin-right: 0.75rem; }
+  .adm-links a, .adm-pages a { display: inline-block; padding: 0.6rem 0; }
+  .adm-pages a { margin-right: 0.75rem; }
   code, .adm-value, .adm-id { overflow-wrap: anywhere; }
   code { font-family: ui-monospace, monospace; font-size: 0.9em; }
   .adm-notice { margin: 0 0 1.25rem; padding: 0.5rem 1rem; border-left: 4px solid var(--accent);
