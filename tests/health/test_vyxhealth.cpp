@@ -158,7 +158,7 @@ TEST(Vyxhealth, EachStateHasItsStatusAndItsLine) {
         }
         HealthRoot root;
         c.setup(root);
-        const ProgramResult r = Health(root, c.args, {c.asNobody, -1, 0});
+        const ProgramResult r = Health(root, c.args, {c.asNobody, 0});
         EXPECT_EQ(r.status, c.status) << r.out << r.err;
         EXPECT_EQ(Lines(r.out).size(), 1u) << r.out;
         size_t at = 0;
@@ -196,7 +196,7 @@ TEST(Vyxhealth, ItWritesNothingAndTakesNoRunLock) {
         chmod(e.path().c_str(), e.is_directory() ? 0555 : 0444);
     chmod(root.root.c_str(), 0555);
     const std::string readOnly = Snapshot(root.root);
-    const ProgramResult nobody = Health(root, {"--json"}, {true, -1, 0});
+    const ProgramResult nobody = Health(root, {"--json"}, {true, 0});
     EXPECT_EQ(nobody.status, 2) << nobody.out;
     for (const char *part :
          {"\"conf\": {\"status\": \"OK\"", "\"saves\": {\"status\": \"CRITICAL\"",

@@ -205,7 +205,7 @@ TEST_F(Vyxplugins, AnswersWhateverStandsWhereItsFilesBelong) {
             const std::string untouched = outside.State();
             const std::string before[] = {Standing(ConfPath("init.conf")),
                                           Standing(ConfPath("obj.conf"))};
-            const auto [status, out, err] = Run("--log add search", {plant.unreadable, -1, 5});
+            const auto [status, out, err] = Run("--log add search", {plant.unreadable, 5});
             EXPECT_TRUE((status == 0 && out == "1\n") || (status == 1 && !err.empty()))
                 << status << ": " << out << err;
             EXPECT_FALSE(Holds(out + err, "TOPSECRET"));

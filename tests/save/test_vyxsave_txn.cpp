@@ -37,7 +37,7 @@ class Txn : public ::testing::Test {
     }
     /* A run in a child process: body's result is the child's exit status (0 when all held). */
     ProgramResult Run(const std::function<int()> &body, unsigned seconds = 0) {
-        Child child([&] { exit(body()); }, "", {false, -1, seconds});
+        Child child([&] { exit(body()); }, "", {false, seconds});
         return child.Wait();
     }
     static vyxsave::BeginResult Begin(std::string *said = nullptr) {
