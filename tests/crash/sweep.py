@@ -301,9 +301,13 @@ def injection_sweep(plan, kind):
         now = plan.snap(root)
         left["the new version" if now == plan.after else "the old version"
              if now == plan.before else "init.conf new, obj.conf old"] += 1
+        init, obj = "config/init.conf", "config/obj.conf"  # renamed into place in this order
         bad = wrong((not hit, "the run did not reach that call"),
                     (what == "SIGKILL" and result[0] != -9,
-                     f"the run was not killed there ({said})"))
+                     f"the run was not killed there ({said})"),
+                    (obj in now and now[obj] != plan.before[obj] and
+                     now[init] == plan.before[init] != plan.after[init],
+                     "obj.conf was replaced before init.conf"))
         if action == "error":
             answers[said] += 1
             label += f", answered {said}"
