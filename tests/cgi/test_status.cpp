@@ -3,47 +3,39 @@
 
 #include <tuple>
 
-namespace {
-
 /* A restore puts the kept version back as a save of its own, or says why it cannot. */
 TEST(CgiStatusTest, RestorePutsTheKeptVersionBackOrChangesNothing) {
-    const struct {
-        const char *answer;
-        std::string body = "action=restore&version=1";
-        const char *lock = "";
-        bool removeVersion = false;
-    } cases[] = {
-        {"Version restored"},
-        {"Configuration file is locked. Please try again later.", "action=restore&version=1",
-         "Host=elsewhere, PID=1\n"},
-        {"no longer kept", "action=restore&version=1", "", true},
-        {"role=\"alert\"", "action=delete&version=1"},
-        {"role=\"alert\"", "action=restore&version=../../plomex.conf"},
+    const std::tuple<const char *, const char *, const char *> cases[] = {
+        /* what is posted, a plomex.lock ("-": the kept version gone instead), what is said */
+        {"action=restore&version=1", "", "Version restored"},
+        {"action=restore&version=1", "Host=elsewhere, PID=1\n", "Configuration file is locked."},
+        {"action=restore&version=1", "-", "no longer kept"},
+        {"action=delete&version=1", "", "role=\"alert\""},
+        {"action=restore&version=../../plomex.conf", "", "role=\"alert\""},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.answer);
+    for (const auto &[body, lock, said] : cases) {
+        SCOPED_TRACE(body + std::string(lock));
         PageRoot root;
         const std::string original = ReadFile(root.Conf());
         ASSERT_TRUE(Holds(Body(Post(root, {{"new_QZ_max_records", "600"}})), "Congratulations"));
         const std::string conf = ReadFile(root.Conf()), backup = ReadFile(root.Backup());
         const std::string log = ReadFile(root.ChangeLog());
-        WriteFile(root.Lock(), c.lock);
-        if (!*c.lock)
-            unlink(root.Lock().c_str());
-        if (c.removeVersion)
-            unlink(root.Conf("history/plomex.conf/1.version").c_str());
-        const std::string page = StatusPage(root, "", c.body);
-        const bool restored = Holds(c.answer, "restored");
-        EXPECT_TRUE(Holds(page, c.answer));
+        if (*lock == '-')
+            fs::remove(root.Conf("history/plomex.conf/1.version"));
+        else if (*lock)
+            WriteFile(root.Lock(), lock);
+        const std::string page = StatusPage(root, "", body);
+        const bool restored = Holds(said, "restored");
+        EXPECT_TRUE(Holds(page, said));
         EXPECT_TRUE(Holds(page, restored ? "role=\"status\"" : "role=\"alert\""));
         EXPECT_EQ(restored ? original : conf, ReadFile(root.Conf()));
         EXPECT_EQ(restored ? conf : backup, ReadFile(root.Backup()));
         const std::string after = ReadFile(root.ChangeLog());
         EXPECT_EQ(after.substr(0, log.size()), log);
-        EXPECT_EQ(restored, after.size() > log.size());
-        EXPECT_EQ(restored, Holds(after.substr(log.size()),
-                                  "plomex.conf: restored version 1, the oldest kept (written "));
-        EXPECT_EQ(c.lock, ReadFile(root.Lock()));
+        const std::string added = after.substr(log.size());
+        EXPECT_EQ(restored, !added.empty());
+        EXPECT_EQ(restored, Holds(added, "] admin plomex.conf: restored version 1, the oldest kept"));
+        EXPECT_EQ(*lock == '-' ? "" : lock, ReadFile(root.Lock()));
     }
 }
 
@@ -51,11 +43,9 @@ TEST(CgiStatusTest, RestorePutsTheKeptVersionBackOrChangesNothing) {
 TEST(CgiStatusTest, OnlyAStaleLockIsRemoved) {
     char host[256];
     gethostname(host, sizeof host);
-    const std::string here = std::string("Host=") + host;
     for (const auto &[record, removed] :
-         {std::pair{here + ", PID=2147483646", true},
-          {here + ", PID=" + std::to_string(getpid()), false},
-          {std::string("Host=elsewhere.example, PID=2147483646"), false}}) {
+         {std::pair{"Host=" + std::string(host) + ", PID=2147483646", true},
+          {"Host=elsewhere.example, PID=2147483646", false}}) {
         SCOPED_TRACE(record);
         PageRoot root;
         WriteFile(root.Lock(), record + "\n");
@@ -64,7 +54,7 @@ TEST(CgiStatusTest, OnlyAStaleLockIsRemoved) {
         EXPECT_EQ(Exists(root.Lock()), !removed);
         const std::string log = ReadFile(root.ChangeLog());
         EXPECT_EQ(removed ? "admin plomex.lock: stale lock removed (" + record + ")\n" : "",
-                  log.empty() ? "" : log.substr(log.find("] ") + 2));
+                  log.substr(std::min(log.size(), log.find("] ") + 2)));
     }
 }
 
@@ -97,9 +87,6 @@ TEST(CgiStatusTest, TheStatusComesWithWhatTheAddressPicks) {
         const std::string page = StatusPage(root, query);
         EXPECT_TRUE(Holds(page, shown));
         EXPECT_EQ(alone, !Holds(page, "lock-heading"));
-        EXPECT_FALSE(Holds(page, "cannot write the change log"));
         EXPECT_FALSE(Holds(page, "Remove stale lock"));
     }
 }
-
-} /* namespace */
