@@ -1,6 +1,5 @@
 /* The vyxplugins command, run as a shell user or a configuration-management run would. */
 #include "config_dir_test.h"
-#include "plants.h"
 #include "run_program.h"
 
 #include <fcntl.h>
@@ -123,56 +122,4 @@ TEST_F(Vyxplugins, RootCommandsActAsTheOwnerOfTheServerRoot) {
         EXPECT_EQ(st.st_uid, nobody->pw_uid) << e.path();
     }
     EXPECT_TRUE(Holds(ReadFile(server->ChangeLog()), "] root ")) << "named as who ran it";
-}
-
-/*
- * Whatever the owner of the server root puts where the run reads and writes, it ends in time, says
- * how it went, shows and changes nothing outside the root, and leaves each file whole.
- */
-TEST_F(Vyxplugins, AnswersWhateverStandsWhereItsFilesBelong) {
-    const struct {
-        const char *name;
-        bool folder;
-    } places[] = {{"config/init.conf", false},
-                  {"config/obj.conf", false},
-                  {"config/init.conf.new", false},
-                  {"config/plomex.conf", false},
-                  {"config/admin.runlock", false},
-                  {"config/history", true},
-                  {"admin/logs", true},
-                  {"admin/logs/change.log", false}};
-    const bool asNobody = UnprivilegedUnavailable(VYXPLUGINS_BIN).empty();
-    for (const auto &place : places) {
-        for (const Plant &plant : Plants()) {
-            SCOPED_TRACE(std::string(place.name) + ": " + plant.kind);
-            if (plant.unreadable && !asNobody)
-                continue;
-            SetUp();
-            Outside outside;
-            Write("init.conf", Fixture("init_mixed.conf"));
-            Write("obj.conf", Fixture("obj_mixed.conf"));
-            Write("plomex.conf", "[QZ-search]\n");
-            const std::string at = root + "/" + place.name;
-            if (plant.unreadable)
-                OpenToNobody(root);
-            else
-                fs::remove_all(at);
-            plant.make(at, place.folder, outside);
-            const std::string untouched = outside.State();
-            const std::string before[] = {Standing(ConfPath("init.conf")),
-                                          Standing(ConfPath("obj.conf"))};
-            const auto [status, out, err] = Run("--log add search", {plant.unreadable, 5});
-            EXPECT_TRUE((status == 0 && out == "1\n") || (status == 1 && !err.empty()))
-                << status << ": " << out << err;
-            EXPECT_FALSE(Holds(out + err, "TOPSECRET"));
-            EXPECT_EQ(outside.State(), untouched);
-            const std::string after[] = {Standing(ConfPath("init.conf")),
-                                         Standing(ConfPath("obj.conf"))};
-            for (int i = 0; i < 2; i++) /* each file as it was, or a new version kept whole */
-                EXPECT_TRUE(after[i] == before[i] ||
-                            (after[i].rfind(i == 0 ? "# Init directives\n" : "# Object", 0) == 0 &&
-                             after[i].back() == '\n'))
-                    << after[i];
-        }
-    }
 }
