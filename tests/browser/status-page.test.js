@@ -74,14 +74,12 @@ test('any two versions are compared, and a restore is previewed, confirmed and g
   const oldest = kept(1);
   await session.page.goto(statusUrl());
   const preview = await go('link', 'Restore version 1…', rows().last());
-  assert.match(preview, /Restore version 1, the oldest kept/);
   assert.match(preview, /^-QZ-max-records=700$[\s\S]*^\+QZ-max-records=500$/m);
   assert.notEqual(read(session.server.confPath), oldest, 'a preview changes nothing');
   await fits('status-restore-preview');
 
   assert.match(await go('button', 'Restore version 1'), /Version restored/);
   assert.equal(read(session.server.confPath), oldest);
-  assert.match(read(session.server.changeLogPath), /plomex\.conf: restored version 1, the oldest kept \(written [-0-9T:+]+\)\n$/);
   await fits('status-restored');
   await session.page.goto(statusUrl());
   assert.match(await rows().nth(0).innerText(), /admin, by a restore[\s\S]*Restore of version 1, the oldest kept/);

@@ -1,10 +1,8 @@
-/* The page program run as a CGI request: its environment, its form, and the test server root. */
+/* The page programs run as CGI requests: their environment, the form, and the test server root. */
 #include "cgi_runner.h"
 
 #include "qzcfgn.h"
 #include "vyxcfgsrch.h"
-
-#include <cctype>
 
 namespace {
 
@@ -12,14 +10,12 @@ const char kTestConf[] = PLOMEX_TEST_DATA "/cgi/plomex.conf";
 
 std::string UrlEncode(const std::string &s) {
     std::string out;
-    char hex[4];
     for (unsigned char c : s) {
-        if (isalnum(c) || c == '-' || c == '_' || c == '.') {
-            out += static_cast<char>(c);
-        } else {
-            snprintf(hex, sizeof hex, "%%%02X", c);
-            out += c == ' ' ? "+" : hex;
-        }
+        char hex[4];
+        snprintf(hex, sizeof hex, "%%%02X", c);
+        out += isalnum(c) || c == '-' || c == '_' || c == '.' ? std::string(1, c)
+               : c == ' '                                     ? "+"
+                                                              : hex;
     }
     return out;
 }
@@ -85,9 +81,4 @@ ProgramResult RunStatus(const PageRoot &root, const std::string &query, const st
     env["SCRIPT_NAME"] = "/admin/vyxstatus";
     env["QUERY_STRING"] = query;
     return RunProgram({VYXSTATUS_BIN}, env, body, limits);
-}
-
-std::string StatusPage(const PageRoot &root, const std::string &query, const std::string &body,
-                       const RunLimits &limits) {
-    return Body(RunStatus(root, query, body, limits));
 }

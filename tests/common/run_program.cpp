@@ -1,39 +1,30 @@
 /* One way to run a child: standard input from a file, output to files, optional limits. */
 #include "run_program.h"
 
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 extern char **environ;
 
 /* Gives up root for "nobody"; false when that account is missing or the switch fails. */
 static bool DropToNobody() {
-    if (geteuid() != 0)
-        return true;
-    const struct passwd *pw = getpwnam("nobody");
-    return pw != nullptr && setgroups(0, nullptr) == 0 && setgid(pw->pw_gid) == 0 &&
-           setuid(pw->pw_uid) == 0;
+    const struct passwd *pw = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+    return geteuid() != 0 || (pw != nullptr && setgroups(0, nullptr) == 0 &&
+                              setgid(pw->pw_gid) == 0 && setuid(pw->pw_uid) == 0);
 }
 
 Child::Child(const std::function<void()> &body, const std::string &input, const RunLimits &limits) {
     WriteFile(io.File("in"), input);
     fflush(nullptr);
-    pid = fork();
-    if (pid != 0)
+    if ((pid = fork()) != 0)
         return;
     const char *files[] = {"in", "out", "err"};
     for (int fd = 0; fd < 3; fd++)
         dup2(open(io.File(files[fd]).c_str(), fd ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY, 0600),
              fd);
-    const struct rlimit size = {static_cast<rlim_t>(limits.fileSizeLimit), RLIM_INFINITY};
-    if (limits.fileSizeLimit >= 0)
-        setrlimit(RLIMIT_FSIZE, &size);
     if (limits.unprivileged && !DropToNobody())
         _exit(126);
     alarm(limits.seconds); /* kept across exec */
@@ -49,8 +40,8 @@ ProgramResult Child::Wait() {
             ReadFile(io.File("err"))};
 }
 
-Child StartProgram(const std::vector<std::string> &argv, const Environment &env,
-                   const std::string &input, const RunLimits &limits) {
+ProgramResult RunProgram(const std::vector<std::string> &argv, const Environment &env,
+                         const std::string &input, const RunLimits &limits) {
     std::vector<std::string> texts = argv; /* the arguments, then NAME=value for each variable */
     for (const auto &[name, value] : env)
         texts.push_back(name + "=" + value);
@@ -59,17 +50,8 @@ Child StartProgram(const std::vector<std::string> &argv, const Environment &env,
         (i < argv.size() ? args : envp).push_back(texts[i].data());
     args.push_back(nullptr);
     envp.push_back(nullptr);
-    return Child(
-        [&] {
-            execve(args[0], args.data(), envp.data());
-            _exit(127);
-        },
-        input, limits);
-}
-
-ProgramResult RunProgram(const std::vector<std::string> &argv, const Environment &env,
-                         const std::string &input, const RunLimits &limits) {
-    return StartProgram(argv, env, input, limits).Wait();
+    return Child([&] { execve(args[0], args.data(), envp.data()), _exit(127); }, input, limits)
+        .Wait();
 }
 
 ProgramResult RunInChild(const std::function<void()> &body, const std::string &input) {
@@ -85,9 +67,7 @@ Environment CurrentEnvironment() {
 }
 
 std::string UnprivilegedUnavailable(const std::string &program) {
-    const auto canRun = [&] {
-        _exit(DropToNobody() && access(program.c_str(), X_OK) == 0 ? 0 : 1);
-    };
+    const auto canRun = [&] { _exit(DropToNobody() && access(program.c_str(), X_OK) == 0 ? 0 : 1); };
     if (geteuid() == 0 && RunInChild(canRun).status != 0)
         return "the tests run as root, and the account \"nobody\" cannot run " + program;
     return "";

@@ -6,28 +6,22 @@
 
 #include <functional>
 #include <map>
-#include <string>
-#include <sys/types.h>
-#include <vector>
 
 using Environment = std::map<std::string, std::string>;
 
 struct ProgramResult {
     int status = -1; /* exit status; -1 when the child was ended by a signal */
-    std::string out; /* standard output */
-    std::string err; /* standard error */
+    std::string out, err;
 };
 
 struct RunLimits {
     bool unprivileged = false; /* as "nobody" when the tests run as root */
-    long fileSizeLimit = -1;   /* RLIMIT_FSIZE in bytes; -1 leaves it */
     unsigned seconds = 0;      /* ended by SIGALRM after so long (a hang); 0: no limit */
 };
 
-/* A child started with input on its standard input; its output goes to files until Wait. */
+/* A child running body (which ends it, or it exits with 99) on input; its output goes to files. */
 class Child {
   public:
-    /* Runs body in the child; body ends the child itself (exec, _exit) or it exits with 99. */
     Child(const std::function<void()> &body, const std::string &input, const RunLimits &limits);
     ProgramResult Wait();
     pid_t pid;
@@ -36,14 +30,11 @@ class Child {
     TempDir io;
 };
 
-/* Starts the program argv[0] with exactly env and input on standard input; RunProgram waits. */
-Child StartProgram(const std::vector<std::string> &argv, const Environment &env,
-                   const std::string &input, const RunLimits &limits = {});
+/* The program argv[0] run with exactly env, and input on standard input. */
 ProgramResult RunProgram(const std::vector<std::string> &argv, const Environment &env,
                          const std::string &input = "", const RunLimits &limits = {});
 /* Code of the test run in a child process (to its exit), with input on standard input. */
 ProgramResult RunInChild(const std::function<void()> &body, const std::string &input = "");
-
 /* The environment of the test process, to run a command as the shell user would. */
 Environment CurrentEnvironment();
 /* Why program cannot run unprivileged (as "nobody" when the tests run as root), or "". */

@@ -2,8 +2,9 @@
 # Runs that end badly must not cost a configuration file, a kept version or a change-log record.
 # Three sweeps try every moment at which a run can end:
 #
-#   kill   a save, a restore and two vyxplugins adds, each stopped at every one of its
-#          file-changing system calls in turn (SIGKILL on entering the call, so the call is never
+#   kill   a save, the same save by the page linked with the tests' library of the basic calls
+#          (which writes each change-log record at once), a restore and two vyxplugins adds,
+#          each stopped at every one of its file-changing system calls in turn (SIGKILL on entering the call, so the call is never
 #          made; every third one also with SIGTERM, which the program may act on once the call is
 #          done);
 #   fault  a save whose writes, fsyncs, renames, links and opens under the root fail, one at a
@@ -146,7 +147,7 @@ def scenarios(build, scratch):
                "CONTENT_LENGTH": str(len(body)), "HTTP_ORIGIN": "http://127.0.0.1:8080"}
         return run([page], env, prefix, body)
 
-    def save(root, changes, prefix=()):
+    def save(root, changes, prefix=(), page="vyxcfgsrch"):
         """The form as a browser posts it: each field as the file holds it, some changed."""
         values, section = {}, None
         for line in (read(root, CONF) or b"").decode("utf-8", "replace").splitlines():
@@ -157,7 +158,7 @@ def scenarios(build, scratch):
         fields = [field for s in settings for field in (
             (s["origField"], values.get(s["key"], "")),
             (s["newField"], changes.get(s["key"], values.get(s["key"], ""))))]
-        return cgi("vyxcfgsrch", root, urllib.parse.urlencode(fields).encode(), prefix)
+        return cgi(page, root, urllib.parse.urlencode(fields).encode(), prefix)
 
     def plugins(root, what, prefix=()):
         env = {"KELMRIX_ROOT": root, "PATH": os.environ.get("PATH", "/usr/bin:/bin")}
@@ -175,14 +176,20 @@ def scenarios(build, scratch):
                                     if v == written[0])
 
     saves = dict(files=[CONF], next=lambda root: save(root, {"QZ-largest-set": "999"}),
-                 next_ok=lambda r: "Congratulations" in r[1],
+                 next_ok=lambda r: "Congratulations" in r[1], early_record=False,
                  next_record=(" plomex.conf", ": QZ-largest-set set to 999"))
+    basic = "vyxcfgsrch_minimal"  # built with the tests (tests/minimal)
     server_files = [(f"tests/data/plugins/{f}_mixed.conf", f"config/{f}.conf")
                     for f in ("init", "obj")]
     return [
         S(name="save", prepare=lambda root: make_root(root, "501"),
           op=lambda root, pre=(): save(root, {"QZ-max-records": "600"}, pre),
           op_record=(" plomex.conf", ": QZ-max-records set to 600"), **saves),
+        *([S(name="save (basic library)", prepare=lambda root: make_root(root, "501"),
+             op=lambda root, pre=(): save(root, {"QZ-max-records": "600"}, pre, basic),
+             op_record=(" plomex.conf", ": QZ-max-records set to 600"), **{**saves, **dict(
+                 next=lambda root: save(root, {"QZ-largest-set": "999"}, page=basic),
+                 early_record=True)})] if os.path.exists(os.path.join(build, "bin", basic)) else []),
         S(name="restore", prepare=lambda root: make_root(root, "601", "602"),
           op=lambda root, pre=(): cgi("vyxstatus", root, b"action=restore&version="
                                       + restored["stem"].encode(), pre),
@@ -192,7 +199,7 @@ def scenarios(build, scratch):
            op=lambda root, pre=(), what=what: plugins(root, what, pre),
            next=lambda root, what=what: plugins(root, what),
            next_ok=lambda r: r[0] == 0 and r[1].strip().splitlines()[-1:] == ["1"],
-           next_record=None, op_record=("obj.conf", record))
+           next_record=None, op_record=("obj.conf", record), early_record=False)
          for what, record in (("search", "Search plugin directives added"),
                               ("cm", "Content manager directives added"))]
 
@@ -252,7 +259,7 @@ class Plan:
         lost = [v for v in replaced if v not in kept_versions(root).values()]
         added = [l for l in log[len(self.log):].decode("utf-8", "replace").splitlines()
                  if " (not saved)" not in l]
-        recorded = lambda tokens: any(all(t in l for t in tokens) for l in added)
+        recorded = lambda tokens: sum(all(t in l for t in tokens) for l in added)
         left = [p for p in sorted(os.path.relpath(os.path.join(d, n), root) for d, dirs, names
                                   in os.walk(os.path.join(root, "config")) for n in dirs + names)
                 if re.search(r"\.(tmp|keep)-|/plomex\.lock$|\.reserved$|/pending-|\.new$"
@@ -265,9 +272,13 @@ class Plan:
             (must_be_live and not live, "the finished run's change is not live after the next run"),
             (lost, f"{len(lost)} replaced version(s) of plomex.conf missing from the history"),
             (not log.startswith(self.log), "the change log lost or changed earlier records"),
-            (recorded(sc.op_record) != live,
+            # A library that records at once records a change that may never become live.
+            (bool(recorded(sc.op_record)) != live and (live or not sc.early_record),
              "no change-log record of the change that became live" if live
              else "a change-log record of a change that never became live"),
+            (sc.early_record and recorded(sc.op_record) > 1, "the change was recorded twice"),
+            (sc.early_record and recorded(["(changed outside the pages)"]),
+             "the run's own change put down to someone outside the pages"),
             (sc.next_record and not recorded(sc.next_record),
              "no change-log record of the next run's change"),
             (left, "left after the next run: " + ", ".join(left)),
@@ -290,9 +301,13 @@ def injection_sweep(plan, kind):
         now = plan.snap(root)
         left["the new version" if now == plan.after else "the old version"
              if now == plan.before else "init.conf new, obj.conf old"] += 1
+        init, obj = "config/init.conf", "config/obj.conf"  # renamed into place in this order
         bad = wrong((not hit, "the run did not reach that call"),
                     (what == "SIGKILL" and result[0] != -9,
-                     f"the run was not killed there ({said})"))
+                     f"the run was not killed there ({said})"),
+                    (obj in now and now[obj] != plan.before[obj] and
+                     now[init] == plan.before[init] != plan.after[init],
+                     "obj.conf was replaced before init.conf"))
         if action == "error":
             answers[said] += 1
             label += f", answered {said}"

@@ -1,9 +1,9 @@
-/* The page base: the first stored error, message texts and the page log. */
+/* The page base: the first stored error, the texts of its codes and the page log. */
 #include "page_fixture.h"
 
 namespace {
 
-TEST(VYXbaseTest, StoreErrorKeepsTheFirstNonzeroCode) {
+TEST(VYXbaseTest, StoreErrorKeepsTheFirstNonzeroCodeAndCutsItsTexts) {
     TestPage page;
     page.StoreError(7, 0, "A", "zero");
     EXPECT_EQ("7 0 A: zero", page.Stored());
@@ -13,6 +13,7 @@ TEST(VYXbaseTest, StoreErrorKeepsTheFirstNonzeroCode) {
     EXPECT_EQ("3 13 " + cut + ": " + cut, page.Stored());
 }
 
+/* The texts of the codes are a fixed table: every code a page may show, and the unknown one. */
 TEST(VYXbaseTest, GetErrMsgGivesTheTextOfEachCode) {
     const std::pair<int, const char *> cases[] = {
         {42, "Problem opening file"},

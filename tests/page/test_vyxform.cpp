@@ -16,29 +16,32 @@ TEST(VYXformTest, EnterItemHoldsFiftyItemsAndCutsTexts) {
                                    strlen(it.fieldType), strlen(it.extraAttributeString)}));
 }
 
-TEST(VYXformTest, OutputItemToFormRendersByKind) {
+/* The six settings' kinds are the program tests'; here the kinds they do not use. */
+TEST(VYXformTest, OutputItemToFormRendersOnOffChoicesAndRefusesAnUnknownKind) {
     const struct {
         int kind;
-        const char *orig, *output, *error = "";
+        const char *orig, *checked, *error = "";
     } cases[] = {
-        {3, "500", "[text n 500 size=5][hidden o 500 size=5]"},
-        {4, "on", "\n     [radio n on checked] On\n     [radio n off -] Off[hidden o on -]"},
-        {5, "N", "\n     [radio n Y -] Yes\n     [radio n N checked] No[hidden o N -]"},
-        /* Neither choice: the stored text goes back unchanged in the hidden field. */
-        {4, "ON", "\n     [radio n on -] On\n     [radio n off -] Off[hidden o ON -]"},
-        {7, "1", "", "ProcessDataAs = 7"},
+        {4, "on", "value=\"on\" checked>"},
+        {4, "ON", nullptr}, /* neither choice: checks neither, goes back unchanged */
+        {7, "1", nullptr, "ProcessDataAs = 7"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.orig);
         fake::form = {{"o", c.orig}, {"n", c.orig}, {"n2", ""}};
         TestPage page;
-        page.EnterItem(9, "s", "k", "o", "n", c.kind > 3 ? "radio" : "text", "size=5", c.kind);
-        page.EnterItem(9, "s", "k2", "o2", "n2", "text", "", 1); /* shadowed: first wins */
+        page.EnterItem(9, "s", "k", "o", "n", "radio", "", c.kind);
+        page.EnterItem(9, "s", "k2", "o2", "n2", "text", "", 1); /* shadowed: the first wins */
         page.GetValuesFromForm();
         testing::internal::CaptureStdout();
         page.OutputItemToForm(8); /* not entered: nothing */
         page.OutputItemToForm(9);
-        EXPECT_EQ(c.output, testing::internal::GetCapturedStdout());
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(c.kind == 4, Holds(out, "value=\"off\">") && Holds(out, "> Off"));
+        EXPECT_EQ(c.checked != nullptr, Holds(out, "checked"));
+        EXPECT_TRUE(Holds(out, c.checked ? c.checked : ""));
+        EXPECT_EQ(c.kind == 4, Holds(out, "<input type=\"hidden\" name=\"o\" value=\"" +
+                                              std::string(c.orig) + "\">"));
         EXPECT_STREQ(c.error, page.ErrorSubject());
     }
 }
@@ -72,8 +75,8 @@ TEST(VYXformTest, GetValuesFromFormChecksPathsAndCutsValues) {
 TEST(VYXformTest, EachChangedValueIsRecordedWhileItsLockIsHeld) {
     TempDir dir;
     WriteFile(dir.path + "plomex.conf", "[s]\na=1\nb=1\n");
-    fake::calls.clear();
-    fake::watchedFile = dir.path + "plomex.lock";
+    fake::records.clear();
+    fake::lockFile = dir.path + "plomex.lock";
     TestPage page(dir.path);
     for (const char *key : {"b", "a"}) /* b keeps its value; a, after it, is still written */
         page.EnterItem(*key, "s", key, "o", "n", "text", "", 1);
@@ -83,7 +86,7 @@ TEST(VYXformTest, EachChangedValueIsRecordedWhileItsLockIsHeld) {
     page.WriteValuesToConfigFile();
     EXPECT_STREQ("", page.ErrorMessage()); /* not even a message while all goes well */
     EXPECT_EQ(1, page.ChangeCount());
-    EXPECT_EQ(std::vector<std::string>({"log plomex.conf: a set to 800 [locked]"}), fake::calls);
+    EXPECT_EQ(std::vector<std::string>({"plomex.conf: a set to 800 [locked]"}), fake::records);
 }
 
 } /* namespace */

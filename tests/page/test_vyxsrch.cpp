@@ -1,4 +1,4 @@
-/* The search page object: its settings and paths; its checks run through the program. */
+/* The search page object: its settings and paths; its checks run through the programs. */
 #include "page_fixture.h"
 
 #include <sstream>

@@ -4,8 +4,6 @@
 
 #include "testfs.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <random>
 #include <tuple>

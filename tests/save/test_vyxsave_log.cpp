@@ -3,9 +3,6 @@
 
 #include "testfs.h"
 
-#include <chrono>
-#include <gtest/gtest.h>
-#include <tuple>
 
 TEST(ChangeLog, IsReadFromItsEndOnly) {
     TempDir dir;
@@ -51,7 +48,7 @@ TEST(ChangeLog, OverlongLinesArePassedOver) {
     EXPECT_LE(bytes, size_t(32) << 20);
 }
 
-
+/* Every time on the pages is the log's stamp in ISO 8601 UTC, then how long ago. */
 TEST(ChangeLog, PagesShowStampsAsIsoTimesWithTheirAge) {
     setenv("TZ", "UTC", 1);
     tzset();

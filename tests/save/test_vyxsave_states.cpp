@@ -8,8 +8,6 @@
 #include "vyxsave_log.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace {
 
@@ -26,8 +24,7 @@ std::string Row(const vyxsave::State &s) {
 QZfileId IdOf(const std::string &path) {
     const int fd = open(path.c_str(), O_RDONLY);
     const QZfileId id = QZidOf(fd);
-    close(fd);
-    return id;
+    return close(fd), id;
 }
 
 class States : public ::testing::Test {

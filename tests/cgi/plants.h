@@ -1,7 +1,4 @@
-/*
- * What the owner of a server root can put where a program expects one of its files or folders,
- * and the files outside the root that such a thing may point at.
- */
+/* What the owner of a server root can put where a program expects one of its files or folders. */
 #ifndef PLANTS_H
 #define PLANTS_H
 
@@ -57,45 +54,38 @@ struct Plant {
     bool unreadable = false; /* kept what was there, made unreadable: run as "nobody" */
 };
 
-inline const std::vector<Plant> &Plants() {
-    static const std::vector<Plant> plants = [] {
-        std::vector<Plant> all = {
-            {"a FIFO",
-             [](const std::string &at, bool, const Outside &) { mkfifo(at.c_str(), 0666); }},
-            {"the other kind",
-             [](const std::string &at, bool folder, const Outside &) {
-                 folder ? WriteFile(at, "a file\n") : (void)fs::create_directories(at + "/x");
-             }},
-            {"a link to a folder outside",
-             [](const std::string &at, bool, const Outside &o) {
-                 fs::create_symlink(o.folder, at);
-             }},
-            {"a sparse file of 1 GiB",
-             [](const std::string &at, bool, const Outside &) {
-                 const int fd = open(at.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-                 EXPECT_EQ(ftruncate(fd, off_t(1) << 30), 0);
-                 close(fd);
-             }},
-            {"unreadable",
-             [](const std::string &at, bool folder, const Outside &) {
-                 if (folder)
-                     fs::create_directories(at);
-                 else if (!Exists(at))
-                     WriteFile(at, "root's\n");
-                 chmod(at.c_str(), 0);
-             },
-             true},
-        };
-        /* Only root can give the secret to another account; a link to one's own file is a
-         * configuration file kept elsewhere, which the programs follow. */
-        if (geteuid() == 0)
-            all.push_back({"a link to another account's secret",
-                           [](const std::string &at, bool, const Outside &o) {
-                               fs::create_symlink(o.secret, at);
-                           }});
-        return all;
-    }();
-    return plants;
+inline std::vector<Plant> Plants() {
+    using O = const Outside &;
+    std::vector<Plant> all = {
+        {"a FIFO", [](const std::string &at, bool, O) { mkfifo(at.c_str(), 0666); }},
+        {"the other kind",
+         [](const std::string &at, bool folder, O) {
+             folder ? WriteFile(at, "a file\n") : (void)fs::create_directories(at + "/x");
+         }},
+        {"a link to a folder outside",
+         [](const std::string &at, bool, O o) { fs::create_symlink(o.folder, at); }},
+        {"a sparse file of 1 GiB",
+         [](const std::string &at, bool, O) {
+             WriteFile(at, "");
+             fs::resize_file(at, std::uintmax_t(1) << 30);
+         }},
+        {"unreadable",
+         [](const std::string &at, bool folder, O) {
+             if (folder)
+                 fs::create_directories(at);
+             else if (!Exists(at))
+                 WriteFile(at, "root's\n");
+             chmod(at.c_str(), 0);
+         },
+         true},
+    };
+    /* Only root can give the secret to another account; a link to one's own file is a
+     * configuration file kept elsewhere, which the programs follow. */
+    if (geteuid() == 0)
+        all.push_back({"a link to another account's secret", [](const std::string &at, bool, O o) {
+                           fs::create_symlink(o.secret, at);
+                       }});
+    return all;
 }
 
 #endif
