@@ -36,6 +36,10 @@ TEST(CgiGetTest, ShowsEverySettingWithItsCurrentValueEscaped) {
         EXPECT_EQ(Holds(type, "checked"), Holds(tag, " checked"));
     }
     EXPECT_FALSE(Holds(page, "<!-- QZ_"));
+    /* Only the choice holding neither is named in the notice above the form. */
+    const size_t notice = page.find("which is neither Y nor N");
+    ASSERT_NE(notice, std::string::npos);
+    EXPECT_EQ(notice, page.rfind("which is neither"));
 }
 
 /* Each setting's directive, wherever and however often it stands; any other line as it is. */
