@@ -4,8 +4,8 @@
 // current, what one change did, two versions compared and downloaded as a
 // patch, a restore previewed and confirmed, and a stale lock cleared. Every
 // page met fits 390 and 1280 px, light and dark, with nothing axe objects
-// to; which lock is stale and what a refused restore leaves are the
-// program-level tests' business.
+// to; which lock is stale, what a refused restore leaves and the change
+// log's records are the program-level tests' business.
 
 const { after, before, test } = require('node:test');
 const assert = require('node:assert/strict');
@@ -85,7 +85,7 @@ test('any two versions are compared, and a restore is previewed, confirmed and g
   assert.match(await rows().nth(0).innerText(), /admin, by a restore[\s\S]*Restore of version 1, the oldest kept/);
 });
 
-test('a stale lock is explained and removed by an administrator, and the change log shows the removal', async () => {
+test('a stale lock is explained and removed by an administrator', async () => {
   const lock = path.join(confDir(), 'plomex.lock');
   fs.writeFileSync(lock, `Host=${os.hostname()}, PID=2147483646\n`);
   await openStatus();
@@ -93,7 +93,4 @@ test('a stale lock is explained and removed by an administrator, and the change 
   await fits('status-stale-lock');
   assert.match(await go('button', 'Remove stale lock'), /Stale lock removed/);
   assert.equal(fs.existsSync(lock), false);
-  await openStatus();
-  const removal = session.page.locator('table.adm-log tbody tr').first();
-  assert.match(await removal.innerText(), /admin[\s\S]*plomex\.lock[\s\S]*stale lock removed \(Host=.*, PID=2147483646\)/);
 });
