@@ -36,11 +36,9 @@ for r in a b; do
   mkdir -p "$work/root_$r/config" "$work/root_$r/admin/logs"
   sed "s|@SERVER_ROOT@|$work/root_$r|g" server/sample/plomex.conf >"$work/root_$r/config/plomex.conf"
 done
-if ! ansible-playbook -i localhost, -c local tests/ansible/settings.yml \
-     -e "vyx=$vyx root_a=$work/root_a root_b=$work/root_b work=$work" >"$work/play.log" 2>&1; then
-  cat "$work/play.log" >&2
-  fail "the playbook failed"
-fi
+ansible-playbook -i localhost, -c local tests/ansible/settings.yml \
+  -e "vyx=$vyx root_a=$work/root_a root_b=$work/root_b work=$work" >"$work/play.log" 2>&1 ||
+  { cat "$work/play.log" >&2; fail "the playbook failed"; }
 # The diff as ansible-playbook shows it.
 grep -qx -- '-QZ-max-records=500' "$work/play.log" && grep -qx -- '+QZ-max-records=800' "$work/play.log" ||
   { cat "$work/play.log" >&2; fail "ansible-playbook showed no diff of the change"; }

@@ -3,7 +3,7 @@
 // the page as a CGI program) on a free loopback port with a server root of
 // its own, and launches Debian's chromium for the tests.
 
-const { spawn } = require('node:child_process');
+const { spawn, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const net = require('node:net');
 const os = require('node:os');
@@ -24,6 +24,22 @@ function settingValues(text) {
   const values = {};
   for (const [, key, value] of text.matchAll(/^([^=#;[\s][^=\n]*?)[ \t]*=[ \t]*(.*)$/gm)) values[key] ??= value;
   return values;
+}
+
+const removeRoot = (root) => fs.rmSync(path.dirname(root), { recursive: true, force: true });
+
+// serve.sh run to its end (a start it refuses), with env added to its environment.
+const serveSync = (root, port, env = {}) => spawnSync(path.join(repo, 'scripts', 'serve.sh'),
+  serveArgs(root, port), { encoding: 'utf8', timeout: 20000, env: { ...process.env, ...env } });
+
+// The form as a browser sends it: each setting's shown value, and its new one (changes by key, else the shown).
+function formBody(shown, changes = {}) {
+  const body = new URLSearchParams();
+  for (const s of pageSettings()) {
+    body.append(s.origField, shown[s.key]);
+    body.append(s.newField, changes[s.key] ?? shown[s.key]);
+  }
+  return body.toString();
 }
 
 const freePort = () => new Promise((resolve, reject) => {
@@ -48,17 +64,30 @@ async function startServer(root = path.join(fs.mkdtempSync(path.join(os.tmpdir()
     const exited = new Promise((resolve) => child.once('exit', resolve));
     for (const deadline = Date.now() + 20000; Date.now() < deadline && child.exitCode === null;) {
       if (await fetch(`http://127.0.0.1:${port}/admin/vyxcfgsrch`).then(() => true, () => false)) {
+        const password = fs.readFileSync(path.join(root, 'admin', 'auth', 'password'), 'utf8').trim();
+        const url = `http://127.0.0.1:${port}/admin/vyxcfgsrch`;
+        const auth = `Basic ${Buffer.from(`admin:${password}`).toString('base64')}`;
+        const stop = async () => { if (child.exitCode === null) child.kill('SIGTERM'); await exited; };
         return {
           root,
           port,
-          url: `http://127.0.0.1:${port}/admin/vyxcfgsrch`,
+          url,
           pageUrl: (page) => `http://127.0.0.1:${port}/admin/${page}`,
           user: 'admin',
-          password: fs.readFileSync(path.join(root, 'admin', 'auth', 'password'), 'utf8').trim(),
+          password,
+          auth,
           confPath: path.join(root, 'config', 'plomex.conf'),
           changeLogPath: path.join(root, 'admin', 'logs', 'change.log'),
           output: () => output,
-          stop: async () => { if (child.exitCode === null) child.kill('SIGTERM'); await exited; },
+          // A logged-in POST of a form from the page's own site.
+          postForm: (body) => fetch(url, {
+            method: 'POST',
+            headers: { Authorization: auth, 'Content-Type': 'application/x-www-form-urlencoded', Origin: new URL(url).origin },
+            body,
+          }),
+          stop,
+          // Stops the server and removes the scratch folder startServer made for its root.
+          close: async () => { await stop(); removeRoot(root); },
         };
       }
       await new Promise((resolve) => setTimeout(resolve, 100));
@@ -69,7 +98,15 @@ async function startServer(root = path.join(fs.mkdtempSync(path.join(os.tmpdir()
   }
 }
 
-const removeRoot = (root) => fs.rmSync(path.dirname(root), { recursive: true, force: true });
+
+// Starts a server before a file's tests (the hooks given are node:test's before
+// and after) and closes it after them; the object returned becomes the server.
+function useServer({ before, after }, options) {
+  const server = {};
+  before(async () => Object.assign(server, await startServer(undefined, options)));
+  after(() => server.close?.());
+  return server;
+}
 
 // Starts a server and a browser logged in to it before a file's tests (the
 // hooks given are node:test's before and after) and stops both after them;
@@ -93,13 +130,11 @@ function useSession({ before, after }) {
   after(async () => {
     await session.context?.close();
     fs.rmSync(profile, { recursive: true, force: true });
-    await session.server?.stop();
-    if (session.server) removeRoot(session.server.root);
+    await session.server?.close();
   });
   return session;
 }
 
 module.exports = {
-  useSession, startServer, removeRoot, pageSettings, settingValues, serveArgs, screenshotDir, repo, buildDir,
-  PORT_IN_USE,
+  useSession, useServer, startServer, serveSync, formBody, pageSettings, settingValues, screenshotDir, buildDir, PORT_IN_USE,
 };

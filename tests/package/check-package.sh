@@ -23,52 +23,45 @@ cmake --build "$build" --target "${package_targets[@]}" >"$work/build.log" 2>&1 
   { cat "$work/build.log" >&2; fail "the build failed"; }
 
 expected=(
-  bin/vyxplugins
-  bin/vyxadmin-serve
-  bin/vyxsettings
-  libexec/plomex/vyxsettings
-  share/man/man1/vyxsettings.1.gz
-  bin/vyxhealth
-  share/man/man1/vyxhealth.1.gz
-  libexec/plomex/vyxcfgsrch
-  share/plomex/html/vyxcfgsrch.html
-  share/plomex/sample/plomex.conf
-  share/plomex/version
-  share/plomex/server/lighttpd.conf.in
-  share/man/man1/vyxplugins.1.gz
-  share/man/man8/vyxadmin-serve.8.gz
-  share/doc/plomex-admin/changelog.gz
-  share/doc/plomex-admin/copyright
+  bin/{vyxplugins,vyxadmin-serve,vyxsettings,vyxhealth}
+  libexec/plomex/{vyxsettings,vyxcfgsrch}
+  share/man/man1/{vyxsettings,vyxhealth,vyxplugins}.1.gz share/man/man8/vyxadmin-serve.8.gz
+  share/plomex/{html/vyxcfgsrch.html,sample/plomex.conf,version,server/lighttpd.conf.in}
+  share/doc/plomex-admin/{changelog.gz,copyright}
   lib/systemd/system/vyxadmin@.service
 )
 
-# 1. cmake --install into a prefix: the files, and the programs working from there.
-prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in "${expected[@]}"; do [ -e "$prefix/$f" ] || fail "cmake --install did not install $f"; done
-# Every command says the version the build gives them all.
-for command in vyxplugins vyxsettings vyxhealth vyxadmin-serve; do
-  [ "$("$prefix/bin/$command" --version)" = "$command $version" ] || fail "installed $command --version"
-done
-for man in man1/vyxplugins.1.gz man1/vyxhealth.1.gz man8/vyxadmin-serve.8.gz; do
-  MANWIDTH=80 man -l "$prefix/share/man/$man" 2>/dev/null | grep -q 'EXIT STATUS' ||
-    fail "the manual page $man does not render"
-done
-help=$("$prefix/bin/vyxadmin-serve" --help)
-grep -q -- '^Usage: vyxadmin-serve --root DIR \[--port N\] \[--quiet\]$' <<<"$help" ||
-  fail "installed vyxadmin-serve --help does not show --root as required: $help"
-! grep -q -- --build <<<"$help" || fail "installed vyxadmin-serve --help offers --build"
-root=$work/root
-mkdir -p "$root/config" "$root/admin/html" "$root/admin/logs"
-sed "s|@SERVER_ROOT@|$root|g" "$prefix/share/plomex/sample/plomex.conf" >"$root/config/plomex.conf"
-cp "$prefix/share/plomex/html/vyxcfgsrch.html" "$root/admin/html/"
-page=$(env -i REQUEST_METHOD=GET GATEWAY_INTERFACE=CGI/1.1 KELMRIX_ROOT="$root" \
-  "$prefix/libexec/plomex/vyxcfgsrch")
-grep -q 'name="new_QZ_max_records" value="500"' <<<"$page" || fail "the installed page shows no form"
-health=$("$prefix/bin/vyxhealth" --root "$root") || fail "installed vyxhealth: $health"
-grep -q '^PLOMEX OK - .* | lock_age=0s;300;900 versions=0$' <<<"$health" || fail "installed vyxhealth: $health"
-out=$(KELMRIX_ROOT=$root "$prefix/bin/vyxplugins" --diff add search) || fail "installed vyxplugins add search"
-grep -q '^+<Object name="search">$' <<<"$out" || fail "installed vyxplugins changed nothing"
+# An installation below the prefix $1 (how it was made: $2): its files, and the programs working from there.
+check_installed() {
+  local prefix=$1 how=$2 command man help page health out root=$work/root
+  for f in "${expected[@]}"; do [ -e "$prefix/$f" ] || fail "$how did not install $f"; done
+  # Every command says the version the build gives them all.
+  for command in vyxplugins vyxsettings vyxhealth vyxadmin-serve; do
+    [ "$("$prefix/bin/$command" --version)" = "$command $version" ] || fail "$how: $command --version"
+  done
+  for man in man1/vyxplugins.1.gz man1/vyxhealth.1.gz man8/vyxadmin-serve.8.gz; do
+    MANWIDTH=80 man -l "$prefix/share/man/$man" 2>/dev/null | grep -q 'EXIT STATUS' ||
+      fail "$how: the manual page $man does not render"
+  done
+  help=$("$prefix/bin/vyxadmin-serve" --help)
+  grep -q -- '^Usage: vyxadmin-serve --root DIR \[--port N\] \[--quiet\]$' <<<"$help" ||
+    fail "$how: vyxadmin-serve --help does not show --root as required: $help"
+  ! grep -q -- --build <<<"$help" || fail "$how: vyxadmin-serve --help offers --build"
+  rm -rf "$root" && mkdir -p "$root/config" "$root/admin/html" "$root/admin/logs"
+  sed "s|@SERVER_ROOT@|$root|g" "$prefix/share/plomex/sample/plomex.conf" >"$root/config/plomex.conf"
+  cp "$prefix/share/plomex/html/vyxcfgsrch.html" "$root/admin/html/"
+  page=$(env -i REQUEST_METHOD=GET GATEWAY_INTERFACE=CGI/1.1 KELMRIX_ROOT="$root" \
+    "$prefix/libexec/plomex/vyxcfgsrch")
+  grep -q 'name="new_QZ_max_records" value="500"' <<<"$page" || fail "$how: the page shows no form"
+  health=$("$prefix/bin/vyxhealth" --root "$root") || fail "$how: vyxhealth: $health"
+  grep -q '^PLOMEX OK - .* | lock_age=0s;300;900 versions=0$' <<<"$health" || fail "$how: vyxhealth: $health"
+  out=$(KELMRIX_ROOT=$root "$prefix/bin/vyxplugins" --diff add search) || fail "$how: vyxplugins add search"
+  grep -q '^+<Object name="search">$' <<<"$out" || fail "$how: vyxplugins changed nothing"
+}
+
+# 1. cmake --install into a prefix.
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+check_installed "$work/prefix" "cmake --install"
 
 # 2. The Debian package: its contents and its maintainer scripts.
 (cd "$build" && cpack -G DEB) >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
@@ -81,8 +74,7 @@ done
 # Lintian's errors and warnings: the ones the package accepts are overridden
 # in packaging/plomex-admin.lintian-overrides, each with its reason.
 command -v lintian >/dev/null || fail "lintian is not installed (apt-get install lintian)"
-tags=$(lintian "$deb" 2>/dev/null) || fail "lintian: $tags"
-[ -z "$tags" ] || fail "lintian: $tags"
+tags=$(lintian "$deb" 2>/dev/null) && [ -z "$tags" ] || fail "lintian: $tags"
 
 # The maintainer scripts as dpkg runs them, each case with systemd running
 # the machine or not, or with dpkg installing into another root (DPKG_ROOT),
@@ -152,18 +144,14 @@ touch "$throwaway/var/lib/dpkg/status"
 # The throwaway database knows no other package, so the dependencies cannot be met there.
 dpkg=(dpkg --root="$throwaway" --force-depends --force-script-chrootless --force-not-root)
 "${dpkg[@]}" -i "$deb" >/dev/null 2>&1 || fail "dpkg -i failed"
-for f in "${expected[@]}"; do [ -e "$throwaway/usr/$f" ] || fail "dpkg -i did not install /usr/$f"; done
-"$throwaway/usr/bin/vyxplugins" --version >/dev/null || fail "the packaged vyxplugins does not run"
-[ "$("$throwaway/usr/bin/vyxadmin-serve" --version)" = "vyxadmin-serve $version" ] ||
-  fail "the packaged vyxadmin-serve --version"
+check_installed "$throwaway/usr" "dpkg -i"
 
 # The unit, as systemd would load it from the installation for one root; the
 # throwaway root has no units of its own to depend on, so it borrows the
 # machine's for the check.
 mkdir -p "$throwaway/run/systemd" && cp -a /usr/lib/systemd/system "$throwaway/run/systemd/system"
-verified=$(systemd-analyze verify --root="$throwaway" --man=no vyxadmin@srv-plomex.service 2>&1) ||
-  fail "systemd-analyze verify: $verified"
-[ -z "$verified" ] || fail "systemd-analyze verify: $verified"
+verified=$(systemd-analyze verify --root="$throwaway" --man=no vyxadmin@srv-plomex.service 2>&1) &&
+  [ -z "$verified" ] || fail "systemd-analyze verify: $verified"
 rm -rf "$throwaway/run"
 if [ "$(id -u)" -eq 0 ]; then
   tests/package/check-unit.sh "$throwaway" "$work"

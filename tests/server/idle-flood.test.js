@@ -10,22 +10,14 @@ const fs = require('node:fs');
 const http = require('node:http');
 const net = require('node:net');
 const path = require('node:path');
-const { startServer, removeRoot } = require('../browser/server');
+const { useServer } = require('../browser/server');
 
 // The login's hang detector: far above the few seconds the idle limits allow.
 const HANG_MS = 15000;
 
-let server;
-let limit;
-before(async () => {
-  server = await startServer();
-  const conf = fs.readFileSync(path.join(server.root, 'admin', 'run', 'lighttpd.conf'), 'utf8');
-  limit = Number(/^server\.max-connections = (\d+)$/m.exec(conf)[1]);
-});
-after(async () => {
-  await server?.stop();
-  if (server) removeRoot(server.root);
-});
+const server = useServer({ before, after });
+const limit = () => Number(/^server\.max-connections = (\d+)$/m
+  .exec(fs.readFileSync(path.join(server.root, 'admin', 'run', 'lighttpd.conf'), 'utf8'))[1]);
 
 // Opens count connections that each send what (maybe nothing) and then stay idle.
 async function flood(count, what) {
@@ -48,30 +40,25 @@ function login() {
   return new Promise((resolve, reject) => {
     const request = http.get(server.url, {
       agent: false,
-      headers: { Authorization: `Basic ${Buffer.from(`${server.user}:${server.password}`).toString('base64')}` },
+      headers: { Authorization: server.auth },
       signal: AbortSignal.timeout(HANG_MS),
     }, (response) => {
       let body = '';
-      response.setEncoding('utf8').on('data', (d) => { body += d; }).on('end', () => resolve({ status: response.status ?? response.statusCode, body }));
+      response.setEncoding('utf8').on('data', (d) => { body += d; }).on('end', () => resolve({ status: response.statusCode, body }));
     });
     request.on('error', reject);
   });
 }
 
-const cases = [
-  ['connections that send nothing', ''],
-  ['connections that send part of a request line', 'GET /admin/vyxcfgsrch HTTP/1.1\r\n'],
-  ['connections left open after an answer without a login', 'GET /admin/vyxcfgsrch HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n'],
-];
-for (const [name, what] of cases) {
-  test(`a login is answered behind more ${name} than the limit`, async () => {
-    const sockets = await flood(limit + 64, what);
-    try {
-      const answer = await login();
-      assert.equal(answer.status, 200);
-      assert.match(answer.body, /name="new_QZ_max_records"/);
-    } finally {
-      for (const socket of sockets) socket.destroy();
-    }
-  });
-}
+test('a login is answered behind more idle connections of each kind than the limit', async () => {
+  for (const [name, what] of [
+    ['connections that send nothing', ''],
+    ['connections that send part of a request line', 'GET /admin/vyxcfgsrch HTTP/1.1\r\n'],
+    ['connections left open after an answer without a login', 'GET /admin/vyxcfgsrch HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n'],
+  ]) {
+    const sockets = await flood(limit() + 64, what);
+    const answer = await login().finally(() => sockets.forEach((socket) => socket.destroy()));
+    assert.equal(answer.status, 200, name);
+    assert.match(answer.body, /name="new_QZ_max_records"/, name);
+  }
+});

@@ -6,32 +6,19 @@
 
 const { after, before, test } = require('node:test');
 const assert = require('node:assert/strict');
-const { spawn, spawnSync } = require('node:child_process');
+const { spawn } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { startServer, removeRoot, serveArgs, repo } = require('../browser/server');
+const { useServer, serveSync } = require('../browser/server');
 
-let server;
-let auth;
-before(async () => {
-  server = await startServer(undefined, { env: { KELMRIX_HISTORY_KEEP: '2', KELMRIX_LOCK_WAIT: '0' } });
-  auth = `Basic ${Buffer.from(`${server.user}:${server.password}`).toString('base64')}`;
-});
-after(async () => {
-  await server?.stop();
-  if (server) removeRoot(server.root);
-});
-
-const url = () => server.pageUrl('vyxsettings');
+const server = useServer({ before, after }, { env: { KELMRIX_HISTORY_KEEP: '2', KELMRIX_LOCK_WAIT: '0' } });
 
 // Sets the maximum of records through /admin/vyxsettings; returns the answer's status.
 async function save(records) {
-  const read = await fetch(url(), { headers: { Authorization: auth } });
-  await read.arrayBuffer();
-  const answer = await fetch(url(), {
+  const answer = await fetch(server.pageUrl('vyxsettings'), {
     method: 'PUT',
-    headers: { Authorization: auth, 'Content-Type': 'application/json', 'If-Match': read.headers.get('etag') },
+    headers: { Authorization: server.auth, 'Content-Type': 'application/json', 'If-Match': '*' },
     body: JSON.stringify({ 'QZ-max-records': String(records) }),
   });
   await answer.arrayBuffer();
@@ -61,16 +48,9 @@ test('a value the pages could not use is refused before anything is written', (t
   const top = fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-refused-'));
   t.after(() => fs.rmSync(top, { recursive: true, force: true }));
   const root = path.join(top, 'root');
-  const cases = [
-    ['KELMRIX_HISTORY_KEEP', 'ten'],
-    ['KELMRIX_HISTORY_KEEP', '100001'],
-    ['KELMRIX_HISTORY_KEEP', '-1'],
-    ['KELMRIX_LOCK_WAIT', '3601'],
-    ['KELMRIX_LOCK_WAIT', '2.5'],
-  ];
-  for (const [name, value] of cases) {
-    const run = spawnSync(path.join(repo, 'scripts', 'serve.sh'), serveArgs(root, 1),
-      { encoding: 'utf8', env: { ...process.env, [name]: value } });
+  for (const [name, value] of [['KELMRIX_HISTORY_KEEP', 'ten'], ['KELMRIX_HISTORY_KEEP', '100001'],
+    ['KELMRIX_HISTORY_KEEP', '-1'], ['KELMRIX_LOCK_WAIT', '3601'], ['KELMRIX_LOCK_WAIT', '2.5']]) {
+    const run = serveSync(root, 1, { [name]: value });
     assert.equal(run.status, 1, `${name}=${value}`);
     assert.match(run.stderr, new RegExp(`${name} must be a whole number`), `${name}=${value}`);
     assert.ok(!fs.existsSync(root), `${name}=${value} wrote no root`);

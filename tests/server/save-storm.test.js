@@ -8,7 +8,7 @@ const { after, before, test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { startServer, removeRoot, pageSettings, settingValues } = require('../browser/server');
+const { useServer, formBody, pageSettings, settingValues } = require('../browser/server');
 
 const CLIENTS = 8;
 const SAVES = Number(process.env.STORM_SAVES || 50);
@@ -26,29 +26,11 @@ function valueOf(s, row, client, i) {
 }
 const STEADY = Object.fromEntries(SETTINGS.map((s, row) => [s.key, valueOf(s, row, 0, null)]));
 
-let server;
-before(async () => { server = await startServer(); });
-after(async () => {
-  await server?.stop();
-  if (server) removeRoot(server.root);
-});
+const server = useServer({ before, after });
 
 // Posts a change of one setting, the others at their steady values; returns the kind of answer.
 async function post(key, value) {
-  const form = new URLSearchParams();
-  for (const s of SETTINGS) {
-    form.append(s.origField, s.key === key ? '-' : STEADY[s.key]);
-    form.append(s.newField, s.key === key ? value : STEADY[s.key]);
-  }
-  const response = await fetch(server.url, {
-    method: 'POST',
-    headers: {
-      Authorization: `Basic ${Buffer.from(`${server.user}:${server.password}`).toString('base64')}`,
-      'Content-Type': 'application/x-www-form-urlencoded',
-      Origin: new URL(server.url).origin,
-    },
-    body: form.toString(),
-  });
+  const response = await server.postForm(formBody({ ...STEADY, [key]: '-' }, { [key]: value }));
   const text = await response.text();
   const known = ['Congratulations', 'No changes were made', 'locked', 'try again'].find((a) => text.includes(a));
   return known || `other: ${response.status} ${text.slice(0, 200)}`;
@@ -99,7 +81,8 @@ test(`${CLIENTS} clients × ${SAVES} saves of different fields, and a reader`, a
   });
   assert.deepEqual([...records].sort(), [...saved].sort());
   const last = Object.fromEntries(records.map((r) => r.split('\0')));
-  assert.deepEqual(Object.fromEntries(KEYS.map((k) => [k, settingValues(fs.readFileSync(server.confPath, 'utf8'))[k]])), last);
+  const values = settingValues(fs.readFileSync(server.confPath, 'utf8'));
+  assert.deepEqual(Object.fromEntries(KEYS.map((k) => [k, values[k]])), last);
   const debris = fs.readdirSync(path.dirname(server.confPath)).filter((n) => n.includes('.tmp-') || n === 'plomex.lock');
   assert.deepEqual(debris, []);
 });

@@ -6,42 +6,37 @@
 
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
-const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { startServer, serveArgs, repo } = require('../browser/server');
+const { startServer, serveSync } = require('../browser/server');
 
 const NOBODY = 65534;
 const asRoot = process.getuid() === 0;
 
 // A scratch directory any account can enter, a root in it that belongs to nobody, and a file
-// of root's that nobody may read or write.
-function layOut() {
+// of root's that nobody may read or write; all removed after the test t.
+function layOut(t) {
   const top = fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-owned-'));
+  t.after(() => fs.rmSync(top, { recursive: true, force: true }));
   fs.chmodSync(top, 0o755);
   const root = path.join(top, 'root');
-  for (const dir of ['', 'admin', 'admin/run', 'admin/auth']) fs.mkdirSync(path.join(root, dir), { recursive: true });
-  for (const dir of ['', 'admin', 'admin/run', 'admin/auth']) fs.chownSync(path.join(root, dir), NOBODY, NOBODY);
+  for (const dir of ['', 'admin', 'admin/run', 'admin/auth']) {
+    fs.mkdirSync(path.join(root, dir), { recursive: true });
+    fs.chownSync(path.join(root, dir), NOBODY, NOBODY);
+  }
   const victim = path.join(top, 'root-only');
   fs.writeFileSync(victim, 'root only\n', { mode: 0o600 });
   return { top, root, victim };
 }
 
 test('planted links are never written through, and the root is served as its owner', { skip: !asRoot && 'needs root' }, async (t) => {
-  const { top, root, victim } = layOut();
-  t.after(() => fs.rmSync(top, { recursive: true, force: true }));
+  const { root, victim } = layOut(t);
   fs.symlinkSync(victim, path.join(root, 'admin/run/lighttpd.conf'));
   fs.symlinkSync(victim, path.join(root, 'admin/auth/password'));
   const server = await startServer(root);
-  try {
-    const answer = await fetch(server.url, {
-      headers: { Authorization: `Basic ${Buffer.from(`admin:${server.password}`).toString('base64')}` },
-    });
-    assert.equal(answer.status, 200);
-  } finally {
-    await server.stop();
-  }
+  const answer = await fetch(server.url, { headers: { Authorization: server.auth } }).finally(server.stop);
+  assert.equal(answer.status, 200);
   assert.equal(fs.readFileSync(victim, 'utf8'), 'root only\n');
   assert.equal(fs.statSync(victim).mode & 0o777, 0o600);
   for (const made of ['admin/run/lighttpd.conf', 'admin/auth/password', 'admin/auth/htpasswd', 'config/plomex.conf']) {
@@ -53,15 +48,14 @@ test('planted links are never written through, and the root is served as its own
 });
 
 test('a folder of the root or the root itself that is a link is refused', { skip: !asRoot && 'needs root' }, (t) => {
-  const { top, root, victim } = layOut();
-  t.after(() => fs.rmSync(top, { recursive: true, force: true }));
+  const { top, root, victim } = layOut(t);
   const elsewhere = path.join(top, 'elsewhere');
   fs.mkdirSync(elsewhere, { mode: 0o755 });
   fs.rmSync(path.join(root, 'admin/auth'), { recursive: true });
   fs.symlinkSync(elsewhere, path.join(root, 'admin/auth'));
   fs.symlinkSync(root, path.join(top, 'link'));
   for (const [given, said] of [[root, 'admin/auth is a symbolic link'], [path.join(top, 'link'), 'is a symbolic link']]) {
-    const run = spawnSync(path.join(repo, 'scripts', 'serve.sh'), serveArgs(given, 1), { encoding: 'utf8' });
+    const run = serveSync(given, 1);
     assert.notEqual(run.status, 0);
     assert.match(run.stderr, new RegExp(said));
   }

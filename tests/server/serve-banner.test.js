@@ -1,19 +1,21 @@
 'use strict';
-// The banner the server script prints at start names every address the
-// server answers: /admin, which leads to the first page, each page and each
-// endpoint of the build's lists; each answers the login the banner names.
+// The server script as an administrator starts it: the banner names every
+// address the server answers (/admin, which leads to the first page, each
+// page and each endpoint of the build's lists); each wants the login the
+// banner names and answers with the pages' headers; a restart on the same
+// root keeps the login and the settings; a second start on a port in use says so.
 
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { startServer, removeRoot, buildDir } = require('../browser/server');
+const { startServer, serveSync, settingValues, buildDir, PORT_IN_USE } = require('../browser/server');
 
 const listed = (name) => fs.readFileSync(path.join(buildDir, name), 'utf8').split('\n').filter(Boolean);
 
-test('the banner names every address served, and each answers with the login it names', async (t) => {
-  const server = await startServer(undefined, { quiet: false });
-  t.after(async () => { await server.stop(); removeRoot(server.root); });
+test('the banner names every address served, each wants its login, and a restart keeps both', async (t) => {
+  let server = await startServer(undefined, { quiet: false });
+  t.after(() => server.close());
   // The banner is written before the server starts; its last line may still be on its way.
   while (!server.output().includes('Ctrl-C')) await new Promise((resolve) => setTimeout(resolve, 50));
   const banner = server.output();
@@ -25,10 +27,25 @@ test('the banner names every address served, and each answers with the login it 
   const pages = listed('pages');
   assert.deepEqual(named.sort(), ['/admin', ...[...pages, ...listed('endpoints')].map((name) => `/admin/${name}`)].sort());
   assert.match(banner, new RegExp(`User name: +${server.user}\\n +Password: +${server.password}\\n`));
-  const login = { Authorization: `Basic ${Buffer.from(`${server.user}:${server.password}`).toString('base64')}` };
+  const wrong = `Basic ${Buffer.from(`${server.user}:no`).toString('base64')}`;
   for (const address of named) {
-    const answer = await fetch(origin + address, { headers: login });
+    for (const headers of [{}, { Authorization: wrong }]) assert.equal((await fetch(origin + address, { headers })).status, 401, address);
+    const answer = await fetch(origin + address, { headers: { Authorization: server.auth } });
     assert.equal(answer.status, 200, address);
     assert.equal(answer.url, origin + (address === '/admin' ? `/admin/${pages[0]}` : address));
+    assert.equal(answer.headers.get('cache-control'), 'no-store', address);
+    assert.equal(answer.headers.get('x-content-type-options'), 'nosniff', address);
+    for (const rule of ["default-src 'none'", "frame-ancestors 'none'"]) assert.ok(answer.headers.get('content-security-policy').includes(rule), address);
   }
+
+  fs.appendFileSync(server.confPath, 'QZ-restart-mark = kept\n');
+  const { root, password } = server;
+  await server.stop();
+  server = await startServer(root);
+  assert.equal(server.password, password);
+  assert.equal(settingValues(fs.readFileSync(server.confPath, 'utf8'))['QZ-restart-mark'], 'kept');
+  assert.equal((await fetch(server.url, { headers: { Authorization: server.auth } })).status, 200);
+  const clash = serveSync(root, server.port);
+  assert.equal(clash.status, PORT_IN_USE, clash.stderr);
+  assert.match(clash.stderr, new RegExp(`port ${server.port} .*already in use`));
 });
