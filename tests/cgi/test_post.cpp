@@ -36,6 +36,14 @@ TEST(CgiPostTest, EachRequestIsTakenOrRefusedWhole) {
         {"Congratulations", {{kRecords, "0100"}, {kLargest, "100"}, {"new_QZ_toc-acl-check", "n"}},
          "", {}, "",
          {"QZ-max-records set to 0100", "QZ-largest-set set to 100", "QZ-toc-acl-check set to n"}},
+        {"Congratulations",
+         {{kRecords, "9"}, {kLargest, "9"}, {"new_QZ_date_time", "%Y"},
+          {"new_QZ_default_html_title", "T"}, {"new_QZ_toc-acl-check", "Y"},
+          {"new_QZ_collection-acl-check", "N"}},
+         "", {}, "",
+         {"QZ-max-records set to 9", "QZ-largest-set set to 9", "QZ-date-time set to %Y",
+          "QZ-default-html-title set to T", "QZ-collection-acl-check set to N",
+          "QZ-toc-acl-check set to Y"}},
         {"Congratulations", {{"new_QZ_default_html_title", title}}, "", {}, "",
          {"QZ-default-html-title set to " + title}},
         {"Congratulations", {}, changed,
@@ -83,6 +91,7 @@ TEST(CgiPostTest, EachRequestIsTakenOrRefusedWhole) {
             EXPECT_TRUE(Holds(Body(r), part));
         EXPECT_EQ(c.logged.empty(), before == ReadFile(root.Conf()));
         EXPECT_EQ(c.logged.empty() ? "" : before, ReadFile(root.Backup()));
+        EXPECT_EQ(!c.logged.empty(), Exists(root.Conf("history/plomex.conf/1.version")));
         std::vector<std::string> logged;
         for (const std::string &record : Records(root)) {
             logged.push_back(record.substr(record.find('|') + 1));

@@ -94,6 +94,7 @@ TEST(Recover, AReservationNoJournalNamesIsKeptUnlessItIsTheLiveFile) {
         EXPECT_EQ(l.versions, *now ? std::vector<long>{4} : std::vector<long>{});
         EXPECT_EQ(vyxsave::List(*root.history).versions, l.versions);
         EXPECT_EQ(root.Kept(4), *now ? "[s]\na=1\n" : "none");
+        EXPECT_EQ(vyxsave::ReadVersion(*root.history, 4).through, *now ? "recovery" : "");
         EXPECT_FALSE(Exists(root.dir.File("history/plomex.conf/4.reserved")));
     }
 }
