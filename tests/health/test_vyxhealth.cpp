@@ -33,6 +33,11 @@ struct HealthRoot : ServerRoot {
         std::string text = ReadFile(Conf());
         WriteFile(Conf(), text.replace(text.find(from), from.size(), to));
     }
+    /* A file where the history folder at path (under config/) belongs. */
+    void SetHistory(const std::string &path) const {
+        fs::remove_all(confDir + path);
+        WriteFile(confDir + path, "no folder");
+    }
     ProgramResult Run(std::vector<std::string> args = {}, bool asNobody = false) const {
         args.insert(args.begin(), VYXHEALTH_BIN);
         return RunProgram(args, {{"KELMRIX_ROOT", root}}, "", {asNobody, 0});
@@ -88,6 +93,10 @@ TEST(Vyxhealth, EachStateHasItsStatusAndItsLine) {
              chmod((r.confDir + "history/plomex.conf").c_str(), 0555);
          },
          {}, 2, {"PLOMEX CRITICAL - history: The history folder", "cannot be written"}, true},
+        {[](HealthRoot &r) { r.SetHistory("history/plomex.conf"); }, {}, 2,
+         {"PLOMEX CRITICAL - history: The history folder", "plomex.conf is not a directory"}},
+        {[](HealthRoot &r) { r.SetHistory("history"); }, {}, 2,
+         {"PLOMEX CRITICAL - history: The history folder", "history is not a directory"}},
         {[](HealthRoot &r) { fs::remove(r.Conf()); }, {}, 2,
          {"PLOMEX CRITICAL - conf: plomex.conf cannot be read"}},
         {[](HealthRoot &r) { r.Set("max-records=500", "max-records=0"); }, {}, 2,

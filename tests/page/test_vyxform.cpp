@@ -1,4 +1,4 @@
-/* The form item table: entering, rendering, reading the form, and writing under the lock. */
+/* The form item table: entering, rendering and reading the form; writing is the programs' and the sweeps'. */
 #include "page_fixture.h"
 
 namespace {
@@ -70,23 +70,6 @@ TEST(VYXformTest, GetValuesFromFormChecksPathsAndCutsValues) {
         EXPECT_EQ(c.kept, page.GetNewValue(0));
         EXPECT_STREQ("", page.GetOrigValue(0));
     }
-}
-
-TEST(VYXformTest, EachChangedValueIsRecordedWhileItsLockIsHeld) {
-    TempDir dir;
-    WriteFile(dir.path + "plomex.conf", "[s]\na=1\nb=1\n");
-    fake::records.clear();
-    fake::lockFile = dir.path + "plomex.lock";
-    TestPage page(dir.path);
-    for (const char *key : {"b", "a"}) /* b keeps its value; a, after it, is still written */
-        page.EnterItem(*key, "s", key, "o", "n", "text", "", 1);
-    page.GetValuesFromConfigFile();
-    page.SetNewValue(0, "1");
-    page.SetNewValue(1, "800");
-    page.WriteValuesToConfigFile();
-    EXPECT_STREQ("", page.ErrorMessage()); /* not even a message while all goes well */
-    EXPECT_EQ(1, page.ChangeCount());
-    EXPECT_EQ(std::vector<std::string>({"plomex.conf: a set to 800 [locked]"}), fake::records);
 }
 
 } /* namespace */

@@ -1,4 +1,4 @@
-/* What the pages, the commands and the health check tell of a lock file and of the history. */
+/* What the pages, the commands and the health check tell of a lock file. */
 #include "vyxsave_status.h"
 
 #include "testfs.h"
@@ -50,29 +50,4 @@ TEST(LockStatus, OnlyALockNothingCanHoldIsStale) {
         EXPECT_TRUE(Holds(info.problem, problem));
     }
     EXPECT_FALSE(vyxsave::ReadLock(places, "/no/such/plomex.lock").present);
-}
-
-/* Health names a history folder saves cannot keep versions in, and none that no save needs. */
-TEST(Health, AHistoryThatIsNoFolderIsAProblem) {
-    TempDir dir;
-    vyxsave::Places places;
-    places.conf = dir.path;
-    WriteFile(dir.File("plomex.conf"), "[s]\nk=1\n");
-    auto named = [&] {
-        for (const vyxsave::Problem &p : vyxsave::HealthProblems(places, "plomex.conf"))
-            if (p.what.find("history folder") != std::string::npos)
-                return true;
-        return false;
-    };
-    EXPECT_FALSE(named()); /* none yet */
-    fs::create_directory(dir.File("history"));
-    EXPECT_FALSE(named());
-    WriteFile(dir.File("history/plomex.conf"), "the file's folder is no folder either");
-    EXPECT_TRUE(named());
-    setenv("KELMRIX_HISTORY_KEEP", "0", 1); /* no version is kept: the folder is not needed */
-    EXPECT_FALSE(named());
-    unsetenv("KELMRIX_HISTORY_KEEP");
-    fs::remove_all(dir.File("history"));
-    WriteFile(dir.File("history"), "not a folder");
-    EXPECT_TRUE(named());
 }

@@ -81,24 +81,19 @@ TEST_F(Vyxsettings, EachRunSaysWhatItDidAndWritesOnlyWhatItChanged) {
         {{"set", "Maximum records=0800"}, 0, "digest=@D\nchanged\n"},
         {{"set", "qz-MAX-records=1000"}, 0, "changed"},
         {{"set", "QZ-max-records=0"}, 1, "vyxsettings: Max Records: Value must be greater than 0\n"},
-        {{"set", "QZ-max-records="}, 1, "Max Records: Value must be greater than 0"},
         {{"set", "QZ-max-records=1001"}, 1,
          "Max Records: Value must be less than or equal to largest set"},
         {{"set", "QZ-max-records=12a"}, 1,
          "new_QZ_max_records: The named field should be numbers only"},
         {{"set", "QZ-largest-set=5000"}, 0, "changed"},
         {{"set", "QZ-largest-set=5001"}, 1, "Largest Set: Value must be less than or equal to 5000"},
-        {{"set", "QZ-largest-set=0"}, 1, "Max Records: Value must be less than or equal to largest"},
         {{"set", "QZ-largest-set=1", "QZ-max-records=1"}, 0, "changed"},
-        {{"set", "QZ-largest-set=-3"}, 1, "new_QZ_largest_set: The named field should be numbers"},
         {{"set", "default html title=R\xc3\xa9sultats \"<b>\""}, 0, "changed"},
         {{"set", "QZ-default-html-title=a\tb"}, 1, "QZ-default-html-title: A field holds a line"},
         {{"set", "QZ-default-html-title=\xff"}, 1, "title: A field holds text that is not valid"},
         {{"set", "QZ-date-time=" + std::string(101, 'x')}, 1, "longer than 100 bytes"},
         {{"set", "QZ-toc-acl-check=Y"}, 0, "changed"},
         {{"set", "QZ-toc-acl-check=maybe"}, 1, "QZ-toc-acl-check: QZ-toc-acl-check takes Y or N"},
-        {{"set", "QZ-collection-acl-check="}, 1, "QZ-collection-acl-check: QZ-collection-acl"},
-        {{"set", "QZ-date-time=%d "}, 1, "QZ-date-time: The value begins or ends with a blank"},
         {{"set", "QZ-colour=red"}, 1, "vyxsettings: QZ-colour: No such setting."},
         {{"get", "QZ-colour"}, 1, "QZ-colour: No such setting."},
         {{"set", "QZ-max-records=800"}, 75, "Configuration file is locked.", "", "", {"LOCK"}},
@@ -123,9 +118,6 @@ TEST_F(Vyxsettings, EachRunSaysWhatItDidAndWritesOnlyWhatItChanged) {
         {{"apply", "-"}, 0, "\nunchanged\n", "GET", "QZ-date-time=%d \xe9t\xc3\xa9"},
         {{"apply", "-", "--json"}, 1, "{\"changed\": false, \"error\": {\"subject\": ",
          "{\"QZ-max-records\": \"800\", \"QZ-colour\": \"red\"}"},
-        {{"apply", "-", "--json"}, 1, "expected a string value", "{\"QZ-max-records\": 800}"},
-        {{"apply", "-"}, 1, "QZ-max-records: The setting is named twice",
-         "{\"QZ-max-records\": \"800\", \"maximum RECORDS\": \"800\"}"},
         {{"set"}, 2, "set needs at least one KEY=VALUE"},
         {{"set", "QZ-max-records"}, 2, "expected KEY=VALUE, not 'QZ-max-records'"},
         {{"set", "QZ-max-records=1", "QZ-max-records=2"}, 2, "setting given twice"},
@@ -167,42 +159,36 @@ TEST_F(Vyxsettings, EachRunSaysWhatItDidAndWritesOnlyWhatItChanged) {
     }
 }
 
-/* A save through the command is recorded as a page's: the backup, a kept version, the records. */
-TEST_F(Vyxsettings, HistoryListsEachSaveAndRestorePutsOneBack) {
+/*
+ * A save through the command is kept and recorded as a page's, under whoever ran it, never "-"
+ * (vyxplugins too); history lists each save, restore puts one back.
+ */
+TEST_F(Vyxsettings, SavesAreKeptAndRecordedUnderTheInvokingUser) {
+    setenv("SUDO_USER", "alice", 1);
     ASSERT_EQ(Run({"set", "QZ-max-records=800"}).status, 0);
     EXPECT_EQ(ReadFile(ConfPath("plomex.conf.backup")), kSettings);
+    ASSERT_EQ(Run({"--log", "add", "search"}, "", VYXPLUGINS_BIN).status, 0);
+    unsetenv("SUDO_USER");
     ASSERT_EQ(Run({"set", "QZ-max-records=900"}).status, 0);
-    auto history = Run({"history", "--json"});
     /* The file as it stands first, made by the second save; each row says what its change did. */
-    EXPECT_TRUE(Holds(history.out, "[{\"version\": \"current\", "));
-    EXPECT_TRUE(Holds(history.out, "\"records\": [\"QZ-max-records set to 900\"], \"changes\": "
-                                   "[{\"key\": \"QZ-max-records\", \"before\": \"800\", \"after\": \"900\"}]"));
+    const std::string history = Run({"history", "--json"}).out;
+    EXPECT_TRUE(Holds(history, "[{\"version\": \"current\", "));
+    EXPECT_TRUE(Holds(history, "\"records\": [\"QZ-max-records set to 900\"], \"changes\": "
+                               "[{\"key\": \"QZ-max-records\", \"before\": \"800\", \"after\": \"900\"}]"));
     EXPECT_EQ(Lines(Run({"history"}).out).size(), 3u);
     EXPECT_EQ(Run({"restore", "1"}).status, 0);
     EXPECT_EQ(Value("QZ-max-records"), "500");
     EXPECT_EQ(ReadFile(ConfPath("history/plomex.conf/1.version")), kSettings);
-    auto gone = Run({"restore", "99"});
+    const ProgramResult gone = Run({"restore", "99"});
     EXPECT_EQ(gone.status, 1);
     EXPECT_TRUE(Holds(gone.err, "99: That version is no longer kept"));
-    const std::vector<std::string> log = Lines(ChangeLog());
-    ASSERT_EQ(log.size(), 3u);
-    EXPECT_TRUE(Holds(log[0], "plomex.conf: QZ-max-records set to 800"));
-}
-
-/* The change log names whoever ran the command, never "-"; vyxplugins records the same. */
-TEST_F(Vyxsettings, ChangeLogNamesTheInvokingUser) {
-    setenv("SUDO_USER", "alice", 1);
-    ASSERT_EQ(Run({"set", "QZ-max-records=800"}).status, 0);
-    ASSERT_EQ(Run({"--log", "add", "search"}, "", VYXPLUGINS_BIN).status, 0);
-    unsetenv("SUDO_USER");
-    ASSERT_EQ(Run({"set", "QZ-max-records=900"}).status, 0);
     const std::string self = vyxsave::PasswdName("/etc/passwd", getuid());
     const std::vector<std::string> log = Lines(ChangeLog());
-    ASSERT_GE(log.size(), 3u);
-    EXPECT_TRUE(Holds(log[0], "] alice plomex.conf"));
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_TRUE(Holds(log[0], "] alice plomex.conf: QZ-max-records set to 800"));
     EXPECT_TRUE(Holds(log[1], "] alice init.conf") || Holds(log[1], "] alice obj.conf"));
     EXPECT_TRUE(Holds(log.back(), "] " + (self.empty() ? "uid " + std::to_string(getuid()) : self) +
-                                      " plomex.conf"));
+                                      " plomex.conf: restored"));
     WriteFile(root + "/passwd", "# none\nroot:x:0:0::/root:/bin/sh\n:x:7:7::/:/bin/sh\n"
                                 "bob:x:1000:1000::/home/bob:/bin/sh\nbroken\n");
     EXPECT_EQ(vyxsave::PasswdName(root + "/passwd", 1000), "bob");
@@ -225,11 +211,11 @@ TEST_F(Vyxsettings, APartialSaveIsToldAsOne) {
                                       nullptr};
                 if (!endpoint)
                     exit(RunSettingsCommand(4, const_cast<char **>(argv)));
-                for (const auto &[name, value] : std::vector<std::pair<const char *, std::string>>{
-                         {"GATEWAY_INTERFACE", "CGI/1.1"}, {"REQUEST_METHOD", "PUT"},
-                         {"CONTENT_TYPE", "application/json"},
-                         {"CONTENT_LENGTH", std::to_string(body.size())}, {"HTTP_IF_MATCH", etag}})
-                    setenv(name, value.c_str(), 1);
+                setenv("GATEWAY_INTERFACE", "CGI/1.1", 1);
+                setenv("REQUEST_METHOD", "PUT", 1);
+                setenv("CONTENT_TYPE", "application/json", 1);
+                setenv("CONTENT_LENGTH", std::to_string(body.size()).c_str(), 1);
+                setenv("HTTP_IF_MATCH", etag.c_str(), 1);
                 exit(ServeSettingsRequest());
             },
             body);
