@@ -31,10 +31,8 @@ TEST(CgiPostTest, EachRequestIsTakenOrRefusedWhole) {
         {"Congratulations", {{"new_QZ_default_html_title", title}}, "", {}, "",
          {"QZ-default-html-title set to " + title}},
         {"Congratulations", {}, changed,
-         {{"HTTP_ORIGIN", ""}, {"HTTP_REFERER", "http://127.0.0.1:8080/admin/vyxcfgsrch"}}, "",
-         {"QZ-max-records set to 800"}},
-        {"Congratulations", {}, changed,
-         {{"HTTP_ORIGIN", ""}, {"CONTENT_TYPE", "application/x-www-form-urlencoded; charset=UTF-8"}},
+         {{"HTTP_ORIGIN", ""}, {"HTTP_REFERER", "http://127.0.0.1:8080/admin/vyxcfgsrch"},
+          {"CONTENT_TYPE", "application/x-www-form-urlencoded; charset=UTF-8"}},
          "", {"QZ-max-records set to 800"}},
         {"Value must be greater than 0", {{kRecords, "0"}}},
         {"Please enter a value for the named field.", {{"new_QZ_date_time", "\x01"}}},
@@ -78,12 +76,10 @@ TEST(CgiPostTest, EachRequestIsTakenOrRefusedWhole) {
             const std::string stamp = line.substr(1, line.find("] ") - 1);
             EXPECT_TRUE(vyxsave::ParseStamp(stamp, t) && Holds(stamp, " +0000") && t >= since &&
                         t <= time(nullptr)) << line;
-            logged.push_back(line.substr(line.find("] ") + 2));
+            EXPECT_EQ(line.substr(line.find("] ") + 2, 19), "admin plomex.conf: ");
+            logged.push_back(line.substr(line.find("] ") + 21));
         }
-        std::vector<std::string> want;
-        for (const std::string &message : c.logged)
-            want.push_back("admin plomex.conf: " + message);
-        EXPECT_EQ(logged, want);
+        EXPECT_EQ(logged, c.logged);
         EXPECT_EQ(c.lock == "run" ? "" : c.lock, ReadFile(root.Lock()));
     }
 }
@@ -109,9 +105,7 @@ TEST(CgiPostTest, AFormOlderThanTheFileSaysWhatItSavedOver) {
                                 "<span class=\"adm-value\">300</span>"));
         EXPECT_TRUE(Holds(page, byPage ? "It was saved by admin, " : "Who set it is not known"));
         EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-max-records = 400"));
-        const std::string again = Body(Post(root, {{kRecords, "400"}}));
-        EXPECT_TRUE(Holds(again, "Congratulations"));
-        EXPECT_TRUE(Holds(again, "plomex.conf already held these values"));
+        EXPECT_TRUE(Holds(Body(Post(root, {{kRecords, "400"}})), "already held these values"));
         EXPECT_FALSE(Exists(root.Conf(byPage ? "history/plomex.conf/3.version"
                                              : "history/plomex.conf/2.version")));
     }
@@ -162,8 +156,7 @@ TEST(CgiPostTest, ALockBetweenTwoValuesIsToldAsAPartialSave) {
     EXPECT_TRUE(Holds(page, "Configuration file is locked. Please try again later."));
     EXPECT_TRUE(Holds(page, "Not saved: Largest set <code>QZ-largest-set</code>."));
     EXPECT_TRUE(Holds(page, "<th scope=\"row\">Maximum records <code>QZ-max-records</code></th>"));
-    EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-max-records = 700\n"));
-    EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-largest-set=1000"));
+    EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-max-records = 700\nQZ-largest-set=1000\n"));
     EXPECT_TRUE(Holds(ReadFile(root.ChangeLog()), "plomex.conf: QZ-max-records set to 700\n"));
 }
 
