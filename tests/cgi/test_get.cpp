@@ -83,10 +83,8 @@ TEST(CgiGetTest, ProblemsGetAnErrorPageAndNoForm) {
 
 /* While a lock file is present the form says so above itself, before a save meets it. */
 TEST(CgiGetTest, ALockFileIsNoticedAboveTheForm) {
-    char host[256] = "";
-    gethostname(host, sizeof host - 1);
     for (const std::string &record : {std::string("Host=elsewhere, PID=1\n"),
-                                      "Host=" + std::string(host) + ", PID=2147483000\n"}) {
+                                      "Host=" + ThisHost() + ", PID=2147483000\n"}) {
         SCOPED_TRACE(record);
         PageRoot root;
         WriteFile(root.Lock(), record);

@@ -41,10 +41,8 @@ TEST(CgiStatusTest, RestorePutsTheKeptVersionBackOrChangesNothing) {
 
 /* A lock is removed when nothing can still hold it, and only then; the removal is logged. */
 TEST(CgiStatusTest, OnlyAStaleLockIsRemoved) {
-    char host[256];
-    gethostname(host, sizeof host);
     for (const auto &[record, removed] :
-         {std::pair{"Host=" + std::string(host) + ", PID=2147483646", true},
+         {std::pair{"Host=" + ThisHost() + ", PID=2147483646", true},
           {"Host=elsewhere.example, PID=2147483646", false}}) {
         SCOPED_TRACE(record);
         PageRoot root;

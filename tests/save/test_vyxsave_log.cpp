@@ -90,8 +90,6 @@ TEST(ChangeLog, PagesShowStampsAsIsoTimesWithTheirAge) {
 
 /* Stale is only a lock nothing can hold; what stands there that is no record is named. */
 TEST(LockStatus, OnlyALockNothingCanHoldIsStale) {
-    char host[256];
-    gethostname(host, sizeof host);
     TempDir dir;
     vyxsave::Places places;
     places.conf = dir.path;
@@ -108,7 +106,7 @@ TEST(LockStatus, OnlyALockNothingCanHoldIsStale) {
         {record("Host=, PID=2147483646\n", 3600), false, ""}, /* a host that could not be named */
         {record("", 0), false, ""},                           /* its taker died early, or not */
         {record("", 60), true, ""},
-        {record("Host=" + std::string(host) + ", PID=0\n", 0), true, ""},
+        {record("Host=" + ThisHost() + ", PID=0\n", 0), true, ""},
         {record("Host=elsewhere, PID=-1\n", 3600), false, ""},
         {record("garbage\n", 0), false, ""},
         {[&] { fs::create_symlink(dir.File("gone"), lock); }, true, "is a symbolic link to nothing"},

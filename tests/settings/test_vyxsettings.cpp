@@ -242,9 +242,7 @@ TEST_F(Vyxsettings, APartialSaveIsToldAsOne) {
  * removal named in the change log.
  */
 TEST_F(Vyxsettings, LockIsShownAndRemovedOnlyAsAsked) {
-    char host[256] = "";
-    gethostname(host, sizeof host - 1);
-    const std::string stale = "Host=" + std::string(host) + ", PID=2147483646\n",
+    const std::string stale = "Host=" + ThisHost() + ", PID=2147483646\n",
                       other = "Host=elsewhere, PID=5\n";
     const struct {
         std::string record; /* "": no lock file */
