@@ -1,11 +1,9 @@
 /* The vyxsettings command, run as a shell user or a configuration-management run would, and the
  * JSON its interfaces read: an object of strings, anything else refused. */
 #include "config_dir_test.h"
-#include "qzpr.h"
 #include "run_program.h"
 #include "vyxjson.h"
 #include "vyxsave_places.h"
-#include "vyxsettings_front.h"
 
 namespace {
 
@@ -13,24 +11,7 @@ const char kSettings[] = "[QZ-search]\nQZ-max-records=500\nQZ-largest-set=1000\n
                          "QZ-date-time=%d\nQZ-default-html-title=Results\n"
                          "QZ-collection-acl-check=Y\nQZ-toc-acl-check=N\n";
 
-/* The lock file someone else makes just before the run's second try to make it, or "". */
-std::string lockBeforeSecondTry;
-int lockTries = 0;
-
 } /* namespace */
-
-/*
- * PR_Open as the linker hands it to the code under test (--wrap): the
- * runtime's, after making lockBeforeSecondTry when the run is about to make
- * it for the second time, as an outside holder would between two values of
- * one save.
- */
-extern "C" QZPRFile *__real_PR_Open(const char *name, int flags, int mode);
-extern "C" QZPRFile *__wrap_PR_Open(const char *name, int flags, int mode) {
-    if (name == lockBeforeSecondTry && (flags & QZPR_EXCL) && ++lockTries == 2)
-        WriteFile(name, "");
-    return __real_PR_Open(name, flags, mode);
-}
 
 class Vyxsettings : public ServerRootTest {
   protected:
@@ -198,31 +179,25 @@ TEST_F(Vyxsettings, SavesAreKeptAndRecordedUnderTheInvokingUser) {
     EXPECT_EQ(vyxsave::PasswdName(root + "/passwd", 7), "");
 }
 
-/* plomex.lock appearing between two values of one save: each way in tells what was saved. */
+/* plomex.lock made by someone else between two values of one save: each way in tells what was saved. */
 TEST_F(Vyxsettings, APartialSaveIsToldAsOne) {
     const std::string body = "{\"QZ-max-records\": \"800\", \"QZ-date-time\": \"%H\"}";
     for (const bool endpoint : {false, true}) {
         SCOPED_TRACE(endpoint ? "PUT" : "set");
         SetUp();
-        const std::string etag = "\"" + Digest() + "\"";
-        lockBeforeSecondTry = ConfPath("plomex.lock");
-        lockTries = 0;
-        auto [status, out, err] = RunInChild(
-            [&] {
-                const char *argv[] = {"vyxsettings", "set", "QZ-max-records=800", "QZ-date-time=%H",
-                                      nullptr};
-                if (!endpoint)
-                    exit(RunSettingsCommand(4, const_cast<char **>(argv)));
-                setenv("GATEWAY_INTERFACE", "CGI/1.1", 1);
-                setenv("REQUEST_METHOD", "PUT", 1);
-                setenv("CONTENT_TYPE", "application/json", 1);
-                setenv("CONTENT_LENGTH", std::to_string(body.size()).c_str(), 1);
-                setenv("HTTP_IF_MATCH", etag.c_str(), 1);
-                exit(ServeSettingsRequest());
-            },
-            body);
-        lockBeforeSecondTry.clear();
-        unlink(ConfPath("plomex.lock").c_str());
+        Environment env = CurrentEnvironment();
+        if (endpoint)
+            env.insert({{"GATEWAY_INTERFACE", "CGI/1.1"}, {"REQUEST_METHOD", "PUT"},
+                        {"CONTENT_TYPE", "application/json"},
+                        {"CONTENT_LENGTH", std::to_string(body.size())},
+                        {"HTTP_IF_MATCH", "\"" + Digest() + "\""}});
+        /* The second take of plomex.lock finds it made by someone else. */
+        auto [status, out, err] = RunProgram(
+            {"/usr/bin/strace", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-P",
+             ConfPath("plomex.lock"), "-e", "trace=openat", "-e",
+             "inject=openat:error=EEXIST:when=2", VYXSETTINGS_BIN, "set", "QZ-max-records=800",
+             "QZ-date-time=%H"},
+            env, endpoint ? body : "");
         EXPECT_EQ(status, endpoint ? 0 : 4);
         EXPECT_TRUE(endpoint ? Holds(out, "Status: 409 Conflict\n") &&
                                    Holds(out, "\"changed\": true") &&
