@@ -12,6 +12,7 @@ TEST(CgiStatusTest, RestorePutsTheKeptVersionBackOrChangesNothing) {
         {"action=restore&version=1", "", "Version restored"},
         {"action=restore&version=1", "Host=elsewhere, PID=1\n", "Configuration file is locked."},
         {"action=restore&version=1", "-", "no longer kept"},
+        {"action=restore&version=", "", "Please enter a value for the named field."},
         {"action=remove-lock", "Host=elsewhere, PID=1\n", "The lock is not stale"},
         {"action=delete&version=1", "", "role=\"alert\""},
         {"action=restore&version=../../plomex.conf", "", "role=\"alert\""},
