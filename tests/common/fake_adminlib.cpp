@@ -126,8 +126,6 @@ int log_change(const char *file, const char *fmt, ...) {
     va_start(ap, fmt);
     vsnprintf(msg, sizeof msg, fmt, ap);
     va_end(ap);
-    const bool locked = !fake::lockFile.empty() && file_exists(fake::lockFile.c_str());
-    fake::records.push_back(std::string(file) + ": " + msg + (locked ? " [locked]" : ""));
     const std::string dir = Dir("KELMRIX_LOG_DIR", "admin/logs");
     FILE *log = dir.empty() ? nullptr : fopen((dir + "change.log").c_str(), "a");
     if (log == nullptr)

@@ -43,6 +43,13 @@ inline void WriteFile(const std::string &path, const std::string &text) {
 
 inline bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
+/* This host's name, as a lock file's record gives it. */
+inline std::string ThisHost() {
+    char host[256] = "";
+    gethostname(host, sizeof host - 1);
+    return host;
+}
+
 /* Whether text holds part; either way the message shows the whole text. */
 inline ::testing::AssertionResult Holds(const std::string &text, const std::string &part) {
     const bool found = text.find(part) != std::string::npos;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <new>
 #include <sstream>
+#include <tuple>
 
 #define MESSY CORE_TEST_DATA "/messy.conf"
 
@@ -28,8 +29,6 @@ struct ConfigFile {
         backup = path + ".backup";
         WriteFile(path, text);
     }
-    /* Files in the directory: a temporary one left behind adds to the config file and backup. */
-    long Files() const { return std::distance(fs::directory_iterator(dir.path), {}); }
 };
 
 TEST(QZcfgn, GetTakesFirstExactCaseSensitiveMatch) {
@@ -75,7 +74,7 @@ TEST(QZcfgn, WriteBackNormalisesEveryLine) {
     EXPECT_EQ(cfg.Open(file.path.c_str(), QZcfgn::ReadOnly).Error(), 0);
     EXPECT_EQ(ReadFile(file.path), ReadFile(CORE_TEST_DATA "/messy.expected"));
     EXPECT_EQ(ReadFile(file.backup), ReadFile(MESSY));
-    EXPECT_EQ(file.Files(), 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(file.dir.path), {}), 2) << "a temporary file left";
     char *text = nullptr;
     EXPECT_EQ(cfg.Get("QZ-search", "QZ-max-records", text), 1);
     EXPECT_STREQ(text, "800") << "read back from the file";
@@ -83,25 +82,22 @@ TEST(QZcfgn, WriteBackNormalisesEveryLine) {
 
 /* A write-back says whether it gave the file the very bytes it held, whatever the lines went through. */
 TEST(QZcfgn, WriteBackTellsWhetherTheBytesAreTheSame) {
-    const struct {
-        const char *file, *value;
-        bool same;
-    } rows[] = {
+    const std::tuple<const char *, const char *, bool> rows[] = {
         {"[s]\nk = 1\nx=2\n", "1", true},   /* closed up when read, put back as it was */
         {"[s]\nk = 1\nx=2\n", "2", false},
         {"[s]\nk=1\n", "1", false},          /* written with blanks around "=" */
         {"[s]\n  k = 1\n", "1", false},      /* the indent goes */
         {"[s]\nk = 1", "1", false},           /* the newline at the end comes */
     };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.file);
-        ConfigFile file(row.file);
+    for (const auto &[text, value, same] : rows) {
+        SCOPED_TRACE(text);
+        ConfigFile file(text);
         QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
-        ASSERT_EQ(cfg.Put("s", "k", row.value), 1);
+        ASSERT_EQ(cfg.Put("s", "k", value), 1);
         cfg.Close();
         ASSERT_TRUE(cfg.Written().done);
-        EXPECT_EQ(cfg.Written().same, row.same);
-        EXPECT_EQ(cfg.Written().same, ReadFile(file.path) == row.file);
+        EXPECT_EQ(cfg.Written().same, same);
+        EXPECT_EQ(same, ReadFile(file.path) == text);
     }
 }
 
@@ -126,26 +122,22 @@ TEST(QZcfgn, DeleteAndPutKeepTheLinesLinked) {
 /* Only an object open in ReadWrite mode takes changes; only ReadWrite creates a missing file. */
 TEST(QZcfgn, OpenModeDecidesCreationAndChanges) {
     ConfigFile file("[s]\nk=1\n");
-    struct Row {
-        std::string path;
-        QZcfgn::Filemode mode;
-        int error;
-        const char *after; /* null: no file */
-    } rows[] = {
+    const std::tuple<std::string, QZcfgn::Filemode, int, const char *> rows[] = {
+        /* the file, the mode, the error, the file after the changes (null: no file) */
         {file.path, QZcfgn::ReadOnly, 0, "[s]\nk=1\n"},
         {file.dir.File("new.conf"), QZcfgn::ReadWrite, 0, "[t]\n"},
         {file.dir.File("gone.conf"), QZcfgn::ReadOnly, 42, nullptr},
         {file.dir.File(std::string(240, 'x')), QZcfgn::ReadWrite, 42, nullptr}, /* too long */
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.path);
-        QZcfgn cfg(row.path.c_str(), row.mode);
-        EXPECT_EQ(cfg.Error(), row.error);
-        const int takes = row.mode == QZcfgn::ReadWrite && row.error == 0;
+    for (const auto &[path, mode, error, after] : rows) {
+        SCOPED_TRACE(path);
+        QZcfgn cfg(path.c_str(), mode);
+        EXPECT_EQ(cfg.Error(), error);
+        const int takes = mode == QZcfgn::ReadWrite && error == 0;
         EXPECT_EQ(cfg.Put("s", "k", "2") + cfg.Delete("s", "k") + cfg.Delete("s") + cfg.Put("t"),
                   4 * takes);
-        EXPECT_EQ(cfg.Close().Error(), row.error);
-        EXPECT_EQ(Exists(row.path) ? ReadFile(row.path) : "-", row.after ? row.after : "-");
+        EXPECT_EQ(cfg.Close().Error(), error);
+        EXPECT_EQ(Exists(path) ? ReadFile(path) : "-", after ? after : "-");
     }
 }
 

@@ -2,7 +2,8 @@
  * The urlencoded form-body decoder, its body in a heap block of exactly its length so that
  * AddressSanitizer stops any read past it. A refused body leaves no field; every name it accepts,
  * and every value but one carried back unchanged from the file, passes the library's own check
- * of a setting's text (adm_check_text, whose edges tests/qzhttpd tabulate).
+ * of a setting's text (adm_check_text, whose edges tests/qzhttpd tabulate). libFuzzer keeps the
+ * input that failed.
  */
 #include "adm_form.h"
 
@@ -11,11 +12,8 @@
 #include <cstdlib>
 #include <vector>
 
-static void Fail(const char *what, const std::string &text) {
-    fprintf(stderr, "%s: \"", what);
-    for (unsigned char c : text)
-        fprintf(stderr, c >= 0x20 && c < 0x7f ? "%c" : "\\x%02x", c);
-    fprintf(stderr, "\"\n");
+[[noreturn]] static void Fail(const char *what) {
+    fprintf(stderr, "%s\n", what);
     abort();
 }
 
@@ -23,21 +21,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::vector<char> body(data, data + size);
     adm_fields fields{{"stale", "pair"}};
     if (adm_decode_form(body.data(), size, fields) != ADM_DECODE_OK && !fields.empty())
-        Fail("fields of a refused body, such as", fields[0].first);
+        Fail("a refused body left fields");
     /* A value read from the file comes back as it is: in orig_, or in new_ equal to its orig_. */
     const auto storedBack = [&fields](const std::string &name, const std::string &value) {
-        if (name.rfind("orig_", 0) == 0)
-            return true;
         for (const auto &[other, was] : fields)
             if (name.rfind("new_", 0) == 0 && other == "orig_" + name.substr(4))
                 return was == value;
-        return false;
+        return name.rfind("orig_", 0) == 0;
     };
     for (const auto &[name, value] : fields) { /* none when refused */
         if (adm_check_text(name) != ADM_DECODE_OK)
-            Fail("accepted a name the text check refuses", name);
+            Fail("accepted a name the text check refuses");
         if (adm_check_text(value) != ADM_DECODE_OK && !storedBack(name, value))
-            Fail("accepted a value the text check refuses", value);
+            Fail("accepted a value the text check refuses");
     }
     return 0;
 }

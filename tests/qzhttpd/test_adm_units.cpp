@@ -1,20 +1,15 @@
-/* Small units of the administration library: form decoding, same-site check, directories, change
- * log. */
+/* The administration library's units: form decoding, same-site check, directories, labels, and the
+ * page side (templates) outside a request. */
 #include "adm_form.h"
 #include "adm_origin.h"
 #include "adminlib.h"
 #include "run_program.h"
 #include "testfs.h"
 
-#include <csignal>
-#include <fcntl.h>
 #include <functional>
-#include <gtest/gtest.h>
+#include <regex>
 #include <string_view>
-#include <sys/file.h>
-#include <sys/time.h>
 #include <tuple>
-#include <unistd.h>
 
 TEST(AdmUnits, FormBodyDecodesOrRefusesWhatNoSettingMayHold) {
     const struct {
@@ -107,16 +102,62 @@ TEST(AdmUnits, DirectoriesDefaultAndEndInExactlyOneSlash) {
                 "^Configuration directory: No directory is known[^\n]*\n$");
 }
 
+/* A label comes from the libadmin database; a language without texts of its own reads English. */
 TEST(AdmUnits, LabelsComeFromTheLibadminDatabaseInAKnownLanguage) {
     using Row = std::tuple<const char *, const char *, int, const char *>;
-    const Row rows[] = {
-        {"libadmin", "en", 1, "Help"},  {"libadmin", "en-GB", 3, "Reset"},
-        {"libadmin", "fr", 2, "OK"}, /* no French texts */
-        {"libadmin", nullptr, 2, "OK"}, {"libadmin", "en", 9, ""},
-        {"other", "en", 2, ""},         {nullptr, "en", 2, ""},
-    };
-    for (const auto &[db, lang, id, want] : rows) {
-        SCOPED_TRACE(testing::Message() << db << " " << lang << " " << id);
-        EXPECT_STREQ(XP_GetStringFromDatabase(db, lang, id), want);
-    }
+    const Row rows[] = {{"libadmin", "en-GB", 3, "Reset"}, {"libadmin", "fr", 2, "OK"},
+                        {"libadmin", nullptr, 1, "Help"},  {"libadmin", "en", 9, ""},
+                        {"other", "en", 2, ""},            {nullptr, "en", 2, ""}};
+    for (const auto &[db, lang, id, want] : rows)
+        EXPECT_STREQ(XP_GetStringFromDatabase(db, lang, id), want) << db << " " << lang << " " << id;
+}
+
+/* Runs code in a child process outside any request, with the fixture templates. */
+static ProgramResult InChild(const std::function<void()> &code) {
+    return RunInChild([&] {
+        for (const char *v :
+             {"GATEWAY_INTERFACE", "REQUEST_METHOD", "KELMRIX_ROOT", "KELMRIX_CONF_DIR"})
+            unsetenv(v);
+        setenv("KELMRIX_HTML_DIR", ADM_TEST_DATA "/html", 1);
+        code();
+    });
+}
+
+TEST(AdmPage, TemplateWritesOrdinaryLinesAndHandsBackExactDirectives) {
+    ProgramResult c = InChild([] {
+        adm_template *t = open_html_file("sample.html");
+        char line[1024];
+        while (next_html_line(t, line)) {
+            if (parse_line(line, get_adm_config()) == 0)
+                continue;
+            const char *found = "other";
+            for (const char *d : {"QZ_MAX_RECORDS", "QZ_LARGEST_SET", "UNKNOWN_1", "QZ_MAX"})
+                found = directive_is(line, d) ? d : found;
+            printf("[[%s]]\n", found);
+        }
+    });
+    const std::regex style("<style>[\\s\\S]*?</style>\n"); /* the block ADMIN_STYLE gives */
+    EXPECT_EQ(std::regex_replace(c.out, style, "[[STYLE]]\n"),
+              ReadFile(ADM_TEST_DATA "/html/sample.expected"));
+}
+
+/* A line longer than the caller's buffer comes back in pieces, none of them overrunning it. */
+TEST(AdmPage, LongTemplateLineComesInPieces) {
+    ProgramResult c = InChild([] {
+        adm_template *t = open_html_file("longline.html");
+        char line[1024];
+        while (next_html_line(t, line))
+            printf("%zu\n", strlen(line));
+    });
+    EXPECT_EQ(c.out, "1023\n485\n");
+}
+
+/* A template outside the template directory is refused with a page of its own. */
+TEST(AdmPage, ATemplateOutsideItsDirectoryIsRefused) {
+    const ProgramResult c = InChild([] {
+        setenv("GATEWAY_INTERFACE", "CGI/1.1", 1); /* a template is opened within a request */
+        open_html_file("../html/sample.html");
+    });
+    EXPECT_EQ(c.status, 0);
+    EXPECT_TRUE(Holds(c.out, "page template cannot be read"));
 }

@@ -1,6 +1,6 @@
 /*
- * The transaction of a run where the sweeps (tests/crash) do not reach: the run lock's failures
- * and wait, the deadline, a commit with no version to keep and a version that cannot be kept.
+ * The transaction of a run where the sweeps (tests/crash) do not reach: the run lock's failures,
+ * the deadline, a commit with no version to keep and a version that cannot be kept.
  * A lock is held by its process, so each run is a child of its own.
  */
 #include "vyxsave_txn.h"
@@ -9,7 +9,6 @@
 #include "run_program.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 
 class Txn : public ::testing::Test {
@@ -63,22 +62,6 @@ TEST_F(Txn, TheRunLockFailsClosed) {
                        }).Wait();
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(result != R::Unavailable, Exists(lock));
-    }
-}
-
-/* 0 refuses at once, 1 when the timer rings; a wait not in whole seconds is the default, 10. */
-TEST_F(Txn, ARunWaitsForTheOneBeforeItAsLongAsItIsTold) {
-    const int held = open(lock.c_str(), O_RDONLY | O_CREAT, 0644);
-    for (const auto &[wait, busy] : {std::pair{"0", true}, {"1", true}, {"soon", false}}) {
-        SCOPED_TRACE(wait);
-        setenv("KELMRIX_LOCK_WAIT", wait, 1);
-        ASSERT_EQ(0, flock(held, LOCK_EX));
-        Child waiting = Start([] { return Begin() == vyxsave::BeginResult::Busy ? 1 : 0; });
-        usleep(300000);
-        if (!busy)
-            flock(held, LOCK_UN);
-        EXPECT_EQ(waiting.Wait().status, busy ? 1 : 0);
-        flock(held, LOCK_UN);
     }
 }
 
