@@ -95,6 +95,14 @@ TEST(Vyxhealth, EachStateHasItsStatusAndItsLine) {
          {"PLOMEX WARNING - conf: QZ-date-time: ", "control character", "a save leaves it so"}},
         {[](HealthRoot &) {}, {"--save-warning", "3600"}, 1,
          {"PLOMEX WARNING - last_save: last save 2 hours ago", "last_save_age=", ";3600;"}},
+        /* Without a kept version, the newest record of a save; a change made by hand is none. */
+        {[](HealthRoot &r) {
+             fs::remove_all(r.confDir + "history");
+             WriteFile(r.ChangeLog(), ReadFile(r.ChangeLog()) + "[" +
+                                          vyxsave::LogStamp(time(nullptr) - 60) +
+                                          "] - plomex.conf (changed outside the pages): QZ-max-records\n");
+         },
+         {}, 0, {"PLOMEX OK - ", "last save 2 hours ago"}},
         {[](HealthRoot &r) { fs::remove_all(r.confDir + "history"), fs::remove(r.ChangeLog()); },
          {"--save-critical", "60"}, 3, {"PLOMEX UNKNOWN - last_save: no save is recorded"}},
         {[&](HealthRoot &r) { r.Lock(gone, 0); }, {"--json"}, 1,

@@ -119,3 +119,19 @@ TEST_F(Txn, AVersionIsKeptOnlyOfTheFileReadAndReplacedByOtherBytes) {
         EXPECT_FALSE(Exists(dir.File("history/plomex.conf/1.version")));
     }
 }
+
+/* A reservation no journal names, left by a run cut short, is settled by the next save's listing. */
+TEST_F(Txn, ALeftoverReservationBecomesAVersionAtTheNextSave) {
+    fs::create_directories(dir.File("history/plomex.conf"));
+    WriteFile(dir.File("history/plomex.conf/3.reserved"), "[s]\na=0\n");
+    const auto r = Start([&] {
+                       std::string why;
+                       const QZfileId loaded = Id();
+                       if (Begin() != vyxsave::BeginResult::Taken)
+                           return 1;
+                       return vyxsave::Reserve(loaded, "save", why) ? 0 : 2;
+                   }).Wait();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_FALSE(Exists(dir.File("history/plomex.conf/3.reserved")));
+    EXPECT_EQ(ReadFile(dir.File("history/plomex.conf/3.version")), "[s]\na=0\n");
+}
