@@ -104,6 +104,13 @@ TEST_F(History, DescriptionsReadBackWhatWasWritten) {
     };
     v.described = true;
     EXPECT_EQ(text(back), text(v));
+    /* A shorter description written over it leaves nothing of the longer one. */
+    vyxsave::Version brief;
+    brief.when = v.when;
+    brief.user = "b";
+    for (long seq : {3, 5})
+        ASSERT_TRUE(vyxsave::WriteDescription(*folder, seq, brief, why)) << why;
+    EXPECT_EQ(ReadFile(H("3.info")), ReadFile(H("5.info")));
     /* The earliest scheme, then one with the digest of what the change made. */
     const std::tuple<const char *, const char *> earlier[] = {
         {"t1\nalice\nk set to 1\n", "t1|alice|"},

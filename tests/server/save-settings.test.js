@@ -26,9 +26,14 @@ async function save(records) {
 }
 
 test('the history keeps KELMRIX_HISTORY_KEEP versions', async () => {
-  for (const records of [801, 802, 803, 804, 805]) assert.equal(await save(records), 200);
   const history = path.join(server.root, 'config', 'history', 'plomex.conf');
-  assert.equal(fs.readdirSync(history).filter((n) => /^\d+\.version$/.test(n)).length, 2);
+  const kept = () => fs.readdirSync(history).filter((n) => /^\d+\.version$/.test(n));
+  for (const records of [801, 802, 803, 804, 805]) {
+    assert.equal(await save(records), 200);
+    // Each kept version keeps its own description: only a dropped one's is reused.
+    for (const name of kept()) assert.ok(fs.existsSync(path.join(history, name.replace('.version', '.info'))), name);
+  }
+  assert.equal(kept().length, 2);
 });
 
 test('with KELMRIX_LOCK_WAIT 0 a save does not wait for a run that holds the lock', async (t) => {

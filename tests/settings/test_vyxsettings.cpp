@@ -280,6 +280,9 @@ TEST(VyxJson, ReadsAnObjectOfStringsAndRefusesEverythingElse) {
         {"{\"a\": \"\xc3\"}", "text that is not valid UTF-8"},
         {"{\"a\": \"\xed\xa0\x80\"}", "text that is not valid UTF-8"}, /* an encoded surrogate */
         {"{\"a\": \"\xc0\xaf\"}", "text that is not valid UTF-8"},     /* overlong */
+        {"{\"a\": \"\xe0\x9f\xbf\"}", "text that is not valid UTF-8"}, /* overlong, of three */
+        {"{\"a\": \"\xf0\x8f\xbf\xbf\"}", "text that is not valid UTF-8"}, /* of four */
+        {"{\"t\": \"\xe1\x80\x80\xf1\x80\x80\x80\"}", "t=\xe1\x80\x80\xf1\x80\x80\x80"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
