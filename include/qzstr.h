@@ -28,6 +28,14 @@ inline size_t QZutf8Cut(const char *s, size_t n) {
 }
 
 /*
+ * The length (1 to 4) of the well-formed UTF-8 character at s, of which n
+ * bytes may be read; 0 when the bytes there are none: a stray continuation
+ * byte, a cut or overlong sequence, an encoded surrogate, or beyond U+10FFFF.
+ * n of 0 gives 0.
+ */
+size_t QZutf8Length(const char *s, size_t n);
+
+/*
  * Copies at most size - 1 bytes of src into dst and always terminates it; a
  * longer text is cut where no UTF-8 character is split. A null src gives an
  * empty dst. Does nothing when size is 0. Returns the number of bytes copied

@@ -1,6 +1,7 @@
 /* What a page tells about a save beyond the library's answer. */
 #include "vyxanswer.h"
 
+#include "qzstr.h"
 #include "vyxsave_history.h"
 #include "vyxsave_log.h"
 #include "vyxsave_states.h"
@@ -113,17 +114,12 @@ std::string ChangesHtml(const VYXbase &page, const vyxsave::FileOutcome &f) {
 
 /* What in a stored value a browser cannot carry back as it is; "" when nothing. */
 std::string Unsendable(const std::string &v) {
-    const auto *p = reinterpret_cast<const unsigned char *>(v.data());
     bool tab = false, control = false;
     for (size_t i = 0, len = 0; i < v.size(); i += len) {
-        const unsigned char b = p[i];
-        len = b < 0x80 ? 1 : b >= 0xc2 && b < 0xe0 ? 2 : b >= 0xe0 && b < 0xf0 ? 3
-            : b >= 0xf0 && b < 0xf5 ? 4 : 0;
-        bool whole = len > 0 && i + len <= v.size();
-        for (size_t k = 1; whole && k < len; ++k)
-            whole = (p[i + k] & 0xc0) == 0x80;
-        if (!whole)
+        len = QZutf8Length(v.data() + i, v.size() - i);
+        if (len == 0)
             return "bytes that are not UTF-8";
+        const unsigned char b = static_cast<unsigned char>(v[i]);
         tab = tab || b == '\t';
         control = control || (b != '\t' && (b < 0x20 || b == 0x7f));
     }

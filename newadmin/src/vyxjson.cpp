@@ -1,6 +1,8 @@
 /* A reader and writer of the one kind of JSON the settings interfaces use: an object of strings. */
 #include "vyxjson.h"
 
+#include "qzstr.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -8,24 +10,7 @@ namespace {
 
 /* The length of the valid UTF-8 sequence at s[at], or 0. */
 size_t Utf8Length(const std::string &s, size_t at) {
-    const auto byte = [&](size_t i) {
-        return at + i < s.size() ? static_cast<unsigned char>(s[at + i]) : 0u;
-    };
-    const unsigned b = byte(0);
-    const auto cont = [&](size_t i) { return (byte(i) & 0xc0) == 0x80; };
-    if (b < 0x80)
-        return 1;
-    if (b >= 0xc2 && b <= 0xdf)
-        return cont(1) ? 2 : 0;
-    if (b >= 0xe0 && b <= 0xef) {
-        const unsigned lo = b == 0xe0 ? 0xa0 : 0x80, hi = b == 0xed ? 0x9f : 0xbf;
-        return byte(1) >= lo && byte(1) <= hi && cont(2) ? 3 : 0;
-    }
-    if (b >= 0xf0 && b <= 0xf4) {
-        const unsigned lo = b == 0xf0 ? 0x90 : 0x80, hi = b == 0xf4 ? 0x8f : 0xbf;
-        return byte(1) >= lo && byte(1) <= hi && cont(2) && cont(3) ? 4 : 0;
-    }
-    return 0;
+    return QZutf8Length(s.data() + at, s.size() - at);
 }
 
 class Reader {

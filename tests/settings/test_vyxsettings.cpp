@@ -159,7 +159,9 @@ TEST_F(Vyxsettings, SavesAreKeptAndRecordedUnderTheInvokingUser) {
     EXPECT_TRUE(Holds(history, "\"records\": [\"QZ-max-records set to 900\"], \"changes\": "
                                "[{\"key\": \"QZ-max-records\", \"before\": \"800\", \"after\": \"900\"}]"));
     EXPECT_EQ(Lines(Run({"history"}).out).size(), 3u);
-    EXPECT_EQ(Run({"restore", "1"}).status, 0);
+    const ProgramResult restored = Run({"restore", "1", "--json"});
+    EXPECT_EQ(restored.status, 0);
+    EXPECT_EQ(restored.out, "{\"changed\": true, \"restored\": \"1\", \"digest\": \"" + Digest() + "\"}\n");
     EXPECT_EQ(Value("QZ-max-records"), "500");
     EXPECT_EQ(ReadFile(ConfPath("history/plomex.conf/1.version")), kSettings);
     const ProgramResult gone = Run({"restore", "99"});
