@@ -40,6 +40,10 @@ TEST(CgiStatusTest, RestorePutsTheKeptVersionBackOrChangesNothing) {
         EXPECT_EQ(restored, !added.empty());
         EXPECT_EQ(restored, Holds(added, "] admin plomex.conf: restored version 1, the oldest kept"));
         EXPECT_EQ(*lock == '-' ? "" : lock, ReadFile(root.Lock()));
+        /* The history says what made each change. */
+        const std::string history = StatusPage(root, "", "");
+        EXPECT_EQ(*lock != '-', Holds(history, "admin, through the settings form"));
+        EXPECT_EQ(restored, Holds(history, "admin, by a restore"));
     }
 }
 
