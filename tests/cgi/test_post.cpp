@@ -194,6 +194,7 @@ TEST(CgiPostTest, ARefusedSaveGivesBackEveryValueAsSent) {
         const std::string again = page.substr(std::min(page.size(), page.find("class=\"adm-refill\"")));
         EXPECT_TRUE(Holds(again, "name=\"new_QZ_date_time\" value=\"%d &lt;edited&gt;\""));
         EXPECT_TRUE(Holds(again, "name=\"orig_QZ_date_time\" value=\"%m/%d/%Y %H:%M\""));
+        EXPECT_TRUE(Holds(again, "value=\"Y\" checked> Yes</label>")); /* the access checks' choices */
         EXPECT_TRUE(Holds(again, said));
         EXPECT_EQ(*marked != '\0', Holds(again, std::string("aria-describedby=\"") + marked + "-error\""));
     }
