@@ -8,7 +8,7 @@
 #          made; every third one also with SIGTERM, which the program may act on once the call is
 #          done);
 #   fault  a save whose writes, fsyncs, renames, links and opens under the root fail, one at a
-#          time, with EIO and with ENOSPC;
+#          time, with EIO and with ENOSPC (and each link with EXDEV, which a copy must answer);
 #   power  a save recorded with the bytes it writes and replayed, in two small models of a file
 #          system, to every point where the power could fail. In both, a write survives for sure
 #          only when an fsync or fdatasync of its file followed, otherwise it is kept, cut or lost.
@@ -287,10 +287,11 @@ class Plan:
 
 def injection_sweep(plan, kind):
     """kill: SIGKILL at each point, and SIGTERM too at every third; fault: EIO and then ENOSPC
-    from each point whose call is one of FAULT_CALLS."""
+    from each point whose call is one of FAULT_CALLS, and EXDEV from each link."""
     runs = [(p, "signal", s) for i, p in enumerate(plan.points)
             for s in ("SIGKILL", "SIGTERM")[:1 + (i % 3 == 2)]] if kind == "kill" else [
-        (p, "error", e) for p in plan.points if p[0] in FAULT_CALLS for e in ("EIO", "ENOSPC")]
+        (p, "error", e) for p in plan.points if p[0] in FAULT_CALLS
+        for e in ("EIO", "ENOSPC") + (("EXDEV",) if p[0] in ("link", "linkat") else ())]
     results, answers, left = [], collections.Counter(), collections.Counter()
     for (name, k, shape), action, what in runs:  # the k-th call of that name, of that shape
         result, calls = plan.traced(root := plan.fresh(), "-e", "trace=" + name,
@@ -317,6 +318,10 @@ def injection_sweep(plan, kind):
                           f"plomex.conf is unchanged but the answer was: {said}"),
                          (not changed and read(root, CONF + ".backup") != plan.backup,
                           "plomex.conf.backup changed"),
+                         # No second name across file systems: the version is kept by a copy.
+                         (what == "EXDEV" and not changed, f"refused for EXDEV: {said}"),
+                         (changed and read(root, CONF + ".backup") != plan.before[CONF],
+                          "plomex.conf.backup is not the version it replaced"),
                          (said in ("open failed", "close failed") and
                           os.strerror(getattr(errno, what)) not in result[1],
                           f"the answer {said} does not say the cause, {os.strerror(getattr(errno, what))}"))
