@@ -31,7 +31,9 @@ ProgramResult RunStatus(const PageRoot &root, const std::string &query, const st
                         const RunLimits &limits = {});
 inline std::string StatusPage(const PageRoot &root, const std::string &query,
                               const std::string &body = "") {
-    return Body(RunStatus(root, query, body));
+    const ProgramResult r = RunStatus(root, query, body);
+    EXPECT_EQ(r.status, 0) << "a CGI program ends well once it has answered";
+    return Body(r);
 }
 
 #endif

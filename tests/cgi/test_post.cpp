@@ -60,6 +60,7 @@ TEST(CgiPostTest, EachRequestIsTakenOrRefusedWhole) {
         SCOPED_TRACE(body.substr(0, 200));
         PageRoot root;
         const std::string before = ReadFile(root.Conf());
+        chmod(root.Conf().c_str(), 0664); /* a save keeps the file's mode, past the umask */
         const int run = open(root.Conf("admin.runlock").c_str(), O_RDONLY | O_CREAT, 0644);
         if (c.lock == "run")
             flock(run, LOCK_EX);
@@ -79,6 +80,8 @@ TEST(CgiPostTest, EachRequestIsTakenOrRefusedWhole) {
         EXPECT_EQ(c.logged.empty(), before == ReadFile(root.Conf()));
         EXPECT_EQ(c.logged.empty() ? "" : before, ReadFile(root.Backup()));
         EXPECT_EQ(!c.logged.empty(), Exists(root.Conf("history/plomex.conf/1.version")));
+        struct stat st;
+        EXPECT_TRUE(stat(root.Conf().c_str(), &st) == 0 && (st.st_mode & 07777) == 0664);
         std::vector<std::string> logged; /* each stamped with the time of the save, in UTC */
         for (const std::string &line : Lines(ReadFile(root.ChangeLog()))) {
             time_t t = 0;

@@ -71,6 +71,7 @@ TEST(AdmUnits, SameSiteComparesHostsWithoutCaseAndDefaultPorts) {
         {"https://evil.example", "https://admin.example/x", "admin.example", ADM_ORIGIN_CROSS},
         {nullptr, "https://user@admin.example/bin?x=1", "admin.example", ADM_ORIGIN_SAME},
         {nullptr, "https://admin.example@evil.example/", "admin.example", ADM_ORIGIN_CROSS},
+        {"://admin.example", nullptr, "admin.example", ADM_ORIGIN_CROSS}, /* no scheme */
     };
     for (const auto &[origin, referer, host, want] : rows) {
         SCOPED_TRACE(std::string(origin ? origin : "-") + " " + (referer ? referer : "-"));

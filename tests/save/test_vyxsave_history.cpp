@@ -167,6 +167,7 @@ TEST_F(History, AnUnsoundBoundKeepsEverything) {
     const std::tuple<const char *, size_t, bool> cases[] = {
         {nullptr, 20, false}, {"5", 5, false},   {"0", 0, true},       {"abc", 25, true},
         {"-1", 25, true},     {"1e3", 25, true}, {"100001", 25, true}, {"00", 0, true},
+        {"100000", 25, false}, /* the largest bound */
     };
     for (const auto &[setting, kept, problem] : cases) {
         SCOPED_TRACE(setting != nullptr ? setting : "unset");
