@@ -62,8 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     key = Trim(key.erase(0, key.find_first_not_of(" \t#;[")));
     key = key.empty() ? "k" : key;
     const std::string value = Take(fdp, {"\n\0", 2}), original = fdp.ConsumeRemainingBytesAsString();
-    std::string dir = (fs::temp_directory_path() / "fuzz_qzcfgn.XXXXXX").string();
-    Check(mkdtemp(dir.data()) != nullptr, "no scratch directory");
+    /* One scratch folder for the whole run: a process keeps each folder it opens. */
+    static std::string dir = (fs::temp_directory_path() / "fuzz_qzcfgn.XXXXXX").string();
+    static const bool made = mkdtemp(dir.data()) != nullptr;
+    Check(made, "no scratch directory");
     const std::string path = dir + "/test.conf";
     std::ofstream(path, std::ios::binary) << original;
 
@@ -87,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Check(again.Put(section.c_str(), key.c_str(), value.c_str()) == 1 && again.Close().Error() == 0 &&
               again.Written().same && ReadAll(path) == written,
           "a file written back once changes when written back again");
-    fs::remove_all(dir);
+    for (const fs::directory_entry &e : fs::directory_iterator(dir))
+        fs::remove(e.path());
     return 0;
 }
