@@ -156,6 +156,7 @@ TEST_F(Vyxsettings, SavesAreKeptAndRecordedUnderTheInvokingUser) {
     /* The file as it stands first, made by the second save; each row says what its change did. */
     const std::string history = Run({"history", "--json"}).out;
     EXPECT_TRUE(Holds(history, "[{\"version\": \"current\", "));
+    EXPECT_TRUE(Holds(history, "\"user\": \"alice\", \"through\": \"command\""));
     EXPECT_TRUE(Holds(history, "\"records\": [\"QZ-max-records set to 900\"], \"changes\": "
                                "[{\"key\": \"QZ-max-records\", \"before\": \"800\", \"after\": \"900\"}]"));
     EXPECT_EQ(Lines(Run({"history"}).out).size(), 3u);
