@@ -283,6 +283,8 @@ TEST(VyxJson, ReadsAnObjectOfStringsAndRefusesEverythingElse) {
         {"{\"a\": \"\xc3\"}", "text that is not valid UTF-8"},
         {"{\"a\": \"\xed\xa0\x80\"}", "text that is not valid UTF-8"}, /* an encoded surrogate */
         {"{\"a\": \"\xc0\xaf\"}", "text that is not valid UTF-8"},     /* overlong */
+        /* The lowest of each length, as bytes. */
+        {"{\"t\": \"\xc2\x80\xe0\xa0\x80\xf0\x90\x80\x80\"}", "t=\xc2\x80\xe0\xa0\x80\xf0\x90\x80\x80"},
         {"{\"a\": \"\xe0\x9f\xbf\"}", "text that is not valid UTF-8"}, /* overlong, of three */
         {"{\"a\": \"\xf0\x8f\xbf\xbf\"}", "text that is not valid UTF-8"}, /* of four */
         {"{\"t\": \"\xe1\x80\x80\xf1\x80\x80\x80\"}", "t=\xe1\x80\x80\xf1\x80\x80\x80"},
