@@ -12,7 +12,7 @@ cmake_minimum_required(VERSION 3.16)
 # administration library; the pages and plug-in registration
 # (newadmin/src). Tests may include anything.
 set(runtime qzpr.h pr_file.h)
-set(core qzbase.h qzcfgn.h qzdigest.h qzfile.h qzfname.h qzlockf.h qzowner.h qzreplace.h qzstr.h)
+set(core qzbase.h qzcfgn.h qzdigest.h qzfile.h qzfname.h qzlockf.h qzmem.h qzowner.h qzreplace.h qzstr.h)
 set(adminlib adminlib.h)
 file(GLOB save RELATIVE ${ROOT}/include/libvyxsave ${ROOT}/include/libvyxsave/*.h)
 file(GLOB save_inside RELATIVE ${ROOT}/lib/libvyxsave ${ROOT}/lib/libvyxsave/*.h)

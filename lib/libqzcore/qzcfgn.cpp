@@ -4,6 +4,7 @@
 #include "qzdigest.h"
 #include "qzfile.h"
 #include "qzfname.h"
+#include "qzmem.h"
 #include "qzstr.h"
 
 #include <cerrno>
@@ -129,6 +130,7 @@ static char *ReadWhole(int fd, off_t known, const char *path, size_t &size, std:
     }
     /* One byte more than the file is asked for, so its end shows without a second buffer. */
     char *data = static_cast<char *>(malloc(cap + 2));
+    QZprefault(data, cap + 2);
     while (data != nullptr) {
         ssize_t n = read(fd, data + size, cap + 1 - size);
         if (n < 0 && errno == EINTR)
@@ -320,7 +322,8 @@ QZcfgn &QZcfgn::Close() {
 /*
  * The file is read in one buffer and every line's text is made in place
  * there; the nodes come from one block sized by the number of lines. A line
- * costs its bytes and one node, and two allocations serve the whole file.
+ * costs its bytes and one node, and two allocations serve the whole file,
+ * each mapped in one call rather than a page fault per page.
  */
 int QZcfgn::Init() {
     if (fd < 0 || head == nullptr)
@@ -354,6 +357,7 @@ int QZcfgn::Parse(char *data, size_t size) {
     }
     buffer = data;
     block = nodes;
+    QZprefault(nodes, lines * sizeof *nodes);
     for (char *p = data, *end = data + size; p < end; ++nodes) {
         char *nl = static_cast<char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
         char *stop = nl != nullptr ? nl : end;

@@ -1,6 +1,8 @@
 /* Opening the files of a server root as if their owner were hostile. */
 #include "qzfile.h"
 
+#include "qzmem.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -276,6 +278,9 @@ bool QZreadAll(int fd, size_t max, const std::string &what, std::string &out, st
         why = what + " is larger than " + QZsizeWords(max);
         return false;
     }
+    /* Mapped before the string fills it, so that a large file costs no fault per page. */
+    out.reserve(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0);
+    QZprefault(&out[0], out.capacity());
     out.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0);
     size_t got = 0;
     for (;;) {
