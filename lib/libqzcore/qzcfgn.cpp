@@ -132,7 +132,8 @@ static char *ReadWhole(int fd, off_t known, const char *path, size_t &size, std:
     char *data = static_cast<char *>(malloc(cap + 2));
     QZprefault(data, cap + 2);
     while (data != nullptr) {
-        ssize_t n = read(fd, data + size, cap + 1 - size);
+        const size_t asked = cap + 1 - size;
+        ssize_t n = read(fd, data + size, asked);
         if (n < 0 && errno == EINTR)
             continue;
         /* Half a file taken for the whole would be written back cut short. */
@@ -144,6 +145,9 @@ static char *ReadWhole(int fd, off_t known, const char *path, size_t &size, std:
         if (n == 0)
             return data;
         size += static_cast<size_t>(n);
+        /* All the bytes the file was said to hold, and none after: its end, without asking again. */
+        if (size == cap && static_cast<size_t>(n) < asked)
+            return data;
         if (size <= cap)
             continue;
         /* The file grew since fstat. Make room and read on, up to the bound. */

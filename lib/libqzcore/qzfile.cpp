@@ -178,11 +178,14 @@ int QZopenAt(const QZfolder &dir, const char *name, int flags, mode_t mode, std:
      */
     const bool handOver = (flags & O_CREAT) != 0 && (flags & O_EXCL) == 0 && AsRoot();
     bool made = (flags & O_EXCL) != 0;
-    int fd = handOver ? openat(dir.fd, name, how | O_EXCL, mode) : -1;
-    if (fd >= 0)
-        made = true;
-    else if (!handOver || errno == EEXIST)
-        fd = openat(dir.fd, name, handOver ? how & ~O_CREAT : how, mode);
+    /* Mostly the file is there: opened as it is first, made only when missing. */
+    int fd = openat(dir.fd, name, handOver ? how & ~O_CREAT : how, mode);
+    if (fd < 0 && handOver && errno == ENOENT) {
+        fd = openat(dir.fd, name, how | O_EXCL, mode);
+        made = fd >= 0;
+        if (fd < 0 && errno == EEXIST) /* made by another run in between */
+            fd = openat(dir.fd, name, how & ~O_CREAT, mode);
+    }
     if (fd < 0) {
         why = errno == ENXIO ? shown + " is a FIFO" : Refusal(dir.fd, shown, name, errno, false);
         return -1;

@@ -145,12 +145,15 @@ bool ParseRecordOf(const std::string &line, const std::string &file, LogRecord &
 
 namespace {
 
-/* The log open for reading, as any file of the server root is: -1 when there is none. */
-int OpenLog(const std::string &path) {
+/*
+ * The log open for reading, as any file of the server root is, with its size
+ * in st: -1 when there is none.
+ */
+int OpenLog(const std::string &path, struct stat &st) {
     std::string dir, name, why;
     QZsplitPath(path, dir, name);
     const QZfolder *folder = QZopenFolder(dir, false, why);
-    return folder != nullptr ? QZopenAt(*folder, name.c_str(), O_RDONLY, 0, why) : -1;
+    return folder != nullptr ? QZopenAt(*folder, name.c_str(), O_RDONLY, 0, why, &st) : -1;
 }
 
 } /* namespace */
@@ -167,11 +170,11 @@ off_t LogSize(const std::string &path) {
 
 std::vector<std::string> LogLinesFrom(const std::string &path, off_t at, size_t max) {
     std::vector<std::string> lines;
-    const int fd = OpenLog(path);
+    struct stat st;
+    const int fd = OpenLog(path, st);
     if (fd < 0)
         return lines;
-    struct stat st;
-    const off_t left = fstat(fd, &st) == 0 && st.st_size > at ? st.st_size - at : 0;
+    const off_t left = st.st_size > at ? st.st_size - at : 0;
     std::string text(std::min(max, static_cast<size_t>(left)), '\0');
     const ssize_t n = text.empty() ? 0 : pread(fd, &text[0], text.size(), at);
     close(fd);
@@ -199,9 +202,9 @@ std::vector<std::string> LogTail(const std::string &path, const std::vector<std:
     std::vector<std::string> out;
     more = false;
     size_t readTotal = 0, matched = 0;
-    const int fd = OpenLog(path);
     struct stat st;
-    off_t end = fd >= 0 && fstat(fd, &st) == 0 ? st.st_size : 0;
+    const int fd = OpenLog(path, st);
+    off_t end = fd >= 0 ? st.st_size : 0;
     /*
      * The end of a line whose start lies in an earlier block, and whether that
      * line has outgrown a record: then it is no record, and it is skipped up to
