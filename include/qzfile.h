@@ -27,13 +27,25 @@ const size_t QZmaxConfigBytes = size_t(16) << 20;
 /* The most a small file of the system may hold: a description, a journal, a lock record. */
 const size_t QZmaxSmallBytes = size_t(64) << 10;
 
-/* An open folder: its descriptor, its path (ending in "/") and its owner. */
+/*
+ * An open folder: its descriptor, its path (ending in "/") and its owner,
+ * which is asked of the system only when a run needs it (QZfolderOwner).
+ */
 struct QZfolder {
     int fd;
     std::string path;
-    uid_t uid;
-    gid_t gid;
+    /* Read only through QZfolderOwner, which fills them in. */
+    mutable uid_t ownerUid = 0;
+    mutable gid_t ownerGid = 0;
+    mutable bool ownerKnown = false;
 };
+
+/*
+ * The folder with its owner filled in, asked once; when the system cannot
+ * say, the owner is taken as nobody's (ownerUid and ownerGid -1), which
+ * no check takes for root or for the owner of a file.
+ */
+const QZfolder &QZfolderOwner(const QZfolder &dir);
 
 /* The server root (KELMRIX_ROOT) with exactly one trailing "/"; "" when it is not set. */
 const std::string &QZserverRoot();

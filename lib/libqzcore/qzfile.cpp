@@ -48,10 +48,14 @@ bool AsRoot() {
 }
 
 /* A root process hands what it made to the owner of the folder it made it in. */
-void GiveToOwner(int fd, int dirfd, const char *name, uid_t uid, gid_t gid) {
-    if (!AsRoot() || uid == 0)
+void GiveToOwner(int fd, const QZfolder &dir, const char *name) {
+    if (!AsRoot())
         return;
-    const int rc = fd >= 0 ? fchown(fd, uid, gid) : fchownat(dirfd, name, uid, gid, AT_SYMLINK_NOFOLLOW);
+    const QZfolder &owned = QZfolderOwner(dir);
+    if (owned.ownerUid == 0 || owned.ownerUid == static_cast<uid_t>(-1))
+        return;
+    const int rc = fd >= 0 ? fchown(fd, owned.ownerUid, owned.ownerGid)
+                           : fchownat(dir.fd, name, owned.ownerUid, owned.ownerGid, AT_SYMLINK_NOFOLLOW);
     if (rc != 0) {
         /* Left as it is: root can still use it, and the health check names who cannot. */
     }
@@ -63,7 +67,7 @@ int OpenChild(const QZfolder &parent, const std::string &name, bool make, std::s
     int fd = openat(parent.fd, name.c_str(), flags);
     if (fd < 0 && errno == ENOENT && make) {
         if (mkdirat(parent.fd, name.c_str(), 0755) == 0) {
-            GiveToOwner(-1, parent.fd, name.c_str(), parent.uid, parent.gid);
+            GiveToOwner(-1, parent, name.c_str());
             /* The new folder's name lasts across a crash only once its parent is synced. */
             fsync(parent.fd);
         }
@@ -76,14 +80,11 @@ int OpenChild(const QZfolder &parent, const std::string &name, bool make, std::s
 
 std::map<std::string, QZfolder> folders;
 
-const QZfolder *Keep(const std::string &path, int fd, std::string &why) {
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        why = path + ": " + strerror(errno);
-        close(fd);
-        return nullptr;
-    }
-    return &(folders[path] = QZfolder{fd, path, st.st_uid, st.st_gid});
+const QZfolder *Keep(const std::string &path, int fd) {
+    QZfolder &kept = folders[path];
+    kept.fd = fd;
+    kept.path = path;
+    return &kept;
 }
 
 /* A folder taken as given (the root, or one outside it): -1 with errno set when it cannot be. */
@@ -100,6 +101,17 @@ std::string serverRoot;
 bool serverRootRead = false;
 
 } /* namespace */
+
+const QZfolder &QZfolderOwner(const QZfolder &dir) {
+    struct stat st;
+    if (!dir.ownerKnown) {
+        const bool asked = fstat(dir.fd, &st) == 0;
+        dir.ownerUid = asked ? st.st_uid : static_cast<uid_t>(-1);
+        dir.ownerGid = asked ? st.st_gid : static_cast<gid_t>(-1);
+        dir.ownerKnown = true;
+    }
+    return dir;
+}
 
 const std::string &QZserverRoot() {
     if (!serverRootRead) {
@@ -121,7 +133,7 @@ const QZfolder *QZopenFolder(const std::string &path, bool make, std::string &wh
     if (!below) {
         const int fd = OpenGiven(want);
         if (fd >= 0)
-            return Keep(want, fd, why);
+            return Keep(want, fd);
         if (errno != ENOENT || !make || want == "/" || want == root) {
             why = want + (errno == ENOTDIR ? std::string(" is not a directory")
                                            : ": " + std::string(strerror(errno)));
@@ -139,7 +151,7 @@ const QZfolder *QZopenFolder(const std::string &path, bool make, std::string &wh
         return nullptr;
     }
     const int fd = OpenChild(*parent, name, make, why);
-    return fd < 0 ? nullptr : Keep(want, fd, why);
+    return fd < 0 ? nullptr : Keep(want, fd);
 }
 
 const QZfolder *QZopenBelow(const QZfolder &dir, const std::string &below, bool make,
@@ -162,7 +174,7 @@ const QZfolder *QZopenBelow(const QZfolder &dir, const std::string &below, bool 
             return nullptr;
         }
         const int fd = OpenChild(*at, name, make, why);
-        at = fd < 0 ? nullptr : Keep(path, fd, why);
+        at = fd < 0 ? nullptr : Keep(path, fd);
     }
     return at;
 }
@@ -198,18 +210,19 @@ int QZopenAt(const QZfolder &dir, const char *name, int flags, mode_t mode, std:
         return -1;
     }
     if (made && AsRoot())
-        GiveToOwner(fd, dir.fd, name, dir.uid, dir.gid);
+        GiveToOwner(fd, dir, name);
     return fd;
 }
 
 namespace {
 
 /* Why a link in dir to a file owned by owner is not followed; "" when it may be. */
-std::string LinkRefusal(const QZfolder &dir, const std::string &shown, uid_t owner) {
-    if (AsRoot() && dir.uid != 0)
+std::string LinkRefusal(const QZfolder &folder, const std::string &shown, uid_t owner) {
+    const QZfolder &dir = QZfolderOwner(folder);
+    if (AsRoot() && dir.ownerUid != 0)
         return shown + " is a symbolic link, which root does not follow in another account's "
                        "folder";
-    if (owner != dir.uid)
+    if (owner != dir.ownerUid)
         return shown + " is a symbolic link to a file that does not belong to the owner of " +
                dir.path;
     return "";

@@ -28,8 +28,8 @@ void TakeOver(int fd, const struct stat *old, const QZfolder &dir) {
     struct stat now;
     if (fstat(fd, &now) != 0)
         return;
-    const uid_t uid = old != nullptr ? old->st_uid : dir.uid;
-    const gid_t gid = old != nullptr ? old->st_gid : dir.gid;
+    const uid_t uid = old != nullptr ? old->st_uid : QZfolderOwner(dir).ownerUid;
+    const gid_t gid = old != nullptr ? old->st_gid : QZfolderOwner(dir).ownerGid;
     if ((now.st_uid != uid || now.st_gid != gid) && (old != nullptr || geteuid() == 0) &&
         fchown(fd, uid, gid) != 0) {
         /* Only a privileged writer can keep another owner; the bits still apply. */
