@@ -4,6 +4,11 @@
 
 #include "testfs.h"
 
+/* The six search settings as a fresh plomex.conf holds them. */
+inline const char kSearchSettings[] =
+    "[QZ-search]\nQZ-max-records=500\nQZ-largest-set=1000\nQZ-date-time=%d\n"
+    "QZ-default-html-title=Results\nQZ-collection-acl-check=Y\nQZ-toc-acl-check=N\n";
+
 /* <root>/config/ holds the configuration files, admin/html/ templates, admin/logs/ change.log. */
 class ServerRoot {
   public:

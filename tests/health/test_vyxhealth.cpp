@@ -7,16 +7,13 @@
 #include <functional>
 #include <sys/stat.h>
 
-const char kSettings[] = "[QZ-search]\nQZ-max-records=500\nQZ-largest-set=1000\nQZ-date-time=%d\n"
-                         "QZ-default-html-title=Results\nQZ-collection-acl-check=Y\nQZ-toc-acl-check=N\n";
-
 /* A sound root: the settings, one save two hours ago (its kept version and its record). */
 struct HealthRoot : ServerRoot {
     HealthRoot() {
-        WriteFile(Conf(), kSettings);
+        WriteFile(Conf(), kSearchSettings);
         fs::create_directories(confDir + "history/plomex.conf");
         const std::string stamp = vyxsave::LogStamp(time(nullptr) - 7200);
-        WriteFile(Conf("history/plomex.conf/1.version"), kSettings);
+        WriteFile(Conf("history/plomex.conf/1.version"), kSearchSettings);
         WriteFile(Conf("history/plomex.conf/1.info"), "replaced " + stamp + "\nby a\nthrough save\n");
         WriteFile(ChangeLog(), "[" + stamp + "] admin plomex.conf: QZ-max-records set to 500\n");
     }
@@ -135,7 +132,7 @@ TEST(Vyxhealth, EachStateHasItsStatusAndItsLine) {
 TEST(Vyxhealth, ItWritesNothingAndTakesNoRunLock) {
     HealthRoot root;
     root.Lock(GonePid(), 0);
-    WriteFile(root.confDir + "history/plomex.conf/2.reserved", kSettings);
+    WriteFile(root.confDir + "history/plomex.conf/2.reserved", kSearchSettings);
     const std::string before = root.Snapshot();
     EXPECT_TRUE(Holds(root.Run().out, "lock: plomex.lock is stale"));
     EXPECT_EQ(root.Snapshot(), before);

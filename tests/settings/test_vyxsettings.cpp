@@ -5,20 +5,12 @@
 #include "vyxjson.h"
 #include "vyxsave_places.h"
 
-namespace {
-
-const char kSettings[] = "[QZ-search]\nQZ-max-records=500\nQZ-largest-set=1000\n"
-                         "QZ-date-time=%d\nQZ-default-html-title=Results\n"
-                         "QZ-collection-acl-check=Y\nQZ-toc-acl-check=N\n";
-
-} /* namespace */
-
 class Vyxsettings : public ServerRootTest {
   protected:
     void SetUp() override {
         ServerRootTest::SetUp();
         unsetenv("SUDO_USER");
-        Write("plomex.conf", kSettings);
+        Write("plomex.conf", kSearchSettings);
     }
     ProgramResult Run(std::vector<std::string> args, const std::string &input = "",
                       const char *program = VYXSETTINGS_BIN) const {
@@ -114,7 +106,7 @@ TEST_F(Vyxsettings, EachRunSaysWhatItDidAndWritesOnlyWhatItChanged) {
         SCOPED_TRACE(testing::PrintToString(args) + " " + c.stored);
         SetUp();
         if (!c.stored.empty()) {
-            std::string text = kSettings;
+            std::string text = kSearchSettings;
             const size_t at = text.find("\n" + c.stored.substr(0, c.stored.find('=') + 1)) + 1;
             Write("plomex.conf", text.replace(at, text.find('\n', at) - at, c.stored));
         }
@@ -149,7 +141,7 @@ TEST_F(Vyxsettings, EachRunSaysWhatItDidAndWritesOnlyWhatItChanged) {
 TEST_F(Vyxsettings, SavesAreKeptAndRecordedUnderTheInvokingUser) {
     setenv("SUDO_USER", "alice", 1);
     ASSERT_EQ(Run({"set", "QZ-max-records=800"}).status, 0);
-    EXPECT_EQ(ReadFile(ConfPath("plomex.conf.backup")), kSettings);
+    EXPECT_EQ(ReadFile(ConfPath("plomex.conf.backup")), kSearchSettings);
     ASSERT_EQ(Run({"--log", "add", "search"}, "", VYXPLUGINS_BIN).status, 0);
     unsetenv("SUDO_USER");
     ASSERT_EQ(Run({"set", "QZ-max-records=900"}).status, 0);
@@ -164,7 +156,7 @@ TEST_F(Vyxsettings, SavesAreKeptAndRecordedUnderTheInvokingUser) {
     EXPECT_EQ(restored.status, 0);
     EXPECT_EQ(restored.out, "{\"changed\": true, \"restored\": \"1\", \"digest\": \"" + Digest() + "\"}\n");
     EXPECT_EQ(Value("QZ-max-records"), "500");
-    EXPECT_EQ(ReadFile(ConfPath("history/plomex.conf/1.version")), kSettings);
+    EXPECT_EQ(ReadFile(ConfPath("history/plomex.conf/1.version")), kSearchSettings);
     const ProgramResult gone = Run({"restore", "99"});
     EXPECT_EQ(gone.status, 1);
     EXPECT_TRUE(Holds(gone.err, "99: That version is no longer kept"));
