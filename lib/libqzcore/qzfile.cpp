@@ -294,16 +294,19 @@ bool QZreadAll(int fd, size_t max, const std::string &what, std::string &out, st
         why = what + " is larger than " + QZsizeWords(max);
         return false;
     }
+    /* One byte more than the file's size: a read that stops short of it shows the end. */
+    const size_t size = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
     /* Mapped before the string fills it, so that a large file costs no fault per page. */
-    out.reserve(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0);
+    out.reserve(size + 1);
     QZprefault(&out[0], out.capacity());
-    out.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0);
+    out.resize(size + 1);
     size_t got = 0;
     for (;;) {
         /* One byte of room more than the bound tells a file that grew past it. */
         if (got == out.size())
             out.resize(std::min(max + 1, got * 2 + 4096));
-        const ssize_t n = pread(fd, &out[got], out.size() - got, static_cast<off_t>(got));
+        const size_t asked = out.size() - got;
+        const ssize_t n = pread(fd, &out[got], asked, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -317,7 +320,7 @@ bool QZreadAll(int fd, size_t max, const std::string &what, std::string &out, st
             out.clear();
             return false;
         }
-        if (n == 0)
+        if (n == 0 || (static_cast<size_t>(n) < asked && got >= size))
             break;
     }
     out.resize(got);
