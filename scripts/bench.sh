@@ -3,7 +3,7 @@
 #   --quick      few rounds: a smoke run that every row works (rough figures)
 #   --rows LIST  only these rows, e.g. 1,3 (default: 1,2,3,4,5,6; see bench/README.md)
 # Builds into ${BENCH_BUILD_DIR:-build-bench} and writes the table also to a
-# file bench-DATE.md there. A full run takes about 2.5 minutes on 2 cores once built.
+# file build/bench-DATE.md. A full run takes about 2 minutes on 2 cores once built.
 #
 # Benchmarks of the search settings page: installs what is missing, builds
 # the project in Release with the programs of bench/, and prints a table of
@@ -50,7 +50,8 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 die() { echo "bench: error: $*" >&2; exit 1; }
 
-results=$build/bench-$(date -u +%Y%m%d-%H%M%S).md
+mkdir -p build
+results=$PWD/build/bench-$(date -u +%Y%m%d-%H%M%S).md
 say() { printf '%s\n' "$*" | tee -a "$results"; }
 ms() { awk -v s="$1" 'BEGIN { printf (s >= 1 ? "%.2f s" : "%.2f ms"), (s >= 1 ? s : s * 1000) }'; }
 kib() { awk -v b="$(wc -c <"$1")" 'BEGIN { printf (b < 10240 ? "%d B" : "%d KiB"), (b < 10240 ? b : b / 1024) }'; }
