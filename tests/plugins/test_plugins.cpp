@@ -119,6 +119,7 @@ TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
     } cases[] = {
         {"normal", "add search", 0, "1\n", "", [this] { Write("plomex.conf", "[QZ-search]\n"); }},
         {"plomex.conf missing: a warning", "add cm", 0, "1\n", "warning: "},
+        {"plomex.conf missing: a warning", "add search", 0, "1\n", "warning: "},
         {"root unset", "add search", 1, "0\n", "KELMRIX_ROOT is not set",
          [] { unsetenv("KELMRIX_ROOT"); }},
         {"root unset, not needed", "delete agents", 0, "1\n", "", [] { unsetenv("KELMRIX_ROOT"); }},

@@ -38,7 +38,8 @@ TEST(AdmUnits, FormBodyDecodesOrRefusesWhatNoSettingMayHold) {
         {"t=%E0%A0%80%F0%90%80%80", ADM_DECODE_OK, {{"t", "\u0800\U00010000"}}}, /* smallest */
         {"t=%E0%9F%BF", ADM_DECODE_NOT_UTF8},    /* overlong three-byte */
         {"t=%F0%8F%BF%BF", ADM_DECODE_NOT_UTF8}, /* overlong four-byte */
-        {"t=%F4%90%80%80", ADM_DECODE_NOT_UTF8}, /* above U+10FFFF */
+        {"t=%F4%8F%BF%BF", ADM_DECODE_OK, {{"t", "\U0010FFFF"}}}, /* the largest */
+        {"t=%F4%90%80%80", ADM_DECODE_NOT_UTF8}, /* above it */
         {"t=%4", ADM_DECODE_BAD_ESCAPE},
         /* What a page read from its file may come back as it is, and only unchanged. */
         {"orig_t=a%09b%FF&new_t=a%09b%FF", ADM_DECODE_OK,

@@ -98,6 +98,7 @@ TEST_F(Vyxsettings, EachRunSaysWhatItDidAndWritesOnlyWhatItChanged) {
         {{"set", "QZ-max-records=1", "QZ-max-records=2"}, 2, "setting given twice"},
         {{"set", "--if-unchanged"}, 2, "--if-unchanged needs the digest"},
         {{"set", "QZ-max-records=800", "--if-unchanged", "x"}, 2, "digest printed by get, not 'x'"},
+        {{"get", "--remove"}, 2, "get takes no option '--remove'"},
         {{"frob"}, 2, "unknown command 'frob'"},
         {{}, 2, "missing command"},
     };
@@ -175,6 +176,18 @@ TEST_F(Vyxsettings, SavesAreKeptAndRecordedUnderTheInvokingUser) {
 }
 
 /* plomex.lock made by someone else between two values of one save: each way in tells what was saved. */
+/* A plomex.conf kept elsewhere by the root's owner, behind a link, is read and saved there. */
+TEST_F(Vyxsettings, AnOwnersLinkedFileIsSavedThroughTheLink) {
+    const std::string target = ConfPath("kept/plomex.conf");
+    fs::create_directories(ConfPath("kept"));
+    fs::rename(ConfPath("plomex.conf"), target);
+    fs::create_symlink(target, ConfPath("plomex.conf"));
+    ASSERT_EQ(Run({"set", "QZ-max-records=800"}).status, 0);
+    EXPECT_EQ(Value("QZ-max-records"), "800");
+    EXPECT_TRUE(fs::is_symlink(ConfPath("plomex.conf")));
+    EXPECT_NE(ReadFile(target).find("800"), std::string::npos);
+}
+
 TEST_F(Vyxsettings, APartialSaveIsToldAsOne) {
     const std::string body = "{\"QZ-max-records\": \"800\", \"QZ-date-time\": \"%H\"}";
     for (const bool endpoint : {false, true}) {
@@ -255,7 +268,8 @@ TEST(VyxJson, ReadsAnObjectOfStringsAndRefusesEverythingElse) {
         {"{\"t\": \"q\\\"b\\\\s\\/\\n\\t\"}", "t=q\"b\\s/\n\t"},
         {"{\"t\": \"\\u00e9\\u20ac\\ud83d\\ude00\"}", "t=\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
         /* The edges of each encoding length, and of the surrogates. */
-        {"{\"t\": \"\\u007f\\u0080\\u07ff\\u0800\"}", "t=\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80"},
+        {"{\"t\": \"\\u007f\\u0080\\u07ff\\u0800\\uffff\\ud800\\udc00\"}",
+         "t=\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80"},
         {"{\"t\": \"\\ud7ff\\ue000\\udbff\\udfff\"}", "t=\xed\x9f\xbf\xee\x80\x80\xf4\x8f\xbf\xbf"},
         /* Bytes that are not UTF-8, as JsonQuote writes them, and the surrogates beside them. */
         {"{\"t\": \"R\\udce9s\\udc80\\udcff\"}", "t=R\xe9s\x80\xff"},
