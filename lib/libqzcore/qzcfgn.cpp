@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -582,19 +583,29 @@ int QZcfgn::PutSection(const char *section) {
 
 namespace {
 
-/* Collects the text of the lines in a buffer and hands it to the file in large writes. */
+const size_t kWriteBlock = 65536;
+
+/*
+ * Collects the text of the lines in a buffer and hands it to the file in
+ * large writes. The buffer is sized to the file and kept off the stack: every
+ * page of memory a run touches for the first time costs it, and a small save
+ * would otherwise touch pages of a 64 KiB frame it never fills.
+ */
 class LineWriter {
   public:
-    explicit LineWriter(int fd, QZdigest &digest) : fd(fd), used(0), failed(false), digest(digest) {}
+    LineWriter(int fd, size_t size, QZdigest &digest)
+        : fd(fd), size(size), used(0), digest(digest), buf(new (std::nothrow) char[size]) {
+        failed = buf == nullptr;
+    }
     void Put(const char *text, size_t n) {
         while (!failed && n > 0) {
-            size_t room = sizeof buf - used;
+            size_t room = size - used;
             if (room == 0) {
                 Drain();
                 continue;
             }
             size_t take = n < room ? n : room;
-            memcpy(buf + used, text, take);
+            memcpy(buf.get() + used, text, take);
             used += take;
             text += take;
             n -= take;
@@ -608,9 +619,9 @@ class LineWriter {
 
   private:
     void Drain() {
-        digest.Add(buf, used);
+        digest.Add(buf.get(), used);
         for (size_t done = 0; !failed && done < used;) {
-            const ssize_t n = write(fd, buf + done, used - done);
+            const ssize_t n = write(fd, buf.get() + done, used - done);
             if (n < 0 && errno == EINTR)
                 continue;
             failed = n <= 0;
@@ -619,18 +630,22 @@ class LineWriter {
         used = 0;
     }
     int fd;
-    size_t used;
+    size_t size, used;
     bool failed;
     QZdigest &digest;
-    char buf[65536];
+    std::unique_ptr<char[]> buf;
 };
 
 } /* namespace */
 
 int QZcfgn::WriteLines(int fd, void *self) {
     QZcfgn &cfg = *static_cast<QZcfgn *>(self);
+    /* The whole file in one write when it is small, in blocks when it is not. */
+    size_t bytes = 0;
+    for (const QZcfgnNode *n = cfg.First(); n != nullptr && bytes < kWriteBlock; n = n->next)
+        bytes += strlen(n->text) + 1;
     QZdigest digest;
-    LineWriter out(fd, digest);
+    LineWriter out(fd, bytes < kWriteBlock ? bytes + 1 : kWriteBlock, digest);
     for (const QZcfgnNode *n = cfg.First(); n != nullptr; n = n->next) {
         out.Put(n->text, strlen(n->text));
         out.Put("\n", 1);

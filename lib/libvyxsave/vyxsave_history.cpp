@@ -9,6 +9,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -173,10 +175,15 @@ void ParseDescription(const std::string &text, Version &v) {
 template <class Each> void ForEachName(const QZfolder &dir, Each each) {
     if (lseek(dir.fd, 0, SEEK_SET) != 0)
         return;
-    alignas(struct dirent64) char buf[16384];
-    for (ssize_t n; (n = getdents64(dir.fd, buf, sizeof buf)) > 0;)
+    /* Off the stack, like every large buffer of a run: see QZcfgn's writer. */
+    const size_t size = 8192;
+    std::unique_ptr<struct dirent64[]> buf(new (std::nothrow) struct dirent64[size / sizeof(struct dirent64)]);
+    if (buf == nullptr)
+        return;
+    char *const bytes = reinterpret_cast<char *>(buf.get());
+    for (ssize_t n; (n = getdents64(dir.fd, bytes, size)) > 0;)
         for (ssize_t at = 0; at < n;) {
-            const struct dirent64 *e = reinterpret_cast<const struct dirent64 *>(buf + at);
+            const struct dirent64 *e = reinterpret_cast<const struct dirent64 *>(bytes + at);
             each(std::string(e->d_name));
             at += e->d_reclen;
         }

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <new>
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@ namespace {
 const char kRunNew[] = "run.new";
 const char kRecord[] = " record ";
 const char kOwed[] = " owed ";
+const size_t kMaxHead = 4095; /* the longest text a link can hold */
 
 bool Take(const std::string &line, const std::string &key, std::string &rest) {
     if (line.compare(0, key.size(), key) != 0)
@@ -59,8 +62,16 @@ std::string JournalRecord(const Journal &j, const std::string &message) {
 }
 
 bool ReadJournal(const QZfolder &dir, const std::string &lines, Journal &j) {
-    char head[4096];
-    const ssize_t n = readlinkat(dir.fd, kRunName, head, sizeof head - 1);
+    /* A head is short: a small buffer first keeps a page of stack untouched. */
+    char small[256];
+    std::unique_ptr<char[]> large;
+    char *head = small;
+    ssize_t n = readlinkat(dir.fd, kRunName, small, sizeof small);
+    if (n == static_cast<ssize_t>(sizeof small)) {
+        large.reset(new (std::nothrow) char[kMaxHead + 1]);
+        head = large.get();
+        n = head != nullptr ? readlinkat(dir.fd, kRunName, head, kMaxHead) : -1;
+    }
     if (n < 0)
         return false;
     head[n] = '\0';

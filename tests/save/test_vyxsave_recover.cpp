@@ -98,3 +98,20 @@ TEST(Recover, AReservationNoJournalNamesIsKeptUnlessItIsTheLiveFile) {
         EXPECT_FALSE(Exists(root.dir.File("history/plomex.conf/4.reserved")));
     }
 }
+
+/* A journal's head is read back whole, however long the name of who ran it. */
+TEST(Recover, AJournalHeadIsReadBackWholeAtAnyLength) {
+    for (size_t userLength : {5, 222, 223, 400}) {
+        SCOPED_TRACE(userLength);
+        Root root(3, "");
+        vyxsave::Journal head, found;
+        head.logAt = 12345, head.seq = 3, head.through = "restore", head.mark = "0123456789abcdef";
+        head.user = std::string(userLength, 'u');
+        ASSERT_TRUE(vyxsave::WriteHead(*root.history, head));
+        ASSERT_TRUE(vyxsave::ReadJournal(*root.history, "", found));
+        EXPECT_EQ(found.logAt, head.logAt);
+        EXPECT_EQ(found.seq, head.seq);
+        EXPECT_EQ(found.through + " " + found.mark + " " + found.user,
+                  head.through + " " + head.mark + " " + head.user);
+    }
+}
