@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 #include <vector>
 
 namespace {
@@ -76,9 +75,8 @@ void VYXform::OutputItemToForm(int numericCode) {
         return;
     }
     }
-    std::ostringstream subject;
-    subject << "ProcessDataAs = " << kind;
-    StoreError(7, 13, subject.str().c_str(), "Value not recognized");
+    const std::string subject = "ProcessDataAs = " + std::to_string(kind);
+    StoreError(7, 13, subject.c_str(), "Value not recognized");
 }
 
 void VYXform::OutputTextItem(int row) {
@@ -135,17 +133,15 @@ void VYXform::GetValuesFromConfigFile() {
         VYXformItem &it = items[row];
         char *value = nullptr;
         if (configFile.Get(it.sectionName, it.configFileFieldName, value) == 0) {
-            std::ostringstream msg;
-            msg << "Get Failed in Section " << it.sectionName << ", Field "
-                << it.configFileFieldName;
-            StoreError(0, configFile.Error(), configFileName, msg.str().c_str());
+            const std::string msg = std::string("Get Failed in Section ") + it.sectionName +
+                                    ", Field " + it.configFileFieldName;
+            StoreError(0, configFile.Error(), configFileName, msg.c_str());
         }
         if (error != 0)
             break;
         if (value == nullptr) {
-            std::ostringstream msg;
-            msg << "Field " << it.configFileFieldName << " has no value";
-            StoreError(7, 13, configFileName, msg.str().c_str());
+            const std::string msg = std::string("Field ") + it.configFileFieldName + " has no value";
+            StoreError(7, 13, configFileName, msg.c_str());
             break;
         }
         /* The text belongs to the configuration file and goes when it closes. */
@@ -288,9 +284,9 @@ void VYXform::WriteValuesToConfigFile() {
         const bool wasSet = configFile.Get(it.sectionName, it.configFileFieldName, held) != 0;
         const VYXwritten w{it.configFileFieldName, it.origValue, wasSet, wasSet ? held : ""};
         if (configFile.Put(it.sectionName, it.configFileFieldName, it.newValue) == 0) {
-            std::ostringstream msg;
-            msg << "Set " << it.configFileFieldName << " to " << it.newValue << " failed";
-            StoreError(0, configFile.Error(), configFileName, msg.str().c_str());
+            const std::string msg =
+                std::string("Set ") + it.configFileFieldName + " to " + it.newValue + " failed";
+            StoreError(0, configFile.Error(), configFileName, msg.c_str());
             continue;
         }
         log_change(configFileName, "%s set to %s", it.configFileFieldName, it.newValue);

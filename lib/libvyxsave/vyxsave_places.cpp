@@ -4,9 +4,9 @@
 #include "qzfile.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <unistd.h>
 
 namespace vyxsave {
@@ -90,11 +90,17 @@ std::string HistoryKeepProblem() {
 }
 
 std::string PasswdName(const std::string &path, unsigned long uid) {
-    std::ifstream in(path);
-    std::string line;
+    /* Read with the C library, as every file of a run is: no stream machinery in the programs. */
+    FILE *in = fopen(path.c_str(), "re");
+    if (in == nullptr)
+        return "";
+    std::string name;
+    char *text = nullptr;
+    size_t room = 0;
     const std::string wanted = std::to_string(uid);
     /* name:password:uid:... */
-    while (std::getline(in, line)) {
+    for (ssize_t n; name.empty() && (n = getline(&text, &room, in)) >= 0;) {
+        const std::string line(text, n > 0 && text[n - 1] == '\n' ? n - 1 : n);
         const size_t nameEnd = line.find(':');
         const size_t uidStart =
             nameEnd == std::string::npos ? nameEnd : line.find(':', nameEnd + 1);
@@ -103,9 +109,11 @@ std::string PasswdName(const std::string &path, unsigned long uid) {
         const size_t uidEnd = line.find(':', uidStart + 1);
         if (uidEnd != std::string::npos &&
             line.compare(uidStart + 1, uidEnd - uidStart - 1, wanted) == 0)
-            return line.substr(0, nameEnd);
+            name = line.substr(0, nameEnd);
     }
-    return "";
+    free(text);
+    fclose(in);
+    return name;
 }
 
 std::string RecordableUser(const std::string &name) {

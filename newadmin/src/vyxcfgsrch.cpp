@@ -10,7 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <sstream>
+#include <string>
 
 const VYXsrchSetting VYXsrchSettings[] = {
     {"QZ_MAX_RECORDS", VYX_AUI_SEARCH_SECTION, "QZ-max-records", "orig_QZ_max_records",
@@ -80,9 +80,9 @@ void VYXsrch::ValidateLargestSet() {
     if (largestSet < 1)
         StoreError(3, 13, kLargestSetSubject, kNotPositive);
     if (largestSet > LargestSetLimit) {
-        std::ostringstream msg;
-        msg << "Value must be less than or equal to " << LargestSetLimit;
-        StoreError(3, 13, kLargestSetSubject, msg.str().c_str());
+        const std::string msg =
+            "Value must be less than or equal to " + std::to_string(LargestSetLimit);
+        StoreError(3, 13, kLargestSetSubject, msg.c_str());
     }
 }
 
