@@ -121,16 +121,30 @@ std::string Describe(const Version &v) {
     return text;
 }
 
+/* A number ended by a blank at at, read by read; at moves past both. */
+template <class Number>
+bool TakeNumber(const char *&at, Number (*read)(const char *, char **, int), Number &n) {
+    char *end = nullptr;
+    errno = 0;
+    n = read(at, &end, 10);
+    if (end == at || *end != ' ' || errno != 0)
+        return false;
+    at = end + 1;
+    return true;
+}
+
+/* "INODE SIZE MTIME DIGEST", as Describe writes a result; nothing taken when it is not that. */
 void ParseResult(const std::string &rest, Version &v) {
-    char digest[40] = "";
+    const char *at = rest.c_str();
     unsigned long long ino = 0;
-    long long size = -1, mtime = 0;
-    if (sscanf(rest.c_str(), "%llu %lld %lld %39s", &ino, &size, &mtime, digest) != 4)
+    long long size = 0, mtime = 0;
+    if (!TakeNumber(at, strtoull, ino) || !TakeNumber(at, strtoll, size) ||
+        !TakeNumber(at, strtoll, mtime) || strcspn(at, " \t") == 0)
         return;
     v.result.ino = static_cast<ino_t>(ino);
     v.result.size = static_cast<off_t>(size);
     v.result.mtimeNs = mtime;
-    v.resultDigest = digest;
+    v.resultDigest.assign(at, strcspn(at, " \t"));
 }
 
 void ParseDescription(const std::string &text, Version &v) {

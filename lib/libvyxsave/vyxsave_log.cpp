@@ -61,11 +61,31 @@ Civil CivilOf(time_t t) {
     return {yoe + era * 400 + (m <= 2), m, d, rest / 3600, rest / 60 % 60, rest % 60};
 }
 
+/* The days from 1970-01-01 to a civil date: CivilOf's inverse. */
+long long DaysOf(long long year, long long month, long long day) {
+    const long long y = year - (month <= 2), era = (y >= 0 ? y : y - 399) / 400;
+    const long long yoe = y - era * 400, mp = month > 2 ? month - 3 : month + 9;
+    const long long doy = (153 * mp + 2) / 5 + day - 1, doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+const char kMonths[][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+/* The number of the width digits at text, or -1 when they are not all digits. */
+long Digits(const char *text, int width) {
+    long n = 0;
+    for (int i = 0; i < width; i++) {
+        if (text[i] < '0' || text[i] > '9')
+            return -1;
+        n = n * 10 + (text[i] - '0');
+    }
+    return n;
+}
+
 } /* namespace */
 
 std::string LogStamp(time_t t) {
-    static const char kMonths[][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const Civil c = CivilOf(t);
     /* Room for any year the arithmetic can give, so the compiler sees no possible truncation. */
     char buf[128];
@@ -104,15 +124,24 @@ std::string PageTime(time_t t, time_t now) {
 }
 
 bool ParseStamp(const std::string &stamp, time_t &t) {
-    struct tm tm {};
-    const char *end = strptime(stamp.c_str(), "%d/%b/%Y:%H:%M:%S ", &tm);
-    if (end == nullptr || (end[0] != '+' && end[0] != '-') || strlen(end) != 5 ||
-        strspn(end + 1, "0123456789") != 4)
+    /* DD/Mon/YYYY:HH:MM:SS +hhmm, read back field by field as LogStamp writes them. */
+    const char *s = stamp.c_str();
+    if (stamp.size() != 26 || s[2] != '/' || s[6] != '/' || s[11] != ':' || s[14] != ':' ||
+        s[17] != ':' || s[20] != ' ' || (s[21] != '+' && s[21] != '-'))
         return false;
-    const long hh = (end[1] - '0') * 10 + (end[2] - '0'), mm = (end[3] - '0') * 10 + (end[4] - '0');
+    long month = 0;
+    while (month < 12 && strncmp(s + 3, kMonths[month], 3) != 0)
+        month++;
+    const long day = Digits(s, 2), year = Digits(s + 7, 4), hour = Digits(s + 12, 2),
+               minute = Digits(s + 15, 2), second = Digits(s + 18, 2), hh = Digits(s + 22, 2),
+               mm = Digits(s + 24, 2);
+    if (month == 12 || day < 1 || day > 31 || year < 0 || hour < 0 || hour > 23 || minute < 0 ||
+        minute > 59 || second < 0 || second > 60 || hh < 0 || mm < 0)
+        return false;
     /* The stamp's own offset, not this machine's zone, says which instant it was. */
-    const long offset = (hh * 3600 + mm * 60) * (end[0] == '-' ? -1 : 1);
-    t = timegm(&tm) - offset;
+    const long offset = (hh * 3600 + mm * 60) * (s[21] == '-' ? -1 : 1);
+    t = static_cast<time_t>(DaysOf(year, month + 1, day) * 86400 + hour * 3600 + minute * 60 +
+                            second - offset);
     return true;
 }
 
