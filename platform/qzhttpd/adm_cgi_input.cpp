@@ -57,6 +57,9 @@ void post_begin(FILE *in) {
     check_origin();
     size_t length = checked_length();
     std::string body(length, '\0');
+    /* Read once, straight into its place: no stream buffer to allocate and size. */
+    if (in != nullptr)
+        setvbuf(in, nullptr, _IONBF, 0);
     if (length > 0 && (!in || fread(&body[0], 1, length, in) != length))
         adm_refuse(adm_msg::kFormSubject, adm_msg::kShortBody);
     decode_or_refuse(adm_msg::kFormSubject, body);
