@@ -71,7 +71,9 @@ adm_decode_verdict adm_check_text(const std::string &text) {
 
 /* Decodes the n bytes at in into out. */
 static adm_decode_verdict decode_part(const char *in, size_t n, std::string &out) {
-    out.clear();
+    /* Decoding only shortens: the text is written in place of n bytes, then cut. */
+    out.resize(n);
+    size_t length = 0;
     for (size_t i = 0; i < n; ++i) {
         char c = in[i];
         if (c == '+') {
@@ -84,8 +86,9 @@ static adm_decode_verdict decode_part(const char *in, size_t n, std::string &out
             c = static_cast<char>(hi * 16 + lo);
             i += 2;
         }
-        out += c;
+        out[length++] = c;
     }
+    out.resize(length);
     return adm_check_text(out);
 }
 
