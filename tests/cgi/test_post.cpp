@@ -202,3 +202,38 @@ TEST(CgiPostTest, ARefusedSaveGivesBackEveryValueAsSent) {
         EXPECT_EQ(*marked != '\0', Holds(again, std::string("aria-describedby=\"") + marked + "-error\""));
     }
 }
+
+/*
+ * Run as root on a server root that belongs to another account, a save makes every file as that
+ * account's, and follows no link there: the account could point one at anything root may read.
+ */
+TEST(CgiPostTest, ARootSaveInAnotherAccountsRootWorksAsThatAccount) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    const uid_t owner = 4242;
+    PageRoot root;
+    const auto giveAway = [&]() {
+        for (const auto &e : fs::recursive_directory_iterator(root.dir.path))
+            ASSERT_EQ(lchown(e.path().c_str(), owner, owner), 0) << e.path();
+        ASSERT_EQ(chown(root.dir.path.c_str(), owner, owner), 0);
+    };
+    WriteFile(root.ChangeLog(), ""); /* the administration library's, which it makes as it may */
+    giveAway();
+    ASSERT_TRUE(Holds(Body(Post(root, {{kRecords, "600"}})), "Congratulations"));
+    for (const auto &e : fs::recursive_directory_iterator(root.dir.path)) {
+        struct stat st;
+        ASSERT_EQ(lstat(e.path().c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, owner) << e.path();
+    }
+    /* The account's own file kept elsewhere, which a run as the account would follow. */
+    TempDir elsewhere;
+    const std::string kept = ReadFile(root.Conf());
+    WriteFile(elsewhere.File("plomex.conf"), kept);
+    fs::remove(root.Conf());
+    fs::create_symlink(elsewhere.File("plomex.conf"), root.Conf());
+    giveAway();
+    ASSERT_EQ(lchown(elsewhere.File("plomex.conf").c_str(), owner, owner), 0);
+    const std::string page = Body(Post(root, {{kRecords, "700"}}));
+    EXPECT_TRUE(Holds(page, "which root does not follow in another account")) << page;
+    EXPECT_EQ(ReadFile(elsewhere.File("plomex.conf")), kept);
+}
