@@ -52,7 +52,7 @@ test('each answer has its status code, and only a sound change with a current ET
     ['not an object of strings', '{"QZ-max-records": 800}', { 'If-Match': etag }, 400],
     ['a stale ETag', { 'QZ-max-records': '800' }, { 'If-Match': '"0000000000000000"' }, 412],
     ['a weak ETag never matches', { 'QZ-max-records': '800' }, { 'If-Match': `W/${etag}` }, 412],
-    ['a list without a strong match', { 'QZ-max-records': '800' }, { 'If-Match': `"x", W/${etag}` }, 412],
+    ['a list without a strong match', { 'QZ-max-records': '800' }, { 'If-Match': `"x" , W/${etag}` }, 412],
     ['no entity tag', { 'QZ-max-records': '800' }, { 'If-Match': etag.slice(1, -1) }, 400],
     ['a NUL byte', { 'QZ-default-html-title': 'abc\u0000def' }, { 'If-Match': etag }, 400],
   ];
