@@ -164,6 +164,37 @@ TEST(QZcfgn, OpenSearchesTheDirectoryList) {
     EXPECT_EQ(missing.Error(), 21);
 }
 
+/* The walk over a section's entries: each key and value as stored, in order, until func says stop. */
+TEST(QZcfgn, EntryWalkGivesEachEntryOfTheFirstMatchingSection) {
+    const struct {
+        const char *section;
+        size_t stopAfter; /* func returns 0 at this entry; 0: never */
+        std::vector<std::string> seen;
+        int result;
+    } rows[] = {
+        {"QZ-search", 0, {"QZ-max-records=500", "QZ-largest-set=1000", "name with blank=two words",
+                          "QZ-max-records-extra=7"}, 1},
+        {"QZ-search", 2, {"QZ-max-records=500", "QZ-largest-set=1000"}, 0},
+        {"QZ-last", 0, {"final=line without newline"}, 1}, /* the last section, to the end */
+        {"QZ-missing", 0, {}, 0},
+    };
+    QZcfgn cfg(MESSY, QZcfgn::ReadOnly);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.section);
+        struct Walk {
+            size_t stopAfter;
+            std::vector<std::string> seen;
+        } walk{row.stopAfter, {}};
+        const auto each = [](const char *key, const char *value, void *arg) {
+            Walk &w = *static_cast<Walk *>(arg);
+            w.seen.push_back(std::string(key) + "=" + value);
+            return w.seen.size() == w.stopAfter ? 0 : 1;
+        };
+        EXPECT_EQ(cfg.Get(row.section, each, &walk), row.result);
+        EXPECT_EQ(walk.seen, row.seen);
+    }
+}
+
 /* The walk over the section headers: every header in file order, names cut to max (here 3). */
 TEST(QZcfgn, SectionWalkListsEveryHeader) {
     const std::pair<const char *, std::vector<std::string>> rows[] = {
