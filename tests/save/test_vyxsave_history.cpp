@@ -159,6 +159,7 @@ TEST_F(History, TimeNamedVersionsAreRenumbered) {
     vyxsave::Listing l = vyxsave::List(*folder);
     vyxsave::MigrateTimeNamed(*folder, l, IdOf(dir.File("f.conf")));
     EXPECT_EQ(Kept(), "2:second 1:first ");
+    EXPECT_FALSE(Exists(H("20261207T100000.000000003Z.version")));
     EXPECT_EQ(vyxsave::ReadVersion(*folder, 2).user, "root");
 }
 
