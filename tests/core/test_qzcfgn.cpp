@@ -164,6 +164,30 @@ TEST(QZcfgn, OpenSearchesTheDirectoryList) {
     EXPECT_EQ(missing.Error(), 21);
 }
 
+/* A built name answers each kind of check; an unknown kind, or no name, passes none. */
+TEST(QZfname, AccessAnswersEachKindOfCheck) {
+    TempDir dir;
+    WriteFile(dir.File("plain"), "");
+    WriteFile(dir.File("tool"), "");
+    chmod(dir.File("tool").c_str(), 0755);
+    const struct {
+        const char *name;
+        int type;
+        int passes;
+    } rows[] = {
+        {"plain", QZfname::Exists, 1},     {"plain", QZfname::Readable, 1},
+        {"plain", QZfname::Executable, 0}, {"tool", QZfname::Executable, 1},
+        {"missing", QZfname::Exists, 0},   {"plain", 3, 0}, /* no such kind */
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::string(row.name) + " " + std::to_string(row.type));
+        QZfname f(row.name, dir.path.c_str());
+        EXPECT_EQ(f.access(static_cast<QZfname::AccessType>(row.type)), row.passes);
+    }
+    QZfname none(nullptr, dir.path.c_str());
+    EXPECT_EQ(none.access(QZfname::Exists), 0);
+}
+
 /* The walk over a section's entries: each key and value as stored, in order, until func says stop. */
 TEST(QZcfgn, EntryWalkGivesEachEntryOfTheFirstMatchingSection) {
     const struct {
