@@ -185,6 +185,7 @@ TEST(CgiPostTest, ARefusedSaveGivesBackEveryValueAsSent) {
          "<span class=\"adm-value\">12a</span>. It must be from 1 to 5000."},
         {{{"new_QZ_toc-acl-check", "\x01"}}, "new_QZ_toc-acl-check",
          "Please enter a value for the named field. You sent no value."},
+        {{{kLargest, "6000"}}, kLargest, "<strong>Largest Set</strong>: Value must be less than or equal to 5000."},
         {{{kRecords, "700"}}, "", "Save them again once the problem"}, /* locked */
     };
     for (auto [form, marked, said] : cases) {
@@ -240,4 +241,19 @@ TEST(CgiPostTest, ARootSaveInAnotherAccountsRootWorksAsThatAccount) {
     const std::string page = Body(Post(root, {{kRecords, "700"}}));
     EXPECT_TRUE(Holds(page, "which root does not follow in another account")) << page;
     EXPECT_EQ(ReadFile(elsewhere.File("plomex.conf")), kept);
+    /* In root's own root, a file whose group alone is another account's keeps that group. */
+    PageRoot own;
+    ASSERT_EQ(lchown(own.Conf().c_str(), 0, owner), 0);
+    ASSERT_TRUE(Holds(Body(Post(own, {{kRecords, "600"}})), "Congratulations"));
+    struct stat st;
+    ASSERT_EQ(lstat(own.Conf().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid * 100000 + st.st_gid, owner);
+}
+
+/* A root laid out without its log folder gets one at its first save, with the record in it. */
+TEST(CgiPostTest, TheFirstSaveMakesTheLogFolder) {
+    PageRoot root;
+    fs::remove_all(root.logDir);
+    ASSERT_TRUE(Holds(Body(Post(root, {{kRecords, "700"}})), "Congratulations"));
+    EXPECT_TRUE(Holds(ReadFile(root.ChangeLog()), "plomex.conf: QZ-max-records set to 700\n"));
 }

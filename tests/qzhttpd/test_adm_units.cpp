@@ -80,6 +80,16 @@ TEST(AdmUnits, SameSiteComparesHostsWithoutCaseAndDefaultPorts) {
     }
 }
 
+/* The two small checks of the library: digits only (the empty text included), and a name that is there. */
+TEST(AdmUnits, AllNumbersAndFileExistsAnswerOnlyForWhatIsSo) {
+    const std::pair<const char *, int> numbers[] = {{"0123", 1}, {"", 1}, {"12a", 0}, {"-1", 0}, {nullptr, 0}};
+    for (const auto &[text, is] : numbers)
+        EXPECT_EQ(all_numbers(text), is) << (text != nullptr ? text : "null");
+    EXPECT_EQ(file_exists("/"), 1);
+    EXPECT_EQ(file_exists("/no/such/name"), 0);
+    EXPECT_EQ(file_exists(nullptr), 0);
+}
+
 TEST(AdmUnits, DirectoriesDefaultAndEndInExactlyOneSlash) {
     using Row = std::tuple<const char *, const char *, const char *, const char *, const char *>;
     const Row rows[] = {
