@@ -83,6 +83,17 @@ TEST(VYXformTest, EnterItemHoldsFiftyItems) {
 }
 
 /* The six settings' kinds are the program tests'; here the kinds they do not use. */
+/* The row of buttons under a form: OK, Reset and Help, in that order, each in its own cell. */
+TEST(VYXbaseTest, TheSubmitTableHoldsOkResetAndHelpInOrder) {
+    TestPage page;
+    testing::internal::CaptureStdout();
+    page.OutputSubmitTable();
+    const std::string out = testing::internal::GetCapturedStdout();
+    const size_t ok = out.find("<input type=submit"), reset = out.find("<input type=reset"),
+                 help = out.find("<input type=button");
+    EXPECT_TRUE(ok < reset && reset < help && help != std::string::npos) << out;
+}
+
 TEST(VYXformTest, OutputItemToFormRendersOnOffChoicesAndRefusesAnUnknownKind) {
     const struct {
         int kind;
