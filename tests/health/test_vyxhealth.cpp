@@ -105,8 +105,12 @@ TEST(Vyxhealth, EachStateHasItsStatusAndItsLine) {
         {[&](HealthRoot &r) { r.Lock(gone, 0); }, {"--json"}, 1,
          {"{\"status\": \"WARNING\", \"exit\": 1, \"checks\": {\"conf\": {\"status\": \"OK\"",
           "\"lock\": {\"status\": \"WARNING\", \"text\": \"plomex.lock is stale", "\"versions\": 1"}},
+        {[&](HealthRoot &r) { r.Lock(own, 400); }, {"--json"}, 1,
+         {"\"lock\": {\"status\": \"WARNING\"", "\"fix\": \"A save should take seconds"}},
         {[](HealthRoot &) {}, {"--lock-warning", "soon"}, 3,
          {"PLOMEX UNKNOWN - --lock-warning takes whole seconds, not 'soon'"}},
+        {[](HealthRoot &) {}, {"--lock-warning", ""}, 3,
+         {"PLOMEX UNKNOWN - --lock-warning takes whole seconds, not\n"}},
         {[](HealthRoot &) {}, {"--save-warning", "60", "--save-critical", "30"}, 3,
          {"PLOMEX UNKNOWN - the last save's warning threshold, 60s, is above"}},
     };
