@@ -28,6 +28,7 @@ TEST(AdmUnits, FormBodyDecodesOrRefusesWhatNoSettingMayHold) {
         {"t=%E2%80%A9", ADM_DECODE_CONTROL},                           /* paragraph separator */
         {"t%0A=1", ADM_DECODE_CONTROL},                                /* in a name too */
         {"t=%FF", ADM_DECODE_NOT_UTF8},                                /* never valid */
+        {"t=%80", ADM_DECODE_NOT_UTF8},                                /* a continuation alone */
         {"t=a\xff", ADM_DECODE_NOT_UTF8},                              /* raw as well as escaped */
         {"t=%C3", ADM_DECODE_NOT_UTF8},                                /* cut sequence */
         {"t=%E2%82a", ADM_DECODE_NOT_UTF8},   /* lead byte without its continuation */
