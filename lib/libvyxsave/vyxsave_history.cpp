@@ -190,8 +190,8 @@ template <class Each> void ForEachName(const QZfolder &dir, Each each) {
     if (lseek(dir.fd, 0, SEEK_SET) != 0)
         return;
     /* Off the stack, like every large buffer of a run: see QZcfgn's writer. */
-    const size_t size = 8192;
-    std::unique_ptr<struct dirent64[]> buf(new (std::nothrow) struct dirent64[size / sizeof(struct dirent64)]);
+    const size_t entries = 8192 / sizeof(struct dirent64), size = entries * sizeof(struct dirent64);
+    std::unique_ptr<struct dirent64[]> buf(new (std::nothrow) struct dirent64[entries]);
     if (buf == nullptr)
         return;
     char *const bytes = reinterpret_cast<char *>(buf.get());

@@ -163,6 +163,14 @@ TEST_F(History, TimeNamedVersionsAreRenumbered) {
     EXPECT_EQ(vyxsave::ReadVersion(*folder, 2).user, "root");
 }
 
+/* A folder of more names than one read of it returns is listed whole. */
+TEST_F(History, AFolderOfManyVersionsIsListedWhole) {
+    for (int n = 1; n <= 700; ++n)
+        WriteFile(H(std::to_string(n) + ".version"), "");
+    const vyxsave::Listing l = vyxsave::List(*folder);
+    EXPECT_EQ(l.versions.size() * 1000 + l.versions.back(), 700700u);
+}
+
 /* The bound is the setting when it is a whole number; any other prunes nothing, and says so. */
 TEST_F(History, AnUnsoundBoundKeepsEverything) {
     const std::tuple<const char *, size_t, bool> cases[] = {
