@@ -136,6 +136,7 @@ TEST(QZcfgn, OpenModeDecidesCreationAndChanges) {
         const int takes = mode == QZcfgn::ReadWrite && error == 0;
         EXPECT_EQ(cfg.Put("s", "k", "2") + cfg.Delete("s", "k") + cfg.Delete("s") + cfg.Put("t"),
                   4 * takes);
+        EXPECT_EQ(cfg.Delete(nullptr, "k") + cfg.Delete("t", nullptr), 0) << "a name missing";
         EXPECT_EQ(cfg.Close().Error(), error);
         EXPECT_EQ(Exists(path) ? ReadFile(path) : "-", after ? after : "-");
     }
