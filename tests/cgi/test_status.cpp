@@ -75,14 +75,8 @@ TEST(CgiStatusTest, TheStatusComesWithWhatTheAddressPicks) {
         SCOPED_TRACE(query);
         const std::string page = StatusPage(root, query);
         EXPECT_TRUE(Holds(page, shown));
-        const auto count = [&page](const std::string &text) {
-            size_t n = 0;
-            for (size_t at = page.find(text); at != std::string::npos; at = page.find(text, at + 1))
-                ++n;
-            return n;
-        };
-        for (const char *tag : {"table", "tbody", "pre", "form"})
-            EXPECT_EQ(count(std::string("<") + tag), count(std::string("</") + tag + ">")) << tag;
+        for (const std::string tag : {"table", "tbody", "pre", "form"})
+            EXPECT_EQ(Count(page, "<" + tag), Count(page, "</" + tag + ">")) << tag;
         EXPECT_EQ(alone, !Holds(page, "lock-heading"));
         EXPECT_FALSE(Holds(page, "Remove stale lock"));
     }

@@ -50,6 +50,14 @@ inline std::string ThisHost() {
     return host;
 }
 
+/* How many times text holds part, overlapping ones included. */
+inline size_t Count(const std::string &text, const std::string &part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
 /* Whether text holds part; either way the message shows the whole text. */
 inline ::testing::AssertionResult Holds(const std::string &text, const std::string &part) {
     const bool found = text.find(part) != std::string::npos;
