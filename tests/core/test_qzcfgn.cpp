@@ -11,12 +11,17 @@
 
 #define MESSY CORE_TEST_DATA "/messy.conf"
 
-/* The object allocates with new(std::nothrow): while this is set, that fails as when memory runs
- * out. Otherwise the throwing new allocates, so that delete matches it. */
-static bool failNothrowNew = false;
+/* While starved is set, new(std::nothrow) and a malloc of more than 256 bytes (the link wraps
+ * malloc) fail as when memory runs out. The throwing new allocates, so that delete matches it. */
+static bool starved = false;
 
 void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    return failNothrowNew ? nullptr : ::operator new(size);
+    return starved ? nullptr : ::operator new(size);
+}
+
+extern "C" void *__real_malloc(size_t size);
+extern "C" void *__wrap_malloc(size_t size) {
+    return starved && size > 256 ? nullptr : __real_malloc(size);
 }
 
 /* A scratch copy of text, as "<dir>/test.conf" or a path of length characters. */
@@ -158,6 +163,7 @@ TEST(QZcfgn, OpenSearchesTheDirectoryList) {
     EXPECT_EQ(open(holder.File("x.conf"), none), "0 found") << "absolute: the list not used";
     EXPECT_EQ(open("y.conf", list), "42 -");
     EXPECT_EQ(open("x.conf", none), "0 -") << "an empty list";
+    EXPECT_EQ(open("x.conf", nullptr), "0 -") << "no list";
     EXPECT_EQ(open("/proc/self/mem", none), "42 -") << "opens, but reading fails";
     QZfname found("x.conf", list), asIs("./x.conf", list), missing("y.conf", list);
     EXPECT_STREQ(found.name, (holder.path + "/x.conf").c_str()) << "directory, \"/\" and name";
@@ -242,16 +248,19 @@ TEST(QZcfgn, SectionWalkListsEveryHeader) {
     }
 }
 
-/* When memory runs out the object says so with 5, and the change it could not make is not made. */
+/* When memory runs out the object says so with 5, the change it could not make is not made, and
+ * a walk that cannot copy a long entry stops as failed. */
 TEST(QZcfgn, MemoryRunningOutIsReported) {
-    ConfigFile file("[s]\nk=1\n");
+    ConfigFile file("[s]\nk=1\nlong=" + std::string(300, 'v') + "\n");
     QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
-    failNothrowNew = true;
-    QZcfgn starved;
-    const int put = cfg.Put("s", "new", "2");
-    failNothrowNew = false;
-    EXPECT_EQ(starved.Error(), 5);
+    starved = true;
+    QZcfgn none;
+    const int put = cfg.Put("s", "new", "2"),
+              walk = cfg.Get("s", [](const char *, const char *, void *) { return 1; }, nullptr);
+    starved = false;
+    EXPECT_EQ(none.Error(), 5);
     EXPECT_EQ(put, 0);
+    EXPECT_EQ(walk, 0);
     EXPECT_EQ(cfg.Delete("s", "zz"), 1); /* a missing key: no change either */
     EXPECT_EQ(cfg.Close().Error(), 0);
     EXPECT_FALSE(fs::exists(file.backup)) << "nothing to write back";
