@@ -49,20 +49,19 @@ TEST_F(Plugins, AddAndDeleteWriteTheExpectedFiles) {
         {"agents+1", "agents_init", "agents_obj", "Agent directives added\n"},
         /* Added twice: the agents' directives are doubled, the content manager's are not. */
         {"agents+0 agents+2", "agents_init", "agents_twice_obj", ""},
-        {"cm+0 cm+0", "cm_init", "cm_obj", ""},
-        {"agents+0 agents-1", "empty", "obj_empty_default", "Agent directives deleted\n"},
-        {"search+1", "search_init", "search_obj", "Search plugin directives added\n"},
+        {"cm+1 cm+0 cm+2", "cm_init", "cm_obj", "Content manager directives added\n"},
+        {"agents+0 agents-1 agents-2", "empty", "obj_empty_default", "Agent directives deleted\n"},
+        {"search+1 search+0 search+2", "search_init", "search_obj", "Search plugin directives added\n"},
         {"plomex.conf=plomex_custom search+0", "search_custom_init", "search_custom_obj", ""},
-        {"search+0 search-1", "empty", "obj_empty_default", "Search plugin directives deleted\n"},
+        {"search+0 search-1 search-2", "empty", "obj_empty_default", "Search plugin directives deleted\n"},
         {"fqw+0", "fqw_init", "fqw_obj", "FQW directives added\n"},
         {"fqw+0 fqw-0", "empty", "obj_empty_default",
          "FQW directives added\nFQW directives deleted\n"},
-        {"cm+1", "cm_init", "cm_obj", "Content manager directives added\n"},
         {"plomex.conf=plomex_custom cm+0", "cm_init", "cm_custom_obj", ""},
         /* Of two CM_Get lines the delete takes one: the other is not the plug-in's. */
         {"obj.conf=obj_two_gets cm-1", "empty", "cm_one_get_left_obj",
          "Content manager directives deleted\n"},
-        {"obj.conf=obj_mixed init.conf=init_mixed search+0 cm+0 cm-0 search-0", "init_mixed",
+        {"obj.conf=obj_mixed init.conf=init_mixed search+0 cm+0 cm-2 search-0", "init_mixed",
          "obj_mixed", ""},
     };
     for (const auto &c : cases) {
