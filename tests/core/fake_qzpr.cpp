@@ -1,15 +1,10 @@
-/* Stands in for PR_Access and PR_TLockFile so the lock file's two racy failures can be forced. */
+/* Stands in for PR_TLockFile so the lock file's racy failure can be forced. */
 #include "pr_file.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
-/* Every file looks missing (another process makes it just after); the lock is held elsewhere. */
-bool fakeAccessMissesFile = false, fakeLockRefused = false;
-
-int PR_Access(const char *name, int) {
-    return !fakeAccessMissesFile && access(name, F_OK) == 0 ? 0 : -1;
-}
+/* The lock is held elsewhere (another process locked the file just after it was made). */
+bool fakeLockRefused = false;
 
 int PR_TLockFile(QZPRFile *fd) {
     struct flock lock = {};

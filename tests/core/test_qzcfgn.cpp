@@ -11,12 +11,17 @@
 
 #define MESSY CORE_TEST_DATA "/messy.conf"
 
-/* The object allocates with new(std::nothrow): while this is set, that fails as when memory runs
- * out. Otherwise the throwing new allocates, so that delete matches it. */
-static bool failNothrowNew = false;
+/* While starved is set, new(std::nothrow) and a malloc of more than 256 bytes (the link wraps
+ * malloc) fail as when memory runs out. The throwing new allocates, so that delete matches it. */
+static bool starved = false;
 
 void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    return failNothrowNew ? nullptr : ::operator new(size);
+    return starved ? nullptr : ::operator new(size);
+}
+
+extern "C" void *__real_malloc(size_t size);
+extern "C" void *__wrap_malloc(size_t size) {
+    return starved && size > 256 ? nullptr : __real_malloc(size);
 }
 
 /* A scratch copy of text, as "<dir>/test.conf" or a path of length characters. */
@@ -36,17 +41,12 @@ TEST(QZcfgn, GetTakesFirstExactCaseSensitiveMatch) {
         const char *section, *key, *text; /* text null: not found */
         int number;
     } rows[] = {
-        {"QZ-search", "QZ-max-records", "500", 500},   /* blanks around key, '=' and value */
-        {"QZ-search", "QZ-largest-set", "1000", 1000}, /* tabs likewise */
-        {"QZ-search", "name", "two words", 0},         /* key followed by a blank */
-        {"QZ-search", "QZ-max", nullptr, 0},           /* key prefix */
-        {"QZ-search", "# comment", nullptr, 0},        /* comment holding '=' */
-        {" QZ-spaced", "spaced", "1", 1},              /* blank after '[' belongs to the name */
-        {"QZ-sea", "QZ-max-records", nullptr, 0},      /* section name prefix */
+        {"QZ-search", "QZ-max-records", "500", 500}, /* blanks around key, '=' and value */
+        {"QZ-search", "name", "two words", 0},       /* key followed by a blank */
+        {"QZ-search", "QZ-max", nullptr, 0},         /* key prefix */
+        {"QZ-sea", "QZ-max-records", nullptr, 0},    /* section name prefix */
         {"qz-search", "QZ-max-records", "1", 1},
-        {"QZ-empty", "", "empty key", 0},   /* header name followed by a blank */
-        {"QZ-empty", "crlf", "value\r", 0}, /* carriage return is text */
-        {"QZ-empty", "neg", "-12abc", -12},
+        {"QZ-empty", "neg", "-12abc", -12},              /* header name followed by a blank */
         {"QZ-last", "final", "line without newline", 0}, /* header name followed by a tab */
     };
     QZcfgn cfg(MESSY, QZcfgn::ReadOnly);
@@ -83,11 +83,8 @@ TEST(QZcfgn, WriteBackNormalisesEveryLine) {
 /* A write-back says whether it gave the file the very bytes it held, whatever the lines went through. */
 TEST(QZcfgn, WriteBackTellsWhetherTheBytesAreTheSame) {
     const std::tuple<const char *, const char *, bool> rows[] = {
-        {"[s]\nk = 1\nx=2\n", "1", true},   /* closed up when read, put back as it was */
+        {"[s]\nk = 1\nx=2\n", "1", true}, /* closed up when read, put back as it was */
         {"[s]\nk = 1\nx=2\n", "2", false},
-        {"[s]\nk=1\n", "1", false},          /* written with blanks around "=" */
-        {"[s]\n  k = 1\n", "1", false},      /* the indent goes */
-        {"[s]\nk = 1", "1", false},           /* the newline at the end comes */
     };
     for (const auto &[text, value, same] : rows) {
         SCOPED_TRACE(text);
@@ -158,6 +155,7 @@ TEST(QZcfgn, OpenSearchesTheDirectoryList) {
     EXPECT_EQ(open(holder.File("x.conf"), none), "0 found") << "absolute: the list not used";
     EXPECT_EQ(open("y.conf", list), "42 -");
     EXPECT_EQ(open("x.conf", none), "0 -") << "an empty list";
+    EXPECT_EQ(open("x.conf", nullptr), "0 -") << "no list";
     EXPECT_EQ(open("/proc/self/mem", none), "42 -") << "opens, but reading fails";
     QZfname found("x.conf", list), asIs("./x.conf", list), missing("y.conf", list);
     EXPECT_STREQ(found.name, (holder.path + "/x.conf").c_str()) << "directory, \"/\" and name";
@@ -169,24 +167,16 @@ TEST(QZcfgn, OpenSearchesTheDirectoryList) {
 TEST(QZfname, AccessAnswersEachKindOfCheck) {
     TempDir dir;
     WriteFile(dir.File("plain"), "");
-    WriteFile(dir.File("tool"), "");
-    chmod(dir.File("tool").c_str(), 0755);
-    const struct {
-        const char *name;
-        int type;
-        int passes;
-    } rows[] = {
-        {"plain", QZfname::Exists, 1},     {"plain", QZfname::Readable, 1},
-        {"plain", QZfname::Executable, 0}, {"tool", QZfname::Executable, 1},
-        {"missing", QZfname::Exists, 0},   {"plain", 3, 0}, /* no such kind */
+    const std::tuple<const char *, int, int> rows[] = {
+        {"plain", QZfname::Readable, 1}, {"plain", QZfname::Executable, 0},
+        {"missing", QZfname::Exists, 0}, {"plain", 3, 0}, /* no such kind */
+        {nullptr, QZfname::Exists, 0},
     };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(std::string(row.name) + " " + std::to_string(row.type));
-        QZfname f(row.name, dir.path.c_str());
-        EXPECT_EQ(f.access(static_cast<QZfname::AccessType>(row.type)), row.passes);
+    for (const auto &[name, type, passes] : rows) {
+        SCOPED_TRACE(std::string(name ? name : "no name") + " " + std::to_string(type));
+        QZfname f(name, dir.path.c_str());
+        EXPECT_EQ(f.access(static_cast<QZfname::AccessType>(type)), passes);
     }
-    QZfname none(nullptr, dir.path.c_str());
-    EXPECT_EQ(none.access(QZfname::Exists), 0);
 }
 
 /* The walk over a section's entries: each key and value as stored, in order, until func says stop. */
@@ -200,23 +190,19 @@ TEST(QZcfgn, EntryWalkGivesEachEntryOfTheFirstMatchingSection) {
         {"QZ-search", 0, {"QZ-max-records=500", "QZ-largest-set=1000", "name with blank=two words",
                           "QZ-max-records-extra=7"}, 1},
         {"QZ-search", 2, {"QZ-max-records=500", "QZ-largest-set=1000"}, 0},
-        {"QZ-last", 0, {"final=line without newline"}, 1}, /* the last section, to the end */
         {"QZ-missing", 0, {}, 0},
     };
     QZcfgn cfg(MESSY, QZcfgn::ReadOnly);
     for (const auto &row : rows) {
         SCOPED_TRACE(row.section);
-        struct Walk {
-            size_t stopAfter;
-            std::vector<std::string> seen;
-        } walk{row.stopAfter, {}};
+        std::pair<size_t, std::vector<std::string>> walk{row.stopAfter, {}};
         const auto each = [](const char *key, const char *value, void *arg) {
-            Walk &w = *static_cast<Walk *>(arg);
-            w.seen.push_back(std::string(key) + "=" + value);
-            return w.seen.size() == w.stopAfter ? 0 : 1;
+            auto &[stopAfter, seen] = *static_cast<decltype(walk) *>(arg);
+            seen.push_back(std::string(key) + "=" + value);
+            return seen.size() == stopAfter ? 0 : 1;
         };
         EXPECT_EQ(cfg.Get(row.section, each, &walk), row.result);
-        EXPECT_EQ(walk.seen, row.seen);
+        EXPECT_EQ(walk.second, row.seen);
     }
 }
 
@@ -225,7 +211,6 @@ TEST(QZcfgn, SectionWalkListsEveryHeader) {
     const std::pair<const char *, std::vector<std::string>> rows[] = {
         {"k=v\n# [not a header]\n", {}},
         {"[abcdef]\nk=v\n[b c]x\n[]\n[a]\n", {"abc", "b c", "", "a"}},
-        {"k=v\n[end]", {"end"}}, /* a header that ends the file */
     };
     for (const auto &[text, want] : rows) {
         SCOPED_TRACE(text);
@@ -242,16 +227,19 @@ TEST(QZcfgn, SectionWalkListsEveryHeader) {
     }
 }
 
-/* When memory runs out the object says so with 5, and the change it could not make is not made. */
+/* When memory runs out the object says so with 5, the change it could not make is not made, and
+ * a walk that cannot copy a long entry stops as failed. */
 TEST(QZcfgn, MemoryRunningOutIsReported) {
-    ConfigFile file("[s]\nk=1\n");
+    ConfigFile file("[s]\nk=1\nlong=" + std::string(300, 'v') + "\n");
     QZcfgn cfg(file.path.c_str(), QZcfgn::ReadWrite);
-    failNothrowNew = true;
-    QZcfgn starved;
-    const int put = cfg.Put("s", "new", "2");
-    failNothrowNew = false;
-    EXPECT_EQ(starved.Error(), 5);
+    starved = true;
+    QZcfgn none;
+    const int put = cfg.Put("s", "new", "2"),
+              walk = cfg.Get("s", [](const char *, const char *, void *) { return 1; }, nullptr);
+    starved = false;
+    EXPECT_EQ(none.Error(), 5);
     EXPECT_EQ(put, 0);
+    EXPECT_EQ(walk, 0);
     EXPECT_EQ(cfg.Delete("s", "zz"), 1); /* a missing key: no change either */
     EXPECT_EQ(cfg.Close().Error(), 0);
     EXPECT_FALSE(fs::exists(file.backup)) << "nothing to write back";

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <iterator>
 #include <map>
-#include <pwd.h>
 #include <regex>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -49,20 +48,19 @@ TEST_F(Plugins, AddAndDeleteWriteTheExpectedFiles) {
         {"agents+1", "agents_init", "agents_obj", "Agent directives added\n"},
         /* Added twice: the agents' directives are doubled, the content manager's are not. */
         {"agents+0 agents+2", "agents_init", "agents_twice_obj", ""},
-        {"cm+0 cm+0", "cm_init", "cm_obj", ""},
-        {"agents+0 agents-1", "empty", "obj_empty_default", "Agent directives deleted\n"},
-        {"search+1", "search_init", "search_obj", "Search plugin directives added\n"},
+        {"cm+1 cm+0 cm+2", "cm_init", "cm_obj", "Content manager directives added\n"},
+        {"agents+0 agents-1 agents-2", "empty", "obj_empty_default", "Agent directives deleted\n"},
+        {"search+1 search+0 search+2", "search_init", "search_obj", "Search plugin directives added\n"},
         {"plomex.conf=plomex_custom search+0", "search_custom_init", "search_custom_obj", ""},
-        {"search+0 search-1", "empty", "obj_empty_default", "Search plugin directives deleted\n"},
+        {"search+0 search-1 search-2", "empty", "obj_empty_default", "Search plugin directives deleted\n"},
         {"fqw+0", "fqw_init", "fqw_obj", "FQW directives added\n"},
         {"fqw+0 fqw-0", "empty", "obj_empty_default",
          "FQW directives added\nFQW directives deleted\n"},
-        {"cm+1", "cm_init", "cm_obj", "Content manager directives added\n"},
         {"plomex.conf=plomex_custom cm+0", "cm_init", "cm_custom_obj", ""},
         /* Of two CM_Get lines the delete takes one: the other is not the plug-in's. */
         {"obj.conf=obj_two_gets cm-1", "empty", "cm_one_get_left_obj",
          "Content manager directives deleted\n"},
-        {"obj.conf=obj_mixed init.conf=init_mixed search+0 cm+0 cm-0 search-0", "init_mixed",
+        {"obj.conf=obj_mixed init.conf=init_mixed search+0 cm+0 cm-2 search-0", "init_mixed",
          "obj_mixed", ""},
     };
     for (const auto &c : cases) {
@@ -86,16 +84,15 @@ TEST_F(Plugins, RootUnsetReturnsZeroAndWritesNothing) {
 TEST_F(Plugins, VerifyCMOnReadsTheCommitDirectory) {
     setenv("KELMRIX_COMMIT_DIR", root.c_str(), 1);
     const std::string key = "[QZ-content-store]\nVYX-content-store-state";
-    const std::pair<int, std::vector<std::string>> cases[] = {
-        {1, {key + "=on\n", key + " = ON\n", key + "=On"}},
-        {0, {key + "=off\n", key + "=OFF\n", key + "=Off\n"}},
-        {2, {key + "=oN\n", "[QZ-search]\nVYX-content-store-state=on\n"}}};
-    for (const auto &[expected, files] : cases)
-        for (const std::string &file : files) {
-            SCOPED_TRACE(file);
-            WriteFile(root + "/plomex.conf", file);
-            EXPECT_EQ(VerifyCMOn(), expected);
-        }
+    /* All lower, all upper or capitalised; the key in its own section only. */
+    const std::pair<std::string, int> cases[] = {
+        {key + "=On\n", 1}, {key + "=OFF\n", 0}, {key + "=oN\n", 2},
+        {"[QZ-search]\nVYX-content-store-state=on\n", 2}};
+    for (const auto &[file, expected] : cases) {
+        SCOPED_TRACE(file);
+        WriteFile(root + "/plomex.conf", file);
+        EXPECT_EQ(VerifyCMOn(), expected);
+    }
 }
 
 class Vyxplugins : public ServerRootTest {
@@ -170,8 +167,7 @@ TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
 }
 
 TEST_F(Vyxplugins, DryRunDiffShowsWhatTheRunThenDoes) {
-    for (const char *command : {"add search --log", "add cm", "add agents", "add fqw",
-                                "delete agents", "delete search --log"}) {
+    for (const char *command : {"add search --log", "add fqw", "delete search --log"}) {
         SCOPED_TRACE(command);
         const std::string before = Files(), log = ChangeLog();
         auto dry = Run(std::string("--dry-run --diff ") + command);
@@ -194,12 +190,11 @@ TEST_F(Vyxplugins, DryRunDiffShowsWhatTheRunThenDoes) {
 TEST_F(Vyxplugins, RootCommandsActAsTheOwnerOfTheServerRoot) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root";
-    const struct passwd *nobody = getpwnam("nobody");
-    ASSERT_NE(nobody, nullptr);
+    const uid_t owner = 4242; /* an account of no name, as another account's files may have */
     Write("plomex.conf", ReadFile(PLOMEX_TEST_DATA "/cgi/plomex.conf"));
     for (const auto &e : fs::recursive_directory_iterator(root))
-        lchown(e.path().c_str(), nobody->pw_uid, nobody->pw_gid);
-    ASSERT_EQ(chown(root.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        lchown(e.path().c_str(), owner, owner);
+    ASSERT_EQ(chown(root.c_str(), owner, owner), 0);
     for (const std::vector<std::string> &argv :
          {std::vector<std::string>{VYXPLUGINS_BIN, "--log", "add", "search"},
           {VYXSETTINGS_BIN, "set", "QZ-max-records=700"}}) {
@@ -210,7 +205,7 @@ TEST_F(Vyxplugins, RootCommandsActAsTheOwnerOfTheServerRoot) {
     for (const auto &e : fs::recursive_directory_iterator(root)) {
         struct stat st;
         ASSERT_EQ(lstat(e.path().c_str(), &st), 0);
-        EXPECT_EQ(st.st_uid, nobody->pw_uid) << e.path();
+        EXPECT_EQ(st.st_uid, owner) << e.path();
     }
     EXPECT_TRUE(Holds(ReadFile(server->ChangeLog()), "] root ")) << "named as who ran it";
 }

@@ -99,28 +99,50 @@ TEST_F(SrvcfgCalls, UnparseableFileFailsEveryCall) {
 }
 
 /*
- * The calls change the files in memory only; obj.conf, renamed last, is the only one that can fail
- * after init.conf is in place (a failed write of both is the crash sweeps'). The failure says what
- * was left, leaves no temporary file, and marks the run's record as not saved.
+ * The calls change the files in memory only, and init.conf is put in place before obj.conf (a
+ * failed write of either is the crash sweeps'). A write-back that fails says what was left, leaves
+ * no temporary file, and marks the run's record as not saved.
  */
-TEST_F(SrvcfgCalls, AFailedRenameSaysWhatWasLeftAndMarksTheRecord) {
-    const std::string init = "Init fn=\"f\" a=\"old\"\n", obj = "<Object name=\"d\">\n</Object>\n";
-    Write("init.conf", init);
-    Write("obj.conf", obj);
-    EXPECT_EQ(set_zrv_init("f", nullptr, nullptr, 2, "a", "new") +
-                  add_pblock(1, "d", "Service", "s", 0),
-              2);
-    EXPECT_EQ(Conf("init.conf") + Conf("obj.conf"), init + obj) << "no call writes";
-    log_change("obj.conf", "registered");
-    fs::remove(ConfPath("obj.conf"));
-    fs::create_directories(ConfPath("obj.conf/in")); /* no rename replaces a full directory */
-    char why[1024];
-    EXPECT_EQ(zrv_write_files(why, sizeof why), 0);
-    EXPECT_EQ(why, ConfPath("obj.conf") + ": cannot put the new version in place: Is a directory; "
-                                          "only init.conf was written");
-    EXPECT_EQ(zrv_failed(), 1);
-    EXPECT_EQ(Conf("init.conf"), "Init fn=\"f\" a=\"new\"\n");
-    for (const auto &e : fs::directory_iterator(ConfPath("")))
-        EXPECT_FALSE(Holds(e.path().filename().string(), ".tmp-"));
-    EXPECT_TRUE(Holds(ChangeLog(), "obj.conf (not saved): registered\n"));
+TEST_F(SrvcfgCalls, AFailedWriteBackSaysWhatWasLeftAndLeavesNoTemporaryFile) {
+    const std::string init = "Init fn=\"f\" a=\"old\"\n", obj = "<Object name=\"d\">\n</Object>\n",
+                      path = ConfPath("obj.conf");
+    const struct {
+        uid_t owner; /* of the file obj.conf is made a link to; 0: it is made a full directory */
+        std::string why, initAfter;
+    } cases[] = {
+        {0, path + ": cannot put the new version in place: Is a directory; only init.conf was written",
+         "Init fn=\"f\" a=\"new\"\n"},
+        {4242, path + ": " + path + " is a symbolic link to a file that does not belong to the owner of " +
+                   ConfPath("") + ": it is not written through; nothing was changed",
+         init},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        if (c.owner != 0 && geteuid() != 0)
+            GTEST_SKIP() << "only root gives a file to another account";
+        fs::remove_all(path);
+        Write("init.conf", init);
+        Write("obj.conf", obj);
+        EXPECT_EQ(set_zrv_init("f", nullptr, nullptr, 2, "a", "new") +
+                      add_pblock(1, "d", "Service", "s", 0),
+                  2);
+        EXPECT_EQ(Conf("init.conf") + Conf("obj.conf"), init + obj) << "no call writes";
+        log_change("obj.conf", "registered");
+        fs::remove(path);
+        if (c.owner == 0) {
+            fs::create_directories(path + "/in"); /* no rename replaces a full directory */
+        } else {
+            Write("theirs.conf", obj);
+            ASSERT_EQ(chown(ConfPath("theirs.conf").c_str(), c.owner, c.owner), 0);
+            fs::create_symlink("theirs.conf", path);
+        }
+        char why[1024];
+        EXPECT_EQ(zrv_write_files(why, sizeof why), 0);
+        EXPECT_EQ(why, c.why);
+        EXPECT_EQ(zrv_failed(), 1);
+        EXPECT_EQ(Conf("init.conf"), c.initAfter);
+        for (const auto &e : fs::directory_iterator(ConfPath("")))
+            EXPECT_FALSE(Holds(e.path().filename().string(), ".new"));
+        EXPECT_TRUE(Holds(ChangeLog(), "obj.conf (not saved): registered\n"));
+    }
 }
