@@ -108,6 +108,7 @@ class Vyxplugins : public ServerRootTest {
 };
 
 TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
+    int held = -1; /* the run lock another run holds */
     const struct {
         const char *name, *args;
         int status;                 /* 0 done, 1 failed, 2 refused for its words */
@@ -129,10 +130,10 @@ TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
         {"verify-cm answers 2", "verify-cm", 0, "2\n"},
         {"another run holds the run lock", "add search", 75, "",
          "Another change to the configuration is still being saved.",
-         [this] {
-             /* Left open and locked: the directory goes with the next case. */
-             const std::string lock = ConfPath("admin.runlock");
-             ASSERT_EQ(flock(open(lock.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644), LOCK_EX), 0);
+         [this, &held] {
+             /* Held until the test ends: the directory goes with the next case. */
+             held = open(ConfPath("admin.runlock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+             ASSERT_EQ(flock(held, LOCK_EX), 0);
              setenv("KELMRIX_LOCK_WAIT", "0", 1);
          }},
         {"usage", "", 2, "", "missing command"},
@@ -164,6 +165,7 @@ TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
     EXPECT_EQ(std::to_string(help.status) + std::to_string(version.status) + version.out.substr(0, 11),
               "00vyxplugins ");
     EXPECT_TRUE(Holds(help.out, "Exit status"));
+    close(held);
 }
 
 TEST_F(Vyxplugins, DryRunDiffShowsWhatTheRunThenDoes) {
