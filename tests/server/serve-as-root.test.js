@@ -7,18 +7,16 @@
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
-const { startServer, serveSync } = require('../browser/server');
+const { startServer, serveSync, scratch } = require('../browser/server');
 
 const NOBODY = 65534;
-const asRoot = process.getuid() === 0;
+const needsRoot = { skip: process.getuid() !== 0 && 'needs root' };
 
-// A scratch directory any account can enter, a root in it that belongs to nobody, and a file
+// A scratch folder any account can enter, a root in it that belongs to nobody, and a file
 // of root's that nobody may read or write; all removed after the test t.
 function layOut(t) {
-  const top = fs.mkdtempSync(path.join(os.tmpdir(), 'plomex-owned-'));
-  t.after(() => fs.rmSync(top, { recursive: true, force: true }));
+  const top = scratch('owned', t);
   fs.chmodSync(top, 0o755);
   const root = path.join(top, 'root');
   for (const dir of ['', 'admin', 'admin/run', 'admin/auth']) {
@@ -30,13 +28,12 @@ function layOut(t) {
   return { top, root, victim };
 }
 
-test('planted links are never written through, and the root is served as its owner', { skip: !asRoot && 'needs root' }, async (t) => {
+test('planted links are never written through, and the root is served as its owner', needsRoot, async (t) => {
   const { root, victim } = layOut(t);
   fs.symlinkSync(victim, path.join(root, 'admin/run/lighttpd.conf'));
   fs.symlinkSync(victim, path.join(root, 'admin/auth/password'));
   const server = await startServer(root);
-  const answer = await fetch(server.url, { headers: { Authorization: server.auth } }).finally(server.stop);
-  assert.equal(answer.status, 200);
+  assert.equal((await server.request().finally(server.stop)).status, 200);
   assert.equal(fs.readFileSync(victim, 'utf8'), 'root only\n');
   assert.equal(fs.statSync(victim).mode & 0o777, 0o600);
   for (const made of ['admin/run/lighttpd.conf', 'admin/auth/password', 'admin/auth/htpasswd', 'config/plomex.conf']) {
@@ -47,7 +44,7 @@ test('planted links are never written through, and the root is served as its own
   assert.deepEqual(fs.readdirSync('/tmp').filter((n) => n.startsWith('plomex-serve.')), [], 'the staged copy is gone');
 });
 
-test('a folder of the root or the root itself that is a link is refused', { skip: !asRoot && 'needs root' }, (t) => {
+test('a folder of the root or the root itself that is a link is refused', needsRoot, (t) => {
   const { top, root, victim } = layOut(t);
   const elsewhere = path.join(top, 'elsewhere');
   fs.mkdirSync(elsewhere, { mode: 0o755 });

@@ -3,13 +3,14 @@
 // address the server answers (/admin, which leads to the first page, each
 // page and each endpoint of the build's lists); each wants the login the
 // banner names and answers with the pages' headers; a restart on the same
-// root keeps the login and the settings; a second start on a port in use says so.
+// root keeps the login and the settings; a second start on a port in use
+// says so and writes nothing.
 
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { startServer, serveSync, settingValues, buildDir, PORT_IN_USE } = require('../browser/server');
+const { startServer, serveSync, buildDir, PORT_IN_USE } = require('../browser/server');
 
 const listed = (name) => fs.readFileSync(path.join(buildDir, name), 'utf8').split('\n').filter(Boolean);
 
@@ -19,7 +20,6 @@ test('the banner names every address served, each wants its login, and a restart
   // The banner is written before the server starts; its last line may still be on its way.
   while (!server.output().includes('Ctrl-C')) await new Promise((resolve) => setTimeout(resolve, 50));
   const banner = server.output();
-  const origin = `http://127.0.0.1:${server.port}`;
   const named = [...banner.matchAll(/http:\/\/127\.0\.0\.1:(\d+)(\/\S*)/g)].map(([, port, address]) => {
     assert.equal(Number(port), server.port);
     return address;
@@ -29,10 +29,10 @@ test('the banner names every address served, each wants its login, and a restart
   assert.match(banner, new RegExp(`User name: +${server.user}\\n +Password: +${server.password}\\n`));
   const wrong = `Basic ${Buffer.from(`${server.user}:no`).toString('base64')}`;
   for (const address of named) {
-    for (const headers of [{}, { Authorization: wrong }]) assert.equal((await fetch(origin + address, { headers })).status, 401, address);
-    const answer = await fetch(origin + address, { headers: { Authorization: server.auth } });
+    for (const headers of [{}, { Authorization: wrong }]) assert.equal((await fetch(server.pageUrl(address), { headers })).status, 401, address);
+    const answer = await server.request(address);
     assert.equal(answer.status, 200, address);
-    assert.equal(answer.url, origin + (address === '/admin' ? `/admin/${pages[0]}` : address));
+    assert.equal(answer.url, server.pageUrl(address === '/admin' ? pages[0] : address));
     assert.equal(answer.headers.get('cache-control'), 'no-store', address);
     assert.equal(answer.headers.get('x-content-type-options'), 'nosniff', address);
     for (const rule of ["default-src 'none'", "frame-ancestors 'none'"]) assert.ok(answer.headers.get('content-security-policy').includes(rule), address);
@@ -43,9 +43,11 @@ test('the banner names every address served, each wants its login, and a restart
   await server.stop();
   server = await startServer(root);
   assert.equal(server.password, password);
-  assert.equal(settingValues(fs.readFileSync(server.confPath, 'utf8'))['QZ-restart-mark'], 'kept');
-  assert.equal((await fetch(server.url, { headers: { Authorization: server.auth } })).status, 200);
-  const clash = serveSync(root, server.port);
+  assert.equal(server.settings()['QZ-restart-mark'], 'kept');
+  assert.equal((await server.request()).status, 200);
+  const second = path.join(path.dirname(root), 'second');
+  const clash = serveSync(second, server.port);
   assert.equal(clash.status, PORT_IN_USE, clash.stderr);
   assert.match(clash.stderr, new RegExp(`port ${server.port} .*already in use`));
+  assert.ok(!fs.existsSync(second), 'a start on a busy port wrote a server root');
 });
