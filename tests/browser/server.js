@@ -69,12 +69,10 @@ function served(root, port, output, stop) {
   const request = (address = url, { headers, ...init } = {}) =>
     fetch(new URL(address, url), { ...init, headers: { Authorization: auth, ...headers } });
   return {
-    root, port, url, password, auth, confPath, changeLogPath, stop, request,
-    user: 'admin',
+    root, port, url, password, auth, confPath, output, stop, request, user: 'admin',
     lockPath: path.join(root, 'config', 'plomex.lock'),
     historyDir: path.join(root, 'config', 'history', 'plomex.conf'),
     pageUrl: (page) => new URL(page, url).href,
-    output: () => output(),
     settings: () => settingValues(read(confPath)),
     changeLog: () => (fs.existsSync(changeLogPath) ? read(changeLogPath).trim().split('\n') : []),
     // A POST of a form from the page's own site.
@@ -106,8 +104,7 @@ async function startServer(root = path.join(scratch('admin'), 'root'), { env = {
     const child = spawn(serveScript, serveArgs(root, port, quiet),
       { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, ...env } });
     let output = '';
-    child.stdout.on('data', (d) => { output += d; });
-    child.stderr.on('data', (d) => { output += d; });
+    for (const stream of [child.stdout, child.stderr]) stream.on('data', (d) => { output += d; });
     const exited = new Promise((resolve) => child.once('exit', resolve));
     const stop = async () => { if (child.exitCode === null) child.kill('SIGTERM'); await exited; };
     for (const deadline = Date.now() + 20000; Date.now() < deadline && child.exitCode === null;) {

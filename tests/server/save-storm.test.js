@@ -20,7 +20,6 @@ const KEYS = SETTINGS.map((s) => s.key);
 function valueOf(s, row, client, i) {
   const steady = i === null;
   if (s.kind === 3) return String(row === 1 ? 4000 + (steady ? 1000 : i) : 1 + (steady ? 0 : i));
-  if (s.kind === 4) return steady || i % 2 ? 'on' : 'off';
   if (s.kind === 5) return steady || i % 2 ? 'Y' : 'N';
   return steady ? 'steady' : `client ${client} value ${i}`;
 }
@@ -43,13 +42,11 @@ test(`${CLIENTS} clients × ${SAVES} saves of different fields, and a reader`, a
   const tail = start.trimEnd().split('\n').pop();
 
   let storming = true;
-  const reads = { total: 0, empty: 0, missing: 0, partial: 0 };
+  const reads = { total: 0, missingEmptyOrPartial: 0 };
   const reader = (async () => {
     for (; storming; reads.total++) {
-      const text = await fs.promises.readFile(server.confPath, 'utf8').catch(() => null);
-      if (text === null) reads.missing++;
-      else if (text === '') reads.empty++;
-      else if (!text.endsWith(`${tail}\n`) || KEYS.some((k) => !(k in settingValues(text)))) reads.partial++;
+      const text = await fs.promises.readFile(server.confPath, 'utf8').catch(() => '');
+      if (!text.endsWith(`${tail}\n`) || KEYS.some((k) => !(k in settingValues(text)))) reads.missingEmptyOrPartial++;
     }
   })();
 
@@ -69,7 +66,7 @@ test(`${CLIENTS} clients × ${SAVES} saves of different fields, and a reader`, a
   await reader;
   console.log(`save storm: ${JSON.stringify({ ...answers, reads })}`);
   assert.deepEqual(answers, { Congratulations: CLIENTS * SAVES });
-  assert.deepEqual([reads.empty, reads.missing, reads.partial], [0, 0, 0]);
+  assert.equal(reads.missingEmptyOrPartial, 0);
   assert.ok(reads.total > 0);
 
   // One record per saved value, and the file holds the last recorded value of each setting.

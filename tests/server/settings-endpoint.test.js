@@ -1,20 +1,17 @@
 'use strict';
 // The settings' JSON interface /admin/vyxsettings through the real server:
-// every status code it answers with, two clients racing with the same ETag,
-// and a page save meeting a vyxsettings run.
+// every status code it answers with, and two clients racing with the same ETag.
+// Saves from the page and the command at once take the same transaction as
+// the save storm's.
 
 const { after, before, test } = require('node:test');
 const assert = require('node:assert/strict');
-const { execFile } = require('node:child_process');
 const fs = require('node:fs');
-const path = require('node:path');
-const { promisify } = require('node:util');
-const { useServer, formBody, pageSettings, buildDir } = require('../browser/server');
+const { useServer, pageSettings } = require('../browser/server');
 
 const server = useServer({ before, after });
 const get = () => server.settingsEndpoint('GET');
 const put = (body, headers) => server.settingsEndpoint('PUT', body, headers);
-const versions = () => fs.readdirSync(server.historyDir).filter((n) => n.endsWith('.version')).length;
 
 test('each answer has its status code, and only a sound change with a current ETag is saved', async () => {
   const read = await get();
@@ -68,22 +65,4 @@ test('two clients changing the settings from the same ETag: exactly one wins', a
     const winner = answers.find((a) => a.status === 200).body.settings['QZ-max-records'];
     assert.equal((await get()).body['QZ-max-records'], winner);
   }
-});
-
-test('a page save and a vyxsettings run at the same moment are both saved, one version each', async () => {
-  const form = formBody(server.settings(), { 'QZ-date-time': 'page %H' });
-  const [versionsBefore, linesBefore] = [versions(), server.changeLog().length];
-  const env = { ...process.env, KELMRIX_ROOT: server.root };
-  delete env.GATEWAY_INTERFACE;
-  const [page, command] = await Promise.all([
-    server.postForm(form).then((r) => r.text()),
-    promisify(execFile)(path.join(buildDir, 'bin', 'vyxsettings'), ['set', 'QZ-default-html-title=command title'], { env }),
-  ]);
-  assert.match(page, /Congratulations/);
-  assert.match(command.stdout, /\nchanged\n$/);
-  const values = server.settings();
-  assert.deepEqual([values['QZ-date-time'], values['QZ-default-html-title']], ['page %H', 'command title']);
-  assert.equal(versions(), versionsBefore + 2);
-  assert.deepEqual(server.changeLog().slice(linesBefore).map((l) => l.replace(/^.* plomex\.conf: /, '')).sort(),
-    ['QZ-date-time set to page %H', 'QZ-default-html-title set to command title']);
 });
