@@ -1,8 +1,8 @@
 'use strict';
 // Starts the real administration server (scripts/serve.sh, i.e. lighttpd with
 // the page as a CGI program) on a free loopback port with a server root of
-// its own, and launches Debian's chromium for the tests; the server and
-// browser tests share these helpers.
+// its own, and launches Debian's chromium for the tests, which runs axe-core
+// on the pages; the server and browser tests share these helpers.
 
 const assert = require('node:assert/strict');
 const { spawn, spawnSync } = require('node:child_process');
@@ -162,7 +162,30 @@ function useSession({ before, after }) {
   return session;
 }
 
+// The page as it stands fits a phone and a desktop, light and dark, with no horizontal scroll
+// and nothing axe-core objects to; its screenshots at both widths are kept.
+async function fitsEveryWidth(page, name) {
+  for (const width of [390, 1280]) {
+    await page.setViewportSize({ width, height: 800 });
+    for (const colorScheme of ['light', 'dark']) {
+      await page.emulateMedia({ colorScheme });
+      const where = `${name} at ${width} px, ${colorScheme}`;
+      const { scroll, inner } = await page.evaluate(
+        () => ({ scroll: document.documentElement.scrollWidth, inner: window.innerWidth }));
+      assert.ok(scroll <= inner, `${where}: ${scroll} px wide`);
+      // Evaluated through the debugging protocol, so the page's script policy does not apply.
+      await page.evaluate(read(require.resolve('axe-core/axe.min.js')));
+      const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+      assert.deepEqual(violations.map((v) => `${v.id} (${v.impact}): ${v.help}\n  ${v.nodes
+        .slice(0, 3).map((n) => n.target.join(' ')).join('\n  ')}`), [], `axe on ${where}`);
+    }
+    await page.emulateMedia({ colorScheme: 'light' });
+    await page.screenshot({ path: path.join(screenshotDir, `${name}-${width}.png`), fullPage: true });
+  }
+  await page.setViewportSize({ width: 1000, height: 800 });
+}
+
 module.exports = {
-  useSession, useServer, startServer, serveSync, scratch, formBody, pageSettings, settingValues, screenshotDir,
+  useSession, useServer, startServer, serveSync, scratch, formBody, pageSettings, settingValues, fitsEveryWidth,
   buildDir, PORT_IN_USE,
 };

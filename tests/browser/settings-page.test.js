@@ -10,8 +10,7 @@
 const { after, before, test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
-const { useSession, formBody, pageSettings } = require('./server');
-const { fitsEveryWidth } = require('./axe');
+const { useSession, formBody, pageSettings, fitsEveryWidth } = require('./server');
 
 const session = useSession({ before, after });
 const fits = (name) => fitsEveryWidth(session.page, `search-settings-${name}`);

@@ -12,8 +12,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { useSession } = require('./server');
-const { fitsEveryWidth } = require('./axe');
+const { useSession, fitsEveryWidth } = require('./server');
 
 const session = useSession({ before, after });
 const read = (file) => fs.readFileSync(file, 'utf8');
@@ -34,8 +33,7 @@ test('the history lists states, each made current by the change below it, and wh
   assert.match(await saveSetting('new_QZ_date_time', '<b>%d</b>'), /Congratulations/);
   await openStatus();
   assert.equal(await rows().count(), 3, 'the file as it stands and the two versions the saves replaced');
-  const top = await rows().nth(0).innerText();
-  assert.match(top, /The file as it stands[\s\S]*admin, through the settings form[\s\S]*Date and time format QZ-date-time: %m\/%d\/%Y %H:%M → <b>%d<\/b>/);
+  assert.match(await rows().nth(0).innerText(), /The file as it stands[\s\S]*admin, through the settings form[\s\S]*Date and time format QZ-date-time: %m\/%d\/%Y %H:%M → <b>%d<\/b>/);
   assert.match(await rows().nth(1).innerText(), /Version 2[\s\S]*admin, through the settings form[\s\S]*Maximum records QZ-max-records: 500 → 700/);
   assert.match(await rows().nth(2).innerText(), /Outside the pages[\s\S]*the oldest kept/);
   assert.doesNotMatch(await rows().nth(2).innerText(), /What this change did/);
