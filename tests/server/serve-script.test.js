@@ -5,16 +5,16 @@
 // banner names and answers with the pages' headers; a restart on the same
 // root keeps the login and the settings; a second start on a port in use
 // says so and writes nothing. The settings of saves given in its environment
-// reach the pages (the history keeps KELMRIX_HISTORY_KEEP versions;
-// KELMRIX_LOCK_WAIT goes the same way, and what it does is the program-level
-// tests' business), and a value the pages could not use stops the start
-// before anything is written. Run as root on a server root that belongs to
+// reach the pages (the history keeps KELMRIX_HISTORY_KEEP versions, a save
+// waits KELMRIX_LOCK_WAIT seconds for the run lock), and a value the pages
+// could not use stops the start before anything is written. Run as root on a server root that belongs to
 // another account ("nobody" here), links planted in the root lead nowhere
 // root would write, the root is laid out and served as its owner, and a
 // folder or a root that is a link is refused.
 
 const { after, before, test } = require('node:test');
 const assert = require('node:assert/strict');
+const { spawn } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 const { useServer, startServer, serveSync, scratch, buildDir, PORT_IN_USE } = require('../browser/server');
@@ -22,7 +22,9 @@ const { useServer, startServer, serveSync, scratch, buildDir, PORT_IN_USE } = re
 const NOBODY = 65534;
 const needsRoot = { skip: process.getuid() !== 0 && 'needs root' };
 const listed = (name) => fs.readFileSync(path.join(buildDir, name), 'utf8').split('\n').filter(Boolean);
-const keeping2 = useServer({ before, after }, { env: { KELMRIX_HISTORY_KEEP: '2' } });
+const configured = useServer({ before, after }, { env: { KELMRIX_HISTORY_KEEP: '2', KELMRIX_LOCK_WAIT: '0' } });
+const save = async (records) =>
+  (await configured.settingsEndpoint('PUT', { 'QZ-max-records': String(records) }, { 'If-Match': '*' })).status;
 
 test('the banner names every address served, each wants its login, and a restart keeps both', async (t) => {
   let server = await startServer(undefined, { quiet: false });
@@ -61,14 +63,26 @@ test('the banner names every address served, each wants its login, and a restart
 });
 
 test('the history keeps KELMRIX_HISTORY_KEEP versions', async () => {
-  const kept = () => fs.readdirSync(keeping2.historyDir).filter((n) => /^\d+\.version$/.test(n));
+  const kept = () => fs.readdirSync(configured.historyDir).filter((n) => /^\d+\.version$/.test(n));
   for (const records of [801, 802, 803, 804, 805]) {
-    const save = await keeping2.settingsEndpoint('PUT', { 'QZ-max-records': String(records) }, { 'If-Match': '*' });
-    assert.equal(save.status, 200);
+    assert.equal(await save(records), 200);
     // Each kept version keeps its own description: only a dropped one's is reused.
-    for (const name of kept()) assert.ok(fs.existsSync(path.join(keeping2.historyDir, name.replace('.version', '.info'))), name);
+    for (const name of kept()) assert.ok(fs.existsSync(path.join(configured.historyDir, name.replace('.version', '.info'))), name);
   }
   assert.equal(kept().length, 2);
+});
+
+test('with KELMRIX_LOCK_WAIT 0 a save does not wait for a run that holds the lock', async (t) => {
+  // flock(1) holds the run lock until it is killed, or for 3 s: a save that waited
+  // (the default is 10 s) would get the lock then and succeed.
+  const holder = spawn('flock', [path.join(configured.root, 'config', 'admin.runlock'), '-c', 'echo held; exec sleep 3'],
+    { stdio: ['ignore', 'pipe', 'inherit'] });
+  t.after(() => holder.kill());
+  await new Promise((resolve, reject) => {
+    holder.stdout.once('data', resolve);
+    holder.once('exit', (code) => reject(new Error(`flock ended with ${code}`)));
+  });
+  assert.equal(await save(900), 409);
 });
 
 test('a value the pages could not use is refused before anything is written', (t) => {

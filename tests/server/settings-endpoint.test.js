@@ -38,11 +38,14 @@ test('each answer has its status code, and only a sound change with a current ET
     assert.equal(answer.status, status, name);
     if (error) assert.deepEqual(answer.body, error, name);
   }
-  // While plomex.lock is present.
+  // While plomex.lock is present: the page's words, then whose lock it is and what to do.
   fs.writeFileSync(server.lockPath, '');
   const locked = await put({ 'QZ-max-records': '800' }, { 'If-Match': etag });
   fs.rmSync(server.lockPath);
   assert.equal(locked.status, 409);
+  assert.equal(locked.body.subject, 'plomex.conf');
+  assert.ok(locked.body.message.startsWith(`Configuration file is locked. Please try again later. ${server.lockPath} is empty, since `),
+    locked.body.message);
   assert.deepEqual(server.changeLog(), [], 'nothing refused was recorded');
   assert.equal((await server.settingsEndpoint('DELETE')).status, 405);
 
