@@ -39,9 +39,6 @@ done
 ansible-playbook -i localhost, -c local tests/ansible/settings.yml \
   -e "vyx=$vyx root_a=$work/root_a root_b=$work/root_b work=$work" >"$work/play.log" 2>&1 ||
   { cat "$work/play.log" >&2; fail "the playbook failed"; }
-# The diff as ansible-playbook shows it.
-grep -qx -- '-QZ-max-records=500' "$work/play.log" && grep -qx -- '+QZ-max-records=800' "$work/play.log" ||
-  { cat "$work/play.log" >&2; fail "ansible-playbook showed no diff of the change"; }
 sed -n '/^PLAY RECAP/,$p' "$work/play.log" | sed '/^$/d'
 
 # ansible-test wants the collection below ansible_collections/<namespace>/<name>.

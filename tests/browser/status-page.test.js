@@ -12,27 +12,15 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { useSession } = require('./server');
-const { fitsEveryWidth } = require('./axe');
+const { useSession, fitsEveryWidth } = require('./server');
 
 const session = useSession({ before, after });
 const read = (file) => fs.readFileSync(file, 'utf8');
-const fits = (name) => fitsEveryWidth(session.page, name);
+const fits = (name) => fitsEveryWidth(session.page, `status-${name}`);
 const openStatus = () => session.page.goto(session.server.pageUrl('vyxstatus'));
-const confDir = () => path.dirname(session.server.confPath);
-const kept = (n) => read(path.join(confDir(), 'history', 'plomex.conf', `${n}.version`));
 const rows = () => session.page.locator('table.adm-history tbody tr');
-const main = () => session.page.locator('main').innerText();
-
-// Follows a link or submits the form that holds a button, and waits for the answer page.
-async function go(role, name, scope = session.page) {
-  const [response] = await Promise.all([
-    session.page.waitForNavigation(),
-    scope.getByRole(role, { name }).first().click(),
-  ]);
-  assert.equal(response.status(), 200);
-  return main();
-}
+// Follows the first link or submits the form of the first button so named (in scope) to its answer page.
+const go = (role, name, scope = session.page) => session.follow(scope.getByRole(role, { name }).first());
 
 async function saveSetting(field, value) {
   await session.page.goto(session.server.url);
@@ -45,18 +33,17 @@ test('the history lists states, each made current by the change below it, and wh
   assert.match(await saveSetting('new_QZ_date_time', '<b>%d</b>'), /Congratulations/);
   await openStatus();
   assert.equal(await rows().count(), 3, 'the file as it stands and the two versions the saves replaced');
-  const top = await rows().nth(0).innerText();
-  assert.match(top, /The file as it stands[\s\S]*admin, through the settings form[\s\S]*Date and time format QZ-date-time: %m\/%d\/%Y %H:%M → <b>%d<\/b>/);
+  assert.match(await rows().nth(0).innerText(), /The file as it stands[\s\S]*admin, through the settings form[\s\S]*Date and time format QZ-date-time: %m\/%d\/%Y %H:%M → <b>%d<\/b>/);
   assert.match(await rows().nth(1).innerText(), /Version 2[\s\S]*admin, through the settings form[\s\S]*Maximum records QZ-max-records: 500 → 700/);
   assert.match(await rows().nth(2).innerText(), /Outside the pages[\s\S]*the oldest kept/);
   assert.doesNotMatch(await rows().nth(2).innerText(), /What this change did/);
-  await fits('status-history');
+  await fits('history');
 
   await go('link', 'What this change did', rows().nth(0));
   const diff = session.page.locator('pre.adm-diff');
   assert.match(await diff.innerText(), /^-QZ-date-time=%m\/%d\/%Y %H:%M\n\+QZ-date-time = <b>%d<\/b>$/m, 'one line each, single-spaced');
   assert.equal(await diff.locator('b').count(), 0, 'markup in a value is shown, not applied');
-  await fits('status-diff');
+  await fits('diff');
 
   const patch = await session.page.request.get(new URL(
     await session.page.getByRole('link', { name: 'Download as a patch' }).getAttribute('href'), session.page.url()).href);
@@ -71,26 +58,25 @@ test('any two versions are compared, and a restore is previewed, confirmed and g
   await session.page.selectOption('#compare-to', 'current');
   assert.match(await go('button', 'Compare'), /^-QZ-max-records=500$[\s\S]*^\+QZ-max-records=700$/m);
 
-  const oldest = kept(1);
+  const oldest = read(path.join(session.server.historyDir, '1.version'));
   await openStatus();
   const preview = await go('link', 'Restore version 1…', rows().last());
   assert.match(preview, /^-QZ-max-records=700$[\s\S]*^\+QZ-max-records=500$/m);
   assert.notEqual(read(session.server.confPath), oldest, 'a preview changes nothing');
-  await fits('status-restore-preview');
+  await fits('restore-preview');
 
   assert.match(await go('button', 'Restore version 1'), /Version restored/);
   assert.equal(read(session.server.confPath), oldest);
-  await fits('status-restored');
+  await fits('restored');
   await openStatus();
   assert.match(await rows().nth(0).innerText(), /admin, by a restore[\s\S]*Restore of version 1, the oldest kept/);
 });
 
 test('a stale lock is explained and removed by an administrator', async () => {
-  const lock = path.join(confDir(), 'plomex.lock');
-  fs.writeFileSync(lock, `Host=${os.hostname()}, PID=2147483646\n`);
+  fs.writeFileSync(session.server.lockPath, `Host=${os.hostname()}, PID=2147483646\n`);
   await openStatus();
-  assert.match(await main(), /process 2147483646[\s\S]*no longer runs/);
-  await fits('status-stale-lock');
+  assert.match(await session.main(), /process 2147483646[\s\S]*no longer runs/);
+  await fits('stale-lock');
   assert.match(await go('button', 'Remove stale lock'), /Stale lock removed/);
-  assert.equal(fs.existsSync(lock), false);
+  assert.equal(fs.existsSync(session.server.lockPath), false);
 });

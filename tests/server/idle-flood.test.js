@@ -21,34 +21,23 @@ const limit = () => Number(/^server\.max-connections = (\d+)$/m
 
 // Opens count connections that each send what (maybe nothing) and then stay idle.
 async function flood(count, what) {
-  const sockets = [];
-  await Promise.all(Array.from({ length: count }, () => new Promise((resolve, reject) => {
-    const socket = net.connect(server.port, '127.0.0.1', () => {
-      if (what) socket.write(what);
-      resolve();
-    });
-    socket.on('error', reject);
-    socket.on('close', resolve); // closed by the server's idle limit
-    sockets.push(socket);
+  const sockets = Array.from({ length: count }, () => net.connect(server.port, '127.0.0.1'));
+  await Promise.all(sockets.map((socket) => new Promise((resolve, reject) => {
+    socket.once('connect', () => resolve(what && socket.write(what))).once('error', reject);
+    socket.once('close', resolve); // closed by the server's idle limit
   })));
   for (const socket of sockets) socket.removeAllListeners('error').on('error', () => {});
   return sockets;
 }
 
-// A logged-in GET of the page on a connection of its own; resolves to status and body.
-function login() {
-  return new Promise((resolve, reject) => {
-    const request = http.get(server.url, {
-      agent: false,
-      headers: { Authorization: server.auth },
-      signal: AbortSignal.timeout(HANG_MS),
-    }, (response) => {
-      let body = '';
-      response.setEncoding('utf8').on('data', (d) => { body += d; }).on('end', () => resolve({ status: response.statusCode, body }));
-    });
-    request.on('error', reject);
-  });
-}
+// A logged-in GET of the page on a connection of its own (no fetch pool); resolves to status and body.
+const login = () => new Promise((resolve, reject) => {
+  const options = { agent: false, headers: { Authorization: server.auth }, signal: AbortSignal.timeout(HANG_MS) };
+  http.get(server.url, options, (response) => {
+    let body = '';
+    response.setEncoding('utf8').on('data', (d) => { body += d; }).on('end', () => resolve({ status: response.statusCode, body }));
+  }).on('error', reject);
+});
 
 test('a login is answered behind more idle connections of each kind than the limit', async () => {
   for (const [name, what] of [

@@ -1,47 +1,24 @@
 'use strict';
 // The settings' JSON interface /admin/vyxsettings through the real server:
-// every status code it answers with, two clients racing with the same ETag,
-// and a page save meeting a vyxsettings run.
+// every status code it answers with, and two clients racing with the same ETag.
+// Saves from the page and the command at once take the same transaction as
+// the save storm's.
 
 const { after, before, test } = require('node:test');
 const assert = require('node:assert/strict');
-const { execFile } = require('node:child_process');
 const fs = require('node:fs');
-const path = require('node:path');
-const { promisify } = require('node:util');
-const { useServer, formBody, pageSettings, settingValues, buildDir } = require('../browser/server');
+const { useServer, pageSettings } = require('../browser/server');
 
 const server = useServer({ before, after });
-
-const url = () => server.pageUrl('vyxsettings');
-const versions = () => fs.readdirSync(path.join(server.root, 'config', 'history', 'plomex.conf'))
-  .filter((n) => n.endsWith('.version')).length;
-const logLines = () => (fs.existsSync(server.changeLogPath) ? fs.readFileSync(server.changeLogPath, 'utf8').trim().split('\n') : []);
-
-async function get() {
-  const response = await fetch(url(), { headers: { Authorization: server.auth } });
-  return { status: response.status, etag: response.headers.get('etag'), body: await response.json() };
-}
-
-// A PUT of body (an object is sent as JSON) with headers on top of the login and JSON's type.
-async function put(body, headers = {}) {
-  const response = await fetch(url(), {
-    method: 'PUT',
-    headers: { Authorization: server.auth, 'Content-Type': 'application/json', ...headers },
-    body: typeof body === 'string' ? body : JSON.stringify(body),
-  });
-  const text = await response.text();
-  const json = (response.headers.get('content-type') || '').startsWith('application/json');
-  return { status: response.status, etag: response.headers.get('etag'), body: json ? JSON.parse(text) : text };
-}
+const get = () => server.settingsEndpoint('GET');
+const put = (body, headers) => server.settingsEndpoint('PUT', body, headers);
 
 test('each answer has its status code, and only a sound change with a current ETag is saved', async () => {
   const read = await get();
   assert.equal(read.status, 200);
   assert.match(read.etag, /^"[0-9a-f]{16}"$/);
-  assert.deepEqual(read.body, Object.fromEntries(pageSettings().map((s) => [s.key, settingValues(fs.readFileSync(server.confPath, 'utf8'))[s.key]])));
+  assert.deepEqual(read.body, Object.fromEntries(pageSettings().map((s) => [s.key, server.settings()[s.key]])));
   const etag = read.etag;
-  const lockPath = path.join(server.root, 'config', 'plomex.lock');
   const cases = [
     ['no If-Match', { 'QZ-max-records': '800' }, {}, 428],
     ['not JSON', '{}', { 'Content-Type': 'text/plain' }, 415],
@@ -62,25 +39,22 @@ test('each answer has its status code, and only a sound change with a current ET
     if (error) assert.deepEqual(answer.body, error, name);
   }
   // While plomex.lock is present: the page's words, then whose lock it is and what to do.
-  fs.writeFileSync(lockPath, '');
+  fs.writeFileSync(server.lockPath, '');
   const locked = await put({ 'QZ-max-records': '800' }, { 'If-Match': etag });
-  fs.rmSync(lockPath);
+  fs.rmSync(server.lockPath);
   assert.equal(locked.status, 409);
   assert.equal(locked.body.subject, 'plomex.conf');
-  assert.ok(locked.body.message.startsWith(`Configuration file is locked. Please try again later. ${lockPath} is empty, since `), locked.body.message);
-  assert.deepEqual(logLines(), [], 'nothing refused was recorded');
-  assert.equal((await fetch(url(), { method: 'DELETE', headers: { Authorization: server.auth } })).status, 405);
-  assert.equal((await fetch(url())).status, 401);
+  assert.ok(locked.body.message.startsWith(`Configuration file is locked. Please try again later. ${server.lockPath} is empty, since `),
+    locked.body.message);
+  assert.deepEqual(server.changeLog(), [], 'nothing refused was recorded');
+  assert.equal((await server.settingsEndpoint('DELETE')).status, 405);
 
+  // A list with the current ETag saves, with the ETag a GET then answers; "*" saves whatever stands.
   const saved = await put({ 'qz-MAX-records': '800' }, { 'If-Match': `"0000000000000000", ${etag}` });
-  assert.equal(saved.status, 200);
-  assert.equal(saved.body.changed, true);
   assert.equal(saved.etag, (await get()).etag);
   const again = await put({ 'QZ-max-records': '800' }, { 'If-Match': '*' });
-  assert.equal(again.status, 200);
-  assert.equal(again.body.changed, false);
-  assert.equal(logLines().length, 1);
-  assert.match(logLines()[0], / admin plomex\.conf: QZ-max-records set to 800$/);
+  assert.deepEqual([saved.status, saved.body.changed, again.status, again.body.changed], [200, true, 200, false]);
+  assert.deepEqual(server.changeLog().map((l) => l.replace(/^.* admin plomex\.conf: /, '')), ['QZ-max-records set to 800']);
 });
 
 test('two clients changing the settings from the same ETag: exactly one wins', async () => {
@@ -91,22 +65,4 @@ test('two clients changing the settings from the same ETag: exactly one wins', a
     const winner = answers.find((a) => a.status === 200).body.settings['QZ-max-records'];
     assert.equal((await get()).body['QZ-max-records'], winner);
   }
-});
-
-test('a page save and a vyxsettings run at the same moment are both saved, one version each', async () => {
-  const form = formBody(settingValues(fs.readFileSync(server.confPath, 'utf8')), { 'QZ-date-time': 'page %H' });
-  const [versionsBefore, linesBefore] = [versions(), logLines().length];
-  const env = { ...process.env, KELMRIX_ROOT: server.root };
-  delete env.GATEWAY_INTERFACE;
-  const [page, command] = await Promise.all([
-    server.postForm(form).then((r) => r.text()),
-    promisify(execFile)(path.join(buildDir, 'bin', 'vyxsettings'), ['set', 'QZ-default-html-title=command title'], { env }),
-  ]);
-  assert.match(page, /Congratulations/);
-  assert.match(command.stdout, /\nchanged\n$/);
-  const values = settingValues(fs.readFileSync(server.confPath, 'utf8'));
-  assert.deepEqual([values['QZ-date-time'], values['QZ-default-html-title']], ['page %H', 'command title']);
-  assert.equal(versions(), versionsBefore + 2);
-  assert.deepEqual(logLines().slice(linesBefore).map((l) => l.replace(/^.* plomex\.conf: /, '')).sort(),
-    ['QZ-date-time set to page %H', 'QZ-default-html-title set to command title']);
 });
