@@ -41,8 +41,8 @@ TEST(QZreplace, TheNewVersionTakesTheNameAndTheOldOneBecomesTheBackup) {
         bool backup, fails;
         int step;
         const char *left;          /* the folder's names after it */
-        mode_t mode = 0644;        /* of c afterwards */
-        uid_t owner = 0;           /* of c afterwards, when the tests run as root */
+        mode_t mode = 0644;        /* of c afterwards, whatever the umask */
+        uid_t owner = 0, group = 0; /* of c afterwards, when the tests run as root */
     } rows[] = {
         {"new", {}, true, false, QZ_REPLACE_OK, "c=NEW "},
         {"old", {{"c", "OLD"}}, true, false, QZ_REPLACE_OK, "c.backup=OLD c=NEW "},
@@ -54,8 +54,11 @@ TEST(QZreplace, TheNewVersionTakesTheNameAndTheOldOneBecomesTheBackup) {
          "c.backup=B c=OLD "},
         {"name is a folder", {{"c/", ""}}, true, false, QZ_REPLACE_RENAME, "c=/ "},
         {"private", {{"c", "OLD"}}, true, false, QZ_REPLACE_OK, "c.backup=OLD c=NEW ", 0600},
+        {"shared", {{"c", "OLD"}}, true, false, QZ_REPLACE_OK, "c.backup=OLD c=NEW ", 0666},
         {"another account's", {{"c", "OLD"}}, true, false, QZ_REPLACE_OK,
-         "c.backup=OLD c=NEW ", 0640, 4242},
+         "c.backup=OLD c=NEW ", 0640, 4242, 4242},
+        {"another group's", {{"c", "OLD"}}, true, false, QZ_REPLACE_OK,
+         "c.backup=OLD c=NEW ", 0640, 0, 4242},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -65,7 +68,7 @@ TEST(QZreplace, TheNewVersionTakesTheNameAndTheOldOneBecomesTheBackup) {
                                           : WriteFile(dir.File(name), text);
         if (row.mode != 0644)
             chmod(dir.File("c").c_str(), row.mode);
-        if (row.owner != 0 && (!root || chown(dir.File("c").c_str(), row.owner, row.owner) != 0))
+        if (row.group != 0 && (!root || chown(dir.File("c").c_str(), row.owner, row.group) != 0))
             continue;
         const ino_t oldIno = StatOf(dir.File("c")).st_ino;
         std::string why, text = "NEW";
@@ -82,21 +85,30 @@ TEST(QZreplace, TheNewVersionTakesTheNameAndTheOldOneBecomesTheBackup) {
         EXPECT_EQ(made, QZidOf(now));
         EXPECT_EQ(now.st_mode & 07777, row.mode);
         EXPECT_EQ(now.st_uid, root ? row.owner : geteuid());
+        EXPECT_EQ(now.st_gid, root ? row.group : getegid());
         if (row.backup && oldIno != 0) {
             EXPECT_EQ(StatOf(dir.File("c.backup")).st_ino, oldIno) << "the old file, not a copy";
         }
     }
 }
 
+/* Kept on another file system where there is one, so that the backup must be a copy. */
 TEST(QZreplace, ALinkedFileIsReplacedWhereItLiesAndItsBackupStaysBesideTheLink) {
-    TempDir dir, elsewhere;
-    WriteFile(elsewhere.File("real"), "OLD");
-    symlink(elsewhere.File("real").c_str(), dir.File("c").c_str());
+    TempDir dir;
+    char pattern[] = "/dev/shm/plomex-test.XXXXXX";
+    const char *made = mkdtemp(pattern);
+    const std::string elsewhere = made != nullptr ? std::string(made) + "/" : dir.File("e/");
+    mkdir(elsewhere.c_str(), 0755);
+    WriteFile(elsewhere + "real", "OLD");
+    symlink((elsewhere + "real").c_str(), dir.File("c").c_str());
     std::string why, text = "NEW";
     EXPECT_EQ(QZreplaceAt(*QZopenFolder(dir.path, false, why), "c", FillWith, &text, true,
                           nullptr, why),
               QZ_REPLACE_OK);
-    EXPECT_EQ(Names(dir.path) + "| " + Names(elsewhere.path), "c.backup=OLD c=->real | real=NEW ");
+    EXPECT_EQ(Names(dir.path) + "| " + Names(elsewhere), made != nullptr
+                                                          ? "c.backup=OLD c=->real | real=NEW "
+                                                          : "c.backup=OLD c=->real e=/ | real=NEW ");
+    fs::remove_all(elsewhere);
     symlink("gone", dir.File("d").c_str());
     EXPECT_EQ(QZreplaceAt(*QZopenFolder(dir.path, false, why), "d", FillWith, &text, true,
                           nullptr, why),
