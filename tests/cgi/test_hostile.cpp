@@ -67,8 +67,8 @@ std::vector<Plant> Plants() {
 enum Program : unsigned { kForm = 1, kStatus = 2, kSettings = 4, kPlugins = 8, kAll = 15 };
 
 /*
- * The places under the root the programs open, as a save leaves the root, and who opens them; of
- * places opened by the same code to the same end (a template, a log folder) one stands for all.
+ * The places under the root the programs open, as a save leaves the root, and who opens them; one
+ * stands for places opened by the same code to the same end (the two templates, say).
  */
 const struct Row {
     const char *path;
@@ -88,6 +88,7 @@ const struct Row {
     {"config/obj.conf", false, kPlugins},
     {"config/init.conf.new", false, kPlugins},
     {"admin/logs/change.log", false, kAll},
+    {"admin/html/vyxcfgsrch.html", false, kForm},
 };
 
 ProgramResult Command(const PageRoot &r, const RunLimits &l, std::vector<std::string> argv) {
@@ -106,7 +107,6 @@ const struct Step {
          return Post(r, {{"orig_QZ_max_records", "600"}, {"new_QZ_max_records", "700"}}, l);
      }},
     {"status", kStatus, [](auto &r, auto &l) { return RunStatus(r, "", "", l); }},
-    {"compare", kStatus, [](auto &r, auto &l) { return RunStatus(r, "from=1&to=current", "", l); }},
     {"restore preview", kStatus, [](auto &r, auto &l) { return RunStatus(r, "restore=1", "", l); }},
     {"restore", kStatus,
      [](auto &r, auto &l) { return RunStatus(r, "", "action=restore&version=1", l); }},
