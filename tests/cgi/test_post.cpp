@@ -98,52 +98,61 @@ TEST(CgiPostTest, EachRequestIsTakenOrRefusedWhole) {
  * replaced value where the history tells it; a form sent again saves nothing new.
  */
 TEST(CgiPostTest, AFormOlderThanTheFileSaysWhatItSavedOver) {
-    for (const bool byPage : {true, false}) {
-        SCOPED_TRACE(byPage ? "the 300 saved through the page" : "the 300 written by hand");
+    const std::pair<std::vector<Environment>, const char *> cases[] = {
+        /* the saves from other forms after this one was shown (none: the 300 written by hand) */
+        {{{{kRecords, "300"}}}, "It was saved by admin, "},
+        {{}, "Who set it is not known"},
+        {{{{kRecords, "300"}}, {{"orig_QZ_max_records", "300"}, {kRecords, "300"}, {kLargest, "999"}}},
+         "through the settings form, and did not set it"},
+    };
+    for (const auto &[saves, said] : cases) {
+        SCOPED_TRACE(said);
         PageRoot root;
-        if (byPage) {
-            EXPECT_FALSE(Holds(Body(Post(root, {{kRecords, "300"}})), "adm-overwrite"));
-        } else {
-            std::string conf = ReadFile(root.Conf());
+        std::string conf = ReadFile(root.Conf());
+        if (saves.empty())
             WriteFile(root.Conf(), conf.replace(conf.find("500 "), 3, "300"));
-        }
+        for (const Environment &form : saves)
+            EXPECT_FALSE(Holds(Body(Post(root, form)), "adm-overwrite"));
         /* The form still shows 500, as it did before the 300 was saved. */
         const std::string page = Body(Post(root, {{kRecords, "400"}}));
         EXPECT_TRUE(Holds(page, "Maximum records <code>QZ-max-records</code>: the form showed "
                                 "<span class=\"adm-value\">500</span>, but the file held "
                                 "<span class=\"adm-value\">300</span>"));
-        EXPECT_TRUE(Holds(page, byPage ? "It was saved by admin, " : "Who set it is not known"));
+        EXPECT_TRUE(Holds(page, said));
         EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-max-records = 400"));
         EXPECT_TRUE(Holds(Body(Post(root, {{kRecords, "400"}})), "already held these values"));
-        EXPECT_FALSE(Exists(root.Conf(byPage ? "history/plomex.conf/3.version"
-                                             : "history/plomex.conf/2.version")));
+        EXPECT_FALSE(Exists(root.Conf("history/plomex.conf/" + std::to_string(saves.size() + 2) +
+                                      ".version")));
     }
 }
 
 /*
  * Values typed into plomex.conf by hand that the form cannot offer as they are: the form says so,
- * sends them back as they are, and they never block a save of another setting.
+ * sends them back as it shows them, and they never block a save nor pass for a newer change.
  */
 TEST(CgiPostTest, HandWrittenValuesTheFormCannotOfferNeverBlockASave) {
     PageRoot root;
+    /* A choice that is neither, longer than a form field keeps: the form shows its start. */
+    const std::string maybe = "maybe" + std::string(145, 'e'), shown = maybe.substr(0, 100);
     std::string conf = ReadFile(root.Conf());
     for (const auto &[from, to] : {std::pair<std::string, std::string>{"%m/%d/%Y %H:%M", "%m\t%d"},
-                                  {"Search Results", "Caf\xe9"}, {"check=N", "check=maybe"}})
+                                  {"Search Results", "Caf\xe9"}, {"check=N", "check=" + maybe}})
         conf.replace(conf.find(from), from.size(), to);
     WriteFile(root.Conf(), conf);
     const std::string form = Body(RunCgi(root.Env("GET"), ""));
-    for (const char *said : {"Date and time format <code>QZ-date-time</code> holds a tab",
-                             "<code>QZ-default-html-title</code> holds bytes that are not UTF-8",
-                             "<span class=\"adm-value\">maybe</span>, which is neither Y nor N"})
+    for (const std::string &said :
+         {std::string("Date and time format <code>QZ-date-time</code> holds a tab"),
+          std::string("<code>QZ-default-html-title</code> holds bytes that are not UTF-8"),
+          "<span class=\"adm-value\">" + shown + "</span>, which is neither Y nor N"})
         EXPECT_TRUE(Holds(form, said));
     EXPECT_EQ(1u, Count(form, "which is neither")) << "only the choice holding neither is named";
     /* The browser sends back what the form holds: the stored values in orig_ and new_. */
-    EXPECT_TRUE(Holds(Body(Post(root, {{"orig_QZ_date_time", "%m\t%d"}, {"new_QZ_date_time", "%m\t%d"},
-                                       {"orig_QZ_default_html_title", "Caf\xe9"},
-                                       {"new_QZ_default_html_title", "Caf\xe9"},
-                                       {"orig_QZ_toc-acl-check", "maybe"},
-                                       {"new_QZ_toc-acl-check", "Y"}, {kRecords, "900"}})),
-                      "Congratulations"));
+    const std::string saved = Body(Post(
+        root, {{"orig_QZ_date_time", "%m\t%d"}, {"new_QZ_date_time", "%m\t%d"},
+               {"orig_QZ_default_html_title", "Caf\xe9"}, {"new_QZ_default_html_title", "Caf\xe9"},
+               {"orig_QZ_toc-acl-check", shown}, {"new_QZ_toc-acl-check", "Y"}, {kRecords, "900"}}));
+    EXPECT_TRUE(Holds(saved, "Congratulations"));
+    EXPECT_FALSE(Holds(saved, "adm-overwrite"));
     conf = ReadFile(root.Conf());
     for (const char *kept : {"QZ-date-time=%m\t%d\n", "QZ-default-html-title=Caf\xe9\n",
                              "QZ-toc-acl-check = Y\n", "QZ-max-records = 900\n"})
@@ -181,8 +190,9 @@ TEST(CgiPostTest, ARefusedSaveGivesBackEveryValueAsSent) {
         {{{kLargest, "12a"}}, kLargest,
          "<strong>new_QZ_largest_set</strong>: The named field should be numbers only. You sent "
          "<span class=\"adm-value\">12a</span>. It must be from 1 to 5000."},
-        {{{"new_QZ_toc-acl-check", "\x01"}}, "new_QZ_toc-acl-check",
-         "Please enter a value for the named field. You sent no value."},
+        /* a value that reads as the faulty field's name marks no other field */
+        {{{"new_QZ_toc-acl-check", "\x01"}, {"new_QZ_default_html_title", "new_QZ_toc-acl-check"}},
+         "new_QZ_toc-acl-check", "Please enter a value for the named field. You sent no value."},
         {{{kLargest, "6000"}}, kLargest, "<strong>Largest Set</strong>: Value must be less than or equal to 5000."},
         {{{kRecords, "700"}}, "", "Save them again once the problem"}, /* locked */
     };
@@ -200,6 +210,7 @@ TEST(CgiPostTest, ARefusedSaveGivesBackEveryValueAsSent) {
         EXPECT_TRUE(Holds(again, said));
         EXPECT_EQ(*marked != '\0', Holds(again, std::string("aria-describedby=\"") + marked + "-error\""));
         EXPECT_EQ(Count(again, "adm-invalid"), *marked != '\0' ? 1u : 0u) << "only that field marked";
+        EXPECT_EQ(*marked == '\0', Holds(page, "What to check")) << "for a file's problem only";
     }
 }
 
