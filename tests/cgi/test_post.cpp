@@ -77,6 +77,7 @@ TEST(CgiPostTest, EachRequestIsTakenOrRefusedWhole) {
         EXPECT_EQ(c.logged.empty(), before == ReadFile(root.Conf()));
         EXPECT_EQ(c.logged.empty() ? "" : before, ReadFile(root.Backup()));
         EXPECT_EQ(!c.logged.empty(), Exists(root.Conf("history/plomex.conf/1.version")));
+        EXPECT_EQ(!c.logged.empty(), Holds(Body(r), "in the history as version 1. <a href="));
         struct stat st;
         EXPECT_TRUE(stat(root.Conf().c_str(), &st) == 0 && (st.st_mode & 07777) == 0664);
         std::vector<std::string> logged; /* each stamped with the time of the save, in UTC */
@@ -174,7 +175,8 @@ TEST(CgiPostTest, ALockBetweenTwoValuesIsToldAsAPartialSave) {
         PostEnv(root, body.size()), body));
     EXPECT_TRUE(Holds(page, "Configuration file is locked. Please try again later."));
     EXPECT_TRUE(Holds(page, "Not saved: Largest set <code>QZ-largest-set</code>."));
-    EXPECT_TRUE(Holds(page, "<th scope=\"row\">Maximum records <code>QZ-max-records</code></th>"));
+    EXPECT_TRUE(Holds(page, "<th scope=\"row\">Maximum records <code>QZ-max-records</code></th><td "
+                            "data-label=\"Before\"><span class=\"adm-value\">500</span>"));
     EXPECT_TRUE(Holds(ReadFile(root.Conf()), "QZ-max-records = 700\nQZ-largest-set=1000\n"));
     EXPECT_TRUE(Holds(ReadFile(root.ChangeLog()), "plomex.conf: QZ-max-records set to 700\n"));
 }
