@@ -1,20 +1,75 @@
 /*
  * Whoever owns a server root can put anything where the programs read and write: a link to a
  * file they may not read, a FIFO, a folder, a huge file. Every program (the pages and the two
- * commands) answers in time, shows nothing of what lies behind a link, writes nothing through
- * one, and leaves each file it writes a whole version.
+ * commands) answers in time, shows nothing of what lies behind a link and writes nothing through
+ * one. That each file it writes stays a whole version, whatever fails, is tests/crash's.
  */
 #include "cgi_runner.h"
-#include "plants.h"
 
-#include <cstring>
+#include <functional>
+#include <sys/stat.h>
 
 namespace {
+
+/* A secret of another account (0600) and a folder, both outside the server root. */
+struct Outside {
+    static constexpr const char *kSecret = "TOPSECRET-5b1d-never-shown\n";
+    Outside() {
+        WriteFile(secret, kSecret);
+        chmod(secret.c_str(), 0600);
+        if (geteuid() == 0 && chown(secret.c_str(), 4242, 4242) != 0)
+            ADD_FAILURE() << "the secret cannot be given to another account";
+        fs::create_directories(folder + "/kept");
+    }
+    /* The names there and the secret's bytes: a run must leave them as they were. */
+    std::string State() const {
+        std::string state = ReadFile(secret);
+        for (const auto &e : fs::recursive_directory_iterator(dir.path))
+            state += "|" + e.path().string();
+        return state;
+    }
+    TempDir dir;
+    const std::string secret = dir.File("secret"), folder = dir.File("folder");
+};
+
+/* What the owner puts at at, where a folder (folder) or a file is expected; what was there is gone. */
+struct Plant {
+    const char *kind;
+    std::function<void(const std::string &at, bool folder, const Outside &)> make;
+};
+
+std::vector<Plant> Plants() {
+    using O = const Outside &;
+    std::vector<Plant> all = {
+        {"a FIFO", [](const std::string &at, bool, O) { mkfifo(at.c_str(), 0666); }},
+        {"the other kind",
+         [](const std::string &at, bool folder, O) {
+             folder ? WriteFile(at, "a file\n") : (void)fs::create_directories(at + "/x");
+         }},
+        {"a link to a folder outside",
+         [](const std::string &at, bool, O o) { fs::create_symlink(o.folder, at); }},
+        {"a sparse file of 1 GiB",
+         [](const std::string &at, bool, O) {
+             WriteFile(at, "");
+             fs::resize_file(at, std::uintmax_t(1) << 30);
+         }},
+    };
+    /* Only root can give the secret to another account; a link to one's own file is a
+     * configuration file kept elsewhere, which the programs follow. */
+    if (geteuid() == 0)
+        all.push_back({"a link to another account's secret", [](const std::string &at, bool, O o) {
+                           fs::create_symlink(o.secret, at);
+                       }});
+    return all;
+}
 
 /* The programs, as bits of the runs made of each: the form, the status page, the commands. */
 enum Program : unsigned { kForm = 1, kStatus = 2, kSettings = 4, kPlugins = 8, kAll = 15 };
 
-/* Every place under the root the programs open, as a save leaves the root, and who opens it. */
+/*
+ * The places under the root the programs open, as a save leaves the root, and who opens them; one
+ * stands for places opened by the same code to the same end (the two templates, say).
+ */
 const struct Row {
     const char *path;
     bool folder;
@@ -26,18 +81,14 @@ const struct Row {
     {"config/admin.runlock", false, kAll},
     {"config/plomex.conf.backup", false},
     {"config/history", true, kAll},
-    {"config/history/plomex.conf", true},
     {"config/history/plomex.conf/run", false},
     {"config/history/plomex.conf/1.version", false, kStatus},
     {"config/history/plomex.conf/1.info", false, kStatus},
     {"config/history/plomex.conf/2.reserved", false, kAll & ~kPlugins, true},
-    {"config/init.conf", false, kPlugins},
     {"config/obj.conf", false, kPlugins},
     {"config/init.conf.new", false, kPlugins},
-    {"admin/logs", true, kAll},
     {"admin/logs/change.log", false, kAll},
     {"admin/html/vyxcfgsrch.html", false, kForm},
-    {"admin/html/vyxstatus.html", false, kStatus},
 };
 
 ProgramResult Command(const PageRoot &r, const RunLimits &l, std::vector<std::string> argv) {
@@ -56,7 +107,6 @@ const struct Step {
          return Post(r, {{"orig_QZ_max_records", "600"}, {"new_QZ_max_records", "700"}}, l);
      }},
     {"status", kStatus, [](auto &r, auto &l) { return RunStatus(r, "", "", l); }},
-    {"compare", kStatus, [](auto &r, auto &l) { return RunStatus(r, "from=1&to=current", "", l); }},
     {"restore preview", kStatus, [](auto &r, auto &l) { return RunStatus(r, "restore=1", "", l); }},
     {"restore", kStatus,
      [](auto &r, auto &l) { return RunStatus(r, "", "action=restore&version=1", l); }},
@@ -66,18 +116,6 @@ const struct Step {
     {"plug-ins", kPlugins,
      [](auto &r, auto &l) { return Command(r, l, {VYXPLUGINS_BIN, "--log", "add", "search"}); }},
 };
-
-/* The files the programs write, with the first and the last line every version of each has. */
-const char *const kFiles[][3] = {{"plomex.conf", "# Publishing", "VYX-content-store-state=on\n"},
-                                 {"init.conf", "# Init directives\n", "\n"},
-                                 {"obj.conf", "# Object", "\n"}};
-
-/* Whether a file is as it was, or a new version whole: a run never leaves half a file. */
-bool Whole(const std::string &was, const std::string &is, const char *first, const char *last) {
-    const size_t n = strlen(last);
-    return is == was ||
-           (is.rfind(first, 0) == 0 && is.size() >= n && is.compare(is.size() - n, n, last) == 0);
-}
 
 TEST(CgiHostileTest, EveryProgramAnswersWhateverStandsWhereItsFilesBelong) {
     for (const Row &row : kRows) {
@@ -90,9 +128,8 @@ TEST(CgiHostileTest, EveryProgramAnswersWhateverStandsWhereItsFilesBelong) {
             Outside outside;
             ASSERT_TRUE(
                 Holds(Body(Post(root, {{"new_QZ_max_records", "600"}})), "Congratulations"));
-            const std::string history = root.Conf("history/plomex.conf/");
             if (row.cutShort)
-                fs::create_symlink("0 2 save 00000000000000aa admin", history + "run");
+                fs::create_symlink("0 2 save 00000000000000aa admin", root.Conf("history/plomex.conf/run"));
             const std::string at = root.dir.path + row.path;
             fs::remove_all(at);
             plant.make(at, row.folder, outside);
@@ -102,9 +139,6 @@ TEST(CgiHostileTest, EveryProgramAnswersWhateverStandsWhereItsFilesBelong) {
                 if (!(row.programs & run.program))
                     continue;
                 SCOPED_TRACE(run.name);
-                std::vector<std::string> before;
-                for (const auto &file : kFiles)
-                    before.push_back(Standing(root.Conf(file[0])));
                 const auto [status, out, err] = run.run(root, limits);
                 if (run.program & (kForm | kStatus))
                     EXPECT_TRUE(Holds(out, "</html>")) << "ended before its answer: " << err;
@@ -114,9 +148,6 @@ TEST(CgiHostileTest, EveryProgramAnswersWhateverStandsWhereItsFilesBelong) {
                         << status << ": " << out << err;
                 EXPECT_FALSE(Holds(out + err, "TOPSECRET"));
                 EXPECT_EQ(outside.State(), untouched);
-                for (size_t i = 0; i < 3; i++)
-                    EXPECT_TRUE(Whole(before[i], Standing(root.Conf(kFiles[i][0])), kFiles[i][1],
-                                      kFiles[i][2])) << kFiles[i][0];
             }
         }
     }

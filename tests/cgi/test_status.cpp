@@ -34,10 +34,8 @@ TEST(CgiStatusTest, RestorePutsTheKeptVersionBackOrChangesNothing) {
         EXPECT_TRUE(Holds(page, restored ? "role=\"status\"" : "role=\"alert\""));
         EXPECT_EQ(restored ? original : conf, ReadFile(root.Conf()));
         EXPECT_EQ(restored ? conf : backup, ReadFile(root.Backup()));
-        const std::string after = ReadFile(root.ChangeLog());
-        EXPECT_EQ(after.substr(0, log.size()), log);
-        const std::string added = after.substr(log.size());
-        EXPECT_EQ(restored, !added.empty());
+        const std::string added = ReadFile(root.ChangeLog()).substr(log.size());
+        EXPECT_EQ(restored ? 1u : 0u, Lines(added).size());
         EXPECT_EQ(restored, Holds(added, "] admin plomex.conf: restored version 1, the oldest kept"));
         EXPECT_EQ(*lock == '-' ? "" : lock, ReadFile(root.Lock()));
         /* The history says what made each change. */
@@ -75,8 +73,6 @@ TEST(CgiStatusTest, TheStatusComesWithWhatTheAddressPicks) {
         SCOPED_TRACE(query);
         const std::string page = StatusPage(root, query);
         EXPECT_TRUE(Holds(page, shown));
-        for (const std::string tag : {"table", "tbody", "pre", "form"})
-            EXPECT_EQ(Count(page, "<" + tag), Count(page, "</" + tag + ">")) << tag;
         EXPECT_EQ(alone, !Holds(page, "lock-heading"));
         EXPECT_FALSE(Holds(page, "Remove stale lock"));
     }

@@ -1,8 +1,10 @@
 /*
  * The least an administration server's library gives a page: the basic calls
  * of adminlib.h, each as plainly as a server could have them, and none of
- * the stand-in's own (no notices, no query string, no cross-site test). A
- * change-log record is appended the moment it is made, not at the run's end.
+ * the stand-in's own (no notices, no query string, no cross-site test). Its
+ * pages are posted to, never shown: the tests save through it and read no
+ * template, so a form asked for is refused. A change-log record is appended
+ * the moment it is made, not at the run's end.
  */
 #include "fake_adminlib.h"
 
@@ -15,20 +17,10 @@
 #include <ctime>
 #include <unistd.h>
 
-struct adm_template {
-    FILE *file;
-};
-struct adm_config {
-    int unused;
-};
-
-/* A directory from its variable, else under the server root, ending in "/"; "" when unknown. */
-static std::string Dir(const char *var, const char *under) {
-    const char *set = getenv(var), *root = getenv("KELMRIX_ROOT");
-    std::string dir = set && *set ? set : root && *root ? std::string(root) + "/" + under : "";
-    while (dir.size() > 1 && dir.back() == '/')
-        dir.pop_back();
-    return dir.empty() ? dir : dir + "/";
+/* A folder under the server root, ending in "/"; "" when no root is given. */
+static std::string Dir(const char *under) {
+    const char *root = getenv("KELMRIX_ROOT");
+    return root && *root ? std::string(root) + "/" + under + "/" : "";
 }
 
 static std::string Decode(const std::string &s) {
@@ -41,20 +33,11 @@ static std::string Decode(const std::string &s) {
     return out;
 }
 
-/* The NAME of a line that holds only "<!-- NAME -->", blanks aside; "" for any other line. */
-static std::string Directive(const char *line) {
-    char name[64];
-    int end = 0;
-    if (sscanf(line, " <!-- %63[A-Z0-9_] -->%n", name, &end) != 1 || end == 0)
-        return "";
-    return line[end + strspn(line + end, " \t\r\n")] == '\0' ? name : "";
-}
-
-int ADM_Init(void) { return Dir("KELMRIX_CONF_DIR", "config").empty() ? 1 : 0; }
+int ADM_Init(void) { return Dir("config").empty() ? 1 : 0; }
 
 char *get_conf_dir(int) {
     static std::string dir;
-    dir = Dir("KELMRIX_CONF_DIR", "config");
+    dir = Dir("config");
     return &dir[0];
 }
 
@@ -80,30 +63,19 @@ int all_numbers(const char *s) { return s[strspn(s, "0123456789")] == '\0'; }
 
 int file_exists(const char *path) { return access(path, F_OK) == 0; }
 
+/* No template is read, so the calls that would go through one are never reached. */
 adm_template *open_html_file(const char *name) {
-    static adm_template tmpl;
-    tmpl.file = fopen((Dir("KELMRIX_HTML_DIR", "admin/html") + name).c_str(), "r");
-    if (tmpl.file == nullptr)
-        report_warning(0, name, "The page's template cannot be read."), exit(0);
-    return &tmpl;
+    report_warning(0, name, "The page's template cannot be read.");
+    exit(0);
 }
 
-adm_config *get_adm_config(void) {
-    static adm_config cfg;
-    return &cfg;
-}
+adm_config *get_adm_config(void) { return nullptr; }
 
-int next_html_line(adm_template *t, char *line) { return fgets(line, 1024, t->file) != nullptr; }
+int next_html_line(adm_template *, char *) { return 0; }
 
-/* This library has no style block and no notices of its own to put where they stand. */
-int parse_line(char *line, adm_config *) {
-    const std::string name = Directive(line);
-    if (name.empty())
-        fputs(line, stdout);
-    return !name.empty() && name != "ADMIN_STYLE" && name != "ADMIN_NOTICE";
-}
+int parse_line(char *, adm_config *) { return 0; }
 
-int directive_is(const char *line, const char *name) { return Directive(line) == name; }
+int directive_is(const char *, const char *) { return 0; }
 
 void set_referer(adm_config *) {}
 
@@ -126,7 +98,7 @@ int log_change(const char *file, const char *fmt, ...) {
     va_start(ap, fmt);
     vsnprintf(msg, sizeof msg, fmt, ap);
     va_end(ap);
-    const std::string dir = Dir("KELMRIX_LOG_DIR", "admin/logs");
+    const std::string dir = Dir("admin/logs");
     FILE *log = dir.empty() ? nullptr : fopen((dir + "change.log").c_str(), "a");
     if (log == nullptr)
         return 0;

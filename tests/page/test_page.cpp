@@ -82,7 +82,6 @@ TEST(VYXformTest, EnterItemHoldsFiftyItems) {
     EXPECT_EQ("7 10 Configuration Items: Too Many Configuration Items", page.Stored());
 }
 
-/* The six settings' kinds are the program tests'; here the kinds they do not use. */
 /* The row of buttons under a form: OK, Reset and Help, in that order, each in its own cell. */
 TEST(VYXbaseTest, TheSubmitTableHoldsOkResetAndHelpInOrder) {
     TestPage page;
@@ -94,6 +93,7 @@ TEST(VYXbaseTest, TheSubmitTableHoldsOkResetAndHelpInOrder) {
     EXPECT_TRUE(ok < reset && reset < help && help != std::string::npos) << out;
 }
 
+/* The six settings' kinds are the program tests'; here the kinds they do not use. */
 TEST(VYXformTest, OutputItemToFormRendersOnOffChoicesAndRefusesAnUnknownKind) {
     const struct {
         int kind;
@@ -171,6 +171,19 @@ TEST(VYXsrchTest, SettingsAreTheSixOfTheSearchPage) {
                << s.processDataAs;
         EXPECT_EQ(expected[row], fields.str());
     }
+}
+
+/* The file and the item count, then for each item a blank line and nine labelled lines. */
+TEST(VYXsrchTest, TheDumpShowsTheFileAndEveryItem) {
+    TestPage page;
+    EnterSearchSettings(page);
+    std::ostringstream out;
+    page.Dump(out);
+    const std::vector<std::string> lines = Lines(out.str());
+    ASSERT_EQ(2u + 6 * 10, lines.size());
+    EXPECT_EQ("configFileName = plomex.conf|itemCount = 6||numericCode[0] =         0",
+              lines[0] + "|" + lines[1] + "|" + lines[2] + "|" + lines[3]);
+    EXPECT_EQ("extraAttributeString[5]  =          ", lines.back());
 }
 
 TEST(VYXsrchTest, RefusesADirectoryTooLongForThePaths) {
