@@ -8,10 +8,12 @@
  * not stale stays. */
 TEST(CgiStatusTest, RestorePutsTheKeptVersionBackOrChangesNothing) {
     const std::tuple<const char *, const char *, const char *> cases[] = {
-        /* what is posted, a plomex.lock ("-": the kept version gone instead), what is said */
+        /* what is posted, a plomex.lock ("-": the kept version gone instead; "+": a folder where
+         * the new version is written), what is said */
         {"action=restore&version=1", "", "Version restored"},
         {"action=restore&version=1", "Host=elsewhere, PID=1\n", "Configuration file is locked."},
         {"action=restore&version=1", "-", "no longer kept"},
+        {"action=restore&version=1", "+", "plomex.conf.new cannot be made: Is a directory"},
         {"action=restore&version=", "", "Please enter a value for the named field."},
         {"action=remove-lock", "Host=elsewhere, PID=1\n", "The lock is not stale"},
         {"action=delete&version=1", "", "role=\"alert\""},
@@ -26,6 +28,8 @@ TEST(CgiStatusTest, RestorePutsTheKeptVersionBackOrChangesNothing) {
         const std::string log = ReadFile(root.ChangeLog());
         if (*lock == '-')
             fs::remove(root.Conf("history/plomex.conf/1.version"));
+        else if (*lock == '+')
+            fs::create_directory(root.Conf("plomex.conf.new"));
         else if (*lock)
             WriteFile(root.Lock(), lock);
         const std::string page = StatusPage(root, "", body);
@@ -35,9 +39,9 @@ TEST(CgiStatusTest, RestorePutsTheKeptVersionBackOrChangesNothing) {
         EXPECT_EQ(restored ? original : conf, ReadFile(root.Conf()));
         EXPECT_EQ(restored ? conf : backup, ReadFile(root.Backup()));
         const std::string added = ReadFile(root.ChangeLog()).substr(log.size());
-        EXPECT_EQ(restored ? 1u : 0u, Lines(added).size());
+        EXPECT_EQ(restored ? 1u : 0u, Lines(added).size() - Count(added, " (not saved): "));
         EXPECT_EQ(restored, Holds(added, "] admin plomex.conf: restored version 1, the oldest kept"));
-        EXPECT_EQ(*lock == '-' ? "" : lock, ReadFile(root.Lock()));
+        EXPECT_EQ(strchr("-+", *lock) ? "" : lock, ReadFile(root.Lock()));
         /* The history says what made each change. */
         const std::string history = StatusPage(root, "", "");
         EXPECT_EQ(*lock != '-', Holds(history, "admin, through the settings form"));
