@@ -46,7 +46,8 @@ TEST(Recover, EveryChangeMadeLiveIsOwedItsRecordWhateverTheJournalKept) {
         std::string lines, logged; /* the journal's lines as they survived; the log after them */
         std::vector<std::string> owed;
     } cases[] = {
-        {"[s]\na=2\n", own, std::string(kEarlier, 40), {recovered}}, /* a line cut by a power cut */
+        /* The record written again, but a power cut took its line end: no record. */
+        {"[s]\na=2\n", own, std::string(kEarlier, sizeof kEarlier - 2), {recovered}},
         {"[s]\na=2\n", "", "", {recovered}}, /* the lines lost: only another run's are left */
         {"[s]\na=2\nb=5\n", own, "", {recovered, "plomex.conf (changed outside the pages): b set to 5"}},
     };
