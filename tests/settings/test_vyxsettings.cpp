@@ -240,7 +240,8 @@ TEST_F(Vyxsettings, RunsWithoutGroundsAreRefusedBeforeAnythingIsRead) {
     EXPECT_TRUE(Holds(RunProgram({VYXSETTINGS_BIN, "get"}, env).err,
                       "vyxsettings: Configuration directory: No directory is known"));
     const std::string body = "{\"QZ-max-records\": \"800\"}";
-    const ProgramResult put = RunProgram({VYXSETTINGS_BIN}, Put(body, "\"" + Digest() + "\", \"a b\""), body);
+    const ProgramResult put =
+        RunProgram({VYXSETTINGS_BIN}, Put(body, "\"" + Digest() + "\", \"a b\""), body);
     EXPECT_TRUE(Holds(put.out, "Status: 400 Bad Request\n"));
     EXPECT_EQ(Value("QZ-max-records"), "500");
 }
