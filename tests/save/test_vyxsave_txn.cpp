@@ -1,6 +1,7 @@
 /*
  * The transaction of a run where the sweeps (tests/crash) do not reach: the run lock's failures,
- * the deadline, a commit with no version to keep and a version that cannot be kept.
+ * the deadline, a commit with no version to keep, a version that cannot be kept, and a reservation
+ * left with no journal.
  * A lock is held by its process, so each run is a child of its own.
  */
 #include "vyxsave_txn.h"
@@ -33,6 +34,10 @@ class Txn : public ::testing::Test {
         std::string why;
         const auto r = vyxsave::Begin(vyxsave::ServerPlaces(), "plomex.conf", owed, why);
         return said != nullptr ? (*said = why, r) : r;
+    }
+    /* The run lock taken, then a place in the history reserved for the file as it was loaded. */
+    static bool Reserve(const QZfileId &loaded, std::string &why) {
+        return Begin() == vyxsave::BeginResult::Taken && vyxsave::Reserve(loaded, "save", why);
     }
     QZfileId Id() const {
         const int fd = open(conf.c_str(), O_RDONLY);
@@ -84,8 +89,8 @@ TEST_F(Txn, ARunStuckInAReadEndsAtItsDeadline) {
 
 /* A version is kept only of the file that was read, replaced by other bytes; else nothing is left. */
 TEST_F(Txn, AVersionIsKeptOnlyOfTheFileReadAndReplacedByOtherBytes) {
+    /* what, done between the read and the reservation, replaced by the same bytes, refusal */
     const std::tuple<const char *, std::function<void()>, bool, const char *> cases[] = {
-        /* what, done between the read and the reservation, replaced by the same bytes, refusal */
         {"not replaced", [] {}, false, ""},
         {"replaced by the same bytes", [] {}, true, ""},
         {"no history folder", [&] { WriteFile(dir.File("history"), "x"); }, false,
@@ -101,17 +106,11 @@ TEST_F(Txn, AVersionIsKeptOnlyOfTheFileReadAndReplacedByOtherBytes) {
                            std::string why;
                            const QZfileId loaded = Id();
                            before();
-                           if (Begin() != vyxsave::BeginResult::Taken)
-                               return 1;
-                           if (!vyxsave::Reserve(loaded, "save", why))
+                           if (!Reserve(loaded, why))
                                return *refused && Holds(why, refused) ? 0 : 2;
-                           vyxsave::Written w;
-                           if (same) {
-                               WriteFile(conf + ".new", "[s]\na=1\n");
-                               fs::rename(conf + ".new", conf);
-                               w = {true, true, Id(), "d", {}};
-                           }
-                           const vyxsave::FileOutcome out = vyxsave::Commit(w);
+                           if (same)
+                               WriteFile(conf + ".new", "[s]\na=1\n"), fs::rename(conf + ".new", conf);
+                           const vyxsave::FileOutcome out = vyxsave::Commit({same, same, Id(), "d", {}});
                            return !*refused && out.kept == -1 && out.identical == same ? 0 : 3;
                        }).Wait();
         EXPECT_EQ(r.status, 0);
@@ -120,18 +119,26 @@ TEST_F(Txn, AVersionIsKeptOnlyOfTheFileReadAndReplacedByOtherBytes) {
     }
 }
 
-/* A reservation no journal names, left by a run cut short, is settled by the next save's listing. */
-TEST_F(Txn, ALeftoverReservationBecomesAVersionAtTheNextSave) {
-    fs::create_directories(dir.File("history/plomex.conf"));
-    WriteFile(dir.File("history/plomex.conf/3.reserved"), "[s]\na=0\n");
-    const auto r = Start([&] {
-                       std::string why;
-                       const QZfileId loaded = Id();
-                       if (Begin() != vyxsave::BeginResult::Taken)
-                           return 1;
-                       return vyxsave::Reserve(loaded, "save", why) ? 0 : 2;
-                   }).Wait();
-    EXPECT_EQ(r.status, 0);
-    EXPECT_FALSE(Exists(dir.File("history/plomex.conf/3.reserved")));
-    EXPECT_EQ(ReadFile(dir.File("history/plomex.conf/3.version")), "[s]\na=0\n");
+/*
+ * A reservation no journal names (its run cut short, or a power cut losing the journal's head)
+ * becomes a version at the next save, numbered before that save's own; one that still is the
+ * live file was never replaced, and is given up.
+ */
+TEST_F(Txn, ALeftoverReservationIsKeptUnlessItIsTheLiveFile) {
+    const std::string history = dir.File("history/plomex.conf/");
+    for (const bool live : {false, true}) {
+        SCOPED_TRACE(live ? "the live file" : "another version");
+        fs::remove_all(dir.File("history"));
+        fs::create_directories(history);
+        live ? fs::create_hard_link(conf, history + "3.reserved")
+             : WriteFile(history + "3.reserved", "[s]\na=0\n");
+        const std::string next = history + (live ? "1" : "4") + ".reserved";
+        EXPECT_EQ(Start([&] {
+                      std::string why;
+                      return Reserve(Id(), why) && Exists(next) ? 0 : 1;
+                  }).Wait().status, 0);
+        EXPECT_FALSE(Exists(history + "3.reserved"));
+        EXPECT_EQ(ReadFile(history + "3.version"), live ? "" : "[s]\na=0\n");
+        EXPECT_EQ(Holds(ReadFile(history + "3.info"), "\nthrough recovery\n"), !live);
+    }
 }
