@@ -282,6 +282,10 @@ TEST(VyxJson, ReadsAnObjectOfStringsAndRefusesEverythingElse) {
         {"{\"a\": \"\xe0\x9f\xbf\"}", "text that is not valid UTF-8"}, /* overlong, of three */
         {"{\"a\": \"\xf0\x8f\xbf\xbf\"}", "text that is not valid UTF-8"}, /* of four */
         {"{\"t\": \"\xe1\x80\x80\xf1\x80\x80\x80\"}", "t=\xe1\x80\x80\xf1\x80\x80\x80"},
+        /* The highest of each length, as bytes, and the first above all. */
+        {"{\"t\": \"\xdf\xbf\xed\x9f\xbf\xef\xbf\xbf\xf4\x8f\xbf\xbf\"}",
+         "t=\xdf\xbf\xed\x9f\xbf\xef\xbf\xbf\xf4\x8f\xbf\xbf"},
+        {"{\"a\": \"\xf4\x90\x80\x80\"}", "text that is not valid UTF-8"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
