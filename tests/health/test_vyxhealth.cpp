@@ -104,6 +104,7 @@ TEST(Vyxhealth, EachStateHasItsStatusAndItsLine) {
          {"--save-critical", "60"}, 3, {"PLOMEX UNKNOWN - last_save: no save is recorded"}},
         {[&](HealthRoot &r) { r.Lock(own, 400); }, {"--json"}, 1,
          {"{\"status\": \"WARNING\", \"exit\": 1, \"checks\": {\"conf\": {\"status\": \"OK\"",
+          "\"text\": \"saves can replace plomex.conf (", "iB free)\"",
           "\"lock\": {\"status\": \"WARNING\", \"text\": \"plomex.lock is held",
           "\"fix\": \"A save should take seconds", "\"versions\": 1"}},
         {[](HealthRoot &) {}, {"--lock-warning", "soon"}, 3,
