@@ -143,6 +143,7 @@ TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
         {"usage", "add search --verbose", 2, "", "unknown option '--verbose'"},
         {"usage", "add search now", 2, "", "unexpected word 'now'"},
         {"usage", "verify-cm --diff", 2, "", "takes no option '--diff'"},
+        {"usage", "verify-cm now", 2, "", "unexpected word 'now'"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.name) + ": " + c.args);
