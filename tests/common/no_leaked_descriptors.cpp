@@ -1,6 +1,6 @@
 /* Every test linked with the shared helpers fails when it ends with more files open than it
- * started with: a descriptor the code under test forgot to close is a leak that a long-running
- * server (vyxsettings serve) piles up until it can open nothing. Folders are not counted: they
+ * started with: a descriptor the libraries forget to close stays open until the process ends,
+ * however many times a caller that lives long repeats the call. Folders are not counted: they
  * are opened once per process and kept on purpose. */
 #include <dirent.h>
 #include <gtest/gtest.h>
