@@ -70,6 +70,7 @@ TEST(CgiStatusTest, TheStatusComesWithWhatTheAddressPicks) {
         {"from=1&to=current", "<span class=\"adm-add\">+QZ-max-records = 800</span><span", true},
         {"from=1&to=7", "No version 7 of plomex.conf is kept", true},
         {"restore=1", "<span class=\"adm-del\">-QZ-max-records = 800</span>", true},
+        {"restore=1", "<input type=\"hidden\" name=\"version\" value=\"1\"><button", true},
         {"restore=current", "needs no restore", true},
         {"from=%zz", "Address of the page", true},
     };

@@ -124,6 +124,8 @@ TEST_F(Vyxplugins, ExitStatusTellsWhetherTheRunDidWhatWasAsked) {
         {"root missing", "add search", 1, "",
          "gone (KELMRIX_ROOT) is not a directory; nothing was changed\n",
          [this] { setenv("KELMRIX_ROOT", (root + "/gone").c_str(), 1); }},
+        {"root a file", "add search", 1, "", "init.conf (KELMRIX_ROOT) is not a directory",
+         [this] { setenv("KELMRIX_ROOT", ConfPath("init.conf").c_str(), 1); }},
         {"obj.conf cannot be parsed", "add cm", 1, "",
          "obj.conf: line 2: object is never closed; nothing was changed",
          [this] { Write("obj.conf", Fixture("obj_unclosed.conf")); }},

@@ -79,6 +79,7 @@ TEST_F(Vyxsettings, EachRunSaysWhatItDidAndWritesOnlyWhatItChanged) {
         {{"set", "QZ-default-html-title=a\tb"}, 1, "QZ-default-html-title: A field holds a line"},
         {{"set", "QZ-default-html-title=\xff"}, 1, "title: A field holds text that is not valid"},
         {{"set", "QZ-date-time=" + std::string(101, 'x')}, 1, "longer than 100 bytes"},
+        {{"set", "QZ-date-time=%H "}, 1, "The value begins or ends with a blank"},
         {{"set", "QZ-toc-acl-check=Y"}, 0, "changed"},
         {{"set", "QZ-toc-acl-check=maybe"}, 1, "QZ-toc-acl-check: QZ-toc-acl-check takes Y or N"},
         {{"set", "QZ-colour=red"}, 1, "vyxsettings: QZ-colour: No such setting."},
