@@ -109,12 +109,16 @@ TEST_F(SrvcfgCalls, AFailedWriteBackSaysWhatWasLeftAndLeavesNoTemporaryFile) {
     const struct {
         uid_t owner; /* of the file obj.conf is made a link to; 0: it is made a full directory */
         std::string why, initAfter;
+        bool theirFolder = false; /* the folder is that account's too: root follows no link there */
     } cases[] = {
         {0, path + ": cannot put the new version in place: Is a directory; only init.conf was written",
          "Init fn=\"f\" a=\"new\"\n"},
         {4242, path + ": " + path + " is a symbolic link to a file that does not belong to the owner of " +
                    ConfPath("") + ": it is not written through; nothing was changed",
          init},
+        {4242, path + ": " + path + " is a symbolic link to a file that does not belong to the owner of " +
+                   ConfPath("") + ": it is not written through; nothing was changed",
+         init, true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.why);
@@ -134,6 +138,7 @@ TEST_F(SrvcfgCalls, AFailedWriteBackSaysWhatWasLeftAndLeavesNoTemporaryFile) {
         } else {
             Write("theirs.conf", obj);
             ASSERT_EQ(chown(ConfPath("theirs.conf").c_str(), c.owner, c.owner), 0);
+            ASSERT_EQ(c.theirFolder ? chown(ConfPath("").c_str(), c.owner, c.owner) : 0, 0);
             fs::create_symlink("theirs.conf", path);
         }
         char why[1024];
